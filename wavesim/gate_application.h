@@ -1,0 +1,32 @@
+// The single entry through which every unitary instruction reaches a state:
+// skip names, open controls, the batch's parameter slice, fast paths and the
+// per-run matrix cache.
+#pragma once
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "circuit_records.h"
+#include "kernels.h"
+
+struct GateCacheKey {
+    std::string name;
+    std::vector<double> params;
+    std::vector<int> controls;
+    bool dagger = false;
+    std::string ctrl_state;
+
+    bool operator==(const GateCacheKey& other) const;
+};
+
+struct GateCacheKeyHash {
+    size_t operator()(const GateCacheKey& key) const;
+};
+
+// Matrices after the dagger step, memoised for one run.
+using GateMatrixCache = std::unordered_map<GateCacheKey, Matrix, GateCacheKeyHash>;
+
+template <typename Real>
+void apply_gate_single_batch(StateVector<Real>& state, const CircuitInstruction& instruction, GateMatrixCache& cache,
+                             int batch_index);

@@ -1,0 +1,59 @@
+// The simulator's state: 2^n complex amplitudes kept as two separate
+// 64-byte-aligned arrays (real parts, imaginary parts) so that kernels load
+// four doubles or eight floats of one component per 256-bit vector.
+// Amplitude k is (re[k], im[k]); bit q of k is the value of qubit q.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+constexpr unsigned kMaxStateQubits = 62;
+constexpr size_t kStateAlignment = 64;
+
+template <typename Real>
+struct StateVector {
+    uint32_t num_qubits = 0;
+    uint64_t dim = 0;
+    Real* re = nullptr;
+    Real* im = nullptr;
+    bool owns = false;
+
+    // |0...0> on `n` qubits. A negative count converted to unsigned is out of range too.
+    explicit StateVector(unsigned n) {
+        if (n > kMaxStateQubits) throw std::runtime_error("StateVector: num_qubits out of supported range");
+        const uint64_t count = uint64_t{1} << n;
+        // Byte counts that would not fit in size_t (beyond 2^59 doubles) cannot be allocated at all;
+        // refuse them here instead of letting the multiplication wrap to a small size.
+        if (count > SIZE_MAX / sizeof(Real) - kStateAlignment) throw std::runtime_error("Failed to allocate memory for StateVector");
+        const size_t bytes = round_up(static_cast<size_t>(count) * sizeof(Real));
+        re = static_cast<Real*>(std::aligned_alloc(kStateAlignment, bytes));
+        im = static_cast<Real*>(std::aligned_alloc(kStateAlignment, bytes));
+        if (re == nullptr || im == nullptr) {
+            std::free(re);
+            std::free(im);
+            throw std::runtime_error("Failed to allocate memory for StateVector");
+        }
+        num_qubits = n;
+        dim = count;
+        owns = true;
+        std::memset(re, 0, bytes);
+        std::memset(im, 0, bytes);
+        re[0] = Real(1);
+    }
+
+    StateVector(const StateVector&) = delete;
+    StateVector& operator=(const StateVector&) = delete;
+
+    ~StateVector() {
+        if (owns) {
+            std::free(re);
+            std::free(im);
+        }
+    }
+
+private:
+    // aligned_alloc wants a multiple of the alignment.
+    static size_t round_up(size_t bytes) { return (bytes + kStateAlignment - 1) / kStateAlignment * kStateAlignment; }
+};
