@@ -1,0 +1,112 @@
+// Lookup, messages and instruction mapping of the Clifford gate list.
+#include "clifford_gates.h"
+
+namespace {
+
+constexpr std::string_view supported_suffix = "'. Supported: cx, cz, cy, swap, x, y, z, s, sdg, h";
+constexpr unsigned char first_printable = 0x20;
+constexpr unsigned char delete_byte = 0x7f;
+constexpr uint32_t max_code_point = 0x10ffff;
+constexpr uint32_t surrogate_first = 0xd800;
+constexpr uint32_t surrogate_last = 0xdfff;
+
+// Strict UTF-8 as Python decodes it: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool is_strict_utf8(std::string_view text) {
+    constexpr std::array<uint32_t, 5> smallest_code_point{0, 0, 0x80, 0x800, 0x10000};
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        size_t length = 0;
+        uint32_t code_point = 0;
+        if (lead < 0x80) {
+            length = 1;
+            code_point = lead;
+        } else if ((lead & 0xe0) == 0xc0) {
+            length = 2;
+            code_point = lead & 0x1f;
+        } else if ((lead & 0xf0) == 0xe0) {
+            length = 3;
+            code_point = lead & 0x0f;
+        } else if ((lead & 0xf8) == 0xf0) {
+            length = 4;
+            code_point = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (text.size() - i < length) return false;
+        for (size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xc0) != 0x80) return false;
+            code_point = (code_point << 6) | (next & 0x3f);
+        }
+        if (code_point < smallest_code_point[length] || code_point > max_code_point ||
+            (code_point >= surrogate_first && code_point <= surrogate_last)) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+bool has_control_byte(std::string_view text) {
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < first_printable || byte == delete_byte) return true;
+    }
+    return false;
+}
+
+// Every byte outside printable ASCII as \xHH.
+std::string escape_bytes(std::string_view text) {
+    constexpr std::string_view hex_digits = "0123456789abcdef";
+    std::string out;
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= first_printable && byte < delete_byte) {
+            out += c;
+        } else {
+            out += "\\x";
+            out += hex_digits[byte >> 4];
+            out += hex_digits[byte & 0xf];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+const CliffordGate* find_clifford_gate(std::string_view name) {
+    for (const auto& gate : clifford_gate_list) {
+        if (gate.name == name) return &gate;
+    }
+    return nullptr;
+}
+
+std::string unsupported_gate_message(std::string_view name) {
+    std::string message = "Unsupported gate '";
+    if (is_strict_utf8(name) && !has_control_byte(name)) {
+        message += name;
+    } else {
+        message += escape_bytes(name);
+    }
+    message += supported_suffix;
+    return message;
+}
+
+CircuitInstruction make_clifford_instruction(const CliffordGate& gate, const int32_t* indices, size_t count) {
+    CircuitInstruction instruction;
+    instruction.name = gate.record_name;
+    switch (gate.layout) {
+        case QubitLayout::swap:
+            instruction.qubits.assign(indices, indices + count);
+            break;
+        case QubitLayout::controlled:
+            instruction.controls = {indices[0]};
+            instruction.qubits = {indices[1]};
+            break;
+        case QubitLayout::single:
+            instruction.qubits = {indices[0]};
+            break;
+    }
+    return instruction;
+}
