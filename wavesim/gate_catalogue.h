@@ -8,6 +8,23 @@
 
 #include "kernels.h"
 
+// Builds the matrix on a gate's target qubit(s) from its parameters; missing
+// parameters read as 0.0, extra ones are ignored.
+using TargetMatrixBuilder = Matrix (*)(const std::vector<double>& params);
+
+// One name of the vocabulary. A controlled name's full matrix is diag(I, U)
+// with its controls as the most significant index bits.
+struct GateSpec {
+    const char* name;
+    int num_params;
+    int num_controls;
+    int num_targets;
+    TargetMatrixBuilder target;
+};
+
+// Every accepted name, in a fixed order (built at load time).
+const std::vector<GateSpec>& gate_catalogue();
+
 // Full matrix of the named gate over all of its qubits (controls first).
 Matrix gate_matrix(const std::string& name, const std::vector<double>& params);
 // Matrix on the target qubit(s) only for controlled names; gate_matrix otherwise.

@@ -1,0 +1,230 @@
+// apply_gate_single_batch: every check and the matrix lookup happen before
+// the state is touched, so a refused instruction leaves the state as it was.
+#include "gate_application.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <stdexcept>
+#include <variant>
+
+#include "gate_catalogue.h"
+
+namespace {
+
+constexpr size_t kHashMix = 0x9e3779b9;
+constexpr int kHashShiftLeft = 6;
+constexpr int kHashShiftRight = 2;
+constexpr size_t kOneQubitEntries = 4;
+constexpr size_t kTwoQubitEntries = 16;
+constexpr size_t kThreeQubitEntries = 64;
+
+void hash_combine(size_t& h, size_t v) { h ^= v + kHashMix + (h << kHashShiftLeft) + (h >> kHashShiftRight); }
+
+// Bit patterns, so that a NaN parameter finds its own entry again.
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+bool is_skipped(const std::string& name) {
+    return name == "MEASURE" || name == "BARRIER" || name == "RESET" || name == "QIF" || name == "QWHILE";
+}
+
+bool is_swap_fast_path(const CircuitInstruction& ins) {
+    return ins.controls.empty() && ins.qubits.size() == 2 && !ins.dagger && ins.name == "SWAP";
+}
+
+[[noreturn]] void refuse(const CircuitInstruction& ins, const std::string& reason) {
+    throw std::runtime_error("apply_gate_single_batch: gate " + ins.name + " " + reason);
+}
+
+// Every qubit must lie in the state and appear once; only the SWAP fast path may
+// name one qubit twice (it is then a no-op).
+void check_qubits(const CircuitInstruction& ins, uint32_t num_qubits) {
+    const int64_t n = num_qubits;
+    uint64_t targets = 0;
+    uint64_t controls = 0;
+    const bool repeat_allowed = is_swap_fast_path(ins);
+    auto in_range = [&](int32_t q) {
+        if (q < 0 || q >= n) {
+            refuse(ins, "addresses qubit " + std::to_string(q) + ", outside a state of " + std::to_string(n) + " qubits");
+        }
+        return uint64_t{1} << q;
+    };
+    for (int32_t q : ins.qubits) {
+        const uint64_t bit = in_range(q);
+        if ((targets & bit) != 0 && !repeat_allowed) refuse(ins, "names qubit " + std::to_string(q) + " twice among its targets");
+        targets |= bit;
+    }
+    for (int32_t q : ins.controls) {
+        const uint64_t bit = in_range(q);
+        if ((controls & bit) != 0) refuse(ins, "names qubit " + std::to_string(q) + " twice among its controls");
+        if ((targets & bit) != 0) refuse(ins, "uses qubit " + std::to_string(q) + " as both control and target");
+        controls |= bit;
+    }
+}
+
+// The batch's slice of the value list; a batch index past the end (or below 0)
+// falls back to the first set.
+std::vector<double> batch_values(const CircuitInstruction& ins, int batch_index) {
+    std::vector<double> values = std::holds_alternative<double>(ins.param.value)
+                                     ? std::vector<double>{std::get<double>(ins.param.value)}
+                                     : std::get<std::vector<double>>(ins.param.value);
+    const size_t k = static_cast<size_t>(gate_param_count(ins.name));
+    const size_t length = values.size();
+    if (k == 0 || length <= k) return values;
+    size_t start = 0;
+    if (batch_index >= 0 && k * static_cast<size_t>(batch_index) + k <= length) start = k * static_cast<size_t>(batch_index);
+    return std::vector<double>(values.begin() + static_cast<std::ptrdiff_t>(start),
+                               values.begin() + static_cast<std::ptrdiff_t>(start + k));
+}
+
+// Catalogue matrix after the dagger step, computed once per key and run. Cache
+// entries are never erased, so the reference stays valid for the run.
+const Matrix& resolve_matrix(const CircuitInstruction& ins, GateMatrixCache& cache, int batch_index) {
+    GateCacheKey key{ins.name, batch_values(ins, batch_index), ins.controls, ins.dagger, ins.ctrl_state};
+    const auto found = cache.find(key);
+    if (found != cache.end()) return found->second;
+    Matrix m = target_matrix(key.name, key.params);
+    if (key.dagger) m = dagger_matrix(m);
+    return cache.emplace(std::move(key), std::move(m)).first->second;
+}
+
+enum class Path { kCcx, kCx, kCz, kSwap, kFixed, kOneTarget, kTwoTargets, kThreeTargets };
+
+template <typename Real>
+using FixedKernel = void (*)(StateVector<Real>&, int);
+
+// One-qubit gates with a kernel of their own; "Tdg" is the one mixed-case spelling taken.
+template <typename Real>
+FixedKernel<Real> fixed_kernel(const std::string& name) {
+    if (name == "X") return apply_x<Real>;
+    if (name == "Z") return apply_z<Real>;
+    if (name == "Y") return apply_y<Real>;
+    if (name == "H") return apply_h<Real>;
+    if (name == "S") return apply_s<Real>;
+    if (name == "SDG") return apply_sdg<Real>;
+    if (name == "T") return apply_t<Real>;
+    if (name == "TDG" || name == "Tdg") return apply_tdg<Real>;
+    return nullptr;
+}
+
+template <typename Real>
+struct Plan {
+    Path path;
+    int a = 0;
+    int b = 0;
+    int c = 0;
+    FixedKernel<Real> fixed = nullptr;
+    const Matrix* matrix = nullptr;
+};
+
+// Every matrix-driven case: the matrix size must match the targets, and the
+// three-target kernel takes no controls.
+template <typename Real>
+Plan<Real> matrix_plan(const CircuitInstruction& ins, GateMatrixCache& cache, int batch_index) {
+    const Matrix& m = resolve_matrix(ins, cache, batch_index);
+    const auto& q = ins.qubits;
+    const size_t targets = q.size();
+    const size_t controls = ins.controls.size();
+    const size_t entries = m.size();
+    Plan<Real> plan{Path::kOneTarget};
+    plan.matrix = &m;
+    if (targets == 1 && entries == kOneQubitEntries) {
+        plan.a = q[0];
+    } else if (targets == 2 && entries == kTwoQubitEntries) {
+        plan.path = Path::kTwoTargets;
+        plan.a = q[0];
+        plan.b = q[1];
+    } else if (targets == 3 && entries == kThreeQubitEntries && controls == 0) {
+        plan.path = Path::kThreeTargets;
+        plan.a = std::min({q[0], q[1], q[2]});
+        plan.c = std::max({q[0], q[1], q[2]});
+        plan.b = q[0] + q[1] + q[2] - plan.a - plan.c;
+    } else {
+        throw std::runtime_error("apply_gate_single_batch: unsupported configuration for gate " + ins.name +
+                                 " (targets=" + std::to_string(targets) + ", ctrls=" + std::to_string(controls) +
+                                 ", matrix_size=" + std::to_string(entries) + ")");
+    }
+    return plan;
+}
+
+template <typename Real>
+Plan<Real> choose_plan(const CircuitInstruction& ins, GateMatrixCache& cache, int batch_index) {
+    const std::string& name = ins.name;
+    const auto& q = ins.qubits;
+    const auto& c = ins.controls;
+    const bool fast = !ins.dagger;
+    if (fast && c.size() == 2 && q.size() == 1 && (name == "CCX" || name == "TOFFOLI")) return {Path::kCcx, c[0], c[1], q[0]};
+    if (fast && c.size() == 1 && q.size() == 1) {
+        if (name == "CX" || name == "CNOT") return {Path::kCx, c[0], q[0]};
+        if (name == "CZ") return {Path::kCz, c[0], q[0]};
+    }
+    if (fast && c.empty() && q.size() == 2) {
+        if (name == "CX" || name == "CNOT") return {Path::kCx, q[0], q[1]};
+        if (name == "CZ") return {Path::kCz, q[0], q[1]};
+        if (name == "SWAP") return {Path::kSwap, q[0], q[1]};
+    }
+    if (fast && c.empty() && q.size() == 1) {
+        if (const FixedKernel<Real> kernel = fixed_kernel<Real>(name)) {
+            Plan<Real> plan{Path::kFixed, q[0]};
+            plan.fixed = kernel;
+            return plan;
+        }
+    }
+    return matrix_plan<Real>(ins, cache, batch_index);
+}
+
+template <typename Real>
+void run_plan(StateVector<Real>& state, const Plan<Real>& plan, const std::vector<int32_t>& controls) {
+    switch (plan.path) {
+        case Path::kCcx: apply_ccx(state, plan.a, plan.b, plan.c); break;
+        case Path::kCx: apply_cx(state, plan.a, plan.b); break;
+        case Path::kCz: apply_cz(state, plan.a, plan.b); break;
+        case Path::kSwap: apply_swap(state, plan.a, plan.b); break;
+        case Path::kFixed: plan.fixed(state, plan.a); break;
+        case Path::kOneTarget: apply_single_qubit_matrix_ctrl(state, plan.a, controls, *plan.matrix); break;
+        case Path::kTwoTargets: apply_two_qubit_matrix_ctrl(state, plan.a, plan.b, controls, *plan.matrix); break;
+        case Path::kThreeTargets: apply_three_qubit_matrix(state, plan.a, plan.b, plan.c, *plan.matrix); break;
+    }
+}
+
+// An open control acts on 0: X before and after turns it into an ordinary one.
+template <typename Real>
+void flip_open_controls(StateVector<Real>& state, const CircuitInstruction& ins) {
+    const size_t count = std::min(ins.ctrl_state.size(), ins.controls.size());
+    for (size_t i = 0; i < count; ++i) {
+        if (ins.ctrl_state[i] == '0') apply_x(state, ins.controls[i]);
+    }
+}
+
+}  // namespace
+
+bool GateCacheKey::operator==(const GateCacheKey& other) const {
+    return name == other.name && dagger == other.dagger && controls == other.controls &&
+           ctrl_state == other.ctrl_state && params.size() == other.params.size() &&
+           std::equal(params.begin(), params.end(), other.params.begin(), same_bits);
+}
+
+size_t GateCacheKeyHash::operator()(const GateCacheKey& key) const {
+    size_t h = std::hash<std::string>{}(key.name);
+    for (double p : key.params) hash_combine(h, std::hash<double>{}(p));
+    for (int c : key.controls) hash_combine(h, std::hash<int>{}(c));
+    hash_combine(h, std::hash<bool>{}(key.dagger));
+    hash_combine(h, std::hash<std::string>{}(key.ctrl_state));
+    return h;
+}
+
+template <typename Real>
+void apply_gate_single_batch(StateVector<Real>& state, const CircuitInstruction& instruction, GateMatrixCache& cache,
+                             int batch_index) {
+    if (is_skipped(instruction.name)) return;
+    check_qubits(instruction, state.num_qubits);
+    if (instruction.param.value.valueless_by_exception()) throw std::bad_variant_access();
+    const Plan<Real> plan = choose_plan<Real>(instruction, cache, batch_index);
+    flip_open_controls(state, instruction);
+    run_plan(state, plan, instruction.controls);
+    flip_open_controls(state, instruction);
+}
+
+template void apply_gate_single_batch<double>(StateVector<double>&, const CircuitInstruction&, GateMatrixCache&, int);
+template void apply_gate_single_batch<float>(StateVector<float>&, const CircuitInstruction&, GateMatrixCache&, int);

@@ -1,0 +1,230 @@
+// Gate vocabulary and matrices. One table holds every name; controlled names
+// store only their target block and get the identity block on demand.
+#include "gate_catalogue.h"
+
+#include <cmath>
+#include <stdexcept>
+
+namespace {
+
+using Complex = std::complex<double>;
+
+// One unit in the last place below the rounded 1/sqrt(2): the value the
+// H, CH, U2, CU2, T and TDG matrices are defined with.
+constexpr double kH = 0.7071067811865475;
+constexpr double kHalf = 0.5;
+const Complex kZero{0.0, 0.0};
+const Complex kOne{1.0, 0.0};
+const Complex kI{0.0, 1.0};
+const Complex kMinusI{-0.0, -1.0};
+
+double param_at(const std::vector<double>& params, size_t index) {
+    return index < params.size() ? params[index] : 0.0;
+}
+
+struct HalfAngle {
+    double c;
+    double s;
+};
+
+// cos and sin of theta/2 from the one argument theta * 0.5.
+HalfAngle half_angle(double theta) {
+    const double half = theta * kHalf;
+    return {std::cos(half), std::sin(half)};
+}
+
+Complex phase(double angle) { return {std::cos(angle), std::sin(angle)}; }
+
+Matrix one_qubit(Complex m00, Complex m01, Complex m10, Complex m11) { return {m00, m01, m10, m11}; }
+
+Matrix diagonal(const std::vector<Complex>& entries) {
+    const size_t d = entries.size();
+    Matrix m(d * d, kZero);
+    for (size_t i = 0; i < d; ++i) m[i * d + i] = entries[i];
+    return m;
+}
+
+Matrix identity_gate(const std::vector<double>&) { return one_qubit(kOne, kZero, kZero, kOne); }
+Matrix h_gate(const std::vector<double>&) { return one_qubit(kH, kH, kH, -kH); }
+Matrix x_gate(const std::vector<double>&) { return one_qubit(kZero, kOne, kOne, kZero); }
+Matrix y_gate(const std::vector<double>&) { return one_qubit(kZero, kMinusI, kI, kZero); }
+Matrix z_gate(const std::vector<double>&) { return one_qubit(kOne, kZero, kZero, -1.0); }
+Matrix s_gate(const std::vector<double>&) { return one_qubit(kOne, kZero, kZero, kI); }
+Matrix sdg_gate(const std::vector<double>&) { return one_qubit(kOne, kZero, kZero, kMinusI); }
+Matrix t_gate(const std::vector<double>&) { return one_qubit(kOne, kZero, kZero, Complex(kH, kH)); }
+Matrix tdg_gate(const std::vector<double>&) { return one_qubit(kOne, kZero, kZero, Complex(kH, -kH)); }
+
+Matrix sx_gate(const std::vector<double>&) {
+    const Complex plus{kHalf, kHalf};
+    const Complex minus{kHalf, -kHalf};
+    return one_qubit(plus, minus, minus, plus);
+}
+
+Matrix sy_gate(const std::vector<double>&) {
+    const Complex plus{kHalf, kHalf};
+    return one_qubit(plus, -plus, plus, plus);
+}
+
+Matrix swap_gate(const std::vector<double>&) {
+    Matrix m(16, kZero);
+    m[0 * 4 + 0] = kOne;
+    m[1 * 4 + 2] = kOne;
+    m[2 * 4 + 1] = kOne;
+    m[3 * 4 + 3] = kOne;
+    return m;
+}
+
+Matrix iswap_gate(const std::vector<double>&) {
+    Matrix m(16, kZero);
+    m[0 * 4 + 0] = kOne;
+    m[1 * 4 + 2] = kI;
+    m[2 * 4 + 1] = kI;
+    m[3 * 4 + 3] = kOne;
+    return m;
+}
+
+Matrix rx_gate(const std::vector<double>& p) {
+    const HalfAngle a = half_angle(param_at(p, 0));
+    return one_qubit(a.c, kMinusI * a.s, kMinusI * a.s, a.c);
+}
+
+Matrix ry_gate(const std::vector<double>& p) {
+    const HalfAngle a = half_angle(param_at(p, 0));
+    return one_qubit(a.c, -a.s, a.s, a.c);
+}
+
+Matrix rz_gate(const std::vector<double>& p) {
+    const HalfAngle a = half_angle(param_at(p, 0));
+    return one_qubit(Complex(a.c, -a.s), kZero, kZero, Complex(a.c, a.s));
+}
+
+Matrix p_gate(const std::vector<double>& p) { return one_qubit(kOne, kZero, kZero, phase(param_at(p, 0))); }
+
+Matrix r_gate(const std::vector<double>& p) {
+    const HalfAngle a = half_angle(param_at(p, 0));
+    const double phi = param_at(p, 1);
+    return one_qubit(a.c, kMinusI * phase(-phi) * a.s, kMinusI * phase(phi) * a.s, a.c);
+}
+
+Matrix u2_gate(const std::vector<double>& p) {
+    const double phi = param_at(p, 0);
+    const double lambda = param_at(p, 1);
+    return one_qubit(kH, -kH * phase(lambda), kH * phase(phi), kH * phase(phi + lambda));
+}
+
+Matrix u3_gate(const std::vector<double>& p) {
+    const HalfAngle a = half_angle(param_at(p, 0));
+    const double phi = param_at(p, 1);
+    const double lambda = param_at(p, 2);
+    return one_qubit(a.c, -a.s * phase(lambda), a.s * phase(phi), a.c * phase(phi + lambda));
+}
+
+// U3 times the global phase e^{i gamma}, each entry a complex product with it.
+Matrix cu_target(const std::vector<double>& p) {
+    const HalfAngle a = half_angle(param_at(p, 0));
+    const double phi = param_at(p, 1);
+    const double lambda = param_at(p, 2);
+    const Complex g = phase(param_at(p, 3));
+    return one_qubit(a.c * g, -a.s * (g * phase(lambda)), a.s * (g * phase(phi)), a.c * (g * phase(phi + lambda)));
+}
+
+Matrix rxx_gate(const std::vector<double>& p) {
+    const HalfAngle a = half_angle(param_at(p, 0));
+    const Complex off = kMinusI * a.s;
+    Matrix m = diagonal({a.c, a.c, a.c, a.c});
+    m[0 * 4 + 3] = off;
+    m[1 * 4 + 2] = off;
+    m[2 * 4 + 1] = off;
+    m[3 * 4 + 0] = off;
+    return m;
+}
+
+Matrix ryy_gate(const std::vector<double>& p) {
+    const HalfAngle a = half_angle(param_at(p, 0));
+    Matrix m = diagonal({a.c, a.c, a.c, a.c});
+    m[0 * 4 + 3] = kI * a.s;
+    m[1 * 4 + 2] = kMinusI * a.s;
+    m[2 * 4 + 1] = kMinusI * a.s;
+    m[3 * 4 + 0] = kI * a.s;
+    return m;
+}
+
+Matrix rzz_gate(const std::vector<double>& p) {
+    const HalfAngle a = half_angle(param_at(p, 0));
+    const Complex minus{a.c, -a.s};
+    const Complex plus{a.c, a.s};
+    return diagonal({minus, plus, plus, minus});
+}
+
+const GateSpec* find_gate(const std::string& name) {
+    for (const GateSpec& spec : gate_catalogue()) {
+        if (name == spec.name) return &spec;
+    }
+    return nullptr;
+}
+
+// diag(I, U): the controls are the most significant index bits, so U fills
+// the last block of the identity.
+Matrix controlled(const Matrix& target, int num_controls) {
+    const size_t target_dim = static_cast<size_t>(std::lround(std::sqrt(static_cast<double>(target.size()))));
+    const size_t dim = target_dim << num_controls;
+    Matrix m(dim * dim, kZero);
+    const size_t offset = dim - target_dim;
+    for (size_t i = 0; i < offset; ++i) m[i * dim + i] = kOne;
+    for (size_t r = 0; r < target_dim; ++r) {
+        for (size_t c = 0; c < target_dim; ++c) m[(offset + r) * dim + offset + c] = target[r * target_dim + c];
+    }
+    return m;
+}
+
+}  // namespace
+
+const std::vector<GateSpec>& gate_catalogue() {
+    static const std::vector<GateSpec> table = {
+        {"I", 0, 0, 1, identity_gate},   {"ID", 0, 0, 1, identity_gate}, {"H", 0, 0, 1, h_gate},
+        {"X", 0, 0, 1, x_gate},          {"Y", 0, 0, 1, y_gate},         {"Z", 0, 0, 1, z_gate},
+        {"S", 0, 0, 1, s_gate},          {"SDG", 0, 0, 1, sdg_gate},     {"T", 0, 0, 1, t_gate},
+        {"TDG", 0, 0, 1, tdg_gate},      {"SX", 0, 0, 1, sx_gate},       {"SY", 0, 0, 1, sy_gate},
+        {"SWAP", 0, 0, 2, swap_gate},    {"ISWAP", 0, 0, 2, iswap_gate}, {"CX", 0, 1, 1, x_gate},
+        {"CNOT", 0, 1, 1, x_gate},       {"CY", 0, 1, 1, y_gate},        {"CZ", 0, 1, 1, z_gate},
+        {"CH", 0, 1, 1, h_gate},         {"CCX", 0, 2, 1, x_gate},       {"TOFFOLI", 0, 2, 1, x_gate},
+        {"CSWAP", 0, 1, 2, swap_gate},   {"RX", 1, 0, 1, rx_gate},       {"RY", 1, 0, 1, ry_gate},
+        {"RZ", 1, 0, 1, rz_gate},        {"P", 1, 0, 1, p_gate},         {"U1", 1, 0, 1, p_gate},
+        {"R", 2, 0, 1, r_gate},          {"U2", 2, 0, 1, u2_gate},       {"U3", 3, 0, 1, u3_gate},
+        {"U", 3, 0, 1, u3_gate},         {"RXX", 1, 0, 2, rxx_gate},     {"RYY", 1, 0, 2, ryy_gate},
+        {"RZZ", 1, 0, 2, rzz_gate},      {"ISINGZZ", 1, 0, 2, rzz_gate}, {"IZZ", 1, 0, 2, rzz_gate},
+        {"CRX", 1, 1, 1, rx_gate},       {"CRY", 1, 1, 1, ry_gate},      {"CRZ", 1, 1, 1, rz_gate},
+        {"CP", 1, 1, 1, p_gate},         {"CU1", 1, 1, 1, p_gate},       {"CU2", 2, 1, 1, u2_gate},
+        {"CU3", 3, 1, 1, u3_gate},       {"CU", 4, 1, 1, cu_target},
+    };
+    return table;
+}
+
+Matrix gate_matrix(const std::string& name, const std::vector<double>& params) {
+    const GateSpec* spec = find_gate(name);
+    if (spec == nullptr) throw std::runtime_error("Unknown gate: " + name);
+    const Matrix target = spec->target(params);
+    return spec->num_controls == 0 ? target : controlled(target, spec->num_controls);
+}
+
+Matrix target_matrix(const std::string& name, const std::vector<double>& params) {
+    const GateSpec* spec = find_gate(name);
+    if (spec == nullptr) throw std::runtime_error("Unknown gate: " + name);
+    return spec->target(params);
+}
+
+int gate_param_count(const std::string& name) {
+    const GateSpec* spec = find_gate(name);
+    return spec == nullptr ? 0 : spec->num_params;
+}
+
+Matrix dagger_matrix(const Matrix& m) {
+    const size_t n = m.size();
+    const size_t d = static_cast<size_t>(std::sqrt(static_cast<double>(n)));
+    if (d * d != n) throw std::runtime_error("dagger_matrix: matrix is not square");
+    Matrix out(n, kZero);
+    for (size_t i = 0; i < d; ++i) {
+        for (size_t j = 0; j < d; ++j) out[i * d + j] = std::conj(m[j * d + i]);
+    }
+    return out;
+}

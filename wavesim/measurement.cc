@@ -1,0 +1,255 @@
+// Measurement, reset and sampling. Every probability is a double formed as
+// fma(re, re, im * im) from widened amplitudes, the same expression in every
+// sum, so the per-draw search and the sorted sweep see identical running sums.
+#include "measurement.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+constexpr double kTwoPowMinus53 = 1.1102230246251565e-16;
+constexpr int kDroppedLowBits = 11;
+constexpr int kHighWordShift = 21;
+constexpr double kProbabilityFloor = 1e-15;
+// Independent accumulators per chunk sum, so the loop vectorises.
+constexpr size_t kPartialSums = 8;
+
+template <typename Real>
+double probability(const StateVector<Real>& s, uint64_t i) {
+    const double re = s.re[i];
+    const double im = s.im[i];
+    return std::fma(re, re, im * im);
+}
+
+template <typename Real>
+void check_qubit(const StateVector<Real>& s, int q, const char* operation) {
+    if (q < 0 || static_cast<int64_t>(q) >= static_cast<int64_t>(s.num_qubits)) {
+        throw std::runtime_error(std::string(operation) + ": qubit " + std::to_string(q) + " is outside a state of " +
+                                 std::to_string(s.num_qubits) + " qubits");
+    }
+}
+
+template <typename Real>
+void check_table(const StateVector<Real>& s, const CumulativeTable& t, const char* operation) {
+    const bool chunked = s.dim > kSamplingChunk;
+    const uint64_t entries = chunked ? s.dim / kSamplingChunk : s.dim;
+    if (t.chunked != chunked || t.sums.size() != entries) {
+        throw std::runtime_error(std::string(operation) + ": cumulative table does not belong to this state");
+    }
+}
+
+// Index i0 (qubit q clear) of the j-th amplitude pair of qubit q.
+uint64_t pair_low(uint64_t j, int q) {
+    const uint64_t low_mask = (uint64_t{1} << q) - 1;
+    return ((j & ~low_mask) << 1) | (j & low_mask);
+}
+
+// First entry with sums[i] >= r, clamped to the last one.
+size_t first_at_least(const std::vector<double>& sums, double r) {
+    const size_t i = static_cast<size_t>(std::lower_bound(sums.begin(), sums.end(), r) - sums.begin());
+    return std::min(i, sums.size() - 1);
+}
+
+// Walks chunk k from its first amplitude until the running sum reaches rho.
+template <typename Real>
+uint64_t position_in_chunk(const StateVector<Real>& s, uint64_t k, double rho) {
+    const uint64_t base = k * kSamplingChunk;
+    double running = 0.0;
+    for (uint64_t j = 0; j < kSamplingChunk; ++j) {
+        running += probability(s, base + j);
+        if (running >= rho) return base + j;
+    }
+    return base + kSamplingChunk - 1;
+}
+
+template <typename Real>
+uint64_t index_for_draw(const StateVector<Real>& s, const CumulativeTable& t, double r) {
+    const size_t k = first_at_least(t.sums, r);
+    if (!t.chunked) return k;
+    const double rho = k == 0 ? r : r - t.sums[k - 1];
+    return position_in_chunk(s, k, rho);
+}
+
+template <typename Real>
+double chunk_probability(const StateVector<Real>& s, uint64_t base) {
+    double partial[kPartialSums] = {};
+    for (uint64_t j = 0; j < kSamplingChunk; j += kPartialSums) {
+        for (size_t l = 0; l < kPartialSums; ++l) partial[l] += probability(s, base + j + l);
+    }
+    return std::accumulate(partial, partial + kPartialSums, 0.0);
+}
+
+}  // namespace
+
+RandomSource make_seeded_source(int seed) {
+    RandomSource source;
+    source.engine.seed(seed >= 0 ? static_cast<uint32_t>(seed) : std::random_device{}());
+    return source;
+}
+
+double draw_uniform(RandomSource& source) {
+    const uint64_t x1 = source.engine();
+    const uint64_t x2 = source.engine();
+    const uint64_t m = (x2 << kHighWordShift) + (x1 >> kDroppedLowBits);
+    const double u = static_cast<double>(m) * kTwoPowMinus53;
+    return std::fma(source.high - source.low, u, source.low);
+}
+
+template <typename Real>
+int measure_qubit(StateVector<Real>& s, int q, RandomSource& source) {
+    check_qubit(s, q, "measure_qubit");
+    const uint64_t half = uint64_t{1} << q;
+    double p0 = 0.0;
+    for (uint64_t base = 0; base < s.dim; base += 2 * half) {
+        for (uint64_t j = 0; j < half; ++j) p0 += probability(s, base + j);
+    }
+    const double r = draw_uniform(source);
+    const int outcome = r >= p0 ? 1 : 0;
+    const double p = outcome == 0 ? p0 : 1.0 - p0;
+    const double k = p > kProbabilityFloor ? 1.0 / std::sqrt(p) : 0.0;
+    const uint64_t kept = outcome == 0 ? 0 : half;
+    const uint64_t dropped = half - kept;
+    for (uint64_t base = 0; base < s.dim; base += 2 * half) {
+        for (uint64_t j = 0; j < half; ++j) {
+            const uint64_t keep = base + kept + j;
+            const uint64_t drop = base + dropped + j;
+            s.re[keep] = static_cast<Real>(k * static_cast<double>(s.re[keep]));
+            s.im[keep] = static_cast<Real>(k * static_cast<double>(s.im[keep]));
+            s.re[drop] = Real(0);
+            s.im[drop] = Real(0);
+        }
+    }
+    return outcome;
+}
+
+template <typename Real>
+void reset_qubit(StateVector<Real>& s, int q, RandomSource& source) {
+    check_qubit(s, q, "reset_qubit");
+    const uint64_t half = uint64_t{1} << q;
+    const int64_t pairs = static_cast<int64_t>(s.dim / 2);
+    double p0 = 0.0;
+#pragma omp parallel for schedule(static) reduction(+ : p0)
+    for (int64_t j = 0; j < pairs; ++j) p0 += probability(s, pair_low(static_cast<uint64_t>(j), q));
+    const double r = draw_uniform(source);
+    const int outcome = r > p0 ? 1 : 0;
+    const double p = outcome == 0 ? p0 : 1.0 - p0;
+    if (p >= kProbabilityFloor) {
+        const double k = 1.0 / std::sqrt(p);
+        const uint64_t source_offset = outcome == 0 ? 0 : half;
+#pragma omp parallel for schedule(static)
+        for (int64_t j = 0; j < pairs; ++j) {
+            const uint64_t i0 = pair_low(static_cast<uint64_t>(j), q);
+            const uint64_t src = i0 + source_offset;
+            s.re[i0] = static_cast<Real>(k * static_cast<double>(s.re[src]));
+            s.im[i0] = static_cast<Real>(k * static_cast<double>(s.im[src]));
+            s.re[i0 + half] = Real(0);
+            s.im[i0 + half] = Real(0);
+        }
+    } else {
+        const int64_t dim = static_cast<int64_t>(s.dim);
+#pragma omp parallel for schedule(static)
+        for (int64_t i = 0; i < dim; ++i) {
+            s.re[i] = Real(0);
+            s.im[i] = Real(0);
+        }
+    }
+}
+
+template <typename Real>
+CumulativeTable build_cumulative(const StateVector<Real>& s) {
+    CumulativeTable t;
+    t.chunked = s.dim > kSamplingChunk;
+    double running = 0.0;
+    if (t.chunked) {
+        t.sums.resize(s.dim / kSamplingChunk);
+        for (uint64_t k = 0; k < t.sums.size(); ++k) {
+            running += chunk_probability(s, k * kSamplingChunk);
+            t.sums[k] = running;
+        }
+    } else {
+        t.sums.resize(s.dim);
+        for (uint64_t i = 0; i < s.dim; ++i) {
+            running += probability(s, i);
+            t.sums[i] = running;
+        }
+    }
+    t.sums.back() = 1.0;
+    return t;
+}
+
+template <typename Real>
+uint64_t sample_index(const StateVector<Real>& s, const CumulativeTable& t, RandomSource& source) {
+    check_table(s, t, "sample_index");
+    return index_for_draw(s, t, draw_uniform(source));
+}
+
+// Below the table's last entry (1.0) the predicate sums[i] < r holds on a
+// prefix of the table only, so draws in ascending order move a cursor forward;
+// within a chunk the running sum likewise only grows past earlier residuals.
+// Draws above that entry (or NaN) take the per-draw search.
+template <typename Real>
+std::vector<uint64_t> sample_indices(const StateVector<Real>& s, const CumulativeTable& t,
+                                     const std::vector<double>& draws) {
+    check_table(s, t, "sample_indices");
+    std::vector<uint64_t> indices(draws.size());
+    std::vector<size_t> order;
+    order.reserve(draws.size());
+    const double last = t.sums.back();
+    for (size_t d = 0; d < draws.size(); ++d) {
+        if (draws[d] <= last) {
+            order.push_back(d);
+        } else {
+            indices[d] = index_for_draw(s, t, draws[d]);
+        }
+    }
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return draws[a] < draws[b]; });
+
+    size_t k = 0;
+    size_t walk_chunk = t.sums.size();
+    uint64_t j = 0;
+    double running = 0.0;
+    for (size_t d : order) {
+        const double r = draws[d];
+        while (t.sums[k] < r) ++k;
+        if (!t.chunked) {
+            indices[d] = k;
+            continue;
+        }
+        const uint64_t base = k * kSamplingChunk;
+        if (walk_chunk != k) {
+            walk_chunk = k;
+            j = 0;
+            running = 0.0;
+            running += probability(s, base);
+        }
+        const double rho = k == 0 ? r : r - t.sums[k - 1];
+        while (!(running >= rho) && j + 1 < kSamplingChunk) {
+            ++j;
+            running += probability(s, base + j);
+        }
+        indices[d] = base + j;
+    }
+    return indices;
+}
+
+template <typename Real>
+RandomSource& reset_random_source() {
+    thread_local RandomSource source = make_seeded_source(-1);
+    return source;
+}
+
+#define WAVESIM_MEASUREMENT_INSTANTIATE(Real)                                                                        \
+    template int measure_qubit<Real>(StateVector<Real>&, int, RandomSource&);                                        \
+    template void reset_qubit<Real>(StateVector<Real>&, int, RandomSource&);                                         \
+    template CumulativeTable build_cumulative<Real>(const StateVector<Real>&);                                        \
+    template uint64_t sample_index<Real>(const StateVector<Real>&, const CumulativeTable&, RandomSource&);            \
+    template std::vector<uint64_t> sample_indices<Real>(const StateVector<Real>&, const CumulativeTable&,            \
+                                                        const std::vector<double>&);                                 \
+    template RandomSource& reset_random_source<Real>();
+
+WAVESIM_MEASUREMENT_INSTANTIATE(double)
+WAVESIM_MEASUREMENT_INSTANTIATE(float)
