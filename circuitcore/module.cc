@@ -89,6 +89,15 @@ CircuitData data_from_state(const py::tuple& t) {
     return d;
 }
 
+// Record lists are handed out as copies: element references into the vector
+// would dangle as soon as a new list is assigned.
+std::vector<ParamBinding> entries_copy(const ParamTable& t) { return t.entries; }
+void set_entries(ParamTable& t, std::vector<ParamBinding> entries) { t.entries = std::move(entries); }
+std::vector<CircuitInstruction> instructions_copy(const CircuitData& d) { return d.instructions; }
+void set_instructions(CircuitData& d, std::vector<CircuitInstruction> instructions) {
+    d.instructions = std::move(instructions);
+}
+
 template <typename T, typename Class>
 void add_copy_protocol(Class& cls) {
     cls.def("__copy__", [](const T& self) { return T(self); });
@@ -107,7 +116,9 @@ PYBIND11_MODULE(circuitcore, m) {
         .def_readwrite("name", &ParamBinding::name)
         .def_readwrite("value", &ParamBinding::value, "A float (one value) or a list of floats.")
         .def("__repr__", &repr_binding)
-        .def("__eq__", [](const ParamBinding& a, const ParamBinding& b) { return a.name == b.name && a.value == b.value; })
+        .def(
+            "__eq__", [](const ParamBinding& a, const ParamBinding& b) { return a.name == b.name && a.value == b.value; },
+            py::is_operator())
         .def(py::pickle([](const ParamBinding& b) { return py::make_tuple(b.name, b.value); },
                         [](const py::tuple& t) {
                             if (t.size() != 2) throw std::runtime_error("ParamBinding: invalid pickled state");
@@ -119,7 +130,8 @@ PYBIND11_MODULE(circuitcore, m) {
     table.def(py::init(&make_param_table), py::arg("prefix") = "", py::arg("size") = 0)
         .def_readwrite("prefix", &ParamTable::prefix)
         .def_readwrite("size", &ParamTable::size)
-        .def_readwrite("entries", &ParamTable::entries)
+        .def_property("entries", &entries_copy, &set_entries,
+                      "The parameters in order (a copy: assign a new list to change them).")
         .def_property_readonly(
             "owner", [](const ParamTable& t) { return reinterpret_cast<uintptr_t>(t.owner); },
             "Address of the record the builder filled (0 when none); informational only.")
@@ -181,7 +193,8 @@ PYBIND11_MODULE(circuitcore, m) {
                  return a.name == b.name && a.matrix == b.matrix && a.qubits == b.qubits && a.controls == b.controls &&
                         a.param.name == b.param.name && a.param.value == b.param.value &&
                         a.has_param == b.has_param && a.dagger == b.dagger && a.ctrl_state == b.ctrl_state;
-             })
+             },
+             py::is_operator())
         .def(py::pickle(&instruction_state, &instruction_from_state));
     add_copy_protocol<CircuitInstruction>(instruction);
 
@@ -205,8 +218,8 @@ PYBIND11_MODULE(circuitcore, m) {
              py::arg("shaped_binding") = false, py::arg("value_shape_set") = 0,
              py::arg("value_shape") = std::vector<int64_t>{}, py::arg("aux_word") = 0)
         .def_readwrite("num_qubits", &CircuitData::num_qubits)
-        .def_readwrite("instructions", &CircuitData::instructions,
-                       "The operations in order (a copy: assign a new list to change them).")
+        .def_property("instructions", &instructions_copy, &set_instructions,
+                      "The operations in order (a copy: assign a new list to change them).")
         .def_readwrite("params", &CircuitData::params)
         .def_property(
             "bound_values", [](const CircuitData& d) { return object_or_none(d.bound_values); },
