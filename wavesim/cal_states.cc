@@ -1,0 +1,90 @@
+#include "cal_states.h"
+
+#include <omp.h>
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <vector>
+
+#include "amplitude_buffer.h"
+#include "batch_count.h"
+#include "circuit_walk.h"
+#include "threads.h"
+
+namespace py = pybind11;
+
+namespace {
+
+// Below this many amplitudes in all batches together a thread team costs
+// more than it saves.
+constexpr uint64_t kSpreadBatchesWork = uint64_t{1} << 14;
+
+template <typename Real>
+void run_circuit(StateVector<Real>& state, const CircuitData& circuit, GateMatrixCache& cache, int batch_index) {
+    RandomSource& source = reset_random_source<Real>();
+    for (const auto& instruction : circuit.instructions) apply_instruction(state, instruction, cache, batch_index, source);
+}
+
+template <typename Real>
+py::object single_run(const CircuitData& circuit) {
+    StateVector<Real> state(static_cast<unsigned>(circuit.num_qubits));
+    GateMatrixCache cache;
+    run_circuit(state, circuit, cache, 0);
+    AmplitudeBuffer<Real> buffer = allocate_amplitudes<Real>(circuit.num_qubits, 1, false);
+    copy_amplitudes(state, buffer.data.get());
+    return to_numpy(std::move(buffer));
+}
+
+template <typename Real>
+py::object batched_run(const CircuitData& circuit, int batches) {
+    const int n = circuit.num_qubits;
+    AmplitudeBuffer<Real> buffer = allocate_amplitudes<Real>(n, static_cast<uint64_t>(batches), true);
+    std::complex<Real>* rows = buffer.data.get();
+    const uint64_t dim = uint64_t{1} << n;
+
+    const int team = batch_thread_count(n, batches);
+    // One cache per worker: no lock, and matrices are pure functions of their key.
+    std::vector<GateMatrixCache> caches(static_cast<size_t>(team));
+    std::exception_ptr failure;
+    std::atomic<bool> failed{false};
+
+    omp_set_num_threads(thread_count_for(n));
+#pragma omp parallel for schedule(static) num_threads(team)
+    for (int b = 0; b < batches; ++b) {
+        if (failed.load(std::memory_order_relaxed)) continue;
+        try {
+            StateVector<Real> state(static_cast<unsigned>(n));
+            run_circuit(state, circuit, caches[static_cast<size_t>(omp_get_thread_num())], b);
+            copy_amplitudes(state, rows + static_cast<uint64_t>(b) * dim);
+        } catch (...) {
+            // Exceptions must not cross the region's boundary: keep the first, rethrow after it.
+#pragma omp critical(wavesim_batch_failure)
+            if (!failure) failure = std::current_exception();
+            failed.store(true, std::memory_order_relaxed);
+        }
+    }
+    if (failure) std::rethrow_exception(failure);
+    return to_numpy(std::move(buffer));
+}
+
+}  // namespace
+
+int batch_thread_count(int num_qubits, int batches) {
+    const int rule = thread_count_for(num_qubits);
+    if (rule > 1 || hardware_threads < 2) return rule;
+    const uint64_t work = static_cast<uint64_t>(batches) << num_qubits;  // num_qubits <= 14 here
+    if (work < kSpreadBatchesWork) return 1;
+    return std::min(hardware_threads, batches);
+}
+
+template <typename Real>
+py::object cal_states(const CircuitData& circuit) {
+    const int batches = batch_count(circuit);
+    reset_random_source<Real>();  // seeded on the calling thread now, as on each worker at its first RESET
+    if (batches <= 1) return single_run<Real>(circuit);
+    return batched_run<Real>(circuit, batches);
+}
+
+template py::object cal_states<double>(const CircuitData&);
+template py::object cal_states<float>(const CircuitData&);

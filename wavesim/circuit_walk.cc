@@ -1,0 +1,31 @@
+#include "circuit_walk.h"
+
+#include <stdexcept>
+#include <string>
+
+bool has_name(const CircuitInstruction& instruction, const char* name) { return instruction.name == name; }
+
+void check_qubit(const char* operation, int32_t qubit, int64_t num_qubits) {
+    if (qubit < 0 || qubit >= num_qubits) {
+        throw std::runtime_error(std::string(operation) + " addresses qubit " + std::to_string(qubit) +
+                                 ", outside a state of " + std::to_string(num_qubits) + " qubits");
+    }
+}
+
+template <typename Real>
+void apply_instruction(StateVector<Real>& state, const CircuitInstruction& instruction, GateMatrixCache& cache,
+                       int batch_index, RandomSource& source) {
+    if (has_name(instruction, "RESET")) {
+        if (instruction.qubits.empty()) return;
+        const int32_t qubit = instruction.qubits[0];
+        check_qubit("RESET", qubit, state.num_qubits);
+        reset_qubit(state, qubit, source);
+        return;
+    }
+    apply_gate_single_batch(state, instruction, cache, batch_index);
+}
+
+template void apply_instruction<double>(StateVector<double>&, const CircuitInstruction&, GateMatrixCache&, int,
+                                        RandomSource&);
+template void apply_instruction<float>(StateVector<float>&, const CircuitInstruction&, GateMatrixCache&, int,
+                                       RandomSource&);

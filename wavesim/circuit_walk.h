@@ -1,0 +1,22 @@
+// One step of a run: what both drivers do with an instruction that is not a
+// counted measurement.
+#pragma once
+
+#include <cstdint>
+
+#include "circuit_records.h"
+#include "gate_application.h"
+#include "measurement.h"
+#include "state_vector.h"
+
+// "MEASURE", "RESET" ... compared exactly.
+bool has_name(const CircuitInstruction& instruction, const char* name);
+
+// Refuses a qubit outside 0 ... num_qubits-1 before it can address the state.
+void check_qubit(const char* operation, int32_t qubit, int64_t num_qubits);
+
+// RESET acts on its first qubit (none: no effect) with `source`; every other
+// name goes to gate application, which skips MEASURE, BARRIER, QIF and QWHILE.
+template <typename Real>
+void apply_instruction(StateVector<Real>& state, const CircuitInstruction& instruction, GateMatrixCache& cache,
+                       int batch_index, RandomSource& source);

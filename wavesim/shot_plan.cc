@@ -1,0 +1,74 @@
+#include "shot_plan.h"
+
+#include <stdexcept>
+
+#include "batch_count.h"
+#include "circuit_walk.h"
+#include "state_vector.h"
+
+namespace {
+
+// Names that leave the state alone: they do not force per-shot simulation.
+bool is_passive(const CircuitInstruction& instruction) {
+    return has_name(instruction, "MEASURE") || has_name(instruction, "BARRIER") || has_name(instruction, "QIF") ||
+           has_name(instruction, "QWHILE");
+}
+
+bool needs_per_shot(const CircuitData& circuit) {
+    bool measured = false;
+    for (const auto& instruction : circuit.instructions) {
+        if (measured && !is_passive(instruction)) return true;
+        if (has_name(instruction, "MEASURE")) measured = true;
+    }
+    return false;
+}
+
+void refuse_out_of_range(const CircuitData& circuit, const ShotPlan& plan) {
+    for (const auto& m : plan.measured) {
+        if (m.cbit < 0) {
+            throw std::runtime_error("MEASURE addresses classical bit " + std::to_string(m.cbit) +
+                                     ", outside a register that starts at bit 0");
+        }
+    }
+    const int64_t n = circuit.num_qubits;
+    if (n < 0 || n > kMaxStateQubits) return;
+    for (const auto& m : plan.measured) check_qubit("MEASURE", m.qubit, n);
+    for (const auto& instruction : circuit.instructions) {
+        if (has_name(instruction, "RESET") && !instruction.qubits.empty()) check_qubit("RESET", instruction.qubits[0], n);
+    }
+}
+
+}  // namespace
+
+int32_t classical_bit(const CircuitInstruction& measure) {
+    return measure.controls.empty() ? measure.qubits[0] : measure.controls[0];
+}
+
+bool is_counted_measure(const CircuitInstruction& instruction, int num_cbits) {
+    return has_name(instruction, "MEASURE") && !instruction.qubits.empty() && classical_bit(instruction) < num_cbits;
+}
+
+std::string empty_key(int num_cbits) {
+    if (num_cbits < 0) throw std::length_error("vector too long");
+    return std::string(static_cast<size_t>(num_cbits), '0');
+}
+
+ShotPlan plan_shots(const CircuitData& circuit, int num_cbits) {
+    bool any_measure = false;
+    for (const auto& instruction : circuit.instructions) any_measure = any_measure || has_name(instruction, "MEASURE");
+    if (!any_measure) {
+        throw std::runtime_error(
+            "Circuit does not contain any MEASURE gate. Measurement requires explicit MEASURE gates in the circuit.");
+    }
+    ShotPlan plan;
+    plan.batches = batch_count(circuit);
+    plan.passes = plan.batches > 1 ? plan.batches : 1;
+    plan.per_shot = needs_per_shot(circuit);
+    for (const auto& instruction : circuit.instructions) {
+        if (is_counted_measure(instruction, num_cbits)) {
+            plan.measured.push_back({instruction.qubits[0], classical_bit(instruction)});
+        }
+    }
+    refuse_out_of_range(circuit, plan);
+    return plan;
+}
