@@ -2,11 +2,13 @@
 
 import copy
 import pickle
+import re
 
 import numpy as np
 import pytest
 
 import circuitcore as cc
+import stub_check
 
 
 def binding_fields(b):
@@ -273,3 +275,18 @@ def test_repr_is_readable():
         assert part in text
     assert repr(cc.ParamTable("t", 3)) == "ParamTable(prefix='t', size=3, entries=<3>)"
     assert repr(full_data()).startswith("CircuitData(num_qubits=3, instructions=<2>")
+
+
+@pytest.mark.parametrize("cls", [cc.ParamBinding, cc.ParamTable, cc.CircuitInstruction, cc.CircuitData])
+def test_type_stub_matches_the_classes(cls):
+    stubs = stub_check.stub_parameters("circuitcore")
+    assert stubs[cls.__name__ + ".__init__"] == stub_check.runtime_parameters(cls.__init__)
+    public = {n for n in dir(cls) if not n.startswith("_")}
+    stub_members = {n.split(".")[1] for n in stubs if n.startswith(cls.__name__ + ".")}
+    annotated = set(re.findall(rf"^    (\w+): ", _stub_class_body(cls.__name__), flags=re.M))
+    assert public == {n for n in stub_members | annotated if not n.startswith("_")}
+
+
+def _stub_class_body(name):
+    text = (stub_check.ROOT / "circuitcore" / "circuitcore.pyi").read_text()
+    return text.split(f"class {name}:", 1)[1].split("\nclass ", 1)[0]

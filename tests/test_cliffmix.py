@@ -8,6 +8,7 @@ from scipy import stats
 
 import circuitcore
 import cliffmix
+import stub_check
 
 ALL_GATES = ["cx", "cz", "cy", "swap", "x", "y", "z", "s", "sdg", "h"]
 CONTROLLED = {"cx", "cz", "cy"}
@@ -422,3 +423,8 @@ def test_from_indices_accepts_tuples_and_keywords():
         qubit_indices=((0, 1), (1,)), gate_names=("cz", "s"), num_qubits=2
     )
     assert summary(circuit) == [("CZ", [1], [0]), ("S", [1], [])]
+
+
+@pytest.mark.parametrize("name", ["build_random_clifford_data", "build_random_clifford_from_indices"])
+def test_type_stub_matches_the_module(name):
+    assert stub_check.stub_parameters("cliffmix")[name] == stub_check.runtime_parameters(getattr(cliffmix, name))
