@@ -1,0 +1,615 @@
+// apply_gate_single_batch against independent references: a dense 2^n x 2^n
+// operator built from the catalogue matrix for small states, and a plain
+// group-by-group loop for 16 qubits (checked against the dense one first).
+#include "gate_application.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <utility>
+
+#include "gate_catalogue.h"
+
+namespace {
+
+using Complex = std::complex<double>;
+using Amplitudes = std::vector<Complex>;
+
+constexpr int kSmallQubits = 4;
+constexpr int kLargeQubits = 16;
+constexpr double kDoubleTolerance = 1e-12;
+constexpr double kFloatTolerance = 2e-6;
+
+struct GateSpecInput {
+    std::string name;
+    std::vector<int> qubits;
+    std::vector<int> controls = {};
+    std::vector<double> params = {};
+    bool dagger = false;
+    std::string ctrl_state = "";
+};
+
+CircuitInstruction make_instruction(const GateSpecInput& in) {
+    CircuitInstruction ins;
+    ins.name = in.name;
+    ins.qubits = in.qubits;
+    ins.controls = in.controls;
+    ins.param.value = in.params;
+    ins.has_param = !in.params.empty();
+    ins.dagger = in.dagger;
+    ins.ctrl_state = in.ctrl_state;
+    return ins;
+}
+
+// What the instruction must do: matrix u on `targets` (first = least
+// significant local bit) where every (qubit, value) control holds.
+struct Reference {
+    Matrix u;
+    std::vector<int> targets;
+    std::vector<std::pair<int, int>> controls;
+};
+
+Reference reference_of(const GateSpecInput& in, const std::string& catalogue_name = "") {
+    Reference ref;
+    ref.u = target_matrix(catalogue_name.empty() ? in.name : catalogue_name, in.params);
+    if (in.dagger) ref.u = dagger_matrix(ref.u);
+    ref.targets = in.qubits;
+    for (size_t i = 0; i < in.controls.size(); ++i) {
+        const bool open = i < in.ctrl_state.size() && in.ctrl_state[i] == '0';
+        ref.controls.emplace_back(in.controls[i], open ? 0 : 1);
+    }
+    return ref;
+}
+
+size_t local_index(uint64_t basis, const std::vector<int>& targets) {
+    size_t local = 0;
+    for (size_t k = 0; k < targets.size(); ++k) local |= ((basis >> targets[k]) & 1u) << k;
+    return local;
+}
+
+bool controls_hold(uint64_t basis, const std::vector<std::pair<int, int>>& controls) {
+    for (const auto& c : controls) {
+        if (static_cast<int>((basis >> c.first) & 1u) != c.second) return false;
+    }
+    return true;
+}
+
+// Dense operator over all n qubits, entry by entry.
+Amplitudes apply_dense(const Reference& ref, int n, const Amplitudes& psi) {
+    const uint64_t dim = uint64_t{1} << n;
+    const size_t d = size_t{1} << ref.targets.size();
+    uint64_t target_mask = 0;
+    for (int t : ref.targets) target_mask |= uint64_t{1} << t;
+    std::vector<Complex> op(dim * dim, 0.0);
+    for (uint64_t r = 0; r < dim; ++r) {
+        for (uint64_t c = 0; c < dim; ++c) {
+            if (((r ^ c) & ~target_mask) != 0) continue;
+            if (controls_hold(c, ref.controls)) {
+                op[r * dim + c] = ref.u[local_index(r, ref.targets) * d + local_index(c, ref.targets)];
+            } else {
+                op[r * dim + c] = r == c ? 1.0 : 0.0;
+            }
+        }
+    }
+    Amplitudes out(dim, 0.0);
+    for (uint64_t r = 0; r < dim; ++r) {
+        for (uint64_t c = 0; c < dim; ++c) out[r] += op[r * dim + c] * psi[c];
+    }
+    return out;
+}
+
+// Group loop: for every basis index with all target bits clear, gather the group and multiply.
+Amplitudes apply_groups(const Reference& ref, int n, const Amplitudes& psi) {
+    const uint64_t dim = uint64_t{1} << n;
+    const size_t d = size_t{1} << ref.targets.size();
+    uint64_t target_mask = 0;
+    for (int t : ref.targets) target_mask |= uint64_t{1} << t;
+    Amplitudes out = psi;
+    std::vector<uint64_t> members(d);
+    for (uint64_t base = 0; base < dim; ++base) {
+        if ((base & target_mask) != 0 || !controls_hold(base, ref.controls)) continue;
+        for (size_t l = 0; l < d; ++l) {
+            members[l] = base;
+            for (size_t k = 0; k < ref.targets.size(); ++k) {
+                if ((l >> k) & 1u) members[l] |= uint64_t{1} << ref.targets[k];
+            }
+        }
+        for (size_t r = 0; r < d; ++r) {
+            Complex sum = 0.0;
+            for (size_t c = 0; c < d; ++c) sum += ref.u[r * d + c] * psi[members[c]];
+            out[members[r]] = sum;
+        }
+    }
+    return out;
+}
+
+template <typename Real>
+Amplitudes fill_random(StateVector<Real>& s, uint32_t seed) {
+    std::mt19937 engine(seed);
+    std::normal_distribution<double> normal;
+    double norm = 0.0;
+    std::vector<double> re(s.dim), im(s.dim);
+    for (uint64_t i = 0; i < s.dim; ++i) {
+        re[i] = normal(engine);
+        im[i] = normal(engine);
+        norm += re[i] * re[i] + im[i] * im[i];
+    }
+    Amplitudes copy(s.dim);
+    for (uint64_t i = 0; i < s.dim; ++i) {
+        s.re[i] = static_cast<Real>(re[i] / std::sqrt(norm));
+        s.im[i] = static_cast<Real>(im[i] / std::sqrt(norm));
+        copy[i] = Complex(s.re[i], s.im[i]);
+    }
+    return copy;
+}
+
+template <typename Real>
+Amplitudes read(const StateVector<Real>& s) {
+    Amplitudes a(s.dim);
+    for (uint64_t i = 0; i < s.dim; ++i) a[i] = Complex(s.re[i], s.im[i]);
+    return a;
+}
+
+template <typename Real>
+double tolerance() {
+    return std::is_same<Real, float>::value ? kFloatTolerance : kDoubleTolerance;
+}
+
+void expect_close(const Amplitudes& got, const Amplitudes& want, double tol, const std::string& what) {
+    ASSERT_EQ(got.size(), want.size());
+    double worst = 0.0;
+    for (size_t i = 0; i < got.size(); ++i) worst = std::max(worst, std::abs(got[i] - want[i]));
+    EXPECT_LE(worst, tol) << what;
+}
+
+template <typename Real>
+bool same_bits(const StateVector<Real>& a, const StateVector<Real>& b) {
+    return a.dim == b.dim && std::memcmp(a.re, b.re, a.dim * sizeof(Real)) == 0 &&
+           std::memcmp(a.im, b.im, a.dim * sizeof(Real)) == 0;
+}
+
+struct DispatchCase {
+    std::string label;
+    GateSpecInput gate;
+    std::function<Reference()> reference;
+};
+
+DispatchCase derived(const std::string& label, const GateSpecInput& gate, const std::string& catalogue_name = "") {
+    return {label, gate, [gate, catalogue_name] { return reference_of(gate, catalogue_name); }};
+}
+
+// A two-target CX/CZ: the first target is the control.
+DispatchCase pair_form(const std::string& label, const GateSpecInput& gate, const std::string& target_gate) {
+    return {label, gate, [gate, target_gate] {
+                return Reference{target_matrix(target_gate, {}), {gate.qubits[1]}, {{gate.qubits[0], 1}}};
+            }};
+}
+
+const double kA = 0.37;
+const double kB = -1.21;
+const double kC = 2.05;
+const double kD = 0.66;
+
+std::vector<DispatchCase> dispatch_cases() {
+    return {
+        derived("row1_ccx", {"CCX", {2}, {0, 3}}),
+        derived("row1_toffoli", {"TOFFOLI", {0}, {3, 1}}),
+        derived("row2_cx", {"CX", {1}, {3}}),
+        derived("row2_cnot_low_target", {"CNOT", {0}, {2}}),
+        derived("row3_cz", {"CZ", {2}, {1}}),
+        derived("row4_crx", {"CRX", {0}, {2}, {kA}}),
+        derived("row4_cy", {"CY", {3}, {0}}),
+        derived("row4_cu", {"CU", {1}, {3}, {kA, kB, kC, kD}}),
+        derived("row4_cx_dagger", {"CX", {2}, {1}, {}, true}),
+        derived("row4_h_under_control", {"H", {3}, {2}}),
+        derived("row4_t_under_control", {"T", {0}, {1}}),
+        derived("row5_cswap", {"CSWAP", {3, 1}, {0}}),
+        derived("row5_ccx_dagger", {"CCX", {1}, {0, 2}, {}, true}),
+        derived("row5_u3_three_controls", {"U3", {2}, {0, 1, 3}, {kA, kB, kC}}),
+        derived("row5_rxx_two_controls", {"RXX", {0, 3}, {1, 2}, {kA}}),
+        derived("row5_cz_with_two_targets_and_control", {"ISWAP", {2, 0}, {3}}),
+        pair_form("row6_cx_pair", {"CX", {2, 0}}, "X"),
+        pair_form("row6_cnot_pair", {"CNOT", {1, 3}}, "X"),
+        pair_form("row7_cz_pair", {"CZ", {3, 1}}, "Z"),
+        derived("row8_swap", {"SWAP", {0, 3}}),
+        derived("row8_swap_descending", {"SWAP", {2, 1}}),
+        derived("row9_rxx", {"RXX", {3, 1}, {}, {kA}}),
+        derived("row9_ryy", {"RYY", {0, 2}, {}, {kB}}),
+        derived("row9_rzz", {"RZZ", {1, 2}, {}, {kC}}),
+        derived("row9_iswap", {"ISWAP", {0, 1}}),
+        derived("row9_swap_dagger", {"SWAP", {3, 0}, {}, {}, true}),
+        derived("row9_izz", {"IZZ", {2, 3}, {}, {kD}}),
+        derived("row10_x", {"X", {0}}),
+        derived("row10_z", {"Z", {3}}),
+        derived("row10_y", {"Y", {1}}),
+        derived("row10_h", {"H", {2}}),
+        derived("row10_s", {"S", {0}}),
+        derived("row10_sdg", {"SDG", {3}}),
+        derived("row10_t", {"T", {1}}),
+        derived("row11_tdg", {"TDG", {2}}),
+        derived("row11_tdg_mixed_case", {"Tdg", {0}}, "TDG"),
+        derived("row12_rx", {"RX", {1}, {}, {kA}}),
+        derived("row12_ry", {"RY", {3}, {}, {kB}}),
+        derived("row12_rz", {"RZ", {0}, {}, {kC}}),
+        derived("row12_p", {"P", {2}, {}, {kD}}),
+        derived("row12_r", {"R", {1}, {}, {kA, kB}}),
+        derived("row12_u2", {"U2", {0}, {}, {kA, kB}}),
+        derived("row12_u", {"U", {3}, {}, {kA, kB, kC}}),
+        derived("row12_sx", {"SX", {2}}),
+        derived("row12_sy", {"SY", {1}}),
+        derived("row12_id", {"ID", {0}}),
+        derived("row12_t_dagger", {"T", {3}, {}, {}, true}),
+        derived("row12_y_dagger", {"Y", {1}, {}, {}, true}),
+        derived("row12_u3_dagger", {"U3", {2}, {}, {kA, kB, kC}, true}),
+        derived("open_x", {"X", {0}, {2}, {}, false, "0"}),
+        derived("open_cx", {"CX", {1}, {3}, {}, false, "0"}),
+        derived("open_ccx_mixed", {"CCX", {0}, {1, 2}, {}, false, "01"}),
+        derived("open_cswap", {"CSWAP", {0, 2}, {3}, {}, false, "0"}),
+        derived("open_multi_u3", {"U3", {1}, {0, 2, 3}, {kA, kB, kC}, false, "010"}),
+        derived("ctrl_state_longer_than_controls", {"CRY", {1}, {0}, {kB}, false, "0110"}),
+        derived("ctrl_state_non_zero_chars", {"CRZ", {2}, {0}, {kC}, false, "1"}),
+        derived("ctrl_state_other_char", {"CZ", {2}, {0}, {}, false, "a"}),
+    };
+}
+
+class Dispatch : public ::testing::TestWithParam<DispatchCase> {};
+
+template <typename Real>
+void check_case(const DispatchCase& c, int n, uint32_t seed) {
+    StateVector<Real> state(n);
+    const Amplitudes before = fill_random(state, seed);
+    GateMatrixCache cache;
+    apply_gate_single_batch(state, make_instruction(c.gate), cache, 0);
+    const Reference ref = c.reference();
+    const Amplitudes want = n <= kSmallQubits ? apply_dense(ref, n, before) : apply_groups(ref, n, before);
+    expect_close(read(state), want, tolerance<Real>(), c.label);
+}
+
+TEST_P(Dispatch, MatchesDenseReferenceInBothPrecisions) {
+    check_case<double>(GetParam(), kSmallQubits, 11);
+    check_case<float>(GetParam(), kSmallQubits, 12);
+}
+
+INSTANTIATE_TEST_SUITE_P(GateApplication, Dispatch, ::testing::ValuesIn(dispatch_cases()),
+                         [](const ::testing::TestParamInfo<DispatchCase>& info) { return info.param.label; });
+
+TEST(GateApplication, GroupReferenceAgreesWithDenseReference) {
+    std::mt19937 engine(5);
+    for (const DispatchCase& c : dispatch_cases()) {
+        Amplitudes psi(uint64_t{1} << kSmallQubits);
+        for (Complex& a : psi) a = Complex(std::uniform_real_distribution<double>(-1, 1)(engine), 0.5);
+        const Reference ref = c.reference();
+        expect_close(apply_groups(ref, kSmallQubits, psi), apply_dense(ref, kSmallQubits, psi), 1e-14, c.label);
+    }
+}
+
+// 16 qubits: kernels run on every hardware thread; pivots at both ends.
+TEST(GateApplication, SixteenQubitCircuitMatchesGroupReference) {
+    const std::vector<DispatchCase> cases = {
+        derived("h_low", {"H", {0}}),
+        derived("h_top", {"H", {15}}),
+        derived("t_top", {"T", {15}}),
+        derived("cx_top_control", {"CX", {0}, {15}}),
+        pair_form("cz_pair", {"CZ", {15, 3}}, "Z"),
+        derived("swap_ends", {"SWAP", {15, 0}}),
+        derived("rxx_ends", {"RXX", {15, 1}, {}, {kA}}),
+        derived("ccx", {"CCX", {15}, {7, 2}}),
+        derived("cswap_open", {"CSWAP", {14, 15}, {0}, {}, false, "0"}),
+        derived("u3_multi", {"U3", {8}, {1, 15, 9}, {kA, kB, kC}}),
+        derived("crx_top", {"CRX", {15}, {14}, {kD}}),
+        derived("u2_low", {"U2", {1}, {}, {kA, kB}}),
+    };
+    StateVector<double> sd(kLargeQubits);
+    StateVector<float> sf(kLargeQubits);
+    Amplitudes want = fill_random(sd, 21);
+    fill_random(sf, 21);
+    want = read(sf);
+    Amplitudes want_double = read(sd);
+    GateMatrixCache cache_d;
+    GateMatrixCache cache_f;
+    for (const DispatchCase& c : cases) {
+        const CircuitInstruction ins = make_instruction(c.gate);
+        apply_gate_single_batch(sd, ins, cache_d, 0);
+        apply_gate_single_batch(sf, ins, cache_f, 0);
+        want_double = apply_groups(c.reference(), kLargeQubits, want_double);
+        want = apply_groups(c.reference(), kLargeQubits, want);
+        expect_close(read(sd), want_double, kDoubleTolerance, c.label);
+        expect_close(read(sf), want, 2e-5, c.label);
+    }
+}
+
+TEST(GateApplication, HadamardOnQubitZeroFillsIndicesZeroAndOne) {
+    StateVector<double> s(2);
+    GateMatrixCache cache;
+    apply_gate_single_batch(s, make_instruction({"H", {0}}), cache, 0);
+    EXPECT_EQ(s.re[0], 0.7071067811865475);
+    EXPECT_EQ(s.re[1], 0.7071067811865475);
+    EXPECT_EQ(s.re[2], 0.0);
+    EXPECT_EQ(s.re[3], 0.0);
+}
+
+// The fast T kernel uses the rounded 1/sqrt(2); the catalogue's T one unit below it.
+TEST(GateApplication, FastAndCatalogueTPhasesDifferInTheLastPlace) {
+    GateMatrixCache cache;
+    StateVector<double> fast(1);
+    apply_gate_single_batch(fast, make_instruction({"X", {0}}), cache, 0);
+    apply_gate_single_batch(fast, make_instruction({"T", {0}}), cache, 0);
+    EXPECT_EQ(fast.re[1], 0.7071067811865476);
+    EXPECT_EQ(fast.im[1], 0.7071067811865476);
+    EXPECT_TRUE(cache.empty());
+
+    StateVector<double> controlled(2);
+    apply_gate_single_batch(controlled, make_instruction({"X", {0}}), cache, 0);
+    apply_gate_single_batch(controlled, make_instruction({"X", {1}}), cache, 0);
+    apply_gate_single_batch(controlled, make_instruction({"T", {0}, {1}}), cache, 0);
+    EXPECT_EQ(controlled.re[3], 0.7071067811865475);
+    EXPECT_EQ(controlled.im[3], 0.7071067811865475);
+
+    StateVector<double> tdg(1);
+    apply_gate_single_batch(tdg, make_instruction({"X", {0}}), cache, 0);
+    apply_gate_single_batch(tdg, make_instruction({"Tdg", {0}}), cache, 0);
+    EXPECT_EQ(tdg.re[1], 0.7071067811865476);
+    EXPECT_EQ(tdg.im[1], -0.7071067811865476);
+}
+
+TEST(GateApplication, ControlledAndPairFormsOfCxAgree) {
+    StateVector<double> a(3), b(3);
+    fill_random(a, 3);
+    fill_random(b, 3);
+    GateMatrixCache cache;
+    apply_gate_single_batch(a, make_instruction({"CX", {0}, {1}}), cache, 0);
+    apply_gate_single_batch(b, make_instruction({"CX", {1, 0}}), cache, 0);
+    EXPECT_TRUE(same_bits(a, b));
+}
+
+TEST(GateApplication, OpenControlLeavesTheControlQubitAsItWas) {
+    // |q2 q1 q0> = |000> and |100>: X on q0 under an open control on q2 flips q0 only in the first.
+    for (int q2 : {0, 1}) {
+        StateVector<double> s(3);
+        GateMatrixCache cache;
+        if (q2 == 1) apply_gate_single_batch(s, make_instruction({"X", {2}}), cache, 0);
+        apply_gate_single_batch(s, make_instruction({"X", {0}, {2}, {}, false, "0"}), cache, 0);
+        const uint64_t expected = q2 == 1 ? 4 : 1;
+        for (uint64_t i = 0; i < s.dim; ++i) EXPECT_EQ(s.re[i], i == expected ? 1.0 : 0.0) << "q2=" << q2;
+    }
+}
+
+TEST(GateApplication, SkipNamesLeaveTheStateUntouchedWhateverTheirQubits) {
+    for (const char* name : {"MEASURE", "BARRIER", "RESET", "QIF", "QWHILE"}) {
+        StateVector<double> s(3), copy(3);
+        fill_random(s, 8);
+        fill_random(copy, 8);
+        GateMatrixCache cache;
+        apply_gate_single_batch(s, make_instruction({name, {0, 99, -4}, {-1}, {1.0}, true, "0"}), cache, 0);
+        EXPECT_TRUE(same_bits(s, copy)) << name;
+        EXPECT_TRUE(cache.empty());
+    }
+}
+
+// Batch slicing: the key the matrix was cached under shows the parameter set used.
+struct SliceCase {
+    std::string label;
+    std::string name;
+    ParamValue value;
+    int batch_index;
+    std::vector<double> used;
+};
+
+class BatchSlice : public ::testing::TestWithParam<SliceCase> {};
+
+TEST_P(BatchSlice, UsesTheExpectedParameterSet) {
+    const SliceCase& c = GetParam();
+    CircuitInstruction ins = make_instruction({c.name, {1}});
+    ins.param.value = c.value;
+    StateVector<double> s(2), want(2);
+    fill_random(s, 4);
+    const Amplitudes before = fill_random(want, 4);
+    GateMatrixCache cache;
+    apply_gate_single_batch(s, ins, cache, c.batch_index);
+    ASSERT_EQ(cache.size(), 1u);
+    EXPECT_EQ(cache.begin()->first.params, c.used);
+    expect_close(read(s), apply_dense(Reference{target_matrix(c.name, c.used), {1}, {}}, 2, before), kDoubleTolerance,
+                 c.label);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    GateApplication, BatchSlice,
+    ::testing::Values(SliceCase{"second_set", "RX", std::vector<double>{0.1, 0.2, 0.3}, 1, {0.2}},
+                      SliceCase{"last_set", "RX", std::vector<double>{0.1, 0.2, 0.3}, 2, {0.3}},
+                      SliceCase{"past_end_falls_back", "RX", std::vector<double>{0.1, 0.2, 0.3}, 5, {0.1}},
+                      SliceCase{"negative_index_falls_back", "RX", std::vector<double>{0.1, 0.2, 0.3}, -1, {0.1}},
+                      SliceCase{"single_value_every_batch", "RX", 0.4, 7, {0.4}},
+                      SliceCase{"exact_length_used_whole", "U3", std::vector<double>{0.1, 0.2, 0.3}, 4, {0.1, 0.2, 0.3}},
+                      SliceCase{"short_list_used_whole", "U3", std::vector<double>{0.5}, 2, {0.5}},
+                      SliceCase{"empty_list", "RY", std::vector<double>{}, 0, {}},
+                      SliceCase{"partial_last_set_falls_back", "U3", std::vector<double>{1, 2, 3, 4, 5}, 1, {1, 2, 3}},
+                      SliceCase{"second_u3_set", "U3", std::vector<double>{1, 2, 3, 4, 5, 6}, 1, {4, 5, 6}},
+                      SliceCase{"huge_index_falls_back", "R", std::vector<double>{1, 2, 3, 4}, 2147483647, {1, 2}},
+                      SliceCase{"no_parameters_list_kept", "SX", std::vector<double>{9, 8}, 1, {9, 8}}),
+    [](const ::testing::TestParamInfo<SliceCase>& info) { return info.param.label; });
+
+TEST(GateCache, RepeatedGateComputesItsMatrixOnce) {
+    StateVector<double> s(3);
+    GateMatrixCache cache;
+    const CircuitInstruction rx = make_instruction({"RX", {0}, {}, {0.3}});
+    apply_gate_single_batch(s, rx, cache, 0);
+    apply_gate_single_batch(s, rx, cache, 0);
+    apply_gate_single_batch(s, make_instruction({"RX", {2}, {}, {0.3}}), cache, 0);  // targets are not in the key
+    EXPECT_EQ(cache.size(), 1u);
+    // A cached entry is used as it is: replace it and the next application follows it.
+    cache.begin()->second = target_matrix("X", {});
+    StateVector<double> fresh(1);
+    apply_gate_single_batch(fresh, rx, cache, 0);
+    EXPECT_EQ(fresh.re[0], 0.0);
+    EXPECT_EQ(fresh.re[1], 1.0);
+}
+
+TEST(GateCache, FastPathsNeverTouchTheCache) {
+    StateVector<double> s(3);
+    GateMatrixCache cache;
+    for (const GateSpecInput& g : std::vector<GateSpecInput>{{"X", {0}},
+                                                             {"H", {1}},
+                                                             {"Tdg", {2}},
+                                                             {"CX", {0}, {1}},
+                                                             {"CZ", {2, 0}},
+                                                             {"SWAP", {1, 2}},
+                                                             {"CCX", {2}, {0, 1}}}) {
+        apply_gate_single_batch(s, make_instruction(g), cache, 0);
+    }
+    EXPECT_TRUE(cache.empty());
+}
+
+TEST(GateCache, EachKeyFieldMakesADistinctEntry) {
+    StateVector<double> s(4);
+    GateMatrixCache cache;
+    const std::vector<GateSpecInput> gates = {
+        {"CRX", {0}, {1}, {0.3}},        {"CRY", {0}, {1}, {0.3}},  {"CRX", {0}, {1}, {0.4}},
+        {"CRX", {0}, {2}, {0.3}},        {"CRX", {0}, {1}, {0.3}, true},
+        {"CRX", {0}, {1}, {0.3}, false, "0"},
+    };
+    size_t expected = 0;
+    for (const GateSpecInput& g : gates) {
+        apply_gate_single_batch(s, make_instruction(g), cache, 0);
+        EXPECT_EQ(cache.size(), ++expected) << g.name;
+    }
+    const GateCacheKey base{"CRX", {0.3}, {1}, false, ""};
+    EXPECT_TRUE(base == (GateCacheKey{"CRX", {0.3}, {1}, false, ""}));
+    EXPECT_FALSE(base == (GateCacheKey{"CRY", {0.3}, {1}, false, ""}));
+    EXPECT_FALSE(base == (GateCacheKey{"CRX", {0.3, 0.0}, {1}, false, ""}));
+    EXPECT_FALSE(base == (GateCacheKey{"CRX", {0.3}, {1, 2}, false, ""}));
+    EXPECT_FALSE(base == (GateCacheKey{"CRX", {0.3}, {1}, true, ""}));
+    EXPECT_FALSE(base == (GateCacheKey{"CRX", {0.3}, {1}, false, "1"}));
+}
+
+TEST(GateCache, NanParameterFindsItsEntryAgain) {
+    StateVector<double> s(1);
+    GateMatrixCache cache;
+    const CircuitInstruction rx = make_instruction({"RX", {0}, {}, {std::nan("")}});
+    apply_gate_single_batch(s, rx, cache, 0);
+    apply_gate_single_batch(s, rx, cache, 0);
+    EXPECT_EQ(cache.size(), 1u);
+}
+
+TEST(GateCache, HashFoldsEveryFieldInOrder) {
+    const GateCacheKey key{"CU", {0.1, -2.5}, {3, 1}, true, "01"};
+    size_t h = std::hash<std::string>{}("CU");
+    auto fold = [&h](size_t v) { h ^= v + 0x9e3779b9 + (h << 6) + (h >> 2); };
+    fold(std::hash<double>{}(0.1));
+    fold(std::hash<double>{}(-2.5));
+    fold(std::hash<int>{}(3));
+    fold(std::hash<int>{}(1));
+    fold(std::hash<bool>{}(true));
+    fold(std::hash<std::string>{}("01"));
+    EXPECT_EQ(GateCacheKeyHash{}(key), h);
+    // Order matters: swapped controls hash differently.
+    EXPECT_NE(GateCacheKeyHash{}(GateCacheKey{"CU", {0.1, -2.5}, {1, 3}, true, "01"}), h);
+}
+
+// Every refusal: the message, and a state (and open-control qubits) left untouched.
+struct Refusal {
+    std::string label;
+    GateSpecInput gate;
+    std::string message;
+};
+
+class Refused : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(Refused, WithItsMessageAndTheStateUntouched) {
+    const Refusal& c = GetParam();
+    StateVector<double> s(kSmallQubits), copy(kSmallQubits);
+    fill_random(s, 9);
+    fill_random(copy, 9);
+    GateMatrixCache cache;
+    try {
+        apply_gate_single_batch(s, make_instruction(c.gate), cache, 0);
+        FAIL() << c.label << ": no error";
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(std::string(error.what()), c.message);
+    }
+    EXPECT_TRUE(same_bits(s, copy)) << c.label;
+}
+
+const std::string kPrefix = "apply_gate_single_batch: ";
+
+INSTANTIATE_TEST_SUITE_P(
+    GateApplication, Refused,
+    ::testing::Values(
+        Refusal{"target_too_high", {"H", {4}}, kPrefix + "gate H addresses qubit 4, outside a state of 4 qubits"},
+        Refusal{"target_negative", {"RX", {-1}, {}, {0.2}}, kPrefix + "gate RX addresses qubit -1, outside a state of 4 qubits"},
+        Refusal{"second_target_too_high", {"SWAP", {0, 40}}, kPrefix + "gate SWAP addresses qubit 40, outside a state of 4 qubits"},
+        Refusal{"open_control_too_high", {"X", {0}, {9}, {}, false, "0"}, kPrefix + "gate X addresses qubit 9, outside a state of 4 qubits"},
+        Refusal{"control_negative", {"CX", {1}, {-3}}, kPrefix + "gate CX addresses qubit -3, outside a state of 4 qubits"},
+        Refusal{"equal_targets_matrix", {"RXX", {1, 1}, {}, {0.2}}, kPrefix + "gate RXX names qubit 1 twice among its targets"},
+        Refusal{"equal_targets_cx_pair", {"CX", {2, 2}}, kPrefix + "gate CX names qubit 2 twice among its targets"},
+        Refusal{"equal_targets_cz_pair", {"CZ", {3, 3}}, kPrefix + "gate CZ names qubit 3 twice among its targets"},
+        Refusal{"equal_targets_swap_dagger", {"SWAP", {0, 0}, {}, {}, true}, kPrefix + "gate SWAP names qubit 0 twice among its targets"},
+        Refusal{"equal_targets_cswap", {"CSWAP", {2, 2}, {0}}, kPrefix + "gate CSWAP names qubit 2 twice among its targets"},
+        Refusal{"control_is_target", {"CX", {1}, {1}}, kPrefix + "gate CX uses qubit 1 as both control and target"},
+        Refusal{"control_is_target_matrix", {"CRX", {2}, {2}, {0.3}}, kPrefix + "gate CRX uses qubit 2 as both control and target"},
+        Refusal{"control_is_target_ccx", {"CCX", {2}, {0, 2}}, kPrefix + "gate CCX uses qubit 2 as both control and target"},
+        Refusal{"repeated_control", {"CCX", {0}, {1, 1}, {}, false, "01"}, kPrefix + "gate CCX names qubit 1 twice among its controls"},
+        Refusal{"row4_two_qubit_matrix", {"SWAP", {1}, {0}}, kPrefix + "unsupported configuration for gate SWAP (targets=1, ctrls=1, matrix_size=16)"},
+        Refusal{"row9_one_qubit_matrix", {"CX", {0, 1}, {}, {}, true}, kPrefix + "unsupported configuration for gate CX (targets=2, ctrls=0, matrix_size=4)"},
+        Refusal{"row9_h_two_targets", {"H", {0, 1}}, kPrefix + "unsupported configuration for gate H (targets=2, ctrls=0, matrix_size=4)"},
+        Refusal{"row12_two_qubit_matrix", {"RXX", {2}, {}, {0.1}}, kPrefix + "unsupported configuration for gate RXX (targets=1, ctrls=0, matrix_size=16)"},
+        Refusal{"three_targets", {"CRX", {0, 1, 2}, {}, {0.1}}, kPrefix + "unsupported configuration for gate CRX (targets=3, ctrls=0, matrix_size=4)"},
+        Refusal{"two_controls_two_targets", {"CRX", {0, 1}, {2, 3}, {0.1}}, kPrefix + "unsupported configuration for gate CRX (targets=2, ctrls=2, matrix_size=4)"},
+        Refusal{"no_targets", {"H", {}}, kPrefix + "unsupported configuration for gate H (targets=0, ctrls=0, matrix_size=4)"},
+        Refusal{"no_targets_open_control", {"X", {}, {1}, {}, false, "0"}, kPrefix + "unsupported configuration for gate X (targets=0, ctrls=1, matrix_size=4)"},
+        Refusal{"four_targets", {"SWAP", {0, 1, 2, 3}}, kPrefix + "unsupported configuration for gate SWAP (targets=4, ctrls=0, matrix_size=16)"},
+        Refusal{"unknown_gate", {"FOO", {0}}, "Unknown gate: FOO"},
+        Refusal{"lower_case", {"rx", {0}, {}, {0.1}}, "Unknown gate: rx"},
+        Refusal{"mixed_case_sdg", {"Sdg", {0}}, "Unknown gate: Sdg"},
+        Refusal{"mixed_case_tdg_with_dagger", {"Tdg", {0}, {}, {}, true}, "Unknown gate: Tdg"},
+        Refusal{"isingzz_producer_spelling", {"IsingZZ", {1}, {0}, {0.1}}, "Unknown gate: IsingZZ"},
+        Refusal{"unknown_under_open_control", {"su4", {1}, {0}, {}, false, "0"}, "Unknown gate: su4"}),
+    [](const ::testing::TestParamInfo<Refusal>& info) { return info.param.label; });
+
+TEST(GateApplication, EqualQubitSwapIsANoOp) {
+    StateVector<double> s(3), copy(3);
+    fill_random(s, 2);
+    fill_random(copy, 2);
+    GateMatrixCache cache;
+    apply_gate_single_batch(s, make_instruction({"SWAP", {1, 1}}), cache, 0);
+    EXPECT_TRUE(same_bits(s, copy));
+}
+
+TEST(GateApplication, UnknownGateCachesNothingEvenWithAMatrixField) {
+    StateVector<double> s(2);
+    CircuitInstruction ins = make_instruction({"su4", {1}, {0}});
+    ins.matrix.assign(16, 1.0);
+    GateMatrixCache cache;
+    EXPECT_THROW(apply_gate_single_batch(s, ins, cache, 0), std::runtime_error);
+    EXPECT_TRUE(cache.empty());
+}
+
+// A conversion that throws while the variant is being re-made leaves it
+// valueless, where the standard library allows that state for this variant.
+struct ThrowingList {
+    operator std::vector<double>() const { throw std::runtime_error("conversion"); }
+};
+
+TEST(GateApplication, ValuelessParameterFailsWithBadVariantAccess) {
+    CircuitInstruction ins = make_instruction({"H", {0}});
+    EXPECT_THROW(ins.param.value.emplace<1>(ThrowingList{}), std::runtime_error);
+    if (!ins.param.value.valueless_by_exception()) GTEST_SKIP() << "this standard library never leaves ParamValue valueless";
+    StateVector<double> s(1);
+    GateMatrixCache cache;
+    EXPECT_THROW(apply_gate_single_batch(s, ins, cache, 0), std::bad_variant_access);
+    ins.name = "RX";
+    EXPECT_THROW(apply_gate_single_batch(s, ins, cache, 0), std::bad_variant_access);
+    EXPECT_EQ(s.re[0], 1.0);
+}
+
+TEST(GateApplication, ZeroQubitStateRefusesEveryQubit) {
+    StateVector<double> s(0);
+    GateMatrixCache cache;
+    EXPECT_THROW(apply_gate_single_batch(s, make_instruction({"X", {0}}), cache, 0), std::runtime_error);
+    apply_gate_single_batch(s, make_instruction({"BARRIER", {0}}), cache, 0);
+    EXPECT_EQ(s.re[0], 1.0);
+}
+
+}  // namespace
