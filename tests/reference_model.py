@@ -230,22 +230,41 @@ def probabilities(psi):
     return re * re + im * im
 
 
-def sample(psi, r):
-    """The basis index a draw r selects: full table up to 2^16 amplitudes, else per chunk."""
+class Sampler:
+    """The basis index a draw selects: one running sum per amplitude up to 2^16
+    amplitudes (last entry forced to 1), else one per chunk of 2^16 followed by
+    a walk inside the chosen chunk."""
+
+    def __init__(self, psi):
+        p = probabilities(psi)
+        self.size = p.size
+        self.chunked = p.size > CHUNK
+        self.chunks = p.reshape(-1, CHUNK) if self.chunked else p[None, :]
+        self.table = np.cumsum(self.chunks.sum(axis=1) if self.chunked else p)
+        self.table[-1] = 1.0
+
+    def index(self, r):
+        k = min(int(np.searchsorted(self.table, r, side="left")), self.table.size - 1)
+        if not self.chunked:
+            return k
+        rho = r - (self.table[k - 1] if k > 0 else 0.0)
+        hits = np.nonzero(np.cumsum(self.chunks[k]) >= rho)[0]
+        return k * CHUNK + (int(hits[0]) if hits.size else CHUNK - 1)
+
+
+def reset(psi, q, r):
+    """Reset with a given draw: the |1> branch when r > P0, moved down to |0>."""
     p = probabilities(psi)
-    if p.size <= CHUNK:
-        table = np.cumsum(p)
-        table[-1] = 1.0
-        return min(int(np.searchsorted(table, r, side="left")), p.size - 1)
-    chunks = p.reshape(-1, CHUNK)
-    table = np.cumsum(chunks.sum(axis=1))
-    table[-1] = 1.0
-    k = min(int(np.searchsorted(table, r, side="left")), table.size - 1)
-    rho = r - (table[k - 1] if k > 0 else 0.0)
-    running = np.cumsum(chunks[k])
-    hits = np.nonzero(running >= rho)[0]
-    j = int(hits[0]) if hits.size else CHUNK - 1
-    return k * CHUNK + j
+    bit = (np.arange(psi.size) >> q) & 1
+    p0 = float(p[bit == 0].sum())
+    outcome = 1 if r > p0 else 0
+    branch = p0 if outcome == 0 else 1.0 - p0
+    if branch < 1e-15:
+        psi[:] = 0
+        return
+    low = np.nonzero(bit == 0)[0]
+    psi[low] = psi[low + (outcome << q)] / math.sqrt(branch)
+    psi[low + (1 << q)] = 0
 
 
 def measure(psi, q, r):
