@@ -19,8 +19,10 @@ struct QubitSource {
 };
 
 // Constant-initialised, so threads that predate the module start clear too.
-// Lives as long as its thread: later calls continue the sequence.
-thread_local QubitSource tls_qubit_source{};
+// Lives as long as its thread: later calls continue the sequence. Static TLS:
+// the default model for a dlopen'ed module allocates each thread's copy on
+// first touch, and glibc aborts the process when that allocation fails.
+__attribute__((tls_model("initial-exec"))) thread_local QubitSource tls_qubit_source{};
 
 XorShift128Plus& qubit_generator(int seed) {
     QubitSource& source = tls_qubit_source;
@@ -44,6 +46,15 @@ void fill_record(CircuitInstruction& record, uint64_t index, uint32_t num_qubits
     record.qubits.assign(1, second);
 }
 
+// The C++ runtime keeps each thread's exception state in dynamic TLS, which
+// glibc allocates on first use and aborts the process if it cannot. Touching
+// it before any record is filled keeps a later out-of-memory throw survivable.
+// Out of line with a volatile sink: the query is declared pure, and GCC drops
+// the discarded call inside an OpenMP region otherwise.
+__attribute__((noinline)) void touch_exception_state() {
+    [[maybe_unused]] volatile int in_flight = std::uncaught_exceptions();
+}
+
 // n >= 2 whenever `records` is non-empty, so the rejection draw ends.
 void fill_qv_records(std::vector<CircuitInstruction>& records, int n, int seed) {
     const auto count = static_cast<int32_t>(records.size());
@@ -52,15 +63,19 @@ void fill_qv_records(std::vector<CircuitInstruction>& records, int n, int seed) 
     // rethrown on the calling thread, and the other threads stop early.
     std::exception_ptr failure;
     std::atomic<bool> failed{false};
-#pragma omp parallel for schedule(dynamic, kRecordsPerChunk)
-    for (int32_t k = 0; k < count; ++k) {
-        if (failed.load(std::memory_order_relaxed)) continue;
-        try {
-            fill_record(records[k], static_cast<uint64_t>(k), num_qubits, seed);
-        } catch (...) {
+#pragma omp parallel
+    {
+        touch_exception_state();
+#pragma omp for schedule(dynamic, kRecordsPerChunk)
+        for (int32_t k = 0; k < count; ++k) {
+            if (failed.load(std::memory_order_relaxed)) continue;
+            try {
+                fill_record(records[k], static_cast<uint64_t>(k), num_qubits, seed);
+            } catch (...) {
 #pragma omp critical(brickgen_fill_failure)
-            if (!failure) failure = std::current_exception();
-            failed.store(true, std::memory_order_relaxed);
+                if (!failure) failure = std::current_exception();
+                failed.store(true, std::memory_order_relaxed);
+            }
         }
     }
     if (failure) std::rethrow_exception(failure);

@@ -235,3 +235,28 @@ def test_interface_and_docstrings():
         "Ultra QV operation list generator with thread-local RNG.")
     assert "arg0: typing.SupportsInt | typing.SupportsIndex" in brickgen.build_qv_op_list.__doc__
     assert "CircuitInstruction]\n" in brickgen.build_qv_op_list_ultra.__doc__  # module prefix depends on import order
+
+
+@pytest.mark.parametrize("threads", [1, 2])
+def test_allocation_failure_while_filling_is_a_memory_error(threads):
+    # Address space for the record vector of the large list but not for the
+    # matrices and qubit lists filled into it, so the failure strikes inside
+    # the parallel region; the process must survive and keep working.
+    got = run_fresh("""
+        import resource
+        brickgen.build_qv_op_list(40, 0, 0)  # start the thread team and its allocator arenas first
+        with open("/proc/self/statm") as f:
+            in_use = int(f.read().split()[0]) * resource.getpagesize()
+        n = 1448  # about one million records: ~220 MB of records, ~350 MB more to fill them
+        resource.setrlimit(resource.RLIMIT_AS, (in_use + 320 * 2**20, resource.RLIM_INFINITY))
+        outcome = []
+        for size in (n, 20000):  # fails while filling / fails allocating the vector
+            try:
+                brickgen.build_qv_op_list(size, 0, 0)
+                outcome.append("returned")
+            except MemoryError:
+                outcome.append("MemoryError")
+        outcome.append(len(brickgen.build_qv_op_list(10, 0, 0)))
+        print(json.dumps(outcome))
+    """, threads=threads)
+    assert got == ["MemoryError", "MemoryError", 50]
