@@ -1,0 +1,65 @@
+"""Circuit building and jobs shared by the Cirq-based workers (qsimcirq and
+Cirq's own simulator).
+
+Cirq orders a state big-endian (the first qubit of qubit_order is the most
+significant bit). Mapping wavesim's qubit q to LineQubit(n - 1 - q) therefore
+gives exactly wavesim's memory layout, so states need no reordering and both
+sides touch memory in the same pattern.
+"""
+
+import cirq
+import numpy as np
+import sympy
+
+import protocol
+
+_FIXED = {"H": cirq.H, "CX": cirq.CNOT, "CZ": cirq.CZ}
+_ROTATIONS = {"RX": cirq.rx, "RY": cirq.ry, "RZ": cirq.rz}
+
+
+def line_qubits(n):
+    """Cirq qubits in wavesim order: element q is wavesim's qubit q."""
+    return [cirq.LineQubit(n - 1 - q) for q in range(n)]
+
+
+def build_circuit(job):
+    """The job's circuit; sweep angles become sympy symbols p<k>."""
+    qubits = line_qubits(job["n"])
+    operations = []
+    for name, targets, angle in job["ops"]:
+        on = [qubits[q] for q in targets]
+        if name in _FIXED:
+            operations.append(_FIXED[name](*on))
+        elif name in _ROTATIONS:
+            value = sympy.Symbol(f"p{angle['index']}") if isinstance(angle, dict) else angle
+            operations.append(_ROTATIONS[name](value)(*on))
+        else:
+            raise ValueError(f"unsupported gate {name}")
+    if job["kind"] == "shots":
+        operations.append(cirq.measure(*qubits, key="m"))
+    return cirq.Circuit(operations)
+
+
+def build_job(job, simulator):
+    """(run, to_array) for a job on a Cirq-interface simulator."""
+    n = job["n"]
+    circuit = build_circuit(job)
+    order = cirq.LineQubit.range(n)
+    if job["kind"] == "state":
+        def run():
+            return simulator.simulate(circuit, qubit_order=order).final_state_vector
+        return run, np.asarray
+    if job["kind"] == "sweep":
+        params = protocol.load_params(job)
+        resolvers = [cirq.ParamResolver({f"p{k}": float(v) for k, v in enumerate(row)})
+                     for row in params]
+
+        def run_sweep():
+            results = simulator.simulate_sweep(circuit, params=resolvers, qubit_order=order)
+            return np.stack([r.final_state_vector for r in results])
+        return run_sweep, np.asarray
+
+    def run_shots():
+        return simulator.run(circuit, repetitions=job["shots"])
+    # Measurement column q is wavesim's qubit q (line_qubits order).
+    return run_shots, lambda result: protocol.marginals_from_bits(result.measurements["m"])

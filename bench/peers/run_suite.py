@@ -1,0 +1,462 @@
+"""Benchmarks wavesim against peer simulators on the same machine in one run.
+
+    bench/peers/setup.sh                                   # once: the peers' envs
+    .venv/bin/python bench/peers/run_suite.py [--quick] [--build-dir build/x]
+
+Every system runs in its own worker process (worker_<system>.py under its own
+env's python). Per workload and size, each system first builds the same
+circuit and writes its result; the results are compared (state fidelity, or
+per-qubit shot frequencies) and only systems that agree are then timed.
+Writes peers.md, peers.json and peers.png under bench/results/.
+
+Workloads:
+  1  layered circuit (H layer, 20 x [RZ layer, RX layer, CX brick]), double
+  2  the same in single precision (qsimcirq, lightning's complex64 mode)
+  3  2-layer RY/CZ ansatz, 256 parameter sets: wavesim's batched call against
+     each peer's own loop over the sets
+  4  10^5 shots of the 20-qubit layered circuit, all qubits measured
+"""
+
+import argparse
+import datetime
+import json
+import os
+import platform
+import statistics
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+import numpy as np
+
+HERE = Path(__file__).resolve().parent
+REPO = HERE.parent.parent
+ENVS = HERE.parent / ".peer-envs"
+RESULTS = HERE.parent / "results"
+
+LAYERS = 20
+SWEEP_REPS = 2
+SWEEP_SETS = 256
+SHOTS = 100_000
+SHOTS_QUBITS = 20
+FULL_SIZES = list(range(12, 27, 2))
+QUICK_SIZES = [12, 16, 20]
+SWEEP_SIZES = [8, 12, 16]
+ANGLE_SEED = 20240601
+FIDELITY_TOLERANCE = {"double": 1e-10, "single": 1e-5}
+# Shot frequencies must lie within this many binomial standard deviations of
+# the exact marginal (plus a floor for marginals at exactly 0 or 1).
+SHOT_SIGMAS = 6.0
+SHOT_FLOOR = 1e-3
+# The plain Cirq simulator is a baseline, not a contender: it stops here.
+CIRQ_MAX_QUBITS = 20
+TARGET_MIN_QUBITS = 16
+
+SYSTEMS = ("wavesim", "qulacs", "qsim", "lightning", "cirq")
+PEER_ENV = {"qulacs": "qulacs", "qsim": "qsim", "lightning": "lightning", "cirq": "cirq"}
+
+
+# ----------------------------------------------------------------------------
+# Circuits, in the neutral form of protocol.py
+
+
+def layered_ops(n, seed):
+    rng = np.random.default_rng(seed)
+    ops = [["H", [q], None] for q in range(n)]
+    for _ in range(LAYERS):
+        ops += [["RZ", [q], float(a)] for q, a in enumerate(rng.uniform(0, 2 * np.pi, n))]
+        ops += [["RX", [q], float(a)] for q, a in enumerate(rng.uniform(0, 2 * np.pi, n))]
+        for first in (0, 1):
+            ops += [["CX", [q, q + 1], None] for q in range(first, n - 1, 2)]
+    return ops
+
+
+def ansatz_ops(n):
+    """RY on every qubit, then a CZ chain, SWEEP_REPS times, then a last RY
+    layer; angle k is column k of the parameter array."""
+    ops = []
+    column = 0
+    for rep in range(SWEEP_REPS + 1):
+        ops += [["RY", [q], {"index": column + q}] for q in range(n)]
+        column += n
+        if rep < SWEEP_REPS:
+            ops += [["CZ", [q, q + 1], None] for q in range(n - 1)]
+    return ops, column
+
+
+# ----------------------------------------------------------------------------
+# Workers
+
+
+class WorkerError(RuntimeError):
+    pass
+
+
+class Worker:
+    """One system's long-lived worker process."""
+
+    def __init__(self, system, python, env, log):
+        self.system = system
+        self.process = subprocess.Popen(
+            [python, str(HERE / f"worker_{system}.py")], cwd=HERE, env=env, text=True,
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=log)
+        self.info = self.call(op="info")
+
+    def call(self, **request):
+        self.process.stdin.write(json.dumps(request) + "\n")
+        self.process.stdin.flush()
+        line = self.process.stdout.readline()
+        if not line:
+            raise WorkerError(f"{self.system} worker exited (see the log)")
+        reply = json.loads(line)
+        if "error" in reply:
+            raise WorkerError(f"{self.system}: {reply['error']}")
+        return reply
+
+    def close(self):
+        self.process.stdin.close()
+        self.process.wait(timeout=60)
+
+
+def start_workers(args, log):
+    threads = str(os.cpu_count())
+    base = dict(os.environ, OMP_NUM_THREADS=threads, PYTHONUNBUFFERED="1")
+    workers = {}
+    wavesim_env = dict(base)
+    if args.build_dir:
+        wavesim_env["PYTHONPATH"] = os.pathsep.join(
+            [str((REPO / args.build_dir / "python").resolve()), base.get("PYTHONPATH", "")])
+    workers["wavesim"] = Worker("wavesim", sys.executable, wavesim_env, log)
+    for system in SYSTEMS[1:]:
+        python = ENVS / PEER_ENV[system] / "bin" / "python"
+        if not python.exists():
+            print(f"skipping {system}: no env at {python.parent.parent} (run bench/peers/setup.sh)")
+            continue
+        try:
+            workers[system] = Worker(system, str(python), base, log)
+        except WorkerError as error:
+            print(f"skipping {system}: {error}")
+    return workers
+
+
+# ----------------------------------------------------------------------------
+# Checking
+
+
+def fidelities(a, b):
+    """|<a|b>|^2 / (<a|a><b|b>) per row (one row for a single state)."""
+    a = np.atleast_2d(a).astype(np.complex128)
+    b = np.atleast_2d(b).astype(np.complex128)
+    if a.shape != b.shape:
+        return np.zeros(1)
+    overlap = np.abs(np.einsum("ij,ij->i", a.conj(), b)) ** 2
+    norms = np.einsum("ij,ij->i", a.conj(), a).real * np.einsum("ij,ij->i", b.conj(), b).real
+    return overlap / norms
+
+
+def exact_marginals(state, n):
+    probabilities = np.abs(state) ** 2
+    indices = np.arange(probabilities.size)
+    return np.array([probabilities[(indices >> q) & 1 == 1].sum() for q in range(n)])
+
+
+def shots_agree(frequencies, exact, shots):
+    sigma = np.sqrt(exact * (1 - exact) / shots)
+    return bool(np.all(np.abs(frequencies - exact) <= SHOT_SIGMAS * sigma + SHOT_FLOOR))
+
+
+# ----------------------------------------------------------------------------
+# One measurement point: every system builds, checks, then is timed
+
+
+def measure_point(workers, systems, job, label, tmp, args, reference_state=None):
+    """Returns {system: median seconds or a failure text} for one job.
+
+    systems maps system -> precision. wavesim comes first and is the reference
+    for states; for shots, reference_state gives the exact marginals."""
+    outcome = {}
+    results = {}
+    for system, precision in systems.items():
+        if system not in workers:
+            continue
+        worker = workers[system]
+        point = dict(job, precision=precision)
+        try:
+            worker.call(op="prepare", id=label, job=point)
+            out = str(Path(tmp) / f"{label}-{system}.npy")
+            worker.call(op="check", id=label, out=out)
+            results[system] = np.load(out)
+            os.remove(out)
+        except WorkerError as error:
+            outcome[system] = f"error: {error}"
+            worker.call(op="drop", id=label)
+
+    agreed = []
+    if job["kind"] == "shots":
+        exact = exact_marginals(reference_state, job["n"])
+        for system, frequencies in results.items():
+            if shots_agree(frequencies, exact, job["shots"]):
+                agreed.append(system)
+            else:
+                outcome[system] = "MISMATCH (shot frequencies)"
+    elif "wavesim" in results:
+        agreed.append("wavesim")
+        reference = results["wavesim"]
+        for system, state in results.items():
+            if system == "wavesim":
+                continue
+            tolerance = FIDELITY_TOLERANCE[systems[system]]
+            worst = float(fidelities(reference, state).min())
+            if worst > 1 - tolerance:
+                agreed.append(system)
+            else:
+                outcome[system] = f"MISMATCH (fidelity {worst:.12f})"
+    results.clear()
+
+    for system in agreed:
+        times = workers[system].call(op="time", id=label, min_repeats=args.min_repeats,
+                                     max_repeats=args.max_repeats, budget=args.budget)["times"]
+        outcome[system] = statistics.median(times)
+    for system in systems:
+        if system in workers:
+            workers[system].call(op="drop", id=label)
+    return outcome
+
+
+def report_point(workload, n, outcome):
+    parts = [f"{s}={v:.4g}s" if isinstance(v, float) else f"{s}: {v}" for s, v in outcome.items()]
+    print(f"W{workload} n={n}: " + ", ".join(parts), flush=True)
+
+
+# ----------------------------------------------------------------------------
+# Workloads
+
+
+def workload_layered(workers, tmp, args, workload, precision, peers):
+    rows = []
+    for n in args.sizes:
+        systems = {"wavesim": precision}
+        for peer in peers:
+            if peer == "cirq" and n > CIRQ_MAX_QUBITS:
+                continue
+            systems[peer] = precision
+        job = {"kind": "state", "n": n, "ops": layered_ops(n, ANGLE_SEED + n)}
+        outcome = measure_point(workers, systems, job, f"w{workload}-{n}", tmp, args)
+        report_point(workload, n, outcome)
+        rows.append({"n": n, "times": outcome})
+    return rows
+
+
+def workload_sweep(workers, tmp, args):
+    rows = []
+    for n in SWEEP_SIZES:
+        ops, count = ansatz_ops(n)
+        params = np.random.default_rng(ANGLE_SEED + 1000 + n).uniform(
+            0, 2 * np.pi, (SWEEP_SETS, count))
+        params_file = str(Path(tmp) / f"params-{n}.npy")
+        np.save(params_file, params)
+        job = {"kind": "sweep", "n": n, "ops": ops, "params_file": params_file}
+        outcome = measure_point(workers, {"wavesim": "double", "qulacs": "double",
+                                          "lightning": "double", "cirq": "double"},
+                                job, f"w3-{n}", tmp, args)
+        single = measure_point(workers, {"wavesim": "single", "qsim": "single"},
+                               job, f"w3s-{n}", tmp, args)
+        outcome["wavesim-single"] = single.get("wavesim", "not run")
+        if "qsim" in single:
+            outcome["qsim"] = single["qsim"]
+        report_point(3, n, outcome)
+        rows.append({"n": n, "times": outcome})
+    return rows
+
+
+def workload_shots(workers, tmp, args):
+    n = SHOTS_QUBITS
+    ops = layered_ops(n, ANGLE_SEED + n)
+    state_file = str(Path(tmp) / "shots-reference.npy")
+    workers["wavesim"].call(op="prepare", id="w4-state",
+                            job={"kind": "state", "n": n, "ops": ops, "precision": "double"})
+    workers["wavesim"].call(op="check", id="w4-state", out=state_file)
+    workers["wavesim"].call(op="drop", id="w4-state")
+    reference = np.load(state_file)
+    job = {"kind": "shots", "n": n, "ops": ops, "shots": SHOTS}
+    outcome = measure_point(workers, {"wavesim": "double", "qulacs": "double",
+                                      "lightning": "double", "cirq": "double"},
+                            job, "w4", tmp, args, reference_state=reference)
+    single = measure_point(workers, {"wavesim": "single", "qsim": "single"},
+                           job, "w4s", tmp, args, reference_state=reference)
+    outcome["wavesim-single"] = single.get("wavesim", "not run")
+    if "qsim" in single:
+        outcome["qsim"] = single["qsim"]
+    report_point(4, n, outcome)
+    return [{"n": n, "times": outcome}]
+
+
+# ----------------------------------------------------------------------------
+# Reporting
+
+# Which wavesim column each peer is compared with, per workload.
+BASELINE = {1: {}, 2: {}, 3: {"qsim": "wavesim-single"}, 4: {"qsim": "wavesim-single"}}
+PEERS = {1: ["qulacs", "lightning", "cirq"], 2: ["qsim", "lightning"],
+         3: ["qulacs", "lightning", "cirq", "qsim"], 4: ["qulacs", "lightning", "cirq", "qsim"]}
+TITLES = {
+    1: f"Workload 1: layered circuit ({LAYERS} layers), double precision",
+    2: f"Workload 2: layered circuit ({LAYERS} layers), single precision",
+    3: f"Workload 3: RY/CZ ansatz ({SWEEP_REPS} layers), {SWEEP_SETS} parameter sets "
+       "(qsim row: wavesim single precision)",
+    4: f"Workload 4: {SHOTS} shots, {SHOTS_QUBITS}-qubit layered circuit "
+       "(qsim row: wavesim single precision)",
+}
+
+
+def ratio(row, workload, peer):
+    base = row["times"].get(BASELINE[workload].get(peer, "wavesim"))
+    other = row["times"].get(peer)
+    if isinstance(base, float) and isinstance(other, float):
+        return base / other
+    return None
+
+
+def cell(value):
+    if isinstance(value, float):
+        return f"{value:.4g}"
+    return "—" if value is None else str(value)
+
+
+def markdown_table(workload, rows):
+    peers = PEERS[workload]
+    extra = ["wavesim-single"] if workload in (3, 4) else []
+    head = ["n", "wavesim (s)"] + [f"{c} (s)" for c in extra]
+    for peer in peers:
+        head += [f"{peer} (s)", f"ratio vs {peer}"]
+    lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
+    for row in rows:
+        cells = [str(row["n"]), cell(row["times"].get("wavesim"))]
+        cells += [cell(row["times"].get(c)) for c in extra]
+        for peer in peers:
+            r = ratio(row, workload, peer)
+            cells += [cell(row["times"].get(peer)), "—" if r is None else f"{r:.2f}"]
+        lines.append("| " + " | ".join(cells) + " |")
+    return "\n".join(lines)
+
+
+def target_lines(tables):
+    """One line per target: met, not met, or not measured."""
+    lines = []
+
+    def verdict(ratios, bound):
+        if not ratios:
+            return "not measured"
+        worst = max(ratios)
+        return f"{'met' if worst <= bound else 'NOT met'} (worst ratio {worst:.2f})"
+
+    if 1 in tables:
+        worst = []
+        for row in tables[1]:
+            peer_times = [row["times"][p] for p in PEERS[1]
+                          if p != "cirq" and isinstance(row["times"].get(p), float)]
+            if row["n"] >= TARGET_MIN_QUBITS and peer_times and isinstance(row["times"].get("wavesim"), float):
+                worst.append(row["times"]["wavesim"] / min(peer_times))
+        lines.append(f"- W1, ratio <= 1.0 vs the fastest peer at every n >= {TARGET_MIN_QUBITS} "
+                     f"(aim 0.8): {verdict(worst, 1.0)}")
+    if 2 in tables:
+        ratios = [r for r in (ratio(row, 2, "qsim") for row in tables[2]) if r is not None]
+        lines.append(f"- W2, ratio <= 1.0 vs qsimcirq: {verdict(ratios, 1.0)}")
+    for workload, bound in ((3, 0.5), (4, 1.0)):
+        if workload in tables:
+            ratios = [r for row in tables[workload] for p in PEERS[workload]
+                      for r in [ratio(row, workload, p)] if r is not None]
+            lines.append(f"- W{workload}, ratio <= {bound} vs every peer: {verdict(ratios, bound)}")
+    return lines
+
+
+def machine_facts(workers, args, load_before):
+    cpu = "unknown"
+    with open("/proc/cpuinfo") as cpuinfo:
+        for line in cpuinfo:
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    compiler = "unknown"
+    cache = REPO / (args.build_dir or "build") / "CMakeCache.txt"
+    if cache.exists():
+        for line in cache.read_text().splitlines():
+            if line.startswith("CMAKE_CXX_COMPILER:"):
+                compiler = line.split("=", 1)[1]
+    versions = {s: {k: v for k, v in w.info.items() if k != "system"} for s, w in workers.items()}
+    return {"date": datetime.datetime.now().isoformat(timespec="seconds"), "cpu": cpu,
+            "cores": os.cpu_count(), "python": platform.python_version(),
+            "compiler": compiler, "load_before": load_before, "load_after": os.getloadavg(),
+            "versions": versions, "sizes": args.sizes}
+
+
+def write_results(tables, facts):
+    RESULTS.mkdir(parents=True, exist_ok=True)
+    (RESULTS / "peers.json").write_text(json.dumps({"facts": facts, "tables": {
+        str(k): v for k, v in tables.items()}}, indent=1))
+    lines = ["# wavesim against peer simulators", "",
+             f"Run {facts['date']} on {facts['cpu']} ({facts['cores']} cores); load average "
+             f"{facts['load_before'][0]:.2f} before, {facts['load_after'][0]:.2f} after "
+             "(the machine is shared, so other work may inflate any column). "
+             "Median wall time of the timed call, circuit already built; ratio = wavesim / peer "
+             "(below 1 means wavesim is faster). A peer is timed only after its result agreed "
+             "with wavesim's.", ""]
+    lines += ["Versions: " + "; ".join(
+        f"{s} " + ", ".join(f"{k} {v}" for k, v in info.items()) for s, info in facts["versions"].items()), ""]
+    lines += ["## Targets", ""] + target_lines(tables) + [""]
+    for workload, rows in tables.items():
+        lines += [f"## {TITLES[workload]}", "", markdown_table(workload, rows), ""]
+    (RESULTS / "peers.md").write_text("\n".join(lines))
+    harness = ENVS / "harness" / "bin" / "python"
+    if harness.exists():
+        subprocess.run([str(harness), str(HERE / "plot.py"), str(RESULTS / "peers.json"),
+                        str(RESULTS / "peers.png")], check=True)
+    else:
+        print("no harness env: skipped the plot (run bench/peers/setup.sh)")
+
+
+def parse_args():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--quick", action="store_true", help=f"sizes {QUICK_SIZES} only")
+    parser.add_argument("--n-max", type=int, default=max(FULL_SIZES), help="largest size")
+    parser.add_argument("--workloads", default="1,2,3,4", help="comma-separated subset")
+    parser.add_argument("--build-dir", default=None,
+                        help="a CMake build dir whose python/ holds wavesim (default: installed)")
+    parser.add_argument("--min-repeats", type=int, default=3)
+    parser.add_argument("--max-repeats", type=int, default=15)
+    parser.add_argument("--budget", type=float, default=2.0,
+                        help="seconds of timed runs per system and point, beyond min-repeats")
+    args = parser.parse_args()
+    args.sizes = [n for n in (QUICK_SIZES if args.quick else FULL_SIZES) if n <= args.n_max]
+    args.workloads = [int(w) for w in args.workloads.split(",")]
+    return args
+
+
+def main():
+    args = parse_args()
+    load_before = os.getloadavg()
+    RESULTS.mkdir(parents=True, exist_ok=True)
+    with open(ENVS / "workers.log", "w") as log, tempfile.TemporaryDirectory() as tmp:
+        workers = start_workers(args, log)
+        try:
+            tables = {}
+            for workload in args.workloads:
+                if workload == 1:
+                    tables[1] = workload_layered(workers, tmp, args, 1, "double", PEERS[1])
+                elif workload == 2:
+                    tables[2] = workload_layered(workers, tmp, args, 2, "single", PEERS[2])
+                elif workload == 3:
+                    tables[3] = workload_sweep(workers, tmp, args)
+                elif workload == 4:
+                    tables[4] = workload_shots(workers, tmp, args)
+            facts = machine_facts(workers, args, load_before)
+        finally:
+            for worker in workers.values():
+                worker.close()
+    write_results(tables, facts)
+    print("\n".join(target_lines(tables)))
+    print(f"wrote {RESULTS / 'peers.md'}")
+
+
+if __name__ == "__main__":
+    main()

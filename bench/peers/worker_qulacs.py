@@ -1,0 +1,95 @@
+"""Benchmark worker for qulacs (run with its own env's python; see protocol.py).
+
+qulacs numbers qubits like wavesim (qubit 0 = least significant bit), so states
+need no reordering. Its RX/RY/RZ are exp(+i theta P / 2): angles are negated to
+get the usual exp(-i theta P / 2).
+"""
+
+import os
+
+import numpy as np
+import qulacs
+
+import protocol
+
+SAMPLE_SEED = 7
+
+
+def _add_fixed(circuit, op):
+    name, qubits, angle = op
+    if name == "H":
+        circuit.add_H_gate(qubits[0])
+    elif name == "CX":
+        circuit.add_CNOT_gate(qubits[0], qubits[1])
+    elif name == "CZ":
+        circuit.add_CZ_gate(qubits[0], qubits[1])
+    elif name in ("RX", "RY", "RZ"):
+        getattr(circuit, f"add_{name}_gate")(qubits[0], -angle)
+    else:
+        raise ValueError(f"unsupported gate {name}")
+
+
+def _build_state_job(job):
+    n = job["n"]
+    circuit = qulacs.QuantumCircuit(n)
+    for op in job["ops"]:
+        _add_fixed(circuit, op)
+    state = qulacs.QuantumState(n)
+
+    def run():
+        state.set_zero_state()
+        circuit.update_quantum_state(state)
+        if job["kind"] == "shots":
+            return state.sampling(job["shots"], SAMPLE_SEED)
+        return state.get_vector()
+
+    if job["kind"] == "shots":
+        return run, lambda indices: protocol.marginals_from_indices(indices, n)
+    return run, np.asarray
+
+
+def _build_sweep_job(job):
+    # The documented way to evaluate many parameter sets: one parametric
+    # circuit, set_parameter per set, one reused state.
+    n = job["n"]
+    params = protocol.load_params(job)
+    circuit = qulacs.ParametricQuantumCircuit(n)
+    slots = []
+    for op in job["ops"]:
+        name, qubits, angle = op
+        if isinstance(angle, dict):
+            getattr(circuit, f"add_parametric_{name}_gate")(qubits[0], 0.0)
+            slots.append(angle["index"])
+        else:
+            _add_fixed(circuit, op)
+    state = qulacs.QuantumState(n)
+    negated = -params
+
+    def run():
+        out = np.empty((params.shape[0], 1 << n), dtype=np.complex128)
+        for b, row in enumerate(negated):
+            for slot, column in enumerate(slots):
+                circuit.set_parameter(slot, row[column])
+            state.set_zero_state()
+            circuit.update_quantum_state(state)
+            out[b] = state.get_vector()
+        return out
+
+    return run, np.asarray
+
+
+def build(job):
+    if job["precision"] != "double":
+        raise ValueError("qulacs has no single-precision mode")
+    if job["kind"] == "sweep":
+        return _build_sweep_job(job)
+    return _build_state_job(job)
+
+
+def describe():
+    return {"system": "qulacs", "version": qulacs.__version__,
+            "threads": os.environ.get("OMP_NUM_THREADS", "default")}
+
+
+if __name__ == "__main__":
+    protocol.serve(build, describe)
