@@ -82,14 +82,36 @@ void walk_rotation_block(const Block& block, int num_qubits, Place&& place) {
     }
 }
 
+// Gates and parameter entries of one layer, known before anything is emitted.
+struct LayerCounts {
+    int64_t gates = 0;   // what the layer emits
+    int64_t params = 0;  // what the table is sized for (may be negative, see below)
+};
+
 // The walk places a gate every `arity` positions until the next one would run
 // past the last qubit, after which every position is skipped.
-int64_t rotation_gate_count(const Block& block, int num_qubits) {
-    return num_qubits > 0 ? num_qubits / block.arity : 0;
+LayerCounts count_rotation_layer(const std::vector<Block>& blocks, int num_qubits) {
+    LayerCounts counts;
+    for (const Block& block : blocks) {
+        const int64_t gates = num_qubits > 0 ? num_qubits / block.arity : 0;
+        counts.gates = checked_add(counts.gates, gates);
+        if (block.parametrised) counts.params = checked_add(counts.params, gates);
+    }
+    return counts;
 }
 
-int64_t entangler_block_count(const Block& block, int num_qubits) {
-    return block.arity == 1 ? num_qubits : entangler_gate_count(*block.map, num_qubits, block.arity);
+// The parameter count takes each map's prediction as it is: a negative one
+// (window maps on no qubits) leaves the table short, which the final count
+// check reports. The gate count is what is actually placed.
+LayerCounts count_entanglement_layer(const std::vector<Block>& blocks, int num_qubits) {
+    LayerCounts counts;
+    for (const Block& block : blocks) {
+        const int64_t predicted =
+            block.arity == 1 ? num_qubits : entangler_gate_count(*block.map, num_qubits, block.arity);
+        counts.gates = checked_add(counts.gates, predicted > 0 ? predicted : 0);
+        if (block.parametrised) counts.params = checked_add(counts.params, predicted);
+    }
+    return counts;
 }
 
 // One placed gate on (tuple[0], ..., tuple[arity - 1]): every qubit but the
@@ -146,16 +168,6 @@ std::vector<QubitTuples> make_entangler_tuples(const std::vector<Block>& blocks,
     return tuples;
 }
 
-int64_t entanglement_layer_size(const std::vector<Block>& blocks, const std::vector<QubitTuples>& tuples,
-                                int num_qubits) {
-    int64_t size = 0;
-    for (size_t j = 0; j < blocks.size(); ++j) {
-        const int64_t block_size = blocks[j].arity == 1 ? num_qubits : static_cast<int64_t>(tuple_count(tuples[j]));
-        size = checked_add(size, block_size > 0 ? block_size : 0);
-    }
-    return size;
-}
-
 int32_t table_size(int64_t predicted) {
     if (predicted > std::numeric_limits<int32_t>::max()) {
         throw std::length_error("n-local circuit needs " + std::to_string(predicted) +
@@ -184,36 +196,26 @@ CircuitData build_n_local_data(const NLocalRequest& request) {
     const int n = request.num_qubits;
     const std::vector<Block> rotation_blocks = resolve_rotation_blocks(request);
     const std::vector<Block> entangler_blocks = resolve_entangler_blocks(request);
+    const LayerCounts rotation = count_rotation_layer(rotation_blocks, n);
+    const LayerCounts entanglement = count_entanglement_layer(entangler_blocks, n);
 
-    int64_t rotation_params = 0;
-    int64_t rotation_gates = 0;
-    for (const Block& block : rotation_blocks) {
-        const int64_t count = rotation_gate_count(block, n);
-        rotation_gates = checked_add(rotation_gates, count);
-        if (block.parametrised) rotation_params = checked_add(rotation_params, count);
-    }
-    int64_t entangler_params = 0;
-    for (const Block& block : entangler_blocks) {
-        if (block.parametrised) entangler_params = checked_add(entangler_params, entangler_block_count(block, n));
-    }
-    int64_t predicted = checked_mul(request.repetitions, checked_add(rotation_params, entangler_params));
-    if (request.final_rotation) predicted = checked_add(predicted, rotation_params);
+    int64_t predicted = checked_mul(request.repetitions, checked_add(rotation.params, entanglement.params));
+    if (request.final_rotation) predicted = checked_add(predicted, rotation.params);
 
     CircuitData circuit;
     circuit.num_qubits = n;
     circuit.params = make_param_table(request.prefix, table_size(predicted));
     circuit.params.owner = &circuit;
 
+    // Reserving the whole list first makes an impossible size fail before
+    // any of it is written.
     const int repetitions = request.repetitions > 0 ? request.repetitions : 0;
-    std::vector<QubitTuples> tuples;
-    int64_t instruction_count = request.final_rotation ? rotation_gates : 0;
-    if (repetitions > 0) {
-        tuples = make_entangler_tuples(entangler_blocks, n);
-        const int64_t per_repetition = checked_add(rotation_gates, entanglement_layer_size(entangler_blocks, tuples, n));
-        instruction_count = checked_add(instruction_count, checked_mul(repetitions, per_repetition));
-    }
+    int64_t instruction_count = checked_mul(repetitions, checked_add(rotation.gates, entanglement.gates));
+    if (request.final_rotation) instruction_count = checked_add(instruction_count, rotation.gates);
     circuit.instructions.reserve(static_cast<size_t>(instruction_count));
 
+    std::vector<QubitTuples> tuples;
+    if (repetitions > 0) tuples = make_entangler_tuples(entangler_blocks, n);
     int next_param = 0;
     for (int r = 0; r < repetitions; ++r) {
         next_param = add_rotation_layer(circuit, rotation_blocks, next_param);
