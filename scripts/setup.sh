@@ -49,6 +49,8 @@ fi
 
 .venv/bin/python -m pip install -q -r requirements/build.txt
 if ((want_test)); then
+    # qemu-user runs the import check on an emulated processor without AVX2.
+    apt_install qemu-user
     # Includes torch: tests hand real tensors to the simulator (used through Python only).
     .venv/bin/python -m pip install -q -r requirements/test.txt
 fi
