@@ -1,0 +1,127 @@
+// The fast shot passes against the literal procedure: same counts and the same
+// number of draws taken from the stream, for both strategies and precisions.
+#include "shot_passes.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "shot_reference.h"
+
+namespace {
+
+CircuitInstruction gate(const std::string& name, std::vector<int32_t> qubits, std::vector<int32_t> controls = {},
+                        std::vector<double> values = {}) {
+    CircuitInstruction ins;
+    ins.name = name;
+    ins.qubits = std::move(qubits);
+    ins.controls = std::move(controls);
+    ins.has_param = !values.empty();
+    ins.param.value = std::move(values);
+    return ins;
+}
+
+CircuitInstruction measure(int32_t qubit, int32_t cbit) { return gate("MEASURE", {qubit}, {cbit}); }
+
+// Gates of every kernel family and a sprinkling of measurements and resets.
+// `batches` angles per rotation make that many passes.
+CircuitData random_circuit(uint32_t seed, int n, int length, double stochastic_share, int batches = 1) {
+    std::mt19937 rng(seed);
+    auto qubit = [&] { return static_cast<int32_t>(rng() % static_cast<uint32_t>(n)); };
+    auto angles = [&] {
+        std::uniform_real_distribution<double> angle(-3.0, 3.0);
+        std::vector<double> values;
+        for (int b = 0; b < batches; ++b) values.push_back(angle(rng));
+        return values;
+    };
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    CircuitData data;
+    data.num_qubits = n;
+    for (int q = 0; q < n; ++q) data.instructions.push_back(gate("H", {q}));
+    for (int i = 0; i < length; ++i) {
+        const int32_t a = qubit();
+        const int32_t b = (a + 1 + static_cast<int32_t>(rng() % static_cast<uint32_t>(n > 1 ? n - 1 : 1))) % n;
+        const double roll = unit(rng);
+        if (roll < stochastic_share * 0.8) {
+            data.instructions.push_back(measure(a, static_cast<int32_t>(rng() % static_cast<uint32_t>(n + 1))));
+        } else if (roll < stochastic_share) {
+            data.instructions.push_back(gate("RESET", {a}));
+        } else if (n > 1 && roll < 0.6) {
+            const char* names[] = {"CX", "CZ", "CRY"};
+            const std::string name = names[rng() % 3];
+            data.instructions.push_back(gate(name, {b}, {a}, name == "CRY" ? angles() : std::vector<double>{}));
+        } else {
+            const char* names[] = {"RX", "RY", "H", "T"};
+            const std::string name = names[rng() % 4];
+            data.instructions.push_back(gate(name, {a}, {}, name[0] == 'R' ? angles() : std::vector<double>{}));
+        }
+    }
+    for (int q = 0; q < n; ++q) data.instructions.push_back(measure(q, q));
+    return data;
+}
+
+template <typename Real>
+void expect_same_as_literal(const CircuitData& circuit, int shots, int num_cbits, int seed) {
+    const ShotPlan plan = plan_shots(circuit, num_cbits);
+    RandomSource fast = make_seeded_source(seed);
+    RandomSource literal = make_seeded_source(seed);
+    for (int b = 0; b < plan.passes; ++b) {
+        const ShotCounts want = literal_pass<Real>(circuit, plan, b, shots, num_cbits, literal);
+        const ShotCounts got = count_pass<Real>(circuit, plan, b, shots, num_cbits, fast);
+        EXPECT_EQ(got, want) << "pass " << b << ", seed " << seed;
+        EXPECT_TRUE(fast.engine == literal.engine) << "draws consumed differ in pass " << b;
+    }
+}
+
+template <typename Real>
+class ShotPasses : public ::testing::Test {};
+using Precisions = ::testing::Types<double, float>;
+TYPED_TEST_SUITE(ShotPasses, Precisions);
+
+TYPED_TEST(ShotPasses, PerShotSmallCircuits) {
+    for (uint32_t seed = 0; seed < 40; ++seed) {
+        const int n = 1 + static_cast<int>(seed % 5);
+        const CircuitData circuit = random_circuit(seed, n, 25, 0.35);
+        ASSERT_TRUE(plan_shots(circuit, n).per_shot);
+        expect_same_as_literal<TypeParam>(circuit, 300, n, static_cast<int>(seed));
+    }
+}
+
+TYPED_TEST(ShotPasses, SampleOnceBothTableForms) {
+    for (int n : {4, 16, 17}) {
+        CircuitData circuit = random_circuit(100 + static_cast<uint32_t>(n), n, 12, 0.0);
+        ASSERT_FALSE(plan_shots(circuit, n).per_shot);
+        expect_same_as_literal<TypeParam>(circuit, 3000, n, n);
+    }
+}
+
+TYPED_TEST(ShotPasses, BatchesShareOneStream) {
+    const CircuitData per_shot = random_circuit(7, 3, 20, 0.3, 3);
+    expect_same_as_literal<TypeParam>(per_shot, 200, 3, 5);
+    const CircuitData sample_once = random_circuit(8, 3, 20, 0.0, 3);
+    expect_same_as_literal<TypeParam>(sample_once, 200, 3, 5);
+}
+
+// Thirteen measurements of superposed qubits on 14 qubits: 600 shots reach
+// more than 3000 outcome sequences, beyond the 1024 (double) or 2048 (float)
+// states the tree may keep, so many shots also finish literally.
+TYPED_TEST(ShotPasses, OutcomeTreeBeyondItsBudget) {
+    constexpr int kQubits = 14;
+    constexpr int kMeasured = 13;
+    CircuitData circuit;
+    circuit.num_qubits = kQubits;
+    for (int q = 0; q < kQubits; ++q) circuit.instructions.push_back(gate("H", {q}));
+    for (int q = 0; q < kMeasured; ++q) {
+        circuit.instructions.push_back(measure(q, q));
+        circuit.instructions.push_back(gate("RY", {q + 1}, {}, {0.3 * (q + 1)}));
+    }
+    expect_same_as_literal<TypeParam>(circuit, 600, kMeasured, 3);
+}
+
+TYPED_TEST(ShotPasses, DegenerateShotCounts) {
+    const CircuitData circuit = random_circuit(11, 3, 10, 0.3);
+    for (int shots : {0, -4, 1}) expect_same_as_literal<TypeParam>(circuit, shots, 3, 1);
+    expect_same_as_literal<TypeParam>(circuit, 5, 0, 1);
+}
+
+}  // namespace
