@@ -210,14 +210,18 @@ CircuitData build_n_local_data(const NLocalRequest& request) {
     // Reserving the whole list first makes an impossible size fail before
     // any of it is written.
     const int repetitions = request.repetitions > 0 ? request.repetitions : 0;
-    int64_t instruction_count = checked_mul(repetitions, checked_add(rotation.gates, entanglement.gates));
+    const int64_t gates_per_repetition = checked_add(rotation.gates, entanglement.gates);
+    int64_t instruction_count = checked_mul(repetitions, gates_per_repetition);
     if (request.final_rotation) instruction_count = checked_add(instruction_count, rotation.gates);
     circuit.instructions.reserve(static_cast<size_t>(instruction_count));
 
     std::vector<QubitTuples> tuples;
     if (repetitions > 0) tuples = make_entangler_tuples(entangler_blocks, n);
+    // The counts are exact, so repetitions that place no gate are skipped
+    // rather than walked through one by one.
+    const int emitted_repetitions = gates_per_repetition > 0 ? repetitions : 0;
     int next_param = 0;
-    for (int r = 0; r < repetitions; ++r) {
+    for (int r = 0; r < emitted_repetitions; ++r) {
         next_param = add_rotation_layer(circuit, rotation_blocks, next_param);
         next_param = add_entanglement_layer(circuit, entangler_blocks, tuples, next_param);
     }

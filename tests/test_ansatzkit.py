@@ -186,8 +186,11 @@ def test_names_change_only_by___name__():
     class Named:
         __name__ = "RX"
 
-    circuit = ansatzkit.build_n_local_data(1, [Named(), Gate("RY")], [], [], 1, False, "t", False, False, "")
-    assert [ins.name for ins in circuit.instructions] == ["RX", "RY"]
+    class RZ:
+        pass
+
+    circuit = ansatzkit.build_n_local_data(1, [Named(), Gate("RY"), RZ], [], [], 1, False, "t", False, False, "")
+    assert [ins.name for ins in circuit.instructions] == ["RX", "RY", "RZ"]
 
 
 KEY_ERROR = "^invalid unordered_map<K, T> key$"
@@ -284,6 +287,12 @@ def test_full_map_on_too_few_qubits_is_empty(n):
 def test_parameter_count_beyond_a_table_is_refused():
     with pytest.raises(ValueError, match="more than a parameter table holds"):
         build(70000, [], ["CRZ"], ["full"], 1)
+
+
+@pytest.mark.parametrize("n, rotations, entanglers", [(0, ["RY"], ["CX"]), (5, [], [])])
+def test_repetitions_without_gates(n, rotations, entanglers):
+    circuit = build(n, rotations, entanglers, ["linear"] * len(entanglers), 2**31 - 1)
+    assert circuit.instructions == [] and circuit.params.size == 0
 
 
 def test_impossible_circuit_size_is_refused():
