@@ -29,7 +29,12 @@ void check_pairwise_arity(int k) {
 }
 
 void reserve_tuples(QubitTuples& tuples, int64_t count) {
-    if (count > 0) tuples.qubits.reserve(static_cast<size_t>(count) * static_cast<size_t>(tuples.arity));
+    if (count <= 0) return;
+    size_t elements;
+    if (__builtin_mul_overflow(static_cast<size_t>(count), static_cast<size_t>(tuples.arity), &elements)) {
+        throw std::length_error("entanglement tuple list too large");
+    }
+    tuples.qubits.reserve(elements);
 }
 
 void append_window(QubitTuples& tuples, int64_t first, int k) {
