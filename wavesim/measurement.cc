@@ -18,6 +18,14 @@ constexpr double kProbabilityFloor = 1e-15;
 // Independent accumulators per chunk sum, so the loop vectorises.
 constexpr size_t kPartialSums = 8;
 
+// A NaN or infinite amplitude (from a NaN or infinite gate parameter) leaves
+// no probability to draw an outcome from.
+[[noreturn]] void refuse_non_finite() {
+    throw std::runtime_error(
+        "Cannot sample measurement outcomes: the state's probabilities are not finite (NaN or infinite amplitudes, "
+        "for example from a NaN or infinite gate parameter)");
+}
+
 template <typename Real>
 double probability(const StateVector<Real>& s, uint64_t i) {
     const double re = s.re[i];
@@ -104,9 +112,12 @@ int measure_qubit(StateVector<Real>& s, int q, RandomSource& source) {
     check_qubit(s, q, "measure_qubit");
     const uint64_t half = uint64_t{1} << q;
     double p0 = 0.0;
+    double p1 = 0.0;  // only to tell a NaN in the other half, which the collapse would erase
     for (uint64_t base = 0; base < s.dim; base += 2 * half) {
         for (uint64_t j = 0; j < half; ++j) p0 += probability(s, base + j);
+        for (uint64_t j = 0; j < half; ++j) p1 += probability(s, base + half + j);
     }
+    if (!std::isfinite(p0 + p1)) refuse_non_finite();
     const double r = draw_uniform(source);
     const int outcome = r >= p0 ? 1 : 0;
     const double p = outcome == 0 ? p0 : 1.0 - p0;
@@ -132,9 +143,17 @@ void reset_qubit(StateVector<Real>& s, int q, RandomSource& source) {
     const uint64_t half = uint64_t{1} << q;
     const int64_t pairs = static_cast<int64_t>(s.dim / 2);
     double p0 = 0.0;
-#pragma omp parallel for schedule(static) reduction(+ : p0)
-    for (int64_t j = 0; j < pairs; ++j) p0 += probability(s, pair_low(static_cast<uint64_t>(j), q));
+    double p1 = 0.0;
+#pragma omp parallel for schedule(static) reduction(+ : p0, p1)
+    for (int64_t j = 0; j < pairs; ++j) {
+        const uint64_t i0 = pair_low(static_cast<uint64_t>(j), q);
+        p0 += probability(s, i0);
+        p1 += probability(s, i0 + half);
+    }
     const double r = draw_uniform(source);
+    // Either branch would erase the NaN of one half and pass off the rest as a
+    // valid state: keep the state as it is, so the NaN reaches the caller.
+    if (!std::isfinite(p0 + p1)) return;
     const int outcome = r > p0 ? 1 : 0;
     const double p = outcome == 0 ? p0 : 1.0 - p0;
     if (p >= kProbabilityFloor) {
@@ -177,6 +196,7 @@ CumulativeTable build_cumulative(const StateVector<Real>& s) {
             t.sums[i] = running;
         }
     }
+    if (!std::isfinite(running)) refuse_non_finite();
     t.sums.back() = 1.0;
     return t;
 }

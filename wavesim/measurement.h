@@ -25,17 +25,22 @@ double draw_uniform(RandomSource& source);
 
 // Collapses qubit q and returns the outcome (a draw r >= p0 gives 1). A branch
 // of probability at most 1e-15 leaves the zero vector instead of dividing by it.
+// A state whose probabilities are not finite (NaN amplitudes) is refused with
+// std::runtime_error before anything is drawn.
 template <typename Real>
 int measure_qubit(StateVector<Real>& s, int q, RandomSource& source);
 
 // Leaves qubit q in |0> (a draw r > P0 takes the |1> branch and moves it down).
 // Runs with the OpenMP thread count already in force on the calling thread.
+// A state whose probabilities are not finite is left as it is (after the
+// draw), so its NaN amplitudes propagate.
 template <typename Real>
 void reset_qubit(StateVector<Real>& s, int q, RandomSource& source);
 
 // Full table (one running sum per amplitude) up to kSamplingChunk amplitudes,
 // else one running sum per chunk of kSamplingChunk amplitudes. The last entry
-// is forced to 1.0 so that no draw below 1 runs past the end.
+// is forced to 1.0 so that no draw below 1 runs past the end. A state whose
+// probabilities are not finite is refused with std::runtime_error.
 constexpr uint64_t kSamplingChunk = uint64_t{1} << 16;
 
 struct CumulativeTable {
