@@ -10,40 +10,48 @@ constexpr uint32_t max_code_point = 0x10ffff;
 constexpr uint32_t surrogate_first = 0xd800;
 constexpr uint32_t surrogate_last = 0xdfff;
 
+// A UTF-8 lead byte: (byte & mask) == pattern starts a sequence of `length`
+// bytes whose code point must be at least `smallest` (shorter forms are overlong).
+struct Utf8Lead {
+    unsigned char mask;
+    unsigned char pattern;
+    size_t length;
+    uint32_t smallest;
+};
+constexpr std::array<Utf8Lead, 4> utf8_leads{{
+    {0x80, 0x00, 1, 0x0},
+    {0xe0, 0xc0, 2, 0x80},
+    {0xf0, 0xe0, 3, 0x800},
+    {0xf8, 0xf0, 4, 0x10000},
+}};
+constexpr unsigned char continuation_mask = 0xc0;
+constexpr unsigned char continuation_pattern = 0x80;
+constexpr int continuation_bits = 6;
+
 // Strict UTF-8 as Python decodes it: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool is_strict_utf8(std::string_view text) {
-    constexpr std::array<uint32_t, 5> smallest_code_point{0, 0, 0x80, 0x800, 0x10000};
     size_t i = 0;
     while (i < text.size()) {
         const auto lead = static_cast<unsigned char>(text[i]);
-        size_t length = 0;
-        uint32_t code_point = 0;
-        if (lead < 0x80) {
-            length = 1;
-            code_point = lead;
-        } else if ((lead & 0xe0) == 0xc0) {
-            length = 2;
-            code_point = lead & 0x1f;
-        } else if ((lead & 0xf0) == 0xe0) {
-            length = 3;
-            code_point = lead & 0x0f;
-        } else if ((lead & 0xf8) == 0xf0) {
-            length = 4;
-            code_point = lead & 0x07;
-        } else {
-            return false;
+        const Utf8Lead* form = nullptr;
+        for (const auto& candidate : utf8_leads) {
+            if ((lead & candidate.mask) == candidate.pattern) {
+                form = &candidate;
+                break;
+            }
         }
-        if (text.size() - i < length) return false;
-        for (size_t k = 1; k < length; ++k) {
+        if (form == nullptr || text.size() - i < form->length) return false;
+        uint32_t code_point = lead & static_cast<unsigned char>(~form->mask);
+        for (size_t k = 1; k < form->length; ++k) {
             const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xc0) != 0x80) return false;
-            code_point = (code_point << 6) | (next & 0x3f);
+            if ((next & continuation_mask) != continuation_pattern) return false;
+            code_point = (code_point << continuation_bits) | (next & static_cast<unsigned char>(~continuation_mask));
         }
-        if (code_point < smallest_code_point[length] || code_point > max_code_point ||
+        if (code_point < form->smallest || code_point > max_code_point ||
             (code_point >= surrogate_first && code_point <= surrogate_last)) {
             return false;
         }
-        i += length;
+        i += form->length;
     }
     return true;
 }

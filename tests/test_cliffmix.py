@@ -428,3 +428,23 @@ def test_from_indices_accepts_tuples_and_keywords():
 @pytest.mark.parametrize("name", ["build_random_clifford_data", "build_random_clifford_from_indices"])
 def test_type_stub_matches_the_module(name):
     assert stub_check.stub_parameters("cliffmix")[name] == stub_check.runtime_parameters(getattr(cliffmix, name))
+
+
+def _refuses_huge_allocations():
+    """True when the kernel refuses one allocation far beyond memory plus swap."""
+    try:
+        with open("/proc/sys/vm/overcommit_memory") as f:
+            policy = f.read().strip()
+        with open("/proc/meminfo") as f:
+            info = {line.split(":")[0]: int(line.split()[1]) for line in f}
+    except OSError:
+        return False
+    total_kib = info.get("MemTotal", 0) + info.get("SwapTotal", 0)
+    return policy in ("0", "2") and total_kib < 100 * 2**20  # well below the ~400 GiB asked for
+
+
+@pytest.mark.skipif(not _refuses_huge_allocations(), reason="the kernel might grant the allocation")
+def test_room_for_too_many_gates_is_a_memory_error():
+    # room for all gates is reserved before the first draw
+    with pytest.raises(MemoryError):
+        cliffmix.build_random_clifford_data(5, 2**31 - 1, "all", 1)
