@@ -28,34 +28,6 @@ TEST(CliffordGates, LookupIsExact) {
     for (const char* name : {"CX", "Swap", "h ", "", "sd", "sdgg", "ccx"}) EXPECT_EQ(find_clifford_gate(name), nullptr);
 }
 
-TEST(CliffordGates, InstructionLayoutOfEveryGate) {
-    const int32_t indices[] = {4, 2, 7};
-    for (const auto& gate : clifford_gate_list) {
-        const CircuitInstruction ins = make_clifford_instruction(gate, indices, 3);
-        EXPECT_EQ(ins.name, std::string(gate.record_name));
-        switch (gate.layout) {
-            case QubitLayout::swap:
-                EXPECT_EQ(ins.qubits, (std::vector<int32_t>{4, 2, 7}));
-                EXPECT_TRUE(ins.controls.empty());
-                break;
-            case QubitLayout::controlled:
-                EXPECT_EQ(ins.qubits, std::vector<int32_t>{2});
-                EXPECT_EQ(ins.controls, std::vector<int32_t>{4});
-                break;
-            case QubitLayout::single:
-                EXPECT_EQ(ins.qubits, std::vector<int32_t>{4});
-                EXPECT_TRUE(ins.controls.empty());
-                break;
-        }
-        EXPECT_FALSE(ins.has_param);
-        EXPECT_FALSE(ins.dagger);
-        EXPECT_TRUE(ins.matrix.empty());
-        EXPECT_TRUE(ins.ctrl_state.empty());
-        ASSERT_EQ(ins.param.value.index(), 1u);  // an empty list, not 0.0
-        EXPECT_TRUE(std::get<1>(ins.param.value).empty());
-    }
-}
-
 TEST(CliffordGates, InstructionUsesExactlyTheRequiredIndices) {
     // Sized to the need, so a sanitizer build flags any read past the end.
     for (const auto& gate : clifford_gate_list) {

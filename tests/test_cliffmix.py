@@ -353,26 +353,6 @@ def test_from_indices_mapping_of_each_gate(gate):
         assert (ins.qubits, ins.controls) == ([3], [])
 
 
-def test_from_indices_reproduces_the_random_builder():
-    names = ALL_GATES * 3
-    gen = MT19937(5)
-    indices = []
-    for name in names:
-        a = uniform_below(gen, 6)
-        b = uniform_below(gen, 5)
-        indices.append([a, b + (b >= a)] if name in TWO_QUBIT else [a])
-    circuit = cliffmix.build_random_clifford_from_indices(6, names, indices)
-    expected = []
-    for name, q in zip(names, indices):
-        if name == "swap":
-            expected.append(("SWAP", q, []))
-        elif name in CONTROLLED:
-            expected.append((name.upper(), [q[1]], [q[0]]))
-        else:
-            expected.append((name.upper(), q, []))
-    assert summary(circuit) == expected
-
-
 @pytest.mark.parametrize(
     "num_qubits, names, indices, message",
     [
