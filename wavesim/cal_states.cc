@@ -27,17 +27,17 @@ void run_circuit(StateVector<Real>& state, const CircuitData& circuit, GateMatri
 }
 
 template <typename Real>
-py::object single_run(const CircuitData& circuit) {
+AmplitudeBuffer<Real> single_run(const CircuitData& circuit) {
     StateVector<Real> state(static_cast<unsigned>(circuit.num_qubits));
     GateMatrixCache cache;
     run_circuit(state, circuit, cache, 0);
     AmplitudeBuffer<Real> buffer = allocate_amplitudes<Real>(circuit.num_qubits, 1, false);
     copy_amplitudes(state, buffer.data.get());
-    return to_numpy(std::move(buffer));
+    return buffer;
 }
 
 template <typename Real>
-py::object batched_run(const CircuitData& circuit, int batches) {
+AmplitudeBuffer<Real> batched_run(const CircuitData& circuit, int batches) {
     const int n = circuit.num_qubits;
     AmplitudeBuffer<Real> buffer = allocate_amplitudes<Real>(n, static_cast<uint64_t>(batches), true);
     std::complex<Real>* rows = buffer.data.get();
@@ -65,7 +65,7 @@ py::object batched_run(const CircuitData& circuit, int batches) {
         }
     }
     if (failure) std::rethrow_exception(failure);
-    return to_numpy(std::move(buffer));
+    return buffer;
 }
 
 }  // namespace
@@ -79,12 +79,18 @@ int batch_thread_count(int num_qubits, int batches) {
 }
 
 template <typename Real>
-py::object cal_states(const CircuitData& circuit) {
-    const int batches = batch_count(circuit);
+AmplitudeBuffer<Real> final_amplitudes(const CircuitData& circuit, int batches) {
     reset_random_source<Real>();  // seeded on the calling thread now, as on each worker at its first RESET
     if (batches <= 1) return single_run<Real>(circuit);
     return batched_run<Real>(circuit, batches);
 }
 
+template <typename Real>
+py::object cal_states(const CircuitData& circuit) {
+    return to_numpy(final_amplitudes<Real>(circuit, batch_count(circuit)));
+}
+
+template AmplitudeBuffer<double> final_amplitudes<double>(const CircuitData&, int);
+template AmplitudeBuffer<float> final_amplitudes<float>(const CircuitData&, int);
 template py::object cal_states<double>(const CircuitData&);
 template py::object cal_states<float>(const CircuitData&);

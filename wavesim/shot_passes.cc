@@ -50,6 +50,9 @@ struct OutcomeTree {
     int batch_index;
     int num_cbits;
     RandomSource& source;
+    // A draw from it is fma(high - low, u, low): with low == high == r it is r,
+    // which replays a draw already taken from `source`.
+    RandomSource replay;
     std::vector<size_t> steps;  // instruction indices of the stochastic steps
     std::vector<OutcomeNode<Real>> nodes;
     std::unique_ptr<StateVector<Real>> work;
@@ -111,19 +114,20 @@ std::string run_shot(OutcomeTree<Real>& tree) {
             return key;
         }
         const int32_t cbit = classical_bit(instruction);
-        RandomSource probe = tree.source;
-        const double r = draw_uniform(probe);
+        const double r = draw_uniform(tree.source);
         int outcome = -1;
         if (r <= tree.nodes[current].below) outcome = 0;
         if (r >= tree.nodes[current].above) outcome = 1;
         if (outcome >= 0 && tree.nodes[current].child[outcome] >= 0) {
-            tree.source = probe;
             set_key_bit(key, cbit, outcome);
             current = tree.nodes[current].child[outcome];
             continue;
         }
+        // The draw is taken already: measure with a source that yields exactly r.
+        tree.replay.low = r;
+        tree.replay.high = r;
         copy_state(*tree.nodes[current].state, *tree.work);
-        outcome = measure_qubit(*tree.work, instruction.qubits[0], tree.source);
+        outcome = measure_qubit(*tree.work, instruction.qubits[0], tree.replay);
         OutcomeNode<Real>& node = tree.nodes[current];
         if (outcome == 0) node.below = std::max(node.below, r);
         if (outcome == 1) node.above = std::min(node.above, r);
@@ -188,7 +192,7 @@ ShotCounts per_shot_pass(const CircuitData& circuit, const ShotPlan&, int batch_
                          RandomSource& source) {
     ShotCounts counts;
     if (shots <= 0) return counts;
-    OutcomeTree<Real> tree{circuit, batch_index, num_cbits, source, {}, {}, {}, {}, {}};
+    OutcomeTree<Real> tree{circuit, batch_index, num_cbits, source, {}, {}, {}, {}, {}, {}};
     for (size_t i = 0; i < circuit.instructions.size(); ++i) {
         const auto& instruction = circuit.instructions[i];
         if (is_counted_measure(instruction, num_cbits) || (has_name(instruction, "RESET") && !instruction.qubits.empty())) {
