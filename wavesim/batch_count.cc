@@ -35,7 +35,10 @@ int64_t whole_sets(int64_t length, int64_t per_set) {
     return length > per_set && length % per_set == 0 ? length / per_set : 0;
 }
 
-constexpr int64_t kBatchedRank = 3;  // (values, batch, parameters): dimension 1 is the batch count
+// A shape of exactly this many dimensions gives the batch count directly, as
+// its extent along kBatchAxis; other shapes divide that extent by the largest
+// parameter count.
+constexpr int64_t kBatchedRank = 3;
 constexpr int64_t kBatchAxis = 1;
 
 }  // namespace
