@@ -340,8 +340,9 @@ BLOCK = st.one_of(
     st.sampled_from([5, None, "RY", types.SimpleNamespace(__name__=7), types.SimpleNamespace(__name__=None)]))
 MAP = st.one_of(st.sampled_from(MAPS), st.sampled_from(["Full", "", "linear\x00"]), st.text(max_size=4),
                 st.sampled_from([3, None]))
-ANSATZ_SIZE = st.one_of(st.integers(-3, 9), st.sampled_from([INT32_MIN, -1, 10**6, INT32_MAX]))
-REPS = st.one_of(st.integers(-3, 4), st.sampled_from([INT32_MIN, -1, 10**6, INT32_MAX]))
+# Huge sizes either fail before building (overflow, or an impossible reservation) or place nothing.
+ANSATZ_SIZE = st.one_of(st.integers(-3, 9), st.sampled_from([INT32_MIN, -1, 60, INT32_MAX]))
+REPS = st.one_of(st.integers(-3, 4), st.sampled_from([INT32_MIN, -1, 200, INT32_MAX]))
 
 
 @given(n=ANSATZ_SIZE, rotations=st.lists(BLOCK, max_size=3), entanglers=st.lists(BLOCK, max_size=3),
@@ -362,6 +363,15 @@ def test_ansatzkit(n, rotations, entanglers, maps, reps, prefix, final, ignored)
         assert ins.name in names and len(ins.qubits) == 1
         assert all(0 <= q < n for q in ins.qubits + ins.controls)
         assert len(set(ins.qubits + ins.controls)) == len(ins.qubits + ins.controls)
+
+
+@pytest.mark.parametrize("n, rotations, entanglers, maps", [
+    (1, [], ["CX"], ["linear"]), (0, ["RY"], ["H"], []), (5, [], [], []), (-4, ["RZ"], ["RZZ"], ["full"])])
+def test_ansatzkit_huge_repetitions_that_place_nothing(n, rotations, entanglers, maps):
+    # Regression: 2**31 - 1 empty repetitions were walked one by one (about a minute per call).
+    blocks = [[types.SimpleNamespace(__name__=g) for g in names] for names in (rotations, entanglers)]
+    circuit = ansatzkit.build_n_local_data(n, *blocks, maps, INT32_MAX, False, "t", True, False, "")
+    assert circuit.instructions == [] and circuit.params.size == 0
 
 
 @pytest.mark.parametrize("args", [
