@@ -4,13 +4,21 @@
 // Amplitude k is (re[k], im[k]); bit q of k is the value of qubit q.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <stdexcept>
 
 constexpr unsigned kMaxStateQubits = 62;
 constexpr size_t kStateAlignment = 64;
+
+// Whether `bytes` more could ever be held by this machine (RAM plus swap).
+// Linux grants far larger allocations than it can back and kills the process
+// when they are touched, so sizes beyond the machine are refused up front.
+bool machine_can_hold(uint64_t bytes);
+
+// Zeroes `bytes` bytes, spread over the thread rule's count for `num_qubits`.
+void zero_fill(void* data, size_t bytes, unsigned num_qubits);
 
 template <typename Real>
 struct StateVector {
@@ -26,7 +34,9 @@ struct StateVector {
         const uint64_t count = uint64_t{1} << n;
         // Byte counts that would not fit in size_t (beyond 2^59 doubles) cannot be allocated at all;
         // refuse them here instead of letting the multiplication wrap to a small size.
-        if (count > SIZE_MAX / sizeof(Real) - kStateAlignment) throw std::runtime_error("Failed to allocate memory for StateVector");
+        constexpr uint64_t kLargestCount = (SIZE_MAX - kStateAlignment) / sizeof(Real) / 2;
+        if (count > kLargestCount || !machine_can_hold(2 * count * sizeof(Real)))
+            throw std::runtime_error("Failed to allocate memory for StateVector");
         const size_t bytes = round_up(static_cast<size_t>(count) * sizeof(Real));
         re = static_cast<Real*>(std::aligned_alloc(kStateAlignment, bytes));
         im = static_cast<Real*>(std::aligned_alloc(kStateAlignment, bytes));
@@ -38,8 +48,8 @@ struct StateVector {
         num_qubits = n;
         dim = count;
         owns = true;
-        std::memset(re, 0, bytes);
-        std::memset(im, 0, bytes);
+        zero_fill(re, bytes, n);
+        zero_fill(im, bytes, n);
         re[0] = Real(1);
     }
 

@@ -1,0 +1,117 @@
+// The index walk shared by every kernel. A kernel fixes some qubits of the
+// amplitude index (targets to 0, controls to 1) and updates one "unit" per
+// call of its operation: one register-aligned base index from which it loads
+// one vector per combination of its targets above the register width.
+// Qubits below the register width stay inside the vector and are the
+// operation's business (lane permutes and masks).
+//
+// Units are numbered 0 ... units-1; the base index of a unit is its number
+// with the fixed bits inserted, so any split of the numbers is valid and
+// every unit is updated by exactly one thread with the same arithmetic.
+// walk_units() runs any sub-range of units, which is what a blocked schedule
+// over low qubits needs as well.
+#pragma once
+
+#include <omp.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "simd.h"
+#include "state_vector.h"
+#include "threads.h"
+
+constexpr int kMaxQubitBits = 64;
+
+struct UnitLayout {
+    int fixed_count = 0;
+    int fixed_positions[kMaxQubitBits] = {};  // ascending, all at or above the register width
+    uint64_t ones = 0;                         // fixed bits that are set in every base index
+    int log_width = 0;
+    uint64_t units = 0;
+    uint64_t run = 0;  // consecutive units whose base indices are consecutive registers
+
+    uint64_t base_index(uint64_t unit) const {
+        uint64_t index = unit << log_width;
+        for (int k = 0; k < fixed_count; ++k) {
+            const int p = fixed_positions[k];
+            const uint64_t low = (uint64_t{1} << p) - 1;
+            index = ((index & ~low) << 1) | (index & low);
+        }
+        return index | ones;
+    }
+};
+
+// zero_bits / one_bits: qubit masks fixed to 0 / 1; only bits at or above the
+// register width shape the walk (they must be disjoint and below 2^num_qubits).
+template <typename Real>
+UnitLayout make_layout(unsigned num_qubits, uint64_t zero_bits, uint64_t one_bits) {
+    constexpr int kLogWidth = Simd<Real>::kLogWidth;
+    UnitLayout layout;
+    layout.log_width = kLogWidth;
+    const uint64_t outer = (zero_bits | one_bits) & ~((uint64_t{1} << kLogWidth) - 1);
+    for (int q = 0; q < kMaxQubitBits; ++q)
+        if ((outer >> q) & 1) layout.fixed_positions[layout.fixed_count++] = q;
+    layout.ones = one_bits & outer;
+    const int free_bits = int(num_qubits) - kLogWidth - layout.fixed_count;
+    layout.units = uint64_t{1} << std::max(free_bits, 0);
+    layout.run = layout.fixed_count == 0 ? layout.units : uint64_t{1} << (layout.fixed_positions[0] - kLogWidth);
+    return layout;
+}
+
+struct UnitRange {
+    uint64_t begin;
+    uint64_t end;
+};
+
+// Contiguous, as-equal-as-possible share of `units` for thread `thread` of `threads`.
+inline UnitRange static_share(uint64_t units, int thread, int threads) {
+    const uint64_t q = units / uint64_t(threads);
+    const uint64_t r = units % uint64_t(threads);
+    const uint64_t t = uint64_t(thread);
+    const uint64_t begin = t * q + std::min(t, r);
+    return {begin, begin + q + (t < r ? 1 : 0)};
+}
+
+template <typename Real, typename Op>
+void walk_units(const UnitLayout& layout, const Op& op, Real* re, Real* im, uint64_t begin, uint64_t end) {
+    constexpr uint64_t kWidth = Simd<Real>::kWidth;
+    uint64_t unit = begin;
+    while (unit < end) {
+        const uint64_t run_end = std::min(end, (unit | (layout.run - 1)) + 1);
+        uint64_t index = layout.base_index(unit);
+        for (; unit < run_end; ++unit, index += kWidth) op(re, im, index);
+    }
+}
+
+// Opens the kernel's region with the thread rule's count and shares the units
+// statically. A state smaller than one register is padded with zeros into a
+// local register-sized copy: the padding lanes form groups of their own.
+template <typename Real, typename Op>
+void run_kernel(StateVector<Real>& state, uint64_t zero_bits, uint64_t one_bits, const Op& op) {
+    constexpr int kWidth = Simd<Real>::kWidth;
+    const UnitLayout layout = make_layout<Real>(state.num_qubits, zero_bits, one_bits);
+    alignas(kStateAlignment) Real padded_re[kWidth] = {};
+    alignas(kStateAlignment) Real padded_im[kWidth] = {};
+    const bool small = state.dim < uint64_t(kWidth);
+    Real* re = state.re;
+    Real* im = state.im;
+    if (small) {
+        std::memcpy(padded_re, state.re, state.dim * sizeof(Real));
+        std::memcpy(padded_im, state.im, state.dim * sizeof(Real));
+        re = padded_re;
+        im = padded_im;
+    }
+    omp_set_num_threads(thread_count_for(int(state.num_qubits)));
+#pragma omp parallel
+    {
+        const Op local = op;  // per-thread copy keeps the hoisted constants in registers/stack
+        const UnitRange share = static_share(layout.units, omp_get_thread_num(), omp_get_num_threads());
+        walk_units<Real>(layout, local, re, im, share.begin, share.end);
+    }
+    if (small) {
+        std::memcpy(state.re, padded_re, state.dim * sizeof(Real));
+        std::memcpy(state.im, padded_im, state.dim * sizeof(Real));
+    }
+}

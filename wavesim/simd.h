@@ -1,0 +1,99 @@
+// AVX2/FMA wrapper over one 256-bit register of one amplitude component:
+// four doubles or eight floats. Kernels are written once against Simd<Real>
+// and take their vector width from it.
+#pragma once
+
+#include <immintrin.h>
+
+#include <cstdint>
+
+template <typename Real>
+struct Simd;
+
+template <>
+struct Simd<double> {
+    using V = __m256d;
+    using Bits = uint64_t;
+    static constexpr int kLogWidth = 2;
+    static constexpr int kWidth = 1 << kLogWidth;
+
+    static V load(const double* p) { return _mm256_load_pd(p); }
+    static void store(double* p, V v) { _mm256_store_pd(p, v); }
+    static V set1(double x) { return _mm256_set1_pd(x); }
+    static V add(V a, V b) { return _mm256_add_pd(a, b); }
+    static V sub(V a, V b) { return _mm256_sub_pd(a, b); }
+    static V mul(V a, V b) { return _mm256_mul_pd(a, b); }
+    static V fmadd(V a, V b, V c) { return _mm256_fmadd_pd(a, b, c); }    // a*b + c
+    static V fnmadd(V a, V b, V c) { return _mm256_fnmadd_pd(a, b, c); }  // c - a*b
+    static V fmsub(V a, V b, V c) { return _mm256_fmsub_pd(a, b, c); }    // a*b - c
+    static V bit_xor(V a, V b) { return _mm256_xor_pd(a, b); }
+    // Lanes whose mask is all ones take b, the others keep a.
+    static V select(V a, V b, V mask) { return _mm256_blendv_pd(a, b, mask); }
+    template <unsigned LaneBits>
+    static V blend(V a, V b) {
+        return _mm256_blend_pd(a, b, LaneBits);
+    }
+    // out[l] = in[l ^ X]
+    template <unsigned X>
+    static V xor_lanes(V v) {
+        static_assert(X < kWidth, "lane pattern wider than the register");
+        if constexpr (X == 0) return v;
+        if constexpr (X == 1) return _mm256_permute_pd(v, 0b0101);
+        if constexpr (X == 2) return _mm256_permute2f128_pd(v, v, 0x01);
+        if constexpr (X == 3) return _mm256_permute4x64_pd(v, _MM_SHUFFLE(0, 1, 2, 3));
+    }
+    static V from_bits(const Bits* lanes) { return _mm256_castsi256_pd(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes))); }
+};
+
+template <>
+struct Simd<float> {
+    using V = __m256;
+    using Bits = uint32_t;
+    static constexpr int kLogWidth = 3;
+    static constexpr int kWidth = 1 << kLogWidth;
+
+    static V load(const float* p) { return _mm256_load_ps(p); }
+    static void store(float* p, V v) { _mm256_store_ps(p, v); }
+    static V set1(float x) { return _mm256_set1_ps(x); }
+    static V add(V a, V b) { return _mm256_add_ps(a, b); }
+    static V sub(V a, V b) { return _mm256_sub_ps(a, b); }
+    static V mul(V a, V b) { return _mm256_mul_ps(a, b); }
+    static V fmadd(V a, V b, V c) { return _mm256_fmadd_ps(a, b, c); }
+    static V fnmadd(V a, V b, V c) { return _mm256_fnmadd_ps(a, b, c); }
+    static V fmsub(V a, V b, V c) { return _mm256_fmsub_ps(a, b, c); }
+    static V bit_xor(V a, V b) { return _mm256_xor_ps(a, b); }
+    static V select(V a, V b, V mask) { return _mm256_blendv_ps(a, b, mask); }
+    template <unsigned LaneBits>
+    static V blend(V a, V b) {
+        return _mm256_blend_ps(a, b, LaneBits);
+    }
+    template <unsigned X>
+    static V xor_lanes(V v) {
+        static_assert(X < kWidth, "lane pattern wider than the register");
+        constexpr unsigned kInHalf = X & 3u;
+        // Selector of _mm256_permute_ps: element j of each 128-bit half takes element j ^ kInHalf.
+        constexpr int kSelector = int((0u ^ kInHalf) | ((1u ^ kInHalf) << 2) | ((2u ^ kInHalf) << 4) | ((3u ^ kInHalf) << 6));
+        const V halves = (X & 4u) ? _mm256_permute2f128_ps(v, v, 0x01) : v;
+        if constexpr (kInHalf == 0) return halves;
+        else return _mm256_permute_ps(halves, kSelector);
+    }
+    static V from_bits(const Bits* lanes) { return _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes))); }
+};
+
+// All-ones in lane l when pred(l) holds: masks for select() built before a region.
+template <typename Real, typename Pred>
+typename Simd<Real>::V lane_mask(Pred pred) {
+    using S = Simd<Real>;
+    typename S::Bits bits[S::kWidth];
+    for (int l = 0; l < S::kWidth; ++l) bits[l] = pred(unsigned(l)) ? ~typename S::Bits{0} : typename S::Bits{0};
+    return S::from_bits(bits);
+}
+
+// Blend immediate choosing the lanes whose index has bit `bit` set.
+template <typename Real>
+constexpr unsigned lanes_with_bit(int bit) {
+    unsigned imm = 0;
+    for (int l = 0; l < Simd<Real>::kWidth; ++l)
+        if ((l >> bit) & 1) imm |= 1u << l;
+    return imm;
+}

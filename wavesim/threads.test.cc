@@ -1,0 +1,24 @@
+// The thread rule: serial up to 14 qubits, every hardware thread above.
+#include "threads.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+int expected_hardware_threads() {
+    const int reported = static_cast<int>(std::thread::hardware_concurrency());
+    return reported < 2 ? 1 : reported;
+}
+
+TEST(ThreadRuleTest, SmallStatesStaySerial) {
+    for (int n : {-1000, -1, 0, 1, 10, 14}) EXPECT_EQ(thread_count_for(n), 1) << n;
+}
+
+TEST(ThreadRuleTest, LargeStatesUseEveryHardwareThread) {
+    EXPECT_EQ(hardware_threads, static_cast<int>(std::thread::hardware_concurrency()));
+    for (int n : {15, 16, 30, 62, 1000}) EXPECT_EQ(thread_count_for(n), expected_hardware_threads()) << n;
+}
+
+}  // namespace
