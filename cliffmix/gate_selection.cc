@@ -20,7 +20,10 @@ void ascii_lower_in_place(std::string& text) {
 
 std::vector<std::string> selection_names(py::handle gates) {
     if (py::isinstance<py::str>(gates)) {
-        if (gates.cast<std::string>() != "all") throw std::invalid_argument(selection_type_message);
+        // Compared as text: a string that cannot be encoded (lone surrogates) is simply not "all".
+        if (PyUnicode_CompareWithASCIIString(gates.ptr(), "all") != 0) {
+            throw std::invalid_argument(selection_type_message);
+        }
         std::vector<std::string> all;
         for (const auto& gate : clifford_gate_list) all.emplace_back(gate.name);
         return all;
