@@ -38,18 +38,19 @@ SCALING_GOAL = 1.7
 
 
 def best_seconds(build, seconds, rounds):
-    """Best time per call over `rounds` rounds of at least `seconds` each."""
-    best = float("inf")
+    """Best (wall, process CPU) seconds per call over `rounds` rounds of at least `seconds` wall time."""
+    best_wall = best_cpu = float("inf")
     for _ in range(rounds):
-        calls, start = 0, time.perf_counter()
+        calls, start, cpu_start = 0, time.perf_counter(), time.process_time()
         while True:
             build()
             calls += 1
             elapsed = time.perf_counter() - start
             if elapsed >= seconds:
                 break
-        best = min(best, elapsed / calls)
-    return best
+        best_wall = min(best_wall, elapsed / calls)
+        best_cpu = min(best_cpu, (time.process_time() - cpu_start) / calls)
+    return best_wall, best_cpu
 
 
 def haar_records_scipy(n, rng):
@@ -94,7 +95,7 @@ def in_subprocess(args, threads):
 def native_fill(perf, threads, seconds, rounds):
     out = in_subprocess([perf, "--seconds", str(seconds), "--rounds", str(rounds)], threads)
     rows = [line.split() for line in out.splitlines() if re.match(r"\s*\d", line)]
-    return {int(row[0]): float(row[3]) for row in rows}, out.splitlines()[0]
+    return {int(row[0]): (float(row[3]), int(row[2]) / float(row[5])) for row in rows}, out.splitlines()[0]
 
 
 def main():
@@ -111,7 +112,7 @@ def main():
     print(f"# python {platform.python_version()}, numpy {np.__version__}, scipy {scipy.__version__}, "
           f"{platform.processor() or platform.machine()}, {os.cpu_count()} hardware threads; "
           f"best of {args.rounds} rounds of >= {args.seconds} s")
-    end_to_end = {t: {int(k): v for k, v in json.loads(in_subprocess(
+    end_to_end = {t: {int(k): tuple(v) for k, v in json.loads(in_subprocess(
         [sys.executable, __file__, "--worker", "--seconds", str(args.seconds), "--rounds", str(args.rounds)],
         t)).items()} for t in THREADS}
     fill = {}
@@ -120,27 +121,35 @@ def main():
             fill[t], header = native_fill(args.perf, t, args.seconds, args.rounds)
         print(header)
     rng = np.random.default_rng(2024)
-    reference = {n: (best_seconds(lambda: haar_records_scipy(n, rng), args.seconds, 1),
+    reference = {n: (best_seconds(lambda: haar_records_scipy(n, rng), args.seconds, args.rounds),
                      best_seconds(lambda: haar_records_numpy_batched(n, rng), args.seconds, args.rounds))
                  for n in SIZES}
 
-    print(f"{'qubits':>6} {'records':>7} {'thr':>3} {'fill rec/s':>12} {'convert rec/s':>13} {'end-to-end':>12} "
-          f"{'scipy loop':>11} {'x':>6} {'np batched':>11} {'x':>6}")
+    print("# wall-clock rates (records/s); x = brickgen end to end over the NumPy/SciPy generator")
+    print(f"{'qubits':>6} {'records':>7} {'thr':>3} {'fill':>10} {'end-to-end':>10} "
+          f"{'scipy loop':>10} {'x':>6} {'np batched':>10} {'x':>6}")
     for n in SIZES:
         count = n * (n // 2)
-        loop_rate, batched_rate = count / reference[n][0], count / reference[n][1]
+        loop_rate, batched_rate = count / reference[n][0][0], count / reference[n][1][0]
         for t in THREADS:
-            total = end_to_end[t][n]
-            fill_rate = convert_rate = float("nan")
-            if t in fill:
-                fill_rate = count / fill[t][n]
-                convert_rate = count / max(total - fill[t][n], 1e-12)
-            rate = count / total
-            print(f"{n:6d} {count:7d} {t:3d} {fill_rate:12.0f} {convert_rate:13.0f} {rate:12.0f} "
-                  f"{loop_rate:11.0f} {rate / loop_rate:6.1f} {batched_rate:11.0f} {rate / batched_rate:6.1f}")
+            fill_rate = count / fill[t][n][0] if fill else float("nan")
+            rate = count / end_to_end[t][n][0]
+            print(f"{n:6d} {count:7d} {t:3d} {fill_rate:10.0f} {rate:10.0f} "
+                  f"{loop_rate:10.0f} {rate / loop_rate:6.1f} {batched_rate:10.0f} {rate / batched_rate:6.1f}")
+    print("# one thread, records per CPU second (steadier on a shared machine); convert = end to end minus fill")
+    print(f"{'qubits':>6} {'fill':>10} {'convert':>10} {'end-to-end':>10} {'scipy loop':>10} {'x':>6} "
+          f"{'np batched':>10} {'x':>6}")
+    for n in SIZES:
+        count = n * (n // 2)
+        total = end_to_end[1][n][1]
+        fill_cpu = fill[1][n][1] if fill else float("nan")
+        convert = count / (total - fill_cpu) if total > fill_cpu else float("nan")
+        loop_rate, batched_rate = count / reference[n][0][1], count / reference[n][1][1]
+        print(f"{n:6d} {count / fill_cpu:10.0f} {convert:10.0f} {count / total:10.0f} {loop_rate:10.0f} "
+              f"{count / total / loop_rate:6.1f} {batched_rate:10.0f} {count / total / batched_rate:6.1f}")
     if fill:
-        scaling = ", ".join(f"n={n}: {fill[1][n] / fill[2][n]:.2f}x" for n in SIZES)
-        print(f"# native fill 1 -> 2 threads (goal >= {SCALING_GOAL}x; n=16 is a single chunk): {scaling}")
+        scaling = ", ".join(f"n={n}: {fill[1][n][0] / fill[2][n][0]:.2f}x" for n in SIZES)
+        print(f"# native fill 1 -> 2 threads, wall (goal >= {SCALING_GOAL}x; n=16 is a single chunk): {scaling}")
     print(f"# end-to-end goal: >= {END_TO_END_GOAL}x the NumPy/SciPy generator")
 
 

@@ -1,9 +1,11 @@
 """brickgen: quantum-volume operation lists checked against an independent
 pure-Python/NumPy model of the generator, the Gaussian recipe and the QR."""
 
+import ast
 import json
 import math
 import os
+import pathlib
 import subprocess
 import sys
 import textwrap
@@ -14,6 +16,7 @@ from scipy import stats
 
 import brickgen
 import circuitcore
+import stub_check
 
 MASK64 = (1 << 64) - 1
 GAMMA = 0x9E3779B97F4A7C15
@@ -260,3 +263,14 @@ def test_allocation_failure_while_filling_is_a_memory_error(threads):
         print(json.dumps(outcome))
     """, threads=threads)
     assert got == ["MemoryError", "MemoryError", 50]
+
+
+@pytest.mark.parametrize("name", ["build_qv_op_list", "build_qv_op_list_ultra"])
+def test_type_stub_matches_the_runtime_signature(name):
+    stub = pathlib.Path(__file__).resolve().parent.parent / "brickgen" / "brickgen.pyi"
+    funcs = {f.name: f for f in ast.parse(stub.read_text()).body if isinstance(f, ast.FunctionDef)}
+    args = funcs[name].args
+    assert not args.args and not args.kwonlyargs and not args.defaults  # positional-only, no defaults
+    runtime = getattr(brickgen, name)
+    assert [(a.arg, False) for a in args.posonlyargs] == stub_check.runtime_parameters(runtime)
+    assert ast.get_docstring(funcs[name]) == runtime.__doc__.strip().splitlines()[-1]
