@@ -38,7 +38,7 @@ struct DenseOp {
     uint64_t offset[kRegisters];
     V coef_re[kRegisters][kRegisters][kPatterns];
     V coef_im[kRegisters][kRegisters][kPatterns];
-    V mask;  // lanes whose low control bits are all 1
+    LaneMask<Real> mask;  // lanes whose low control bits are all 1
 
     template <size_t... K>
     static void permute_all(V v, V* out, std::index_sequence<K...>) {
@@ -64,8 +64,8 @@ struct DenseOp {
                     acc_im = S::fmadd(coef_re[h][v][x], pi[v][x], acc_im);
                     acc_im = S::fmadd(coef_im[h][v][x], pr[v][x], acc_im);
                 }
-            S::store(re + i + offset[h], S::select(pr[h][0], acc_re, mask));
-            S::store(im + i + offset[h], S::select(pi[h][0], acc_im, mask));
+            S::store(re + i + offset[h], mask.apply(pr[h][0], acc_re));
+            S::store(im + i + offset[h], mask.apply(pi[h][0], acc_im));
         }
     }
 };

@@ -119,16 +119,16 @@ struct OuterPairOp {
     using V = typename S::V;
     Gate gate;
     uint64_t offset;
-    V mask;
+    LaneMask<Real> mask;
     void operator()(Real* re, Real* im, uint64_t i) const {
         const V r0 = S::load(re + i), i0 = S::load(im + i);
         const V r1 = S::load(re + i + offset), i1 = S::load(im + i + offset);
         V a = r0, b = i0, c = r1, d = i1;
         gate(a, b, c, d);
-        S::store(re + i, S::select(r0, a, mask));
-        S::store(im + i, S::select(i0, b, mask));
-        S::store(re + i + offset, S::select(r1, c, mask));
-        S::store(im + i + offset, S::select(i1, d, mask));
+        S::store(re + i, mask.apply(r0, a));
+        S::store(im + i, mask.apply(i0, b));
+        S::store(re + i + offset, mask.apply(r1, c));
+        S::store(im + i + offset, mask.apply(i1, d));
     }
 };
 
@@ -142,15 +142,15 @@ struct InnerPairOp {
     static constexpr unsigned kUpper = lanes_with_bit<Real>(T);
     static constexpr unsigned kPartner = 1u << T;
     Gate gate;
-    V mask;
+    LaneMask<Real> mask;
     void operator()(Real* re, Real* im, uint64_t i) const {
         const V r = S::load(re + i), m = S::load(im + i);
         const V pr = S::template xor_lanes<kPartner>(r), pm = S::template xor_lanes<kPartner>(m);
         V r0 = S::template blend<kUpper>(r, pr), i0 = S::template blend<kUpper>(m, pm);
         V r1 = S::template blend<kUpper>(pr, r), i1 = S::template blend<kUpper>(pm, m);
         gate(r0, i0, r1, i1);
-        S::store(re + i, S::select(r, S::template blend<kUpper>(r0, r1), mask));
-        S::store(im + i, S::select(m, S::template blend<kUpper>(i0, i1), mask));
+        S::store(re + i, mask.apply(r, S::template blend<kUpper>(r0, r1)));
+        S::store(im + i, mask.apply(m, S::template blend<kUpper>(i0, i1)));
     }
 };
 
@@ -161,13 +161,13 @@ struct PhaseOp {
     using S = Simd<Real>;
     using V = typename S::V;
     Phase phase;
-    V mask;
+    LaneMask<Real> mask;
     void operator()(Real* re, Real* im, uint64_t i) const {
         const V r = S::load(re + i), m = S::load(im + i);
         V a = r, b = m;
         phase(a, b);
-        S::store(re + i, S::select(r, a, mask));
-        S::store(im + i, S::select(m, b, mask));
+        S::store(re + i, mask.apply(r, a));
+        S::store(im + i, mask.apply(m, b));
     }
 };
 

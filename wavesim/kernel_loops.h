@@ -77,11 +77,12 @@ inline UnitRange static_share(uint64_t units, int thread, int threads) {
 template <typename Real, typename Op>
 void walk_units(const UnitLayout& layout, const Op& op, Real* re, Real* im, uint64_t begin, uint64_t end) {
     constexpr uint64_t kWidth = Simd<Real>::kWidth;
+    const Op local = op;  // private copy: stores through vector types may alias anything reachable
     uint64_t unit = begin;
     while (unit < end) {
         const uint64_t run_end = std::min(end, (unit | (layout.run - 1)) + 1);
         uint64_t index = layout.base_index(unit);
-        for (; unit < run_end; ++unit, index += kWidth) op(re, im, index);
+        for (; unit < run_end; ++unit, index += kWidth) local(re, im, index);
     }
 }
 
@@ -106,9 +107,8 @@ void run_kernel(StateVector<Real>& state, uint64_t zero_bits, uint64_t one_bits,
     omp_set_num_threads(thread_count_for(int(state.num_qubits)));
 #pragma omp parallel
     {
-        const Op local = op;  // per-thread copy keeps the hoisted constants in registers/stack
         const UnitRange share = static_share(layout.units, omp_get_thread_num(), omp_get_num_threads());
-        walk_units<Real>(layout, local, re, im, share.begin, share.end);
+        walk_units<Real>(layout, op, re, im, share.begin, share.end);
     }
     if (small) {
         std::memcpy(state.re, padded_re, state.dim * sizeof(Real));

@@ -67,7 +67,7 @@ template <typename Real>
 constexpr uint64_t kLaneBits = (uint64_t{1} << Simd<Real>::kLogWidth) - 1;
 
 template <typename Real>
-typename Simd<Real>::V low_control_mask(uint64_t controls) {
+LaneMask<Real> low_control_mask(uint64_t controls) {
     const unsigned low = unsigned(controls & kLaneBits<Real>);
     return lane_mask<Real>([low](unsigned l) { return (l & low) == low; });
 }

@@ -80,13 +80,28 @@ struct Simd<float> {
     static V from_bits(const Bits* lanes) { return _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes))); }
 };
 
-// All-ones in lane l when pred(l) holds: masks for select() built before a region.
+// The lanes a unit may change (controls below the register width). With every
+// lane open the select is skipped; the branch is the same for every unit.
+template <typename Real>
+struct LaneMask {
+    typename Simd<Real>::V bits;
+    bool all;
+    typename Simd<Real>::V apply(typename Simd<Real>::V old, typename Simd<Real>::V updated) const {
+        return all ? updated : Simd<Real>::select(old, updated, bits);
+    }
+};
+
+// Lane l open when pred(l) holds; built before a region.
 template <typename Real, typename Pred>
-typename Simd<Real>::V lane_mask(Pred pred) {
+LaneMask<Real> lane_mask(Pred pred) {
     using S = Simd<Real>;
     typename S::Bits bits[S::kWidth];
-    for (int l = 0; l < S::kWidth; ++l) bits[l] = pred(unsigned(l)) ? ~typename S::Bits{0} : typename S::Bits{0};
-    return S::from_bits(bits);
+    bool all = true;
+    for (int l = 0; l < S::kWidth; ++l) {
+        bits[l] = pred(unsigned(l)) ? ~typename S::Bits{0} : typename S::Bits{0};
+        all = all && bits[l] != 0;
+    }
+    return {S::from_bits(bits), all};
 }
 
 // Blend immediate choosing the lanes whose index has bit `bit` set.
