@@ -63,30 +63,39 @@ void check_qubits(const CircuitInstruction& ins, uint32_t num_qubits) {
     }
 }
 
-// The batch's slice of the value list; a batch index past the end (or below 0)
-// falls back to the first set.
-std::vector<double> batch_values(const CircuitInstruction& ins, int batch_index) {
-    std::vector<double> values = std::holds_alternative<double>(ins.param.value)
-                                     ? std::vector<double>{std::get<double>(ins.param.value)}
-                                     : std::get<std::vector<double>>(ins.param.value);
+// The batch's slice of the value list, written into `values`; a batch index
+// past the end (or below 0) falls back to the first set.
+void batch_values(const CircuitInstruction& ins, int batch_index, std::vector<double>& values) {
+    if (std::holds_alternative<double>(ins.param.value)) {
+        values.assign(1, std::get<double>(ins.param.value));
+        return;
+    }
+    const std::vector<double>& list = std::get<std::vector<double>>(ins.param.value);
     const size_t k = static_cast<size_t>(gate_param_count(ins.name));
-    const size_t length = values.size();
-    if (k == 0 || length <= k) return values;
+    if (k == 0 || list.size() <= k) {
+        values.assign(list.begin(), list.end());
+        return;
+    }
     size_t start = 0;
-    if (batch_index >= 0 && k * static_cast<size_t>(batch_index) + k <= length) start = k * static_cast<size_t>(batch_index);
-    return std::vector<double>(values.begin() + static_cast<std::ptrdiff_t>(start),
-                               values.begin() + static_cast<std::ptrdiff_t>(start + k));
+    if (batch_index >= 0 && k * static_cast<size_t>(batch_index) + k <= list.size()) start = k * static_cast<size_t>(batch_index);
+    values.assign(list.begin() + static_cast<std::ptrdiff_t>(start), list.begin() + static_cast<std::ptrdiff_t>(start + k));
 }
 
 // Catalogue matrix after the dagger step, computed once per key and run. Cache
-// entries are never erased, so the reference stays valid for the run.
+// entries are never erased, so the reference stays valid for the run. The
+// lookup key is reused per thread so that a cache hit allocates nothing.
 const Matrix& resolve_matrix(const CircuitInstruction& ins, GateMatrixCache& cache, int batch_index) {
-    GateCacheKey key{ins.name, batch_values(ins, batch_index), ins.controls, ins.dagger, ins.ctrl_state};
+    thread_local GateCacheKey key;
+    key.name = ins.name;
+    batch_values(ins, batch_index, key.params);
+    key.controls.assign(ins.controls.begin(), ins.controls.end());
+    key.dagger = ins.dagger;
+    key.ctrl_state = ins.ctrl_state;
     const auto found = cache.find(key);
     if (found != cache.end()) return found->second;
     Matrix m = target_matrix(key.name, key.params);
     if (key.dagger) m = dagger_matrix(m);
-    return cache.emplace(std::move(key), std::move(m)).first->second;
+    return cache.emplace(key, std::move(m)).first->second;
 }
 
 enum class Path { kCcx, kCx, kCz, kSwap, kFixed, kOneTarget, kTwoTargets, kThreeTargets };

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <stdexcept>
+#include <unordered_map>
 
 namespace {
 
@@ -156,11 +157,15 @@ Matrix rzz_gate(const std::vector<double>& p) {
     return diagonal({minus, plus, plus, minus});
 }
 
+// Exact, case-sensitive lookup through an index of the table built at load time.
 const GateSpec* find_gate(const std::string& name) {
-    for (const GateSpec& spec : gate_catalogue()) {
-        if (name == spec.name) return &spec;
-    }
-    return nullptr;
+    static const std::unordered_map<std::string, const GateSpec*> index = [] {
+        std::unordered_map<std::string, const GateSpec*> by_name;
+        for (const GateSpec& spec : gate_catalogue()) by_name.emplace(spec.name, &spec);
+        return by_name;
+    }();
+    const auto found = index.find(name);
+    return found == index.end() ? nullptr : found->second;
 }
 
 // diag(I, U): the controls are the most significant index bits, so U fills

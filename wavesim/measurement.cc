@@ -207,15 +207,20 @@ uint64_t sample_index(const StateVector<Real>& s, const CumulativeTable& t, Rand
     return index_for_draw(s, t, draw_uniform(source));
 }
 
-// Below the table's last entry (1.0) the predicate sums[i] < r holds on a
-// prefix of the table only, so draws in ascending order move a cursor forward;
-// within a chunk the running sum likewise only grows past earlier residuals.
-// Draws above that entry (or NaN) take the per-draw search.
+// A full table answers each draw with one binary search, cheaper than sorting
+// the draws. For a chunked table: below the last entry (1.0) the predicate
+// sums[i] < r holds on a prefix of the table only, so draws in ascending order
+// move a cursor forward; within a chunk the running sum likewise only grows
+// past earlier residuals. Draws above that entry (or NaN) take the per-draw search.
 template <typename Real>
 std::vector<uint64_t> sample_indices(const StateVector<Real>& s, const CumulativeTable& t,
                                      const std::vector<double>& draws) {
     check_table(s, t, "sample_indices");
     std::vector<uint64_t> indices(draws.size());
+    if (!t.chunked) {
+        for (size_t d = 0; d < draws.size(); ++d) indices[d] = first_at_least(t.sums, draws[d]);
+        return indices;
+    }
     std::vector<size_t> order;
     order.reserve(draws.size());
     const double last = t.sums.back();
@@ -235,10 +240,6 @@ std::vector<uint64_t> sample_indices(const StateVector<Real>& s, const Cumulativ
     for (size_t d : order) {
         const double r = draws[d];
         while (t.sums[k] < r) ++k;
-        if (!t.chunked) {
-            indices[d] = k;
-            continue;
-        }
         const uint64_t base = k * kSamplingChunk;
         if (walk_chunk != k) {
             walk_chunk = k;
