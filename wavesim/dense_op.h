@@ -52,18 +52,21 @@ struct DenseOp {
             permute_all(S::load(re + i + offset[v]), pr[v], std::make_index_sequence<kPatterns>{});
             permute_all(S::load(im + i + offset[v]), pi[v], std::make_index_sequence<kPatterns>{});
         }
+        // Four independent accumulators per output keep the FMA chains short.
         for (int h = 0; h < kRegisters; ++h) {
-            V acc_re = S::mul(coef_re[h][0][0], pr[0][0]);
-            V acc_im = S::mul(coef_re[h][0][0], pi[0][0]);
-            acc_re = S::fnmadd(coef_im[h][0][0], pi[0][0], acc_re);
-            acc_im = S::fmadd(coef_im[h][0][0], pr[0][0], acc_im);
+            V re_re = S::mul(coef_re[h][0][0], pr[0][0]);
+            V im_im = S::mul(coef_im[h][0][0], pi[0][0]);
+            V re_im = S::mul(coef_re[h][0][0], pi[0][0]);
+            V im_re = S::mul(coef_im[h][0][0], pr[0][0]);
             for (int v = 0; v < kRegisters; ++v)
                 for (int x = (v == 0 ? 1 : 0); x < kPatterns; ++x) {
-                    acc_re = S::fmadd(coef_re[h][v][x], pr[v][x], acc_re);
-                    acc_re = S::fnmadd(coef_im[h][v][x], pi[v][x], acc_re);
-                    acc_im = S::fmadd(coef_re[h][v][x], pi[v][x], acc_im);
-                    acc_im = S::fmadd(coef_im[h][v][x], pr[v][x], acc_im);
+                    re_re = S::fmadd(coef_re[h][v][x], pr[v][x], re_re);
+                    im_im = S::fmadd(coef_im[h][v][x], pi[v][x], im_im);
+                    re_im = S::fmadd(coef_re[h][v][x], pi[v][x], re_im);
+                    im_re = S::fmadd(coef_im[h][v][x], pr[v][x], im_re);
                 }
+            const V acc_re = S::sub(re_re, im_im);
+            const V acc_im = S::add(re_im, im_re);
             S::store(re + i + offset[h], mask.apply(pr[h][0], acc_re));
             S::store(im + i + offset[h], mask.apply(pi[h][0], acc_im));
         }
