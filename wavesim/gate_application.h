@@ -27,6 +27,11 @@ struct GateCacheKeyHash {
 // Matrices after the dagger step, memoised for one run.
 using GateMatrixCache = std::unordered_map<GateCacheKey, Matrix, GateCacheKeyHash>;
 
+// Refuses (std::runtime_error naming the gate and the qubit) a qubit outside
+// the state, a qubit named twice (the SWAP fast path excepted: equal qubits are
+// a no-op there) and a control that is also a target; refuses a matrix whose
+// size does not fit the targets, and controls on three targets. Every check and
+// the matrix lookup run before the state is touched.
 template <typename Real>
 void apply_gate_single_batch(StateVector<Real>& state, const CircuitInstruction& instruction, GateMatrixCache& cache,
                              int batch_index);
