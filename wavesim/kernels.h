@@ -1,7 +1,11 @@
 // Gate kernels: each changes the amplitudes of a StateVector in place for one
 // gate, in an OpenMP region with thread_count_for(num_qubits) threads.
 // Qubit arguments must lie in 0 ... n-1 (gate application checks them first);
-// matrices are row-major with 4, 16 or 64 entries as named.
+// matrices are row-major with 4, 16 or 64 entries as named. A kernel given a
+// qubit outside the state (std::out_of_range), equal targets of a two- or
+// three-qubit matrix or a matrix of another size (std::invalid_argument)
+// throws before touching the state. Controls that include the target never
+// act (the pairs visited have the target bit 0); apply_cz on one qubit is Z.
 #pragma once
 
 #include <complex>
