@@ -136,7 +136,8 @@ def main():
             rate = count / end_to_end[t][n][0]
             print(f"{n:6d} {count:7d} {t:3d} {fill_rate:10.0f} {rate:10.0f} "
                   f"{loop_rate:10.0f} {rate / loop_rate:6.1f} {batched_rate:10.0f} {rate / batched_rate:6.1f}")
-    print("# one thread, records per CPU second (steadier on a shared machine); convert = end to end minus fill")
+    print("# one thread, records per CPU second (steadier on a shared machine); convert = end to end minus fill,")
+    print("# nan where that difference drowns in the measurement noise")
     print(f"{'qubits':>6} {'fill':>10} {'convert':>10} {'end-to-end':>10} {'scipy loop':>10} {'x':>6} "
           f"{'np batched':>10} {'x':>6}")
     for n in SIZES:

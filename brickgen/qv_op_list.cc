@@ -63,7 +63,9 @@ void fill_qv_records(std::vector<CircuitInstruction>& records, int n, int seed) 
     // rethrown on the calling thread, and the other threads stop early.
     std::exception_ptr failure;
     std::atomic<bool> failed{false};
-#pragma omp parallel
+    // A single chunk has nothing to share: the calling thread takes it alone
+    // rather than waking the team and waiting for it at the barrier.
+#pragma omp parallel if (count > kRecordsPerChunk)
     {
         touch_exception_state();
 #pragma omp for schedule(dynamic, kRecordsPerChunk)
