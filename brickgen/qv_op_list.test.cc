@@ -105,6 +105,14 @@ TEST(QvOpList, LaterCallsContinueTheThreadSequenceWhateverTheirSeed) {
     });
 }
 
+TEST(QvOpList, SingleChunkListsStayOnTheCallingThreadOfATeam) {
+    on_fresh_thread(2, [] {
+        XorShift128Plus g = make_xorshift128plus(qubit_generator_value(4));
+        EXPECT_EQ(pairs_of(build_qv_op_list_ultra(16, 0, 4)), reference_pairs(g, 16, kRecordsPerChunk));
+        EXPECT_EQ(pairs_of(build_qv_op_list_ultra(16, 0, 4)), reference_pairs(g, 16, kRecordsPerChunk));
+    });
+}
+
 TEST(QvOpList, RecordsHoldTheirOwnUnitaryAndDefaultFields) {
     std::vector<CircuitInstruction> records;
     on_fresh_thread(2, [&] { records = build_qv_op_list_ultra(23, 11, -5); });
