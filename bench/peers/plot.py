@@ -8,6 +8,7 @@ import matplotlib
 
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402  (backend must be chosen first)
+from matplotlib.ticker import MaxNLocator  # noqa: E402
 
 # Which wavesim column each peer's ratio uses, and which peers each panel shows.
 PANELS = [
@@ -19,6 +20,7 @@ PANELS = [
                            "qsim": "wavesim-single"}),
 ]
 TARGETS = {"1": 1.0, "2": 1.0, "3": 0.5, "4": 1.0}
+COLOURS = {"qulacs": "tab:blue", "lightning": "tab:orange", "cirq": "tab:green", "qsim": "tab:red"}
 
 
 def main(source, target):
@@ -29,6 +31,7 @@ def main(source, target):
         axis.set_xlabel("qubits n")
         axis.set_ylabel("wavesim time / peer time")
         axis.set_yscale("log")
+        axis.xaxis.set_major_locator(MaxNLocator(integer=True))
         for peer, base in peers.items():
             points = [(row["n"], row["times"][base] / row["times"][peer])
                       for row in tables.get(key, [])
@@ -36,7 +39,7 @@ def main(source, target):
                       and isinstance(row["times"].get(peer), float)]
             if points:
                 xs, ys = zip(*points)
-                axis.plot(xs, ys, "o-", label=peer)
+                axis.plot(xs, ys, "o-", label=peer, color=COLOURS[peer])
         if key in tables:
             axis.axhline(TARGETS[key], color="grey", linestyle="--", linewidth=1, label="target")
             axis.legend(fontsize="small")

@@ -335,7 +335,7 @@ def markdown_table(workload, rows):
         cells += [cell(row["times"].get(c)) for c in extra]
         for peer in peers:
             r = ratio(row, workload, peer)
-            cells += [cell(row["times"].get(peer)), "—" if r is None else f"{r:.2f}"]
+            cells += [cell(row["times"].get(peer)), "—" if r is None else f"{r:.3g}"]
         lines.append("| " + " | ".join(cells) + " |")
     return "\n".join(lines)
 
@@ -384,6 +384,9 @@ def machine_facts(workers, args, load_before):
             if line.startswith("CMAKE_CXX_COMPILER:"):
                 compiler = line.split("=", 1)[1]
     versions = {s: {k: v for k, v in w.info.items() if k != "system"} for s, w in workers.items()}
+    commit = subprocess.run(["git", "-C", str(REPO), "describe", "--always", "--dirty"],
+                            capture_output=True, text=True).stdout.strip()
+    versions["wavesim"] = {"commit": commit or "unknown"}
     return {"date": datetime.datetime.now().isoformat(timespec="seconds"), "cpu": cpu,
             "cores": os.cpu_count(), "python": platform.python_version(),
             "compiler": compiler, "load_before": load_before, "load_after": os.getloadavg(),
@@ -424,6 +427,8 @@ def parse_args():
                         help="a CMake build dir whose python/ holds wavesim (default: installed)")
     parser.add_argument("--min-repeats", type=int, default=3)
     parser.add_argument("--max-repeats", type=int, default=15)
+    parser.add_argument("--render-only", action="store_true",
+                        help="only rewrite peers.md and peers.png from peers.json")
     parser.add_argument("--budget", type=float, default=2.0,
                         help="seconds of timed runs per system and point, beyond min-repeats")
     args = parser.parse_args()
@@ -434,6 +439,10 @@ def parse_args():
 
 def main():
     args = parse_args()
+    if args.render_only:
+        saved = json.loads((RESULTS / "peers.json").read_text())
+        write_results({int(k): v for k, v in saved["tables"].items()}, saved["facts"])
+        return
     load_before = os.getloadavg()
     RESULTS.mkdir(parents=True, exist_ok=True)
     with open(ENVS / "workers.log", "w") as log, tempfile.TemporaryDirectory() as tmp:
