@@ -353,8 +353,7 @@ def target_lines(tables):
     if 1 in tables:
         worst = []
         for row in tables[1]:
-            peer_times = [row["times"][p] for p in PEERS[1]
-                          if p != "cirq" and isinstance(row["times"].get(p), float)]
+            peer_times = [row["times"][p] for p in PEERS[1] if isinstance(row["times"].get(p), float)]
             if row["n"] >= TARGET_MIN_QUBITS and peer_times and isinstance(row["times"].get("wavesim"), float):
                 worst.append(row["times"]["wavesim"] / min(peer_times))
         lines.append(f"- W1, ratio <= 1.0 vs the fastest peer at every n >= {TARGET_MIN_QUBITS} "
