@@ -4,7 +4,8 @@
 # runtimes preloaded into the uninstrumented interpreter. Needs scripts/setup.sh --test.
 #   scripts/sanitize.sh                   the whole Python test suite
 #   scripts/sanitize.sh tests/test_fuzz.py -x   any pytest arguments instead
-# The first sanitizer report stops the run with a non-zero exit status.
+# The first sanitizer report stops the run with a non-zero exit status; it is
+# printed on the terminal (pytest captures only sys.stdout/sys.stderr here).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PY=$PWD/.venv/bin/python
@@ -33,4 +34,4 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export PYTHONMALLOC=malloc
 export PYTHONPATH=$PWD/$B/python
 export LD_PRELOAD="$ASAN_LIB $UBSAN_LIB"
-exec "$PY" -m pytest -q -p no:cacheprovider "${@:-tests}"
+exec "$PY" -m pytest -q -p no:cacheprovider --capture=sys "$@"

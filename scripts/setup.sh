@@ -55,6 +55,10 @@ if ((want_test)); then
     .venv/bin/python -m pip install -q -r requirements/test.txt
 fi
 
-# The build directory under build/ is kept, so a second run only relinks what changed.
-.venv/bin/python -m pip install -q --no-build-isolation --no-deps .
+# The build directory build/wheel is kept, so a second run only rebuilds what changed. With --test
+# the same build also makes the C++ unit tests, which scripts/test.sh runs from there.
+build_tests=OFF
+((want_test)) && build_tests=ON
+.venv/bin/python -m pip install -q --no-build-isolation --no-deps \
+    -Ccmake.define.NATIVE_BUILD_TESTS=$build_tests .
 echo "setup: modules installed into .venv ($(.venv/bin/python --version))"
