@@ -9,7 +9,7 @@
 
 #include "amplitude_buffer.h"
 #include "batch_count.h"
-#include "circuit_walk.h"
+#include "gate_runs.h"
 #include "threads.h"
 
 namespace py = pybind11;
@@ -23,7 +23,7 @@ constexpr uint64_t kSpreadBatchesWork = uint64_t{1} << 14;
 template <typename Real>
 void run_circuit(StateVector<Real>& state, const CircuitData& circuit, GateMatrixCache& cache, int batch_index) {
     RandomSource& source = reset_random_source<Real>();
-    for (const auto& instruction : circuit.instructions) apply_instruction(state, instruction, cache, batch_index, source);
+    apply_instructions(state, circuit.instructions, 0, circuit.instructions.size(), cache, batch_index, source);
 }
 
 template <typename Real>

@@ -25,10 +25,6 @@ void hash_combine(size_t& h, size_t v) { h ^= v + kHashMix + (h << kHashShiftLef
 // Bit patterns, so that a NaN parameter finds its own entry again.
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-bool is_skipped(const std::string& name) {
-    return name == "MEASURE" || name == "BARRIER" || name == "RESET" || name == "QIF" || name == "QWHILE";
-}
-
 bool is_swap_fast_path(const CircuitInstruction& ins) {
     return ins.controls.empty() && ins.qubits.size() == 2 && !ins.dagger && ins.name == "SWAP";
 }
@@ -98,11 +94,6 @@ const Matrix& resolve_matrix(const CircuitInstruction& ins, GateMatrixCache& cac
     return cache.emplace(key, std::move(m)).first->second;
 }
 
-enum class Path { kCcx, kCx, kCz, kSwap, kFixed, kOneTarget, kTwoTargets, kThreeTargets };
-
-template <typename Real>
-using FixedKernel = void (*)(StateVector<Real>&, int);
-
 // One-qubit gates with a kernel of their own; "Tdg" is the one mixed-case spelling taken.
 template <typename Real>
 FixedKernel<Real> fixed_kernel(const std::string& name) {
@@ -117,35 +108,25 @@ FixedKernel<Real> fixed_kernel(const std::string& name) {
     return nullptr;
 }
 
-template <typename Real>
-struct Plan {
-    Path path;
-    int a = 0;
-    int b = 0;
-    int c = 0;
-    FixedKernel<Real> fixed = nullptr;
-    const Matrix* matrix = nullptr;
-};
-
 // Every matrix-driven case: the matrix size must match the targets, and the
 // three-target kernel takes no controls.
 template <typename Real>
-Plan<Real> matrix_plan(const CircuitInstruction& ins, GateMatrixCache& cache, int batch_index) {
+GatePlan<Real> matrix_plan(const CircuitInstruction& ins, GateMatrixCache& cache, int batch_index) {
     const Matrix& m = resolve_matrix(ins, cache, batch_index);
     const auto& q = ins.qubits;
     const size_t targets = q.size();
     const size_t controls = ins.controls.size();
     const size_t entries = m.size();
-    Plan<Real> plan{Path::kOneTarget};
+    GatePlan<Real> plan{GatePath::kOneTarget};
     plan.matrix = &m;
     if (targets == 1 && entries == kOneQubitEntries) {
         plan.a = q[0];
     } else if (targets == 2 && entries == kTwoQubitEntries) {
-        plan.path = Path::kTwoTargets;
+        plan.path = GatePath::kTwoTargets;
         plan.a = q[0];
         plan.b = q[1];
     } else if (targets == 3 && entries == kThreeQubitEntries && controls == 0) {
-        plan.path = Path::kThreeTargets;
+        plan.path = GatePath::kThreeTargets;
         plan.a = std::min({q[0], q[1], q[2]});
         plan.c = std::max({q[0], q[1], q[2]});
         plan.b = q[0] + q[1] + q[2] - plan.a - plan.c;
@@ -158,24 +139,24 @@ Plan<Real> matrix_plan(const CircuitInstruction& ins, GateMatrixCache& cache, in
 }
 
 template <typename Real>
-Plan<Real> choose_plan(const CircuitInstruction& ins, GateMatrixCache& cache, int batch_index) {
+GatePlan<Real> choose_plan(const CircuitInstruction& ins, GateMatrixCache& cache, int batch_index) {
     const std::string& name = ins.name;
     const auto& q = ins.qubits;
     const auto& c = ins.controls;
     const bool fast = !ins.dagger;
-    if (fast && c.size() == 2 && q.size() == 1 && (name == "CCX" || name == "TOFFOLI")) return {Path::kCcx, c[0], c[1], q[0]};
+    if (fast && c.size() == 2 && q.size() == 1 && (name == "CCX" || name == "TOFFOLI")) return {GatePath::kCcx, c[0], c[1], q[0]};
     if (fast && c.size() == 1 && q.size() == 1) {
-        if (name == "CX" || name == "CNOT") return {Path::kCx, c[0], q[0]};
-        if (name == "CZ") return {Path::kCz, c[0], q[0]};
+        if (name == "CX" || name == "CNOT") return {GatePath::kCx, c[0], q[0]};
+        if (name == "CZ") return {GatePath::kCz, c[0], q[0]};
     }
     if (fast && c.empty() && q.size() == 2) {
-        if (name == "CX" || name == "CNOT") return {Path::kCx, q[0], q[1]};
-        if (name == "CZ") return {Path::kCz, q[0], q[1]};
-        if (name == "SWAP") return {Path::kSwap, q[0], q[1]};
+        if (name == "CX" || name == "CNOT") return {GatePath::kCx, q[0], q[1]};
+        if (name == "CZ") return {GatePath::kCz, q[0], q[1]};
+        if (name == "SWAP") return {GatePath::kSwap, q[0], q[1]};
     }
     if (fast && c.empty() && q.size() == 1) {
         if (const FixedKernel<Real> kernel = fixed_kernel<Real>(name)) {
-            Plan<Real> plan{Path::kFixed, q[0]};
+            GatePlan<Real> plan{GatePath::kFixed, q[0]};
             plan.fixed = kernel;
             return plan;
         }
@@ -184,16 +165,16 @@ Plan<Real> choose_plan(const CircuitInstruction& ins, GateMatrixCache& cache, in
 }
 
 template <typename Real>
-void run_plan(StateVector<Real>& state, const Plan<Real>& plan, const std::vector<int32_t>& controls) {
+void run_plan(StateVector<Real>& state, const GatePlan<Real>& plan, const std::vector<int32_t>& controls) {
     switch (plan.path) {
-        case Path::kCcx: apply_ccx(state, plan.a, plan.b, plan.c); break;
-        case Path::kCx: apply_cx(state, plan.a, plan.b); break;
-        case Path::kCz: apply_cz(state, plan.a, plan.b); break;
-        case Path::kSwap: apply_swap(state, plan.a, plan.b); break;
-        case Path::kFixed: plan.fixed(state, plan.a); break;
-        case Path::kOneTarget: apply_single_qubit_matrix_ctrl(state, plan.a, controls, *plan.matrix); break;
-        case Path::kTwoTargets: apply_two_qubit_matrix_ctrl(state, plan.a, plan.b, controls, *plan.matrix); break;
-        case Path::kThreeTargets: apply_three_qubit_matrix(state, plan.a, plan.b, plan.c, *plan.matrix); break;
+        case GatePath::kCcx: apply_ccx(state, plan.a, plan.b, plan.c); break;
+        case GatePath::kCx: apply_cx(state, plan.a, plan.b); break;
+        case GatePath::kCz: apply_cz(state, plan.a, plan.b); break;
+        case GatePath::kSwap: apply_swap(state, plan.a, plan.b); break;
+        case GatePath::kFixed: plan.fixed(state, plan.a); break;
+        case GatePath::kOneTarget: apply_single_qubit_matrix_ctrl(state, plan.a, controls, *plan.matrix); break;
+        case GatePath::kTwoTargets: apply_two_qubit_matrix_ctrl(state, plan.a, plan.b, controls, *plan.matrix); break;
+        case GatePath::kThreeTargets: apply_three_qubit_matrix(state, plan.a, plan.b, plan.c, *plan.matrix); break;
     }
 }
 
@@ -207,6 +188,10 @@ void flip_open_controls(StateVector<Real>& state, const CircuitInstruction& ins)
 }
 
 }  // namespace
+
+bool is_skipped_name(const std::string& name) {
+    return name == "MEASURE" || name == "BARRIER" || name == "RESET" || name == "QIF" || name == "QWHILE";
+}
 
 bool GateCacheKey::operator==(const GateCacheKey& other) const {
     return name == other.name && dagger == other.dagger && controls == other.controls &&
@@ -226,10 +211,20 @@ size_t GateCacheKeyHash::operator()(const GateCacheKey& key) const {
 template <typename Real>
 void apply_gate_single_batch(StateVector<Real>& state, const CircuitInstruction& instruction, GateMatrixCache& cache,
                              int batch_index) {
-    if (is_skipped(instruction.name)) return;
-    check_qubits(instruction, state.num_qubits);
+    if (is_skipped_name(instruction.name)) return;
+    apply_gate_plan(state, plan_gate<Real>(instruction, state.num_qubits, cache, batch_index), instruction);
+}
+
+template <typename Real>
+GatePlan<Real> plan_gate(const CircuitInstruction& instruction, uint32_t num_qubits, GateMatrixCache& cache,
+                         int batch_index) {
+    check_qubits(instruction, num_qubits);
     if (instruction.param.value.valueless_by_exception()) throw std::bad_variant_access();
-    const Plan<Real> plan = choose_plan<Real>(instruction, cache, batch_index);
+    return choose_plan<Real>(instruction, cache, batch_index);
+}
+
+template <typename Real>
+void apply_gate_plan(StateVector<Real>& state, const GatePlan<Real>& plan, const CircuitInstruction& instruction) {
     flip_open_controls(state, instruction);
     run_plan(state, plan, instruction.controls);
     flip_open_controls(state, instruction);
@@ -237,3 +232,7 @@ void apply_gate_single_batch(StateVector<Real>& state, const CircuitInstruction&
 
 template void apply_gate_single_batch<double>(StateVector<double>&, const CircuitInstruction&, GateMatrixCache&, int);
 template void apply_gate_single_batch<float>(StateVector<float>&, const CircuitInstruction&, GateMatrixCache&, int);
+template GatePlan<double> plan_gate<double>(const CircuitInstruction&, uint32_t, GateMatrixCache&, int);
+template GatePlan<float> plan_gate<float>(const CircuitInstruction&, uint32_t, GateMatrixCache&, int);
+template void apply_gate_plan<double>(StateVector<double>&, const GatePlan<double>&, const CircuitInstruction&);
+template void apply_gate_plan<float>(StateVector<float>&, const GatePlan<float>&, const CircuitInstruction&);

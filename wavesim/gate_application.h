@@ -24,8 +24,29 @@ struct GateCacheKeyHash {
     size_t operator()(const GateCacheKey& key) const;
 };
 
-// Matrices after the dagger step, memoised for one run.
+// Matrices after the dagger step, memoised for one run. Entries are never
+// erased, and the map's nodes do not move, so plans may point into it.
 using GateMatrixCache = std::unordered_map<GateCacheKey, Matrix, GateCacheKeyHash>;
+
+enum class GatePath { kCcx, kCx, kCz, kSwap, kFixed, kOneTarget, kTwoTargets, kThreeTargets };
+
+template <typename Real>
+using FixedKernel = void (*)(StateVector<Real>&, int);
+
+// A checked instruction: the kernel and its qubits, and the matrix for the
+// matrix paths (owned by the cache it was resolved from).
+template <typename Real>
+struct GatePlan {
+    GatePath path;
+    int a = 0;
+    int b = 0;
+    int c = 0;
+    FixedKernel<Real> fixed = nullptr;
+    const Matrix* matrix = nullptr;
+};
+
+// "MEASURE", "BARRIER", "RESET", "QIF" and "QWHILE": no unitary action.
+bool is_skipped_name(const std::string& name);
 
 // Refuses (std::runtime_error naming the gate and the qubit) a qubit outside
 // the state, a qubit named twice (the SWAP fast path excepted: equal qubits are
@@ -35,3 +56,15 @@ using GateMatrixCache = std::unordered_map<GateCacheKey, Matrix, GateCacheKeyHas
 template <typename Real>
 void apply_gate_single_batch(StateVector<Real>& state, const CircuitInstruction& instruction, GateMatrixCache& cache,
                              int batch_index);
+
+// The checks and the matrix lookup of apply_gate_single_batch for a state of
+// `num_qubits` qubits (not a skip name), throwing exactly as it does.
+template <typename Real>
+GatePlan<Real> plan_gate(const CircuitInstruction& instruction, uint32_t num_qubits, GateMatrixCache& cache,
+                         int batch_index);
+
+// The state change of apply_gate_single_batch, open controls included. The
+// plan's qubits must lie in `state`, which may be a view on a block of a
+// larger state when they all lie in the block.
+template <typename Real>
+void apply_gate_plan(StateVector<Real>& state, const GatePlan<Real>& plan, const CircuitInstruction& instruction);

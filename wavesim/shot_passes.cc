@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "circuit_walk.h"
+#include "gate_runs.h"
 
 namespace {
 
@@ -69,9 +70,7 @@ size_t step_instruction(const OutcomeTree<Real>& tree, size_t step) {
 
 template <typename Real>
 void apply_range(OutcomeTree<Real>& tree, StateVector<Real>& state, size_t begin, size_t end) {
-    for (size_t i = begin; i < end; ++i) {
-        apply_instruction(state, tree.circuit.instructions[i], tree.cache, tree.batch_index, tree.source);
-    }
+    apply_instructions(state, tree.circuit.instructions, begin, end, tree.cache, tree.batch_index, tree.source);
 }
 
 template <typename Real>
@@ -162,7 +161,7 @@ ShotCounts sample_once_pass(const CircuitData& circuit, const ShotPlan& plan, in
                             RandomSource& source) {
     StateVector<Real> state(static_cast<unsigned>(circuit.num_qubits));
     GateMatrixCache cache;
-    for (const auto& instruction : circuit.instructions) apply_instruction(state, instruction, cache, batch_index, source);
+    apply_instructions(state, circuit.instructions, 0, circuit.instructions.size(), cache, batch_index, source);
     const CumulativeTable table = build_cumulative(state);
     ShotCounts counts;
     if (shots <= 0) return counts;

@@ -53,6 +53,11 @@ struct StateVector {
         re[0] = Real(1);
     }
 
+    // A view of `n` qubits on arrays owned elsewhere (a block of a larger
+    // state, for instance); they must be aligned as an owned state's are.
+    StateVector(unsigned n, Real* re_data, Real* im_data)
+        : num_qubits(n), dim(uint64_t{1} << n), re(re_data), im(im_data), owns(false) {}
+
     StateVector(const StateVector&) = delete;
     StateVector& operator=(const StateVector&) = delete;
 
