@@ -59,31 +59,51 @@ void check_qubits(const CircuitInstruction& ins, uint32_t num_qubits) {
     }
 }
 
-// The batch's slice of the value list, written into `values`; a batch index
-// past the end (or below 0) falls back to the first set.
-void batch_values(const CircuitInstruction& ins, int batch_index, std::vector<double>& values) {
+// The batch's parameter set, read in place from the instruction's values. A
+// list longer than one set is cut per batch; a batch index past the end (or
+// below 0) falls back to the first set.
+struct ValueSlice {
+    const double* begin;
+    const double* end;
+    bool per_batch;
+};
+
+ValueSlice batch_slice(const CircuitInstruction& ins, int batch_index) {
     if (std::holds_alternative<double>(ins.param.value)) {
-        values.assign(1, std::get<double>(ins.param.value));
-        return;
+        const double* value = &std::get<double>(ins.param.value);
+        return {value, value + 1, false};
     }
     const std::vector<double>& list = std::get<std::vector<double>>(ins.param.value);
     const size_t k = static_cast<size_t>(gate_param_count(ins.name));
-    if (k == 0 || list.size() <= k) {
-        values.assign(list.begin(), list.end());
-        return;
-    }
+    if (k == 0 || list.size() <= k) return {list.data(), list.data() + list.size(), false};
     size_t start = 0;
     if (batch_index >= 0 && k * static_cast<size_t>(batch_index) + k <= list.size()) start = k * static_cast<size_t>(batch_index);
-    values.assign(list.begin() + static_cast<std::ptrdiff_t>(start), list.begin() + static_cast<std::ptrdiff_t>(start + k));
+    return {list.data() + start, list.data() + start + k, true};
 }
 
-// Catalogue matrix after the dagger step, computed once per key and run. Cache
-// entries are never erased, so the reference stays valid for the run. The
-// lookup key is reused per thread so that a cache hit allocates nothing.
-const Matrix& resolve_matrix(const CircuitInstruction& ins, GateMatrixCache& cache, int batch_index) {
+// Where a resolved matrix may live: a plan kept beyond the next resolution
+// needs the cache's stable nodes; one applied at once may take a per-batch
+// set's matrix from a per-thread scratch.
+enum class MatrixHome { kCache, kScratchForPerBatchSets };
+
+// Catalogue matrix after the dagger step. A key that may repeat is computed
+// once per run and cached (entries are never erased, so the reference stays
+// valid for the run); the lookup key is reused per thread so that a hit
+// allocates nothing. A batch's own parameter set is, in a sweep, seen once per
+// run: with kScratchForPerBatchSets it is computed into a per-thread scratch
+// (valid until the thread's next resolution) instead of growing the cache
+// with entries never hit again. Both give the catalogue's matrix bit for bit.
+const Matrix& resolve_matrix(const CircuitInstruction& ins, GateMatrixCache& cache, int batch_index, MatrixHome home) {
     thread_local GateCacheKey key;
+    const ValueSlice slice = batch_slice(ins, batch_index);
+    key.params.assign(slice.begin, slice.end);
+    if (slice.per_batch && home == MatrixHome::kScratchForPerBatchSets) {
+        thread_local Matrix scratch;
+        scratch = target_matrix(ins.name, key.params);
+        if (ins.dagger) scratch = dagger_matrix(scratch);
+        return scratch;
+    }
     key.name = ins.name;
-    batch_values(ins, batch_index, key.params);
     key.controls.assign(ins.controls.begin(), ins.controls.end());
     key.dagger = ins.dagger;
     key.ctrl_state = ins.ctrl_state;
@@ -111,8 +131,8 @@ FixedKernel<Real> fixed_kernel(const std::string& name) {
 // Every matrix-driven case: the matrix size must match the targets, and the
 // three-target kernel takes no controls.
 template <typename Real>
-GatePlan<Real> matrix_plan(const CircuitInstruction& ins, GateMatrixCache& cache, int batch_index) {
-    const Matrix& m = resolve_matrix(ins, cache, batch_index);
+GatePlan<Real> matrix_plan(const CircuitInstruction& ins, GateMatrixCache& cache, int batch_index, MatrixHome home) {
+    const Matrix& m = resolve_matrix(ins, cache, batch_index, home);
     const auto& q = ins.qubits;
     const size_t targets = q.size();
     const size_t controls = ins.controls.size();
@@ -139,7 +159,7 @@ GatePlan<Real> matrix_plan(const CircuitInstruction& ins, GateMatrixCache& cache
 }
 
 template <typename Real>
-GatePlan<Real> choose_plan(const CircuitInstruction& ins, GateMatrixCache& cache, int batch_index) {
+GatePlan<Real> choose_plan(const CircuitInstruction& ins, GateMatrixCache& cache, int batch_index, MatrixHome home) {
     const std::string& name = ins.name;
     const auto& q = ins.qubits;
     const auto& c = ins.controls;
@@ -161,7 +181,7 @@ GatePlan<Real> choose_plan(const CircuitInstruction& ins, GateMatrixCache& cache
             return plan;
         }
     }
-    return matrix_plan<Real>(ins, cache, batch_index);
+    return matrix_plan<Real>(ins, cache, batch_index, home);
 }
 
 template <typename Real>
@@ -185,6 +205,14 @@ void flip_open_controls(StateVector<Real>& state, const CircuitInstruction& ins)
     for (size_t i = 0; i < count; ++i) {
         if (ins.ctrl_state[i] == '0') apply_x(state, ins.controls[i]);
     }
+}
+
+template <typename Real>
+GatePlan<Real> checked_plan(const CircuitInstruction& instruction, uint32_t num_qubits, GateMatrixCache& cache,
+                            int batch_index, MatrixHome home) {
+    check_qubits(instruction, num_qubits);
+    if (instruction.param.value.valueless_by_exception()) throw std::bad_variant_access();
+    return choose_plan<Real>(instruction, cache, batch_index, home);
 }
 
 }  // namespace
@@ -212,15 +240,17 @@ template <typename Real>
 void apply_gate_single_batch(StateVector<Real>& state, const CircuitInstruction& instruction, GateMatrixCache& cache,
                              int batch_index) {
     if (is_skipped_name(instruction.name)) return;
-    apply_gate_plan(state, plan_gate<Real>(instruction, state.num_qubits, cache, batch_index), instruction);
+    // The plan is used before anything else is resolved on this thread, so the scratch may hold its matrix.
+    apply_gate_plan(state,
+                    checked_plan<Real>(instruction, state.num_qubits, cache, batch_index,
+                                       MatrixHome::kScratchForPerBatchSets),
+                    instruction);
 }
 
 template <typename Real>
 GatePlan<Real> plan_gate(const CircuitInstruction& instruction, uint32_t num_qubits, GateMatrixCache& cache,
                          int batch_index) {
-    check_qubits(instruction, num_qubits);
-    if (instruction.param.value.valueless_by_exception()) throw std::bad_variant_access();
-    return choose_plan<Real>(instruction, cache, batch_index);
+    return checked_plan<Real>(instruction, num_qubits, cache, batch_index, MatrixHome::kCache);
 }
 
 template <typename Real>

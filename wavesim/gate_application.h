@@ -52,13 +52,18 @@ bool is_skipped_name(const std::string& name);
 // the state, a qubit named twice (the SWAP fast path excepted: equal qubits are
 // a no-op there) and a control that is also a target; refuses a matrix whose
 // size does not fit the targets, and controls on three targets. Every check and
-// the matrix lookup run before the state is touched.
+// the matrix lookup run before the state is touched. A repeated key computes
+// its matrix once per cache, except a batch's own set cut from a longer value
+// list: that one is, in a sweep, seen once per run, so it is computed without
+// entering the cache (the same matrix, bit for bit).
 template <typename Real>
 void apply_gate_single_batch(StateVector<Real>& state, const CircuitInstruction& instruction, GateMatrixCache& cache,
                              int batch_index);
 
 // The checks and the matrix lookup of apply_gate_single_batch for a state of
-// `num_qubits` qubits (not a skip name), throwing exactly as it does.
+// `num_qubits` qubits (not a skip name), throwing exactly as it does. Every
+// matrix, a batch's own set included, is taken from or put in the cache, so
+// the plan stays valid for the run.
 template <typename Real>
 GatePlan<Real> plan_gate(const CircuitInstruction& instruction, uint32_t num_qubits, GateMatrixCache& cache,
                          int batch_index);

@@ -389,13 +389,16 @@ TEST(GateApplication, SkipNamesLeaveTheStateUntouchedWhateverTheirQubits) {
     }
 }
 
-// Batch slicing: the key the matrix was cached under shows the parameter set used.
+// Batch slicing: the state shows the parameter set used, bit for bit as an
+// instruction holding that set alone; only a set cut from a longer list stays
+// out of the per-gate cache.
 struct SliceCase {
     std::string label;
     std::string name;
     ParamValue value;
     int batch_index;
     std::vector<double> used;
+    bool cut_per_batch;
 };
 
 class BatchSlice : public ::testing::TestWithParam<SliceCase> {};
@@ -404,32 +407,96 @@ TEST_P(BatchSlice, UsesTheExpectedParameterSet) {
     const SliceCase& c = GetParam();
     CircuitInstruction ins = make_instruction({c.name, {1}});
     ins.param.value = c.value;
-    StateVector<double> s(2), want(2);
+    StateVector<double> s(2), alone(2), want(2);
     fill_random(s, 4);
+    fill_random(alone, 4);
     const Amplitudes before = fill_random(want, 4);
     GateMatrixCache cache;
     apply_gate_single_batch(s, ins, cache, c.batch_index);
-    ASSERT_EQ(cache.size(), 1u);
-    EXPECT_EQ(cache.begin()->first.params, c.used);
+    if (c.cut_per_batch) {
+        EXPECT_TRUE(cache.empty());
+    } else {
+        ASSERT_EQ(cache.size(), 1u);
+        EXPECT_EQ(cache.begin()->first.params, c.used);
+    }
+    GateMatrixCache alone_cache;
+    apply_gate_single_batch(alone, make_instruction({c.name, {1}, {}, c.used}), alone_cache, 0);
+    EXPECT_EQ(read(s), read(alone)) << c.label;
     expect_close(read(s), apply_dense(Reference{target_matrix(c.name, c.used), {1}, {}}, 2, before), kDoubleTolerance,
                  c.label);
+    // A plan outlives the next resolution, so plan_gate caches even a batch's own set.
+    GateMatrixCache plan_cache;
+    const GatePlan<double> plan = plan_gate<double>(ins, 2, plan_cache, c.batch_index);
+    ASSERT_EQ(plan_cache.size(), 1u);
+    EXPECT_EQ(plan_cache.begin()->first.params, c.used);
+    EXPECT_EQ(plan.matrix, &plan_cache.begin()->second);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     GateApplication, BatchSlice,
-    ::testing::Values(SliceCase{"second_set", "RX", std::vector<double>{0.1, 0.2, 0.3}, 1, {0.2}},
-                      SliceCase{"last_set", "RX", std::vector<double>{0.1, 0.2, 0.3}, 2, {0.3}},
-                      SliceCase{"past_end_falls_back", "RX", std::vector<double>{0.1, 0.2, 0.3}, 5, {0.1}},
-                      SliceCase{"negative_index_falls_back", "RX", std::vector<double>{0.1, 0.2, 0.3}, -1, {0.1}},
-                      SliceCase{"single_value_every_batch", "RX", 0.4, 7, {0.4}},
-                      SliceCase{"exact_length_used_whole", "U3", std::vector<double>{0.1, 0.2, 0.3}, 4, {0.1, 0.2, 0.3}},
-                      SliceCase{"short_list_used_whole", "U3", std::vector<double>{0.5}, 2, {0.5}},
-                      SliceCase{"empty_list", "RY", std::vector<double>{}, 0, {}},
-                      SliceCase{"partial_last_set_falls_back", "U3", std::vector<double>{1, 2, 3, 4, 5}, 1, {1, 2, 3}},
-                      SliceCase{"second_u3_set", "U3", std::vector<double>{1, 2, 3, 4, 5, 6}, 1, {4, 5, 6}},
-                      SliceCase{"huge_index_falls_back", "R", std::vector<double>{1, 2, 3, 4}, 2147483647, {1, 2}},
-                      SliceCase{"no_parameters_list_kept", "SX", std::vector<double>{9, 8}, 1, {9, 8}}),
+    ::testing::Values(SliceCase{"second_set", "RX", std::vector<double>{0.1, 0.2, 0.3}, 1, {0.2}, true},
+                      SliceCase{"last_set", "RX", std::vector<double>{0.1, 0.2, 0.3}, 2, {0.3}, true},
+                      SliceCase{"past_end_falls_back", "RX", std::vector<double>{0.1, 0.2, 0.3}, 5, {0.1}, true},
+                      SliceCase{"negative_index_falls_back", "RX", std::vector<double>{0.1, 0.2, 0.3}, -1, {0.1}, true},
+                      SliceCase{"single_value_every_batch", "RX", 0.4, 7, {0.4}, false},
+                      SliceCase{"exact_length_used_whole", "U3", std::vector<double>{0.1, 0.2, 0.3}, 4, {0.1, 0.2, 0.3},
+                                false},
+                      SliceCase{"short_list_used_whole", "U3", std::vector<double>{0.5}, 2, {0.5}, false},
+                      SliceCase{"empty_list", "RY", std::vector<double>{}, 0, {}, false},
+                      SliceCase{"partial_last_set_falls_back", "U3", std::vector<double>{1, 2, 3, 4, 5}, 1, {1, 2, 3},
+                                true},
+                      SliceCase{"second_u3_set", "U3", std::vector<double>{1, 2, 3, 4, 5, 6}, 1, {4, 5, 6}, true},
+                      SliceCase{"huge_index_falls_back", "R", std::vector<double>{1, 2, 3, 4}, 2147483647, {1, 2}, true},
+                      SliceCase{"no_parameters_list_kept", "SX", std::vector<double>{9, 8}, 1, {9, 8}, false}),
     [](const ::testing::TestParamInfo<SliceCase>& info) { return info.param.label; });
+
+// A sweep of parametrised gates (daggers, closed and open controls, one and
+// two targets) applied per gate, batch by batch, matches bit for bit the
+// same sweep applied through cached plans, in both precisions; the per-gate
+// cache holds only the gates whose values are shared by every batch.
+template <typename Real>
+void expect_sweep_matches_cached_plans() {
+    constexpr int kQubits = 5;
+    constexpr int kBatches = 6;
+    std::mt19937 rng(2026);
+    std::uniform_real_distribution<double> angle(-7.0, 7.0);
+    auto sets = [&](int per_set) {
+        std::vector<double> values(static_cast<size_t>(per_set * kBatches));
+        for (double& v : values) v = angle(rng);
+        return values;
+    };
+    const std::vector<GateSpecInput> gates = {
+        {"RY", {0}, {}, sets(1)},
+        {"RX", {3}, {}, sets(1), true},
+        {"U3", {2}, {}, sets(3)},
+        {"CRZ", {1}, {4}, sets(1), false, "0"},
+        {"RZZ", {0, 4}, {}, sets(1)},
+        {"RXX", {1, 3}, {2}, sets(1), true, "1"},
+        {"RY", {4}, {}, {0.7}},
+        {"U3", {0}, {1, 2}, {0.1, 0.2, 0.3}, true, "01"},
+        {"RY", {0}, {}, sets(1)},
+    };
+    for (int b = 0; b < kBatches; ++b) {
+        StateVector<Real> per_gate(kQubits), planned(kQubits);
+        fill_random(per_gate, 100 + static_cast<uint32_t>(b));
+        fill_random(planned, 100 + static_cast<uint32_t>(b));
+        GateMatrixCache cache;
+        GateMatrixCache plan_cache;
+        for (const GateSpecInput& g : gates) {
+            const CircuitInstruction ins = make_instruction(g);
+            apply_gate_single_batch(per_gate, ins, cache, b);
+            apply_gate_plan(planned, plan_gate<Real>(ins, kQubits, plan_cache, b), ins);
+        }
+        EXPECT_EQ(read(per_gate), read(planned)) << "batch " << b;
+        EXPECT_EQ(cache.size(), 2u) << "batch " << b;
+        EXPECT_EQ(plan_cache.size(), gates.size()) << "batch " << b;
+    }
+}
+
+TEST(GateCache, PerBatchSetsMatchCachedPlansBitForBit) {
+    expect_sweep_matches_cached_plans<double>();
+    expect_sweep_matches_cached_plans<float>();
+}
 
 TEST(GateCache, RepeatedGateComputesItsMatrixOnce) {
     StateVector<double> s(3);
