@@ -10,6 +10,7 @@ from scipy import stats
 import circuitcore
 import cliffmix
 import stub_check
+from reference_model import MT19937
 
 ALL_GATES = ["cx", "cz", "cy", "swap", "x", "y", "z", "s", "sdg", "h"]
 CONTROLLED = {"cx", "cz", "cy"}
@@ -17,38 +18,6 @@ TWO_QUBIT = CONTROLLED | {"swap"}
 SUPPORTED_SUFFIX = "'. Supported: cx, cz, cy, swap, x, y, z, s, sdg, h"
 SELECTION_MESSAGE = 'gates must be "all" or a list of gate name strings'
 WORD_MASK = 0xFFFFFFFF
-
-
-class MT19937:
-    """The reference Mersenne Twister (Matsumoto and Nishimura, 1998), 32-bit outputs."""
-
-    N, M = 624, 397
-    MATRIX_A, UPPER_MASK, LOWER_MASK = 0x9908B0DF, 0x80000000, 0x7FFFFFFF
-
-    def __init__(self, seed):
-        self.mt = [seed & WORD_MASK]
-        for i in range(1, self.N):
-            prev = self.mt[-1]
-            self.mt.append((1812433253 * (prev ^ (prev >> 30)) + i) & WORD_MASK)
-        self.index = self.N
-
-    def _twist(self):
-        mt = self.mt
-        for i in range(self.N):
-            y = (mt[i] & self.UPPER_MASK) | (mt[(i + 1) % self.N] & self.LOWER_MASK)
-            mt[i] = mt[(i + self.M) % self.N] ^ (y >> 1) ^ (self.MATRIX_A if y & 1 else 0)
-        self.index = 0
-
-    def next32(self):
-        if self.index >= self.N:
-            self._twist()
-        y = self.mt[self.index]
-        self.index += 1
-        y ^= y >> 11
-        y ^= (y << 7) & 0x9D2C5680
-        y ^= (y << 15) & 0xEFC60000
-        y ^= y >> 18
-        return y
 
 
 def uniform_below(gen, m):
