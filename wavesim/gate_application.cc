@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <stdexcept>
+#include <string_view>
 #include <variant>
 
 #include "gate_catalogue.h"
@@ -26,7 +27,7 @@ void hash_combine(size_t& h, size_t v) { h ^= v + kHashMix + (h << kHashShiftLef
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 bool is_swap_fast_path(const CircuitInstruction& ins) {
-    return ins.controls.empty() && ins.qubits.size() == 2 && !ins.dagger && ins.name == "SWAP";
+    return ins.controls.empty() && ins.qubits.size() == 2 && !ins.dagger && std::string_view(ins.name) == "SWAP";
 }
 
 [[noreturn]] void refuse(const CircuitInstruction& ins, const std::string& reason) {
@@ -116,7 +117,7 @@ const Matrix& resolve_matrix(const CircuitInstruction& ins, GateMatrixCache& cac
 
 // One-qubit gates with a kernel of their own; "Tdg" is the one mixed-case spelling taken.
 template <typename Real>
-FixedKernel<Real> fixed_kernel(const std::string& name) {
+FixedKernel<Real> fixed_kernel(std::string_view name) {
     if (name == "X") return apply_x<Real>;
     if (name == "Z") return apply_z<Real>;
     if (name == "Y") return apply_y<Real>;
@@ -160,7 +161,8 @@ GatePlan<Real> matrix_plan(const CircuitInstruction& ins, GateMatrixCache& cache
 
 template <typename Real>
 GatePlan<Real> choose_plan(const CircuitInstruction& ins, GateMatrixCache& cache, int batch_index, MatrixHome home) {
-    const std::string& name = ins.name;
+    // Views compare lengths first: a mismatch costs no string walk.
+    const std::string_view name = ins.name;
     const auto& q = ins.qubits;
     const auto& c = ins.controls;
     const bool fast = !ins.dagger;
@@ -217,7 +219,8 @@ GatePlan<Real> checked_plan(const CircuitInstruction& instruction, uint32_t num_
 
 }  // namespace
 
-bool is_skipped_name(const std::string& name) {
+bool is_skipped_name(const std::string& instruction_name) {
+    const std::string_view name = instruction_name;
     return name == "MEASURE" || name == "BARRIER" || name == "RESET" || name == "QIF" || name == "QWHILE";
 }
 
