@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs every test: the C++ unit tests (GoogleTest through CTest, built by
 # scripts/setup.sh --test in build/wheel) and the Python tests against the
-# modules installed in .venv/.
+# modules installed in .venv/, then the whole Python suite again against a build
+# with AddressSanitizer and UndefinedBehaviorSanitizer (scripts/sanitize.sh).
+# Arguments go to both pytest runs (for example a test file, or -x).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PY=$PWD/.venv/bin/python
@@ -10,3 +12,5 @@ BIN=$PWD/.venv/bin
 "$BIN/ctest" --test-dir build/wheel --output-on-failure -j "$(nproc)"
 
 "$PY" -m pytest -q "$@"
+
+scripts/sanitize.sh "$@"
