@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "perf_harness.h"
 #include "qv_op_list.h"
 
 namespace {
@@ -28,14 +29,6 @@ constexpr int kSizes[] = {16, 32, 64, 100, 128, 200};
 constexpr int kSeed = 12345;
 constexpr double kDefaultSeconds = 0.3;
 constexpr int kDefaultRounds = 3;
-
-std::string cpu_model() {
-    std::ifstream info("/proc/cpuinfo");
-    for (std::string line; std::getline(info, line);) {
-        if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
-    }
-    return "unknown";
-}
 
 struct Timing {
     double wall = 0;  // seconds per call

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <string>
 
+#include "perf_harness.h"
 #include "gate_application.h"
 #include "gate_catalogue.h"
 
@@ -23,26 +24,6 @@ namespace {
 constexpr int kQubitCounts[] = {4, 10, 14};
 // Catalogue lookup, key and hash of a cached gate: well below a microsecond.
 constexpr double kGoalOverheadSeconds = 1e-6;
-
-std::string cpu_model() {
-    std::ifstream info("/proc/cpuinfo");
-    for (std::string line; std::getline(info, line);) {
-        if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
-    }
-    return "unknown";
-}
-
-// Repetitions double until one batch runs for `seconds`; returns seconds per call.
-template <typename Body>
-double seconds_per_call(Body body, double seconds) {
-    using clock = std::chrono::steady_clock;
-    for (long reps = 1;; reps *= 2) {
-        const auto start = clock::now();
-        for (long i = 0; i < reps; ++i) body();
-        const double elapsed = std::chrono::duration<double>(clock::now() - start).count();
-        if (elapsed >= seconds) return elapsed / static_cast<double>(reps);
-    }
-}
 
 CircuitInstruction instruction(const std::string& name, std::vector<int32_t> qubits, std::vector<int32_t> controls,
                                std::vector<double> params) {

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "perf_harness.h"
 #include "kernels.h"
 #include "simd.h"
 #include "threads.h"
@@ -35,13 +36,6 @@ constexpr double kSingleQubitGoal = 0.80;
 constexpr double kOtherGoal = 0.70;
 constexpr double kBatchSeconds = 0.1;
 constexpr int kRepeats = 3;
-
-std::string cpu_model() {
-    std::ifstream info("/proc/cpuinfo");
-    for (std::string line; std::getline(info, line);)
-        if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
-    return "unknown";
-}
 
 // Seconds per call of one batch whose call count doubles until it lasts kBatchSeconds.
 double batch_seconds_per_call(const std::function<void()>& body) {

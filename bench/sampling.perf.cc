@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "perf_harness.h"
 #include "measurement.h"
 
 namespace {
@@ -27,26 +28,6 @@ struct Size {
 constexpr Size kSizes[] = {{12, 100000}, {16, 100000}, {20, 1000}, {20, 100000}, {24, 100000}};
 constexpr double kGoalSpeedup = 1.0;
 constexpr int kSeed = 2024;
-
-std::string cpu_model() {
-    std::ifstream info("/proc/cpuinfo");
-    for (std::string line; std::getline(info, line);) {
-        if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
-    }
-    return "unknown";
-}
-
-// Repetitions double until one batch runs for `seconds`; returns seconds per call.
-template <typename Body>
-double seconds_per_call(Body body, double seconds) {
-    using clock = std::chrono::steady_clock;
-    for (long reps = 1;; reps *= 2) {
-        const auto start = clock::now();
-        for (long i = 0; i < reps; ++i) body();
-        const double elapsed = std::chrono::duration<double>(clock::now() - start).count();
-        if (elapsed >= seconds) return elapsed / static_cast<double>(reps);
-    }
-}
 
 // A normalised state with every amplitude non-zero, so every chunk gets draws.
 void fill(StateVector<double>& s) {

@@ -17,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "perf_harness.h"
 #include "cal_states.h"
 #include "shot_passes.h"
 #include "shot_reference.h"
@@ -32,21 +33,6 @@ constexpr double kMidGoal = 10.0;
 constexpr int kLayersBefore = 4;
 constexpr int kLayersAfter = 1;
 constexpr int kSeed = 2024;
-
-std::string cpu_model() {
-    std::ifstream info("/proc/cpuinfo");
-    for (std::string line; std::getline(info, line);) {
-        if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
-    }
-    return "unknown";
-}
-
-template <typename Body>
-double seconds_of(Body body) {
-    const auto start = std::chrono::steady_clock::now();
-    body();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 CircuitInstruction gate(const char* name, int32_t target, std::vector<int32_t> controls = {}, double angle = 0.0) {
     CircuitInstruction ins;

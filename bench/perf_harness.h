@@ -1,0 +1,35 @@
+// Shared pieces of the native benchmarks: what machine ran them, and timing
+// that scales repetitions until a measurement is long enough to trust.
+#pragma once
+
+#include <chrono>
+#include <fstream>
+#include <string>
+
+// The processor's model name from /proc/cpuinfo ("unknown" elsewhere).
+inline std::string cpu_model() {
+    std::ifstream info("/proc/cpuinfo");
+    for (std::string line; std::getline(info, line);) {
+        if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
+    }
+    return "unknown";
+}
+
+// Wall seconds of one call of `body`.
+template <typename Body>
+double seconds_of(Body body) {
+    const auto start = std::chrono::steady_clock::now();
+    body();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Repetitions double until one batch runs for `seconds`; returns seconds per call.
+template <typename Body>
+double seconds_per_call(Body body, double seconds) {
+    for (long reps = 1;; reps *= 2) {
+        const double elapsed = seconds_of([&] {
+            for (long i = 0; i < reps; ++i) body();
+        });
+        if (elapsed >= seconds) return elapsed / static_cast<double>(reps);
+    }
+}
