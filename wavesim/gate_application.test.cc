@@ -23,7 +23,7 @@ constexpr int kLargeQubits = 16;
 constexpr double kDoubleTolerance = 1e-12;
 constexpr double kFloatTolerance = 2e-6;
 
-struct GateSpecInput {
+struct GateInput {
     std::string name;
     std::vector<int> qubits;
     std::vector<int> controls = {};
@@ -32,7 +32,7 @@ struct GateSpecInput {
     std::string ctrl_state = "";
 };
 
-CircuitInstruction make_instruction(const GateSpecInput& in) {
+CircuitInstruction make_instruction(const GateInput& in) {
     CircuitInstruction ins;
     ins.name = in.name;
     ins.qubits = in.qubits;
@@ -52,7 +52,7 @@ struct Reference {
     std::vector<std::pair<int, int>> controls;
 };
 
-Reference reference_of(const GateSpecInput& in, const std::string& catalogue_name = "") {
+Reference reference_of(const GateInput& in, const std::string& catalogue_name = "") {
     Reference ref;
     ref.u = target_matrix(catalogue_name.empty() ? in.name : catalogue_name, in.params);
     if (in.dagger) ref.u = dagger_matrix(ref.u);
@@ -173,16 +173,16 @@ bool same_bits(const StateVector<Real>& a, const StateVector<Real>& b) {
 
 struct DispatchCase {
     std::string label;
-    GateSpecInput gate;
+    GateInput gate;
     std::function<Reference()> reference;
 };
 
-DispatchCase derived(const std::string& label, const GateSpecInput& gate, const std::string& catalogue_name = "") {
+DispatchCase derived(const std::string& label, const GateInput& gate, const std::string& catalogue_name = "") {
     return {label, gate, [gate, catalogue_name] { return reference_of(gate, catalogue_name); }};
 }
 
 // A two-target CX/CZ: the first target is the control.
-DispatchCase pair_form(const std::string& label, const GateSpecInput& gate, const std::string& target_gate) {
+DispatchCase pair_form(const std::string& label, const GateInput& gate, const std::string& target_gate) {
     return {label, gate, [gate, target_gate] {
                 return Reference{target_matrix(target_gate, {}), {gate.qubits[1]}, {{gate.qubits[0], 1}}};
             }};
@@ -465,7 +465,7 @@ void expect_sweep_matches_cached_plans() {
         for (double& v : values) v = angle(rng);
         return values;
     };
-    const std::vector<GateSpecInput> gates = {
+    const std::vector<GateInput> gates = {
         {"RY", {0}, {}, sets(1)},
         {"RX", {3}, {}, sets(1), true},
         {"U3", {2}, {}, sets(3)},
@@ -482,7 +482,7 @@ void expect_sweep_matches_cached_plans() {
         fill_random(planned, 100 + static_cast<uint32_t>(b));
         GateMatrixCache cache;
         GateMatrixCache plan_cache;
-        for (const GateSpecInput& g : gates) {
+        for (const GateInput& g : gates) {
             const CircuitInstruction ins = make_instruction(g);
             apply_gate_single_batch(per_gate, ins, cache, b);
             apply_gate_plan(planned, plan_gate<Real>(ins, kQubits, plan_cache, b), ins);
@@ -517,7 +517,7 @@ TEST(GateCache, RepeatedGateComputesItsMatrixOnce) {
 TEST(GateCache, FastPathsNeverTouchTheCache) {
     StateVector<double> s(3);
     GateMatrixCache cache;
-    for (const GateSpecInput& g : std::vector<GateSpecInput>{{"X", {0}},
+    for (const GateInput& g : std::vector<GateInput>{{"X", {0}},
                                                              {"H", {1}},
                                                              {"Tdg", {2}},
                                                              {"CX", {0}, {1}},
@@ -532,13 +532,13 @@ TEST(GateCache, FastPathsNeverTouchTheCache) {
 TEST(GateCache, EachKeyFieldMakesADistinctEntry) {
     StateVector<double> s(4);
     GateMatrixCache cache;
-    const std::vector<GateSpecInput> gates = {
+    const std::vector<GateInput> gates = {
         {"CRX", {0}, {1}, {0.3}},        {"CRY", {0}, {1}, {0.3}},  {"CRX", {0}, {1}, {0.4}},
         {"CRX", {0}, {2}, {0.3}},        {"CRX", {0}, {1}, {0.3}, true},
         {"CRX", {0}, {1}, {0.3}, false, "0"},
     };
     size_t expected = 0;
-    for (const GateSpecInput& g : gates) {
+    for (const GateInput& g : gates) {
         apply_gate_single_batch(s, make_instruction(g), cache, 0);
         EXPECT_EQ(cache.size(), ++expected) << g.name;
     }
@@ -578,7 +578,7 @@ TEST(GateCache, HashFoldsEveryFieldInOrder) {
 // Every refusal: the message, and a state (and open-control qubits) left untouched.
 struct Refusal {
     std::string label;
-    GateSpecInput gate;
+    GateInput gate;
     std::string message;
 };
 

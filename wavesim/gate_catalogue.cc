@@ -158,14 +158,20 @@ Matrix rzz_gate(const std::vector<double>& p) {
 }
 
 // Exact, case-sensitive lookup through an index of the table built at load time.
-const GateSpec* find_gate(const std::string& name) {
-    static const std::unordered_map<std::string, const GateSpec*> index = [] {
-        std::unordered_map<std::string, const GateSpec*> by_name;
-        for (const GateSpec& spec : gate_catalogue()) by_name.emplace(spec.name, &spec);
+const GateEntry* find_gate(const std::string& name) {
+    static const std::unordered_map<std::string, const GateEntry*> index = [] {
+        std::unordered_map<std::string, const GateEntry*> by_name;
+        for (const GateEntry& gate : gate_catalogue()) by_name.emplace(gate.name, &gate);
         return by_name;
     }();
     const auto found = index.find(name);
     return found == index.end() ? nullptr : found->second;
+}
+
+const GateEntry& known_gate(const std::string& name) {
+    const GateEntry* gate = find_gate(name);
+    if (gate == nullptr) throw std::runtime_error("Unknown gate: " + name);
+    return *gate;
 }
 
 // diag(I, U): the controls are the most significant index bits, so U fills
@@ -184,8 +190,8 @@ Matrix controlled(const Matrix& target, int num_controls) {
 
 }  // namespace
 
-const std::vector<GateSpec>& gate_catalogue() {
-    static const std::vector<GateSpec> table = {
+const std::vector<GateEntry>& gate_catalogue() {
+    static const std::vector<GateEntry> table = {
         {"I", 0, 0, 1, identity_gate},   {"ID", 0, 0, 1, identity_gate}, {"H", 0, 0, 1, h_gate},
         {"X", 0, 0, 1, x_gate},          {"Y", 0, 0, 1, y_gate},         {"Z", 0, 0, 1, z_gate},
         {"S", 0, 0, 1, s_gate},          {"SDG", 0, 0, 1, sdg_gate},     {"T", 0, 0, 1, t_gate},
@@ -206,21 +212,18 @@ const std::vector<GateSpec>& gate_catalogue() {
 }
 
 Matrix gate_matrix(const std::string& name, const std::vector<double>& params) {
-    const GateSpec* spec = find_gate(name);
-    if (spec == nullptr) throw std::runtime_error("Unknown gate: " + name);
-    const Matrix target = spec->target(params);
-    return spec->num_controls == 0 ? target : controlled(target, spec->num_controls);
+    const GateEntry& gate = known_gate(name);
+    const Matrix target = gate.target(params);
+    return gate.num_controls == 0 ? target : controlled(target, gate.num_controls);
 }
 
 Matrix target_matrix(const std::string& name, const std::vector<double>& params) {
-    const GateSpec* spec = find_gate(name);
-    if (spec == nullptr) throw std::runtime_error("Unknown gate: " + name);
-    return spec->target(params);
+    return known_gate(name).target(params);
 }
 
 int gate_param_count(const std::string& name) {
-    const GateSpec* spec = find_gate(name);
-    return spec == nullptr ? 0 : spec->num_params;
+    const GateEntry* gate = find_gate(name);
+    return gate == nullptr ? 0 : gate->num_params;
 }
 
 Matrix dagger_matrix(const Matrix& m) {

@@ -14,7 +14,7 @@ using TargetMatrixBuilder = Matrix (*)(const std::vector<double>& params);
 
 // One name of the vocabulary. A controlled name's full matrix is diag(I, U)
 // with its controls as the most significant index bits.
-struct GateSpec {
+struct GateEntry {
     const char* name;
     int num_params;
     int num_controls;
@@ -23,7 +23,7 @@ struct GateSpec {
 };
 
 // Every accepted name, in a fixed order (built at load time).
-const std::vector<GateSpec>& gate_catalogue();
+const std::vector<GateEntry>& gate_catalogue();
 
 // Full matrix of the named gate over all of its qubits (controls first).
 Matrix gate_matrix(const std::string& name, const std::vector<double>& params);

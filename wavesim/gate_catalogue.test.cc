@@ -129,7 +129,7 @@ constexpr double kProductTolerance = 4e-16;
 TEST(GateCatalogue, EveryNameHasAnExpectedMatrixAndNoOtherNameExists) {
     const auto expected = expected_targets();
     std::set<std::string> names;
-    for (const GateSpec& spec : gate_catalogue()) names.insert(spec.name);
+    for (const GateEntry& gate : gate_catalogue()) names.insert(gate.name);
     std::set<std::string> expected_names;
     for (const auto& entry : expected) expected_names.insert(entry.first);
     EXPECT_EQ(names, expected_names);
@@ -138,48 +138,48 @@ TEST(GateCatalogue, EveryNameHasAnExpectedMatrixAndNoOtherNameExists) {
 
 TEST(GateCatalogue, TargetMatricesMatchTheHandWrittenOnes) {
     const auto expected = expected_targets();
-    for (const GateSpec& spec : gate_catalogue()) {
-        const Matrix& want = expected.at(spec.name);
-        const Matrix got = target_matrix(spec.name, kParams);
-        if (std::string(spec.name) == "CU") {
-            expect_near(got, want, kProductTolerance, spec.name);
+    for (const GateEntry& gate : gate_catalogue()) {
+        const Matrix& want = expected.at(gate.name);
+        const Matrix got = target_matrix(gate.name, kParams);
+        if (std::string(gate.name) == "CU") {
+            expect_near(got, want, kProductTolerance, gate.name);
         } else {
-            expect_exact(got, want, spec.name);
+            expect_exact(got, want, gate.name);
         }
-        EXPECT_EQ(got.size(), size_t{1} << (2 * spec.num_targets)) << spec.name;
+        EXPECT_EQ(got.size(), size_t{1} << (2 * gate.num_targets)) << gate.name;
     }
 }
 
 TEST(GateCatalogue, EveryMatrixIsUnitary) {
-    for (const GateSpec& spec : gate_catalogue()) {
-        const Matrix m = gate_matrix(spec.name, kParams);
+    for (const GateEntry& gate : gate_catalogue()) {
+        const Matrix m = gate_matrix(gate.name, kParams);
         const size_t d = dim_of(m);
         for (size_t r = 0; r < d; ++r) {
             for (size_t q = 0; q < d; ++q) {
                 Complex dot = 0;
                 for (size_t k = 0; k < d; ++k) dot += m[r * d + k] * std::conj(m[q * d + k]);
-                EXPECT_NEAR(std::abs(dot - Complex(r == q ? 1.0 : 0.0)), 0.0, 1e-15) << spec.name;
+                EXPECT_NEAR(std::abs(dot - Complex(r == q ? 1.0 : 0.0)), 0.0, 1e-15) << gate.name;
             }
         }
     }
 }
 
 TEST(GateCatalogue, FullMatricesOfControlledNamesAreIdentityPlusTargetBlock) {
-    for (const GateSpec& spec : gate_catalogue()) {
-        const Matrix target = target_matrix(spec.name, kParams);
-        const Matrix full = gate_matrix(spec.name, kParams);
-        if (spec.num_controls == 0) {
-            expect_exact(full, target, spec.name);
+    for (const GateEntry& gate : gate_catalogue()) {
+        const Matrix target = target_matrix(gate.name, kParams);
+        const Matrix full = gate_matrix(gate.name, kParams);
+        if (gate.num_controls == 0) {
+            expect_exact(full, target, gate.name);
             continue;
         }
         const size_t t = dim_of(target);
-        const size_t d = t << spec.num_controls;
-        ASSERT_EQ(full.size(), d * d) << spec.name;
+        const size_t d = t << gate.num_controls;
+        ASSERT_EQ(full.size(), d * d) << gate.name;
         for (size_t r = 0; r < d; ++r) {
             for (size_t q = 0; q < d; ++q) {
                 const bool in_block = r >= d - t && q >= d - t;
                 const Complex want = in_block ? target[(r - (d - t)) * t + q - (d - t)] : Complex(r == q ? 1.0 : 0.0);
-                EXPECT_EQ(full[r * d + q], want) << spec.name << " (" << r << "," << q << ")";
+                EXPECT_EQ(full[r * d + q], want) << gate.name << " (" << r << "," << q << ")";
             }
         }
     }
@@ -250,9 +250,9 @@ TEST(GateCatalogue, ParameterCounts) {
         {"CP", 1},  {"CU1", 1}, {"ISINGZZ", 1}, {"IZZ", 1}, {"RXX", 1}, {"RYY", 1}, {"RZZ", 1}, {"R", 2},
         {"U2", 2},  {"CU2", 2}, {"U3", 3},  {"U", 3},  {"CU3", 3},     {"CU", 4},
     };
-    for (const GateSpec& spec : gate_catalogue()) {
-        const auto it = counts.find(spec.name);
-        EXPECT_EQ(gate_param_count(spec.name), it == counts.end() ? 0 : it->second) << spec.name;
+    for (const GateEntry& gate : gate_catalogue()) {
+        const auto it = counts.find(gate.name);
+        EXPECT_EQ(gate_param_count(gate.name), it == counts.end() ? 0 : it->second) << gate.name;
     }
     for (const char* name : {"MEASURE", "RESET", "BARRIER", "QIF", "rx", "Rx", "", "nonsense"}) {
         EXPECT_EQ(gate_param_count(name), 0) << name;
@@ -286,9 +286,9 @@ TEST(DaggerMatrix, KnownPairs) {
 }
 
 TEST(DaggerMatrix, TwiceIsTheIdentityForEveryGate) {
-    for (const GateSpec& spec : gate_catalogue()) {
-        const Matrix m = gate_matrix(spec.name, kParams);
-        expect_exact(dagger_matrix(dagger_matrix(m)), m, spec.name);
+    for (const GateEntry& gate : gate_catalogue()) {
+        const Matrix m = gate_matrix(gate.name, kParams);
+        expect_exact(dagger_matrix(dagger_matrix(m)), m, gate.name);
     }
 }
 

@@ -47,18 +47,18 @@ std::vector<int32_t> distinct_qubits(Draw& draw, int count, int limit, std::vect
 
 CircuitInstruction random_gate(Draw& draw, int num_qubits) {
     const auto& catalogue = gate_catalogue();
-    const GateSpec& spec = catalogue[size_t(draw.below(int(catalogue.size())))];
+    const GateEntry& gate = catalogue[size_t(draw.below(int(catalogue.size())))];
     const int limit = draw.percent(kHighQubitPercent) ? num_qubits : kBlockQubits;
-    const int extra = spec.num_targets == 3 ? 0 : draw.below(kMaxExtraControls + 1);
+    const int extra = gate.num_targets == 3 ? 0 : draw.below(kMaxExtraControls + 1);
     CircuitInstruction ins;
-    ins.name = spec.name;
+    ins.name = gate.name;
     std::vector<int32_t> taken;
-    ins.qubits = distinct_qubits(draw, spec.num_targets, limit, taken);
-    ins.controls = distinct_qubits(draw, spec.num_controls + extra, limit, taken);
+    ins.qubits = distinct_qubits(draw, gate.num_targets, limit, taken);
+    ins.controls = distinct_qubits(draw, gate.num_controls + extra, limit, taken);
     for (size_t i = 0; i < ins.controls.size(); ++i) ins.ctrl_state += draw.percent(30) ? '0' : '1';
     ins.dagger = draw.percent(25);
     std::vector<double> values;
-    for (int k = 0; k < spec.num_params * kBatches; ++k) values.push_back(draw.angle());
+    for (int k = 0; k < gate.num_params * kBatches; ++k) values.push_back(draw.angle());
     ins.param.value = values;
     ins.has_param = !values.empty();
     return ins;

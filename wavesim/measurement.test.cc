@@ -86,7 +86,7 @@ uint64_t linear_search(const StateVector<Real>& s, double r) {
     return s.dim - 1;
 }
 
-TEST(DrawUniform, CombinesTwoEngineOutputsAsSpecified) {
+TEST(DrawUniform, CombinesTwoEngineOutputsIntoOneDraw) {
     // The first two outputs of a default-seeded mt19937 (seed 5489).
     std::mt19937 reference;
     ASSERT_EQ(reference(), 3499211612u);
