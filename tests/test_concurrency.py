@@ -198,3 +198,26 @@ def test_memory_is_stable_over_repeated_calls(name):
         fn(i)
     gc.collect()
     assert rss_bytes() - before < RSS_MARGIN_BYTES
+
+
+def _openmp_thread_count():
+    """The calling thread's OpenMP thread count, from the runtime the modules load."""
+    import ctypes
+    return ctypes.CDLL("libgomp.so.1").omp_get_max_threads()
+
+
+@pytest.mark.parametrize("call", [
+    lambda c: wavesim.cal_states_cpp(c),
+    lambda c: wavesim.cal_states_cpp(cc.CircuitData(3, [gate("RX", [0], values=[0.1, 0.2, 0.3])])),
+    lambda c: wavesim.run_cpp(measured(c, 3), 50, 3, seed=1),
+    lambda c: wavesim.cal_states_cpp(cc.CircuitData(3, [gate("H", [0]), gate("NOT_A_GATE", [1])])),
+], ids=["single", "batched", "shots", "refused"])
+def test_a_call_leaves_the_callers_thread_count_as_it_was(call):
+    circuit = cc.CircuitData(3, [gate("H", [0]), gate("CX", [1], [0]), gate("RESET", [2])])
+    before = _openmp_thread_count()
+    try:
+        call(circuit)
+    except RuntimeError:
+        pass
+    # The count governs later OpenMP work of the caller, brickgen's fill among it.
+    assert _openmp_thread_count() == before

@@ -9,7 +9,7 @@
 
 #include "amplitude_buffer.h"
 #include "batch_count.h"
-#include "gate_runs.h"
+#include "gate_windows.h"
 #include "threads.h"
 
 namespace py = pybind11;
@@ -80,6 +80,7 @@ int batch_thread_count(int num_qubits, int batches) {
 
 template <typename Real>
 AmplitudeBuffer<Real> final_amplitudes(const CircuitData& circuit, int batches) {
+    const ThreadCountGuard caller_threads;
     reset_random_source<Real>();  // seeded on the calling thread now, as on each worker at its first RESET
     if (batches <= 1) return single_run<Real>(circuit);
     return batched_run<Real>(circuit, batches);

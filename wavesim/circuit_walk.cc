@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "gate_catalogue.h"
+
 bool has_name(const CircuitInstruction& instruction, const char* name) { return instruction.name == name; }
 
 void check_qubit(const char* operation, int32_t qubit, int64_t num_qubits) {
@@ -15,7 +17,7 @@ void check_qubit(const char* operation, int32_t qubit, int64_t num_qubits) {
 template <typename Real>
 void apply_instruction(StateVector<Real>& state, const CircuitInstruction& instruction, GateMatrixCache& cache,
                        int batch_index, RandomSource& source) {
-    if (has_name(instruction, "RESET")) {
+    if (operation_kind(instruction.name) == OperationKind::kReset) {
         if (instruction.qubits.empty()) return;
         const int32_t qubit = instruction.qubits[0];
         check_qubit("RESET", qubit, state.num_qubits);

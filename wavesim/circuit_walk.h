@@ -1,5 +1,5 @@
 // One step of a run: what both drivers do with an instruction that is not a
-// counted measurement.
+// counted measurement, applied on its own (the plain per-instruction path).
 #pragma once
 
 #include <cstdint>

@@ -38,7 +38,7 @@ struct DenseOp {
     uint64_t offset[kRegisters];
     V coef_re[kRegisters][kRegisters][kPatterns];
     V coef_im[kRegisters][kRegisters][kPatterns];
-    LaneMask<Real> mask;  // lanes whose low control bits are all 1
+    LaneMask<Real> mask;  // lanes whose low control bits hold
 
     template <size_t... K>
     static void permute_all(V v, V* out, std::index_sequence<K...>) {
@@ -74,11 +74,11 @@ struct DenseOp {
 };
 
 // targets[j] is the qubit carrying bit j of the matrix index; `m` is row-major
-// with (2^count)^2 entries; low_controls are the control bits below the
-// register width. Float states round each entry of the double matrix.
+// with (2^count)^2 entries; `mask` opens the lanes whose controls below the
+// register width hold. Float states round each entry of the double matrix.
 template <typename Real, int Outer, unsigned InnerMask>
 DenseOp<Real, Outer, InnerMask> make_dense_op(const int* targets, int count,
-                                              const std::vector<std::complex<double>>& m, unsigned low_controls) {
+                                              const std::vector<std::complex<double>>& m, LaneMask<Real> mask) {
     using Op = DenseOp<Real, Outer, InnerMask>;
     using S = Simd<Real>;
     constexpr int kLogWidth = S::kLogWidth;
@@ -120,6 +120,6 @@ DenseOp<Real, Outer, InnerMask> make_dense_op(const int* targets, int count,
                 op.coef_re[h][v][x] = S::load(lane_re);
                 op.coef_im[h][v][x] = S::load(lane_im);
             }
-    op.mask = lane_mask<Real>([&](unsigned l) { return (l & low_controls) == low_controls; });
+    op.mask = mask;
     return op;
 }

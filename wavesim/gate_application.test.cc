@@ -424,12 +424,14 @@ TEST_P(BatchSlice, UsesTheExpectedParameterSet) {
     EXPECT_EQ(read(s), read(alone)) << c.label;
     expect_close(read(s), apply_dense(Reference{target_matrix(c.name, c.used), {1}, {}}, 2, before), kDoubleTolerance,
                  c.label);
-    // A plan outlives the next resolution, so plan_gate caches even a batch's own set.
+    // A compiled run keeps a batch's own set in its store and shares the others through the cache.
     GateMatrixCache plan_cache;
-    const GatePlan<double> plan = plan_gate<double>(ins, 2, plan_cache, c.batch_index);
-    ASSERT_EQ(plan_cache.size(), 1u);
-    EXPECT_EQ(plan_cache.begin()->first.params, c.used);
-    EXPECT_EQ(plan.matrix, &plan_cache.begin()->second);
+    MatrixStore store{&plan_cache, {}};
+    const KernelCall call = plan_gate(ins, 2, store, c.batch_index);
+    EXPECT_EQ(plan_cache.size(), c.cut_per_batch ? 0u : 1u);
+    EXPECT_EQ(store.owned.size(), c.cut_per_batch ? 1u : 0u);
+    ASSERT_NE(call.matrix, nullptr);
+    EXPECT_EQ(*call.matrix, target_matrix(c.name, c.used));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -452,8 +454,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A sweep of parametrised gates (daggers, closed and open controls, one and
 // two targets) applied per gate, batch by batch, matches bit for bit the
-// same sweep applied through cached plans, in both precisions; the per-gate
-// cache holds only the gates whose values are shared by every batch.
+// same sweep applied through planned kernel calls on the calling thread, in
+// both precisions; both caches hold only the gates whose values are shared
+// by every batch.
 template <typename Real>
 void expect_sweep_matches_cached_plans() {
     constexpr int kQubits = 5;
@@ -482,14 +485,15 @@ void expect_sweep_matches_cached_plans() {
         fill_random(planned, 100 + static_cast<uint32_t>(b));
         GateMatrixCache cache;
         GateMatrixCache plan_cache;
+        MatrixStore store{&plan_cache, {}};
         for (const GateInput& g : gates) {
             const CircuitInstruction ins = make_instruction(g);
             apply_gate_single_batch(per_gate, ins, cache, b);
-            apply_gate_plan(planned, plan_gate<Real>(ins, kQubits, plan_cache, b), ins);
+            run_kernel_call(planned, plan_gate(ins, kQubits, store, b), KernelExec::kCallingThread);
         }
         EXPECT_EQ(read(per_gate), read(planned)) << "batch " << b;
         EXPECT_EQ(cache.size(), 2u) << "batch " << b;
-        EXPECT_EQ(plan_cache.size(), gates.size()) << "batch " << b;
+        EXPECT_EQ(plan_cache.size(), 2u) << "batch " << b;
     }
 }
 

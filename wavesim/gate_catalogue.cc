@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <stdexcept>
+#include <string_view>
 #include <unordered_map>
 
 namespace {
@@ -158,9 +159,9 @@ Matrix rzz_gate(const std::vector<double>& p) {
 }
 
 // Exact, case-sensitive lookup through an index of the table built at load time.
-const GateEntry* find_gate(const std::string& name) {
-    static const std::unordered_map<std::string, const GateEntry*> index = [] {
-        std::unordered_map<std::string, const GateEntry*> by_name;
+const GateEntry* find_gate(std::string_view name) {
+    static const std::unordered_map<std::string_view, const GateEntry*> index = [] {
+        std::unordered_map<std::string_view, const GateEntry*> by_name;
         for (const GateEntry& gate : gate_catalogue()) by_name.emplace(gate.name, &gate);
         return by_name;
     }();
@@ -192,21 +193,50 @@ Matrix controlled(const Matrix& target, int num_controls) {
 
 const std::vector<GateEntry>& gate_catalogue() {
     static const std::vector<GateEntry> table = {
-        {"I", 0, 0, 1, identity_gate},   {"ID", 0, 0, 1, identity_gate}, {"H", 0, 0, 1, h_gate},
-        {"X", 0, 0, 1, x_gate},          {"Y", 0, 0, 1, y_gate},         {"Z", 0, 0, 1, z_gate},
-        {"S", 0, 0, 1, s_gate},          {"SDG", 0, 0, 1, sdg_gate},     {"T", 0, 0, 1, t_gate},
-        {"TDG", 0, 0, 1, tdg_gate},      {"SX", 0, 0, 1, sx_gate},       {"SY", 0, 0, 1, sy_gate},
-        {"SWAP", 0, 0, 2, swap_gate},    {"ISWAP", 0, 0, 2, iswap_gate}, {"CX", 0, 1, 1, x_gate},
-        {"CNOT", 0, 1, 1, x_gate},       {"CY", 0, 1, 1, y_gate},        {"CZ", 0, 1, 1, z_gate},
-        {"CH", 0, 1, 1, h_gate},         {"CCX", 0, 2, 1, x_gate},       {"TOFFOLI", 0, 2, 1, x_gate},
-        {"CSWAP", 0, 1, 2, swap_gate},   {"RX", 1, 0, 1, rx_gate},       {"RY", 1, 0, 1, ry_gate},
-        {"RZ", 1, 0, 1, rz_gate},        {"P", 1, 0, 1, p_gate},         {"U1", 1, 0, 1, p_gate},
-        {"R", 2, 0, 1, r_gate},          {"U2", 2, 0, 1, u2_gate},       {"U3", 3, 0, 1, u3_gate},
-        {"U", 3, 0, 1, u3_gate},         {"RXX", 1, 0, 2, rxx_gate},     {"RYY", 1, 0, 2, ryy_gate},
-        {"RZZ", 1, 0, 2, rzz_gate},      {"ISINGZZ", 1, 0, 2, rzz_gate}, {"IZZ", 1, 0, 2, rzz_gate},
-        {"CRX", 1, 1, 1, rx_gate},       {"CRY", 1, 1, 1, ry_gate},      {"CRZ", 1, 1, 1, rz_gate},
-        {"CP", 1, 1, 1, p_gate},         {"CU1", 1, 1, 1, p_gate},       {"CU2", 2, 1, 1, u2_gate},
-        {"CU3", 3, 1, 1, u3_gate},       {"CU", 4, 1, 1, cu_target},
+        {"I", 0, 0, 1, identity_gate, FastKernel::kNone},
+        {"ID", 0, 0, 1, identity_gate, FastKernel::kNone},
+        {"H", 0, 0, 1, h_gate, FastKernel::kH},
+        {"X", 0, 0, 1, x_gate, FastKernel::kX},
+        {"Y", 0, 0, 1, y_gate, FastKernel::kY},
+        {"Z", 0, 0, 1, z_gate, FastKernel::kZ},
+        {"S", 0, 0, 1, s_gate, FastKernel::kS},
+        {"SDG", 0, 0, 1, sdg_gate, FastKernel::kSdg},
+        {"T", 0, 0, 1, t_gate, FastKernel::kT},
+        {"TDG", 0, 0, 1, tdg_gate, FastKernel::kTdg},
+        {"SX", 0, 0, 1, sx_gate, FastKernel::kNone},
+        {"SY", 0, 0, 1, sy_gate, FastKernel::kNone},
+        {"SWAP", 0, 0, 2, swap_gate, FastKernel::kSwap},
+        {"ISWAP", 0, 0, 2, iswap_gate, FastKernel::kNone},
+        {"CX", 0, 1, 1, x_gate, FastKernel::kCx},
+        {"CNOT", 0, 1, 1, x_gate, FastKernel::kCx},
+        {"CY", 0, 1, 1, y_gate, FastKernel::kNone},
+        {"CZ", 0, 1, 1, z_gate, FastKernel::kCz},
+        {"CH", 0, 1, 1, h_gate, FastKernel::kNone},
+        {"CCX", 0, 2, 1, x_gate, FastKernel::kCcx},
+        {"TOFFOLI", 0, 2, 1, x_gate, FastKernel::kCcx},
+        {"CSWAP", 0, 1, 2, swap_gate, FastKernel::kNone},
+        {"RX", 1, 0, 1, rx_gate, FastKernel::kNone},
+        {"RY", 1, 0, 1, ry_gate, FastKernel::kNone},
+        {"RZ", 1, 0, 1, rz_gate, FastKernel::kNone},
+        {"P", 1, 0, 1, p_gate, FastKernel::kNone},
+        {"U1", 1, 0, 1, p_gate, FastKernel::kNone},
+        {"R", 2, 0, 1, r_gate, FastKernel::kNone},
+        {"U2", 2, 0, 1, u2_gate, FastKernel::kNone},
+        {"U3", 3, 0, 1, u3_gate, FastKernel::kNone},
+        {"U", 3, 0, 1, u3_gate, FastKernel::kNone},
+        {"RXX", 1, 0, 2, rxx_gate, FastKernel::kNone},
+        {"RYY", 1, 0, 2, ryy_gate, FastKernel::kNone},
+        {"RZZ", 1, 0, 2, rzz_gate, FastKernel::kNone},
+        {"ISINGZZ", 1, 0, 2, rzz_gate, FastKernel::kNone},
+        {"IZZ", 1, 0, 2, rzz_gate, FastKernel::kNone},
+        {"CRX", 1, 1, 1, rx_gate, FastKernel::kNone},
+        {"CRY", 1, 1, 1, ry_gate, FastKernel::kNone},
+        {"CRZ", 1, 1, 1, rz_gate, FastKernel::kNone},
+        {"CP", 1, 1, 1, p_gate, FastKernel::kNone},
+        {"CU1", 1, 1, 1, p_gate, FastKernel::kNone},
+        {"CU2", 2, 1, 1, u2_gate, FastKernel::kNone},
+        {"CU3", 3, 1, 1, u3_gate, FastKernel::kNone},
+        {"CU", 4, 1, 1, cu_target, FastKernel::kNone},
     };
     return table;
 }
@@ -235,4 +265,17 @@ Matrix dagger_matrix(const Matrix& m) {
         for (size_t j = 0; j < d; ++j) out[i * d + j] = std::conj(m[j * d + i]);
     }
     return out;
+}
+
+OperationKind operation_kind(std::string_view name) {
+    if (name == "MEASURE") return OperationKind::kMeasure;
+    if (name == "RESET") return OperationKind::kReset;
+    if (name == "BARRIER" || name == "QIF" || name == "QWHILE") return OperationKind::kNoEffect;
+    return OperationKind::kGate;
+}
+
+FastKernel fast_kernel(std::string_view name) {
+    if (name == "Tdg") return FastKernel::kTdg;
+    const GateEntry* gate = find_gate(name);
+    return gate == nullptr ? FastKernel::kNone : gate->fast;
 }

@@ -3,7 +3,9 @@
 // phases included).
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "kernels.h"
@@ -11,6 +13,13 @@
 // Builds the matrix on a gate's target qubit(s) from its parameters; missing
 // parameters read as 0.0, extra ones are ignored.
 using TargetMatrixBuilder = Matrix (*)(const std::vector<double>& params);
+
+// Gates with a kernel of their own: exact exchanges and sign flips, plus the
+// H and T constants. A gate takes it only undaggered and in its own shape:
+// one-qubit names with one target and no control; CX, CNOT and CZ with one
+// control and one target or with two targets (the first acting as control);
+// SWAP with two targets; CCX and TOFFOLI with two controls and one target.
+enum class FastKernel : uint8_t { kNone, kX, kY, kZ, kH, kS, kSdg, kT, kTdg, kCx, kCz, kSwap, kCcx };
 
 // One name of the vocabulary. A controlled name's full matrix is diag(I, U)
 // with its controls as the most significant index bits.
@@ -20,7 +29,18 @@ struct GateEntry {
     int num_controls;
     int num_targets;
     TargetMatrixBuilder target;
+    FastKernel fast;
 };
+
+// What an instruction does to a state: "MEASURE" and "RESET" are the
+// stochastic names, "BARRIER", "QIF" and "QWHILE" leave it alone, and every
+// other name is a gate (known or not: the catalogue decides when it is applied).
+enum class OperationKind : uint8_t { kGate, kMeasure, kReset, kNoEffect };
+OperationKind operation_kind(std::string_view name);
+
+// The kernel a name takes on its fast path; "Tdg", the one mixed-case
+// spelling accepted, has only this kernel and no catalogue row.
+FastKernel fast_kernel(std::string_view name);
 
 // Every accepted name, in a fixed order (built at load time).
 const std::vector<GateEntry>& gate_catalogue();

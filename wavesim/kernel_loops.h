@@ -1,5 +1,5 @@
 // The index walk shared by every kernel. A kernel fixes some qubits of the
-// amplitude index (targets to 0, controls to 1) and updates one "unit" per
+// amplitude index (targets and open controls to 0, controls to 1) and updates one "unit" per
 // call of its operation: one register-aligned base index from which it loads
 // one vector per combination of its targets above the register width.
 // Qubits below the register width stay inside the vector and are the
@@ -8,8 +8,8 @@
 // Units are numbered 0 ... units-1; the base index of a unit is its number
 // with the fixed bits inserted, so any split of the numbers is valid and
 // every unit is updated by exactly one thread with the same arithmetic.
-// walk_units() runs any sub-range of units, which is what a blocked schedule
-// over low qubits needs as well.
+// walk_units() runs any sub-range of units: a thread's share in a region, or
+// all of them on the calling thread.
 #pragma once
 
 #include <omp.h>
@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "kernels.h"
 #include "simd.h"
 #include "state_vector.h"
 #include "threads.h"
@@ -86,11 +87,12 @@ void walk_units(const UnitLayout& layout, const Op& op, Real* re, Real* im, uint
     }
 }
 
-// Opens the kernel's region with the thread rule's count and shares the units
-// statically. A state smaller than one register is padded with zeros into a
-// local register-sized copy: the padding lanes form groups of their own.
+// Runs `op` over every unit: in a region with the thread rule's count and a
+// static share per thread, or on the calling thread alone. A state smaller
+// than one register is padded with zeros into a local register-sized copy:
+// the padding lanes form groups of their own.
 template <typename Real, typename Op>
-void run_kernel(StateVector<Real>& state, uint64_t zero_bits, uint64_t one_bits, const Op& op) {
+void run_kernel(StateVector<Real>& state, uint64_t zero_bits, uint64_t one_bits, const Op& op, KernelExec exec) {
     constexpr int kWidth = Simd<Real>::kWidth;
     const UnitLayout layout = make_layout<Real>(state.num_qubits, zero_bits, one_bits);
     alignas(kStateAlignment) Real padded_re[kWidth] = {};
@@ -104,11 +106,15 @@ void run_kernel(StateVector<Real>& state, uint64_t zero_bits, uint64_t one_bits,
         re = padded_re;
         im = padded_im;
     }
-    omp_set_num_threads(thread_count_for(int(state.num_qubits)));
+    if (exec == KernelExec::kCallingThread) {
+        walk_units<Real>(layout, op, re, im, 0, layout.units);
+    } else {
+        omp_set_num_threads(thread_count_for(int(state.num_qubits)));
 #pragma omp parallel
-    {
-        const UnitRange share = static_share(layout.units, omp_get_thread_num(), omp_get_num_threads());
-        walk_units<Real>(layout, op, re, im, share.begin, share.end);
+        {
+            const UnitRange share = static_share(layout.units, omp_get_thread_num(), omp_get_num_threads());
+            walk_units<Real>(layout, op, re, im, share.begin, share.end);
+        }
     }
     if (small) {
         std::memcpy(state.re, padded_re, state.dim * sizeof(Real));

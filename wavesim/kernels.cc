@@ -66,55 +66,90 @@ void with_constant(int value, F&& f) {
 template <typename Real>
 constexpr uint64_t kLaneBits = (uint64_t{1} << Simd<Real>::kLogWidth) - 1;
 
+// Lanes whose control bits below the register width have their required values.
 template <typename Real>
-LaneMask<Real> low_control_mask(uint64_t controls) {
-    const unsigned low = unsigned(controls & kLaneBits<Real>);
-    return lane_mask<Real>([low](unsigned l) { return (l & low) == low; });
+LaneMask<Real> low_control_mask(uint64_t ones, uint64_t zeros) {
+    const unsigned care = unsigned((ones | zeros) & kLaneBits<Real>);
+    const unsigned want = unsigned(ones & kLaneBits<Real>);
+    return lane_mask<Real>([care, want](unsigned l) { return (l & care) == want; });
 }
 
 // A gate whose controls include its target never acts: the visited indices
 // have the target bit 0. The region's thread count is still set as for any
 // kernel, since later regions rely on it.
 template <typename Real>
-void skip_kernel(const StateVector<Real>& state) {
-    omp_set_num_threads(thread_count_for(int(state.num_qubits)));
+void skip_kernel(const StateVector<Real>& state, KernelExec exec) {
+    if (exec == KernelExec::kRegion) omp_set_num_threads(thread_count_for(int(state.num_qubits)));
 }
 
 template <typename Real, typename Gate>
-void run_pair_gate(StateVector<Real>& state, int t, uint64_t controls, const Gate& gate) {
-    if (controls & bit(t)) return skip_kernel(state);
-    const auto mask = low_control_mask<Real>(controls);
+void run_pair_gate(StateVector<Real>& state, int t, uint64_t ones, uint64_t zeros, const Gate& gate, KernelExec exec) {
+    if ((ones | zeros) & bit(t)) return skip_kernel(state, exec);
+    const auto mask = low_control_mask<Real>(ones, zeros);
     if (t >= Simd<Real>::kLogWidth) {
-        run_kernel(state, bit(t), controls, OuterPairOp<Real, Gate>{gate, bit(t), mask});
+        run_kernel(state, bit(t) | zeros, ones, OuterPairOp<Real, Gate>{gate, bit(t), mask}, exec);
         return;
     }
     with_constant<Simd<Real>::kLogWidth>(t, [&](auto target) {
-        run_kernel(state, bit(t), controls, InnerPairOp<Real, Gate, decltype(target)::value>{gate, mask});
+        run_kernel(state, bit(t) | zeros, ones, InnerPairOp<Real, Gate, decltype(target)::value>{gate, mask}, exec);
     });
 }
 
+// `ones` holds the target bit and the controls that must be 1.
 template <typename Real, typename Phase>
-void run_phase_gate(StateVector<Real>& state, uint64_t ones, const Phase& phase) {
-    run_kernel(state, 0, ones, PhaseOp<Real, Phase>{phase, low_control_mask<Real>(ones)});
+void run_phase_gate(StateVector<Real>& state, uint64_t ones, uint64_t zeros, const Phase& phase, KernelExec exec) {
+    run_kernel(state, zeros, ones, PhaseOp<Real, Phase>{phase, low_control_mask<Real>(ones, zeros)}, exec);
 }
 
 template <typename Real, int K>
-void run_matrix(StateVector<Real>& state, const int* targets, uint64_t controls, const Matrix& m) {
+void run_matrix(StateVector<Real>& state, const int* targets, uint64_t ones, uint64_t zeros, const Matrix& m,
+                KernelExec exec) {
     uint64_t target_bits = 0;
     for (int j = 0; j < K; ++j) target_bits |= bit(targets[j]);
-    if (controls & target_bits) return skip_kernel(state);
+    if ((ones | zeros) & target_bits) return skip_kernel(state, exec);
     const unsigned inner = unsigned(target_bits & kLaneBits<Real>);
     const int outer = K - bit_count(inner);
+    const LaneMask<Real> mask = low_control_mask<Real>(ones, zeros);
     with_constant<Simd<Real>::kWidth>(int(inner), [&](auto inner_mask) {
         constexpr unsigned kInner = unsigned(decltype(inner_mask)::value);
         with_constant<K + 1>(outer, [&](auto outer_count) {
             constexpr int kOuter = decltype(outer_count)::value;
             if constexpr (bit_count(kInner) + kOuter == K) {
-                const auto op = make_dense_op<Real, kOuter, kInner>(targets, K, m, unsigned(controls & kLaneBits<Real>));
-                run_kernel(state, target_bits, controls, op);
+                const auto op = make_dense_op<Real, kOuter, kInner>(targets, K, m, mask);
+                run_kernel(state, target_bits | zeros, ones, op, exec);
             }
         });
     });
+}
+
+template <typename Real>
+void run_swap(StateVector<Real>& s, int q0, int q1, KernelExec exec) {
+    if (q0 == q1) return skip_kernel(s, exec);
+    constexpr int kLogWidth = Simd<Real>::kLogWidth;
+    const int lo = std::min(q0, q1);
+    const int hi = std::max(q0, q1);
+    const uint64_t zeros = bit(lo) | bit(hi);
+    if (lo >= kLogWidth) {
+        run_kernel(s, zeros, 0, OuterSwapOp<Real>{bit(lo), bit(hi)}, exec);
+    } else if (hi >= kLogWidth) {
+        with_constant<kLogWidth>(lo, [&](auto low) {
+            run_kernel(s, zeros, 0, MixedSwapOp<Real, decltype(low)::value>{bit(hi)}, exec);
+        });
+    } else {
+        with_constant<kLogWidth>(lo, [&](auto low) {
+            with_constant<kLogWidth>(hi, [&](auto high) {
+                constexpr int kLo = decltype(low)::value;
+                constexpr int kHi = decltype(high)::value;
+                if constexpr (kLo < kHi) run_kernel(s, zeros, 0, InnerSwapOp<Real, kLo, kHi>{}, exec);
+            });
+        });
+    }
+}
+
+template <typename Real>
+TPhase<Real> t_phase(Real sign) {
+    const auto c = Simd<Real>::set1(GateConstants<Real>::kT);
+    return TPhase<Real>{c, Simd<Real>::set1(sign * GateConstants<Real>::kT)};
 }
 
 }  // namespace
@@ -122,58 +157,56 @@ void run_matrix(StateVector<Real>& state, const int* targets, uint64_t controls,
 template <typename Real>
 void apply_x(StateVector<Real>& s, int t) {
     check_qubit("apply_x", t, s.num_qubits);
-    run_pair_gate(s, t, 0, XPair<Real>{});
+    run_pair_gate(s, t, 0, 0, XPair<Real>{}, KernelExec::kRegion);
 }
 
 template <typename Real>
 void apply_y(StateVector<Real>& s, int t) {
     check_qubit("apply_y", t, s.num_qubits);
-    run_pair_gate(s, t, 0, YPair<Real>{});
+    run_pair_gate(s, t, 0, 0, YPair<Real>{}, KernelExec::kRegion);
 }
 
 template <typename Real>
 void apply_h(StateVector<Real>& s, int t) {
     check_qubit("apply_h", t, s.num_qubits);
-    run_pair_gate(s, t, 0, HPair<Real>{});
+    run_pair_gate(s, t, 0, 0, HPair<Real>{}, KernelExec::kRegion);
 }
 
 template <typename Real>
 void apply_z(StateVector<Real>& s, int t) {
     check_qubit("apply_z", t, s.num_qubits);
-    run_phase_gate(s, bit(t), ZPhase<Real>{});
+    run_phase_gate(s, bit(t), 0, ZPhase<Real>{}, KernelExec::kRegion);
 }
 
 template <typename Real>
 void apply_s(StateVector<Real>& s, int t) {
     check_qubit("apply_s", t, s.num_qubits);
-    run_phase_gate(s, bit(t), SPhase<Real>{});
+    run_phase_gate(s, bit(t), 0, SPhase<Real>{}, KernelExec::kRegion);
 }
 
 template <typename Real>
 void apply_sdg(StateVector<Real>& s, int t) {
     check_qubit("apply_sdg", t, s.num_qubits);
-    run_phase_gate(s, bit(t), SdgPhase<Real>{});
+    run_phase_gate(s, bit(t), 0, SdgPhase<Real>{}, KernelExec::kRegion);
 }
 
 template <typename Real>
 void apply_t(StateVector<Real>& s, int t) {
     check_qubit("apply_t", t, s.num_qubits);
-    const auto c = Simd<Real>::set1(GateConstants<Real>::kT);
-    run_phase_gate(s, bit(t), TPhase<Real>{c, c});
+    run_phase_gate(s, bit(t), 0, t_phase<Real>(Real(1)), KernelExec::kRegion);
 }
 
 template <typename Real>
 void apply_tdg(StateVector<Real>& s, int t) {
     check_qubit("apply_tdg", t, s.num_qubits);
-    const auto c = Simd<Real>::set1(GateConstants<Real>::kT);
-    run_phase_gate(s, bit(t), TPhase<Real>{c, Simd<Real>::set1(-GateConstants<Real>::kT)});
+    run_phase_gate(s, bit(t), 0, t_phase<Real>(Real(-1)), KernelExec::kRegion);
 }
 
 template <typename Real>
 void apply_cx(StateVector<Real>& s, int control, int target) {
     check_qubit("apply_cx", control, s.num_qubits);
     check_qubit("apply_cx", target, s.num_qubits);
-    run_pair_gate(s, target, bit(control), XPair<Real>{});
+    run_pair_gate(s, target, bit(control), 0, XPair<Real>{}, KernelExec::kRegion);
 }
 
 // Equal qubits negate wherever that bit is 1, i.e. act as Z.
@@ -181,7 +214,7 @@ template <typename Real>
 void apply_cz(StateVector<Real>& s, int control, int target) {
     check_qubit("apply_cz", control, s.num_qubits);
     check_qubit("apply_cz", target, s.num_qubits);
-    run_phase_gate(s, bit(control) | bit(target), ZPhase<Real>{});
+    run_phase_gate(s, bit(control) | bit(target), 0, ZPhase<Real>{}, KernelExec::kRegion);
 }
 
 template <typename Real>
@@ -189,40 +222,21 @@ void apply_ccx(StateVector<Real>& s, int c0, int c1, int target) {
     check_qubit("apply_ccx", c0, s.num_qubits);
     check_qubit("apply_ccx", c1, s.num_qubits);
     check_qubit("apply_ccx", target, s.num_qubits);
-    run_pair_gate(s, target, bit(c0) | bit(c1), XPair<Real>{});
+    run_pair_gate(s, target, bit(c0) | bit(c1), 0, XPair<Real>{}, KernelExec::kRegion);
 }
 
 template <typename Real>
 void apply_swap(StateVector<Real>& s, int q0, int q1) {
     check_qubit("apply_swap", q0, s.num_qubits);
     check_qubit("apply_swap", q1, s.num_qubits);
-    if (q0 == q1) return skip_kernel(s);
-    constexpr int kLogWidth = Simd<Real>::kLogWidth;
-    const int lo = std::min(q0, q1);
-    const int hi = std::max(q0, q1);
-    const uint64_t zeros = bit(lo) | bit(hi);
-    if (lo >= kLogWidth) {
-        run_kernel(s, zeros, 0, OuterSwapOp<Real>{bit(lo), bit(hi)});
-    } else if (hi >= kLogWidth) {
-        with_constant<kLogWidth>(lo, [&](auto low) {
-            run_kernel(s, zeros, 0, MixedSwapOp<Real, decltype(low)::value>{bit(hi)});
-        });
-    } else {
-        with_constant<kLogWidth>(lo, [&](auto low) {
-            with_constant<kLogWidth>(hi, [&](auto high) {
-                constexpr int kLo = decltype(low)::value;
-                constexpr int kHi = decltype(high)::value;
-                if constexpr (kLo < kHi) run_kernel(s, zeros, 0, InnerSwapOp<Real, kLo, kHi>{});
-            });
-        });
-    }
+    run_swap(s, q0, q1, KernelExec::kRegion);
 }
 
 template <typename Real>
 void apply_single_qubit_matrix(StateVector<Real>& s, int t, const Matrix& m) {
     check_qubit("apply_single_qubit_matrix", t, s.num_qubits);
     check_matrix("apply_single_qubit_matrix", m, kSingleQubitEntries);
-    run_matrix<Real, 1>(s, &t, 0, m);
+    run_matrix<Real, 1>(s, &t, 0, 0, m, KernelExec::kRegion);
 }
 
 template <typename Real>
@@ -230,7 +244,7 @@ void apply_controlled_single_qubit_matrix(StateVector<Real>& s, int c, int t, co
     check_qubit("apply_controlled_single_qubit_matrix", c, s.num_qubits);
     check_qubit("apply_controlled_single_qubit_matrix", t, s.num_qubits);
     check_matrix("apply_controlled_single_qubit_matrix", m, kSingleQubitEntries);
-    run_matrix<Real, 1>(s, &t, bit(c), m);
+    run_matrix<Real, 1>(s, &t, bit(c), 0, m, KernelExec::kRegion);
 }
 
 template <typename Real>
@@ -240,7 +254,7 @@ void apply_multi_controlled_single_qubit_matrix(StateVector<Real>& s, int t, con
     check_qubit(kName, t, s.num_qubits);
     const uint64_t ctrl = control_bits(kName, controls, s.num_qubits);
     check_matrix(kName, m, kSingleQubitEntries);
-    run_matrix<Real, 1>(s, &t, ctrl, m);
+    run_matrix<Real, 1>(s, &t, ctrl, 0, m, KernelExec::kRegion);
 }
 
 template <typename Real>
@@ -251,7 +265,7 @@ void apply_two_qubit_matrix(StateVector<Real>& s, int q0, int q1, const Matrix& 
     check_qubit(kName, q1, s.num_qubits);
     check_distinct(kName, targets, 2);
     check_matrix(kName, m, kTwoQubitEntries);
-    run_matrix<Real, 2>(s, targets, 0, m);
+    run_matrix<Real, 2>(s, targets, 0, 0, m, KernelExec::kRegion);
 }
 
 template <typename Real>
@@ -264,7 +278,7 @@ void apply_multi_controlled_two_qubit_matrix(StateVector<Real>& s, int q0, int q
     check_distinct(kName, targets, 2);
     const uint64_t ctrl = control_bits(kName, controls, s.num_qubits);
     check_matrix(kName, m, kTwoQubitEntries);
-    run_matrix<Real, 2>(s, targets, ctrl, m);
+    run_matrix<Real, 2>(s, targets, ctrl, 0, m, KernelExec::kRegion);
 }
 
 // The matrix index takes its bits from the arguments in order (lo, mid, hi).
@@ -275,7 +289,7 @@ void apply_three_qubit_matrix(StateVector<Real>& s, int lo, int mid, int hi, con
     for (int q : targets) check_qubit(kName, q, s.num_qubits);
     check_distinct(kName, targets, 3);
     check_matrix(kName, m, kThreeQubitEntries);
-    run_matrix<Real, 3>(s, targets, 0, m);
+    run_matrix<Real, 3>(s, targets, 0, 0, m, KernelExec::kRegion);
 }
 
 template <typename Real>
@@ -290,6 +304,27 @@ void apply_two_qubit_matrix_ctrl(StateVector<Real>& s, int q0, int q1, const std
                                  const Matrix& m) {
     if (controls.empty()) apply_two_qubit_matrix(s, q0, q1, m);
     else apply_multi_controlled_two_qubit_matrix(s, q0, q1, controls, m);
+}
+
+template <typename Real>
+void run_kernel_call(StateVector<Real>& s, const KernelCall& call, KernelExec exec) {
+    const int t = call.targets[0];
+    const uint64_t ones = call.ones;
+    const uint64_t zeros = call.zeros;
+    switch (call.gate) {
+        case KernelGate::kX: return run_pair_gate(s, t, ones, zeros, XPair<Real>{}, exec);
+        case KernelGate::kY: return run_pair_gate(s, t, ones, zeros, YPair<Real>{}, exec);
+        case KernelGate::kH: return run_pair_gate(s, t, ones, zeros, HPair<Real>{}, exec);
+        case KernelGate::kZ: return run_phase_gate(s, ones | bit(t), zeros, ZPhase<Real>{}, exec);
+        case KernelGate::kS: return run_phase_gate(s, ones | bit(t), zeros, SPhase<Real>{}, exec);
+        case KernelGate::kSdg: return run_phase_gate(s, ones | bit(t), zeros, SdgPhase<Real>{}, exec);
+        case KernelGate::kT: return run_phase_gate(s, ones | bit(t), zeros, t_phase<Real>(Real(1)), exec);
+        case KernelGate::kTdg: return run_phase_gate(s, ones | bit(t), zeros, t_phase<Real>(Real(-1)), exec);
+        case KernelGate::kSwap: return run_swap(s, t, call.targets[1], exec);
+        case KernelGate::kMatrix:
+            if (call.num_targets == 1) return run_matrix<Real, 1>(s, call.targets, ones, zeros, *call.matrix, exec);
+            return run_matrix<Real, 2>(s, call.targets, ones, zeros, *call.matrix, exec);
+    }
 }
 
 #define WAVESIM_INSTANTIATE_KERNELS(Real)                                                                            \
@@ -316,7 +351,8 @@ void apply_two_qubit_matrix_ctrl(StateVector<Real>& s, int q0, int q1, const std
     template void apply_single_qubit_matrix_ctrl<Real>(StateVector<Real>&, int, const std::vector<int>&,            \
                                                        const Matrix&);                                              \
     template void apply_two_qubit_matrix_ctrl<Real>(StateVector<Real>&, int, int, const std::vector<int>&,          \
-                                                    const Matrix&);
+                                                    const Matrix&);                                              \
+    template void run_kernel_call<Real>(StateVector<Real>&, const KernelCall&, KernelExec);
 
 WAVESIM_INSTANTIATE_KERNELS(double)
 WAVESIM_INSTANTIATE_KERNELS(float)

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <complex>
+#include <cstdint>
 #include <vector>
 
 #include "state_vector.h"
@@ -47,3 +48,33 @@ template <typename Real>
 void apply_single_qubit_matrix_ctrl(StateVector<Real>& s, int t, const std::vector<int>& controls, const Matrix& m);
 template <typename Real>
 void apply_two_qubit_matrix_ctrl(StateVector<Real>& s, int q0, int q1, const std::vector<int>& controls, const Matrix& m);
+
+// Where a kernel runs: in its own region with the thread rule's count (which
+// it leaves set on the calling thread), or on the calling thread alone with
+// no region and no change to the thread count (a block of a larger state, or
+// a state the rule gives one thread anyway). Both give the same amplitudes.
+enum class KernelExec : uint8_t { kRegion, kCallingThread };
+
+// The exact kernels, by the pair or phase they apply.
+enum class KernelGate : uint8_t { kX, kY, kH, kZ, kS, kSdg, kT, kTdg, kSwap, kMatrix };
+
+// One kernel invocation with its qubits checked: target(s), controls that
+// must be 1 (`ones`) and controls that must be 0 (`zeros`, open controls).
+// kX, kY, kH act on targets[0]; the phase gates multiply the amplitudes whose
+// targets[0] bit is 1; kSwap exchanges targets[0] and targets[1] (equal: no
+// effect); kMatrix applies the row-major `matrix` on num_targets (1 or 2)
+// targets, bit j of its index being the bit of targets[j].
+struct KernelCall {
+    KernelGate gate = KernelGate::kMatrix;
+    int num_targets = 1;
+    int targets[2] = {0, 0};
+    uint64_t ones = 0;
+    uint64_t zeros = 0;
+    const Matrix* matrix = nullptr;
+};
+
+// Applies `call`, whose qubits must lie in `s` and be distinct (controls
+// neither repeat nor meet a target; SWAP may name one qubit twice), and whose
+// matrix must have (2^num_targets)^2 entries. Nothing is checked here.
+template <typename Real>
+void run_kernel_call(StateVector<Real>& s, const KernelCall& call, KernelExec exec);

@@ -2,6 +2,7 @@
 
 #include "measurement.h"
 #include "shot_passes.h"
+#include "threads.h"
 
 namespace py = pybind11;
 
@@ -17,6 +18,7 @@ py::dict to_dict(const ShotCounts& counts) {
 
 template <typename Real>
 py::object run_shots(const CircuitData& circuit, int shots, int num_cbits, int seed) {
+    const ThreadCountGuard caller_threads;
     const ShotPlan plan = plan_shots(circuit, num_cbits);
     RandomSource source = make_seeded_source(seed);
     py::list results;

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "circuit_walk.h"
-#include "gate_runs.h"
+#include "gate_windows.h"
 
 namespace {
 

@@ -4,21 +4,19 @@
 
 #include "batch_count.h"
 #include "circuit_walk.h"
+#include "gate_catalogue.h"
 #include "state_vector.h"
 
 namespace {
 
-// Names that leave the state alone: they do not force per-shot simulation.
-bool is_passive(const CircuitInstruction& instruction) {
-    return has_name(instruction, "MEASURE") || has_name(instruction, "BARRIER") || has_name(instruction, "QIF") ||
-           has_name(instruction, "QWHILE");
-}
-
+// Gates and RESET after a measurement force per-shot simulation; MEASURE and
+// the names without effect do not.
 bool needs_per_shot(const CircuitData& circuit) {
     bool measured = false;
     for (const auto& instruction : circuit.instructions) {
-        if (measured && !is_passive(instruction)) return true;
-        if (has_name(instruction, "MEASURE")) measured = true;
+        const OperationKind kind = operation_kind(instruction.name);
+        if (measured && (kind == OperationKind::kGate || kind == OperationKind::kReset)) return true;
+        if (kind == OperationKind::kMeasure) measured = true;
     }
     return false;
 }
@@ -34,7 +32,8 @@ void refuse_out_of_range(const CircuitData& circuit, const ShotPlan& plan) {
     if (n < 0 || n > kMaxStateQubits) return;
     for (const auto& m : plan.measured) check_qubit("MEASURE", m.qubit, n);
     for (const auto& instruction : circuit.instructions) {
-        if (has_name(instruction, "RESET") && !instruction.qubits.empty()) check_qubit("RESET", instruction.qubits[0], n);
+        if (operation_kind(instruction.name) == OperationKind::kReset && !instruction.qubits.empty())
+            check_qubit("RESET", instruction.qubits[0], n);
     }
 }
 
@@ -45,7 +44,8 @@ int32_t classical_bit(const CircuitInstruction& measure) {
 }
 
 bool is_counted_measure(const CircuitInstruction& instruction, int num_cbits) {
-    return has_name(instruction, "MEASURE") && !instruction.qubits.empty() && classical_bit(instruction) < num_cbits;
+    return operation_kind(instruction.name) == OperationKind::kMeasure && !instruction.qubits.empty() &&
+           classical_bit(instruction) < num_cbits;
 }
 
 std::string empty_key(int num_cbits) {
@@ -55,7 +55,8 @@ std::string empty_key(int num_cbits) {
 
 ShotPlan plan_shots(const CircuitData& circuit, int num_cbits) {
     bool any_measure = false;
-    for (const auto& instruction : circuit.instructions) any_measure = any_measure || has_name(instruction, "MEASURE");
+    for (const auto& instruction : circuit.instructions)
+        any_measure = any_measure || operation_kind(instruction.name) == OperationKind::kMeasure;
     if (!any_measure) {
         throw std::runtime_error(
             "Circuit does not contain any MEASURE gate. Measurement requires explicit MEASURE gates in the circuit.");

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "circuit_walk.h"
+#include "gate_catalogue.h"
 
 namespace {
 
@@ -25,14 +26,13 @@ ShotCounts literal_per_shot(const CircuitData& circuit, int batch_index, int sho
         GateMatrixCache cache;
         std::vector<int> cbits = make_register(num_cbits);
         for (const auto& instruction : circuit.instructions) {
-            if (has_name(instruction, "MEASURE")) {
+            const OperationKind kind = operation_kind(instruction.name);
+            if (kind == OperationKind::kMeasure) {
                 if (instruction.qubits.empty()) continue;
                 const int32_t c = classical_bit(instruction);
                 if (c >= num_cbits) continue;
                 cbits[static_cast<size_t>(c)] = measure_qubit(state, instruction.qubits[0], source);
-            } else if (has_name(instruction, "BARRIER") || has_name(instruction, "QIF") || has_name(instruction, "QWHILE")) {
-                continue;
-            } else {
+            } else if (kind != OperationKind::kNoEffect) {
                 apply_instruction(state, instruction, cache, batch_index, source);
             }
         }

@@ -2,6 +2,8 @@
 // depends only on the number of qubits of the state it works on.
 #pragma once
 
+#include <omp.h>
+
 // std::thread::hardware_concurrency() read once when the library is loaded.
 extern const int hardware_threads;
 
@@ -9,3 +11,18 @@ extern const int hardware_threads;
 // thread above 14 qubits, one thread at or below (team wake-up costs more than
 // the work on at most 16384 amplitudes).
 int thread_count_for(int num_qubits);
+
+// Kernels set the rule's count on the calling thread and later regions of the
+// same call rely on it; when a call into the simulator ends (returned or
+// thrown), the caller's own count is put back so that it does not leak into
+// the caller's other parallel work.
+class ThreadCountGuard {
+public:
+    ThreadCountGuard() : saved_(omp_get_max_threads()) {}
+    ~ThreadCountGuard() { omp_set_num_threads(saved_); }
+    ThreadCountGuard(const ThreadCountGuard&) = delete;
+    ThreadCountGuard& operator=(const ThreadCountGuard&) = delete;
+
+private:
+    int saved_;
+};

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <thread>
 
 namespace {
@@ -19,6 +20,22 @@ TEST(ThreadRuleTest, SmallStatesStaySerial) {
 TEST(ThreadRuleTest, LargeStatesUseEveryHardwareThread) {
     EXPECT_EQ(hardware_threads, static_cast<int>(std::thread::hardware_concurrency()));
     for (int n : {15, 16, 30, 62, 1000}) EXPECT_EQ(thread_count_for(n), expected_hardware_threads()) << n;
+}
+
+TEST(ThreadCountGuardTest, PutsBackTheCallersCountOnReturnAndOnThrow) {
+    omp_set_num_threads(3);
+    {
+        const ThreadCountGuard guard;
+        omp_set_num_threads(thread_count_for(4));
+    }
+    EXPECT_EQ(omp_get_max_threads(), 3);
+    try {
+        const ThreadCountGuard guard;
+        omp_set_num_threads(1);
+        throw std::runtime_error("refused");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_EQ(omp_get_max_threads(), 3);
 }
 
 }  // namespace

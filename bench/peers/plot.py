@@ -12,14 +12,14 @@ from matplotlib.ticker import MaxNLocator  # noqa: E402
 
 # Which wavesim column each peer's ratio uses, and which peers each panel shows.
 PANELS = [
-    ("1", "W1 layered, double", {"qulacs": "wavesim", "lightning": "wavesim", "cirq": "wavesim"}),
-    ("2", "W2 layered, single", {"qsim": "wavesim", "lightning": "wavesim"}),
+    ("1", "W1 layered, double (peers at their best setting)", {"qulacs": "wavesim", "lightning": "wavesim", "cirq": "wavesim"}),
+    ("2", "W2 layered, single (qsim at its best fusion)", {"qsim": "wavesim", "lightning": "wavesim"}),
     ("3", "W3 256-set sweep", {"qulacs": "wavesim", "lightning": "wavesim", "cirq": "wavesim",
                                "qsim": "wavesim-single"}),
     ("4", "W4 1e5 shots", {"qulacs": "wavesim", "lightning": "wavesim", "cirq": "wavesim",
                            "qsim": "wavesim-single"}),
 ]
-TARGETS = {"1": 1.0, "2": 1.0, "3": 0.5, "4": 1.0}
+TARGETS = {"1": 0.5, "2": 0.6, "3": 0.5, "4": 1.0}
 COLOURS = {"qulacs": "tab:blue", "lightning": "tab:orange", "cirq": "tab:green", "qsim": "tab:red"}
 
 

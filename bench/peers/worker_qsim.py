@@ -1,4 +1,7 @@
-"""Benchmark worker for qsimcirq (single precision only, fuses gates)."""
+"""Benchmark worker for qsimcirq (single precision only, fuses gates).
+
+A job's "variant" may set {"fusion": k}: qsim's max_fused_gate_size (default 2).
+"""
 
 import os
 
@@ -14,7 +17,8 @@ SAMPLE_SEED = 7
 def build(job):
     if job["precision"] != "single":
         raise ValueError("qsim simulates in single precision only")
-    options = qsimcirq.QSimOptions(cpu_threads=os.cpu_count())
+    fusion = job.get("variant", {}).get("fusion", 2)
+    options = qsimcirq.QSimOptions(cpu_threads=os.cpu_count(), max_fused_gate_size=fusion)
     return cirq_common.build_job(job, qsimcirq.QSimSimulator(qsim_options=options, seed=SAMPLE_SEED))
 
 

@@ -3,12 +3,17 @@
 qulacs numbers qubits like wavesim (qubit 0 = least significant bit), so states
 need no reordering. Its RX/RY/RZ are exp(+i theta P / 2): angles are negated to
 get the usual exp(-i theta P / 2).
+
+A job's "variant" may set {"optimize": "light"} (QuantumCircuitOptimizer's
+optimize_light) or {"optimize": k} (its optimize(circuit, k), fusing gates of up
+to k qubits); the circuit is optimised once when the job is prepared.
 """
 
 import os
 
 import numpy as np
 import qulacs
+from qulacs.circuit import QuantumCircuitOptimizer
 
 import protocol
 
@@ -34,6 +39,11 @@ def _build_state_job(job):
     circuit = qulacs.QuantumCircuit(n)
     for op in job["ops"]:
         _add_fixed(circuit, op)
+    optimize = job.get("variant", {}).get("optimize")
+    if optimize == "light":
+        QuantumCircuitOptimizer().optimize_light(circuit)
+    elif optimize is not None:
+        QuantumCircuitOptimizer().optimize(circuit, int(optimize))
     state = qulacs.QuantumState(n)
 
     def run():

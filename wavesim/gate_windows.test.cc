@@ -1,7 +1,9 @@
-// Blocked application against the per-gate path, bit for bit: random circuits
-// over the whole vocabulary on 15 ... 18 qubits in both precisions, and
-// refused instructions inside a run raising what the per-gate path raises.
-#include "gate_runs.h"
+// Window-by-window application against the plain per-gate path, bit for
+// bit: random circuits over the whole vocabulary (controls, open controls
+// done the old way with X before and after, daggers, RESET and MEASURE
+// between windows) in both precisions and for several block shapes; refused
+// instructions raise what the per-gate path raises.
+#include "gate_windows.h"
 
 #include <gtest/gtest.h>
 
@@ -20,8 +22,7 @@ namespace {
 constexpr int kBatches = 3;
 constexpr int kCircuitGates = 120;
 constexpr int kSeed = 20261208;
-// Chance in percent that a gate reaches above the block, or is a skip name or RESET.
-constexpr int kHighQubitPercent = 10;
+// Chance in percent that an instruction is a name without unitary action, or RESET.
 constexpr int kSkipPercent = 5;
 constexpr int kResetPercent = 2;
 constexpr int kMaxExtraControls = 2;
@@ -48,8 +49,9 @@ std::vector<int32_t> distinct_qubits(Draw& draw, int count, int limit, std::vect
 CircuitInstruction random_gate(Draw& draw, int num_qubits) {
     const auto& catalogue = gate_catalogue();
     const GateEntry& gate = catalogue[size_t(draw.below(int(catalogue.size())))];
-    const int limit = draw.percent(kHighQubitPercent) ? num_qubits : kBlockQubits;
-    const int extra = gate.num_targets == 3 ? 0 : draw.below(kMaxExtraControls + 1);
+    const int limit = num_qubits;
+    const int room = num_qubits - gate.num_targets - gate.num_controls;
+    const int extra = draw.below(std::max(0, std::min(kMaxExtraControls, room)) + 1);
     CircuitInstruction ins;
     ins.name = gate.name;
     std::vector<int32_t> taken;
@@ -76,7 +78,6 @@ std::vector<CircuitInstruction> random_circuit(Draw& draw, int num_qubits) {
     for (int g = 0; g < kCircuitGates; ++g) {
         if (draw.percent(kSkipPercent)) {
             static const char* kSkipNames[] = {"MEASURE", "BARRIER", "QIF", "QWHILE"};
-            // Skip names keep a run going whatever their qubits.
             out.push_back(named(kSkipNames[draw.below(4)], {int32_t(draw.below(num_qubits))}));
         } else if (draw.percent(kResetPercent)) {
             out.push_back(named("RESET", {int32_t(draw.below(num_qubits))}));
@@ -102,61 +103,69 @@ bool same_bits(const StateVector<Real>& a, const StateVector<Real>& b) {
            std::memcmp(a.im, b.im, a.dim * sizeof(Real)) == 0;
 }
 
+// The plain path, with open controls as they were first built: X on every
+// open control before and after the gate with all its controls closed.
 template <typename Real>
-void expect_blocked_equals_per_gate(int num_qubits, int batch_index, unsigned seed) {
-    Draw draw{std::mt19937(seed)};
-    const std::vector<CircuitInstruction> circuit = random_circuit(draw, num_qubits);
-    size_t blocked_gates = 0;
-    for (size_t i = 0; i < circuit.size(); ++i) {
-        const size_t end = blockable_run_end(circuit, i, circuit.size());
-        if (end > i + 1) blocked_gates += end - i, i = end - 1;
-    }
-    ASSERT_GT(blocked_gates, circuit.size() / 2) << "the circuit hardly exercises the blocked path";
+void apply_per_gate(StateVector<Real>& state, const CircuitInstruction& ins, GateMatrixCache& cache, int batch_index,
+                    RandomSource& source) {
+    std::vector<int32_t> open;
+    for (size_t i = 0; i < ins.controls.size() && i < ins.ctrl_state.size(); ++i)
+        if (ins.ctrl_state[i] == '0') open.push_back(ins.controls[i]);
+    CircuitInstruction closed = ins;
+    closed.ctrl_state.clear();
+    for (int32_t q : open) apply_x(state, q);
+    apply_instruction(state, closed, cache, batch_index, source);
+    for (int32_t q : open) apply_x(state, q);
+}
 
-    StateVector<Real> plain{unsigned(num_qubits)};
-    StateVector<Real> blocked{unsigned(num_qubits)};
+struct WindowCase {
+    int num_qubits;
+    WindowShape shape;
+};
+
+template <typename Real>
+void expect_windows_equal_per_gate(const WindowCase& c, int batch_index, unsigned seed) {
+    Draw draw{std::mt19937(seed)};
+    const std::vector<CircuitInstruction> circuit = random_circuit(draw, c.num_qubits);
+    StateVector<Real> plain{unsigned(c.num_qubits)};
+    StateVector<Real> windowed{unsigned(c.num_qubits)};
     std::mt19937 amplitudes(seed);
     fill_random(plain, amplitudes);
-    std::memcpy(blocked.re, plain.re, plain.dim * sizeof(Real));
-    std::memcpy(blocked.im, plain.im, plain.dim * sizeof(Real));
+    std::memcpy(windowed.re, plain.re, plain.dim * sizeof(Real));
+    std::memcpy(windowed.im, plain.im, plain.dim * sizeof(Real));
 
     GateMatrixCache plain_cache;
-    GateMatrixCache blocked_cache;
+    GateMatrixCache plan_cache;
     RandomSource plain_source = make_seeded_source(int(seed));
-    RandomSource blocked_source = make_seeded_source(int(seed));
-    for (const auto& ins : circuit) apply_instruction(plain, ins, plain_cache, batch_index, plain_source);
-    apply_instructions(blocked, circuit, 0, circuit.size(), blocked_cache, batch_index, blocked_source);
-    EXPECT_TRUE(same_bits(plain, blocked));
-    EXPECT_EQ(plain_source.engine, blocked_source.engine) << "RESET draws differ";
+    RandomSource windowed_source = make_seeded_source(int(seed));
+    for (const auto& ins : circuit) apply_per_gate(plain, ins, plain_cache, batch_index, plain_source);
+    const RunPlan plan = compile_run(circuit, 0, circuit.size(), unsigned(c.num_qubits), &plan_cache, batch_index);
+    apply_plan(windowed, plan, windowed_source, c.shape);
+    EXPECT_TRUE(same_bits(plain, windowed));
+    EXPECT_EQ(plain_source.engine, windowed_source.engine) << "RESET draws differ";
 }
 
-class BlockedRuns : public ::testing::TestWithParam<std::tuple<int, int>> {};
+class Windows : public ::testing::TestWithParam<WindowCase> {};
 
-TEST_P(BlockedRuns, BitIdenticalToPerGateInDouble) {
-    const auto [num_qubits, batch_index] = GetParam();
-    expect_blocked_equals_per_gate<double>(num_qubits, batch_index, unsigned(kSeed + num_qubits * 7 + batch_index));
+TEST_P(Windows, BitIdenticalToPerGateInDouble) {
+    const WindowCase& c = GetParam();
+    for (int batch : {0, kBatches - 1})
+        expect_windows_equal_per_gate<double>(c, batch, unsigned(kSeed + c.num_qubits * 7 + c.shape.block_qubits + batch));
 }
 
-TEST_P(BlockedRuns, BitIdenticalToPerGateInFloat) {
-    const auto [num_qubits, batch_index] = GetParam();
-    expect_blocked_equals_per_gate<float>(num_qubits, batch_index, unsigned(kSeed + num_qubits * 11 + batch_index));
+TEST_P(Windows, BitIdenticalToPerGateInFloat) {
+    const WindowCase& c = GetParam();
+    for (int batch : {0, kBatches - 1})
+        expect_windows_equal_per_gate<float>(c, batch, unsigned(kSeed + c.num_qubits * 11 + c.shape.block_qubits + batch));
 }
 
-INSTANTIATE_TEST_SUITE_P(GateRuns, BlockedRuns,
-                         ::testing::Combine(::testing::Values(15, 16, 17, 18), ::testing::Values(0, kBatches - 1)));
-
-TEST(BlockableRunEnd, EndsAtResetAndHighGatesButNotAtSkipNames) {
-    const int32_t high = kBlockQubits;
-    const std::vector<CircuitInstruction> circuit = {
-        named("H", {0}),          named("MEASURE", {high + 3}), named("BARRIER", {-1}), named("X", {kBlockQubits - 1}),
-        named("RESET", {0}),      named("H", {1}),              named("H", {high}),     named("H", {2}),
-        named("QIF", {high}),     named("H", {-1})};
-    EXPECT_EQ(blockable_run_end(circuit, 0, circuit.size()), 4u);
-    EXPECT_EQ(blockable_run_end(circuit, 4, circuit.size()), 4u);
-    EXPECT_EQ(blockable_run_end(circuit, 5, circuit.size()), 6u);
-    EXPECT_EQ(blockable_run_end(circuit, 7, circuit.size()), 9u);
-    EXPECT_EQ(blockable_run_end(circuit, 7, 8), 8u);
-}
+// Blocks from barely wider than the widest gates (most gates alone in their
+// window) to the default size, gathered or in place, low prefixes from the
+// register width up; states of one block run in place on the calling thread.
+INSTANTIATE_TEST_SUITE_P(GateWindows, Windows,
+                         ::testing::Values(WindowCase{15, {14, 5}}, WindowCase{16, {6, 3}}, WindowCase{17, {9, 4}},
+                                           WindowCase{18, {12, 8}}, WindowCase{20, {15, 5}}, WindowCase{20, {8, 3}},
+                                           WindowCase{12, {14, 5}}, WindowCase{3, {14, 5}}));
 
 template <typename Real>
 std::string failure_of(const std::vector<CircuitInstruction>& circuit, bool blocked) {
@@ -175,9 +184,9 @@ std::string failure_of(const std::vector<CircuitInstruction>& circuit, bool bloc
     return "no exception";
 }
 
-class RefusedInsideRun : public ::testing::TestWithParam<CircuitInstruction> {};
+class RefusedInsideWindow : public ::testing::TestWithParam<CircuitInstruction> {};
 
-TEST_P(RefusedInsideRun, RaisesWhatThePerGatePathRaises) {
+TEST_P(RefusedInsideWindow, RaisesWhatThePerGatePathRaises) {
     const std::vector<CircuitInstruction> circuit = {named("H", {0}), named("H", {1}), GetParam(), named("X", {2}),
                                                      named("UNKNOWN_LATER", {3})};
     const std::string plain = failure_of<double>(circuit, false);
@@ -191,7 +200,7 @@ CircuitInstruction with_controls(CircuitInstruction ins, std::vector<int32_t> co
     return ins;
 }
 
-INSTANTIATE_TEST_SUITE_P(GateRuns, RefusedInsideRun,
+INSTANTIATE_TEST_SUITE_P(GateWindows, RefusedInsideWindow,
                          ::testing::Values(named("NOT_A_GATE", {3}), named("H", {16}), named("H", {-2}),
                                            named("H", {40}), with_controls(named("RX", {2}), {2}),
                                            named("RXX", {4, 4}), named("RX", {3, 4, 5}),

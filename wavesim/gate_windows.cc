@@ -1,0 +1,222 @@
+#include "gate_windows.h"
+
+#include <omp.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "simd.h"
+#include "threads.h"
+
+namespace {
+
+uint64_t bit(int q) { return uint64_t{1} << q; }
+
+int popcount(uint64_t x) { return __builtin_popcountll(x); }
+
+// Trailing one bits: the length of the run of lowest qubits in a set.
+int trailing_ones(uint64_t x) { return ~x == 0 ? 64 : __builtin_ctzll(~x); }
+
+// Bits of `value`, lowest first, placed at the set positions of `mask`.
+uint64_t deposit(uint64_t value, uint64_t mask) {
+    uint64_t out = 0;
+    for (uint64_t m = mask; m != 0 && value != 0; m &= m - 1, value >>= 1)
+        if (value & 1) out |= m & (~m + 1);
+    return out;
+}
+
+// Position of qubit q among the qubits of `window`, counted from the lowest.
+int position_in(uint64_t window, int q) { return popcount(window & (bit(q) - 1)); }
+
+uint64_t remap_mask(uint64_t window, uint64_t mask) {
+    uint64_t out = 0;
+    for (uint64_t m = mask; m != 0; m &= m - 1) out |= bit(position_in(window, __builtin_ctzll(m)));
+    return out;
+}
+
+KernelCall remap_call(uint64_t window, KernelCall call) {
+    for (int j = 0; j < call.num_targets; ++j) call.targets[j] = position_in(window, call.targets[j]);
+    call.ones = remap_mask(window, call.ones);
+    call.zeros = remap_mask(window, call.zeros);
+    return call;
+}
+
+// Block size for a state: at most the shape's, and small enough that every
+// thread of the rule's team gets a block.
+int block_qubits_for(unsigned num_qubits, int threads, int shape_qubits) {
+    int spread = 0;  // ceil(log2(threads))
+    while ((1 << spread) < threads) ++spread;
+    return std::max(0, std::min(shape_qubits, int(num_qubits) - spread));
+}
+
+// One gathered block per thread, allocated once per plan outside any region.
+template <typename Real>
+struct BlockScratch {
+    struct Free {
+        void operator()(Real* p) const { std::free(p); }
+    };
+    std::vector<std::unique_ptr<Real, Free>> buffers;
+    uint64_t dim = 0;
+
+    void reserve(int threads, int block_qubits) {
+        if (!buffers.empty()) return;
+        dim = uint64_t{1} << block_qubits;
+        const size_t bytes = std::max<size_t>(2 * dim * sizeof(Real), kStateAlignment);
+        for (int t = 0; t < threads; ++t) {
+            Real* p = static_cast<Real*>(std::aligned_alloc(kStateAlignment, bytes));
+            if (p == nullptr) throw std::bad_alloc();
+            buffers.emplace_back(p);
+        }
+    }
+};
+
+struct Window {
+    size_t end = 0;       // first step after the window
+    uint64_t qubits = 0;  // W
+    size_t gates = 0;
+};
+
+// The longest run of gates from `begin` whose qubits fit in `block_qubits`
+// together with the lowest `low_qubits`; steps without effect stay inside.
+Window find_window(const RunPlan& plan, size_t begin, int block_qubits, int low_qubits) {
+    Window w;
+    w.qubits = bit(std::min(low_qubits, block_qubits)) - 1;
+    size_t i = begin;
+    for (; i < plan.steps.size(); ++i) {
+        const PlanStep& step = plan.steps[i];
+        if (step.kind == OperationKind::kNoEffect) continue;
+        if (step.kind != OperationKind::kGate) break;
+        const uint64_t next = w.qubits | step.qubits;
+        if (popcount(next) > block_qubits) break;
+        w.qubits = next;
+        ++w.gates;
+    }
+    w.end = i;
+    return w;
+}
+
+// W filled up with the lowest qubits it lacks until it has `block_qubits`.
+uint64_t fill_window(uint64_t qubits, int block_qubits) {
+    for (int q = 0; popcount(qubits) < block_qubits; ++q) qubits |= bit(q);
+    return qubits;
+}
+
+template <typename Real>
+void copy_chunks(Real* block, Real* state, uint64_t base, uint64_t high, uint64_t chunk, bool gather) {
+    uint64_t offset = 0;
+    Real* slot = block;
+    do {
+        if (gather) std::memcpy(slot, state + base + offset, chunk * sizeof(Real));
+        else std::memcpy(state + base + offset, slot, chunk * sizeof(Real));
+        slot += chunk;
+        offset = ((offset | ~high) + 1) & high;  // next subset of `high`, ascending
+    } while (offset != 0);
+}
+
+// Applies gates [begin, end) of the plan, all of whose qubits lie in `window`
+// (block_qubits qubits, the lowest kLogWidth among them), block by block.
+template <typename Real>
+void apply_window(StateVector<Real>& state, const RunPlan& plan, size_t begin, size_t end, uint64_t window,
+                  int threads, BlockScratch<Real>& scratch) {
+    const int block_qubits = popcount(window);
+    std::vector<KernelCall> calls;
+    for (size_t i = begin; i < end; ++i)
+        if (plan.steps[i].kind == OperationKind::kGate) calls.push_back(remap_call(window, plan.steps[i].call));
+
+    const int low = trailing_ones(window);
+    const uint64_t high = window & ~(bit(low) - 1);
+    const uint64_t outside = (state.dim - 1) & ~window;
+    const int64_t blocks = int64_t{1} << (int(state.num_qubits) - block_qubits);
+    const bool gathered = high != 0;
+    if (gathered) scratch.reserve(threads, block_qubits);
+    const uint64_t chunk = bit(low);
+
+    auto run_block = [&](int64_t b, int thread) {
+        const uint64_t base = deposit(uint64_t(b), outside);
+        Real* re = state.re + base;
+        Real* im = state.im + base;
+        if (gathered) {
+            re = scratch.buffers[size_t(thread)].get();
+            im = re + scratch.dim;
+            copy_chunks(re, state.re, base, high, chunk, true);
+            copy_chunks(im, state.im, base, high, chunk, true);
+        }
+        StateVector<Real> view(unsigned(block_qubits), re, im);
+        for (const KernelCall& call : calls) run_kernel_call(view, call, KernelExec::kCallingThread);
+        if (gathered) {
+            copy_chunks(re, state.re, base, high, chunk, false);
+            copy_chunks(im, state.im, base, high, chunk, false);
+        }
+    };
+    if (blocks == 1 || threads == 1) {
+        for (int64_t b = 0; b < blocks; ++b) run_block(b, 0);
+        return;
+    }
+#pragma omp parallel for schedule(static) num_threads(threads)
+    for (int64_t b = 0; b < blocks; ++b) run_block(b, omp_get_thread_num());
+}
+
+}  // namespace
+
+template <>
+WindowShape default_window_shape<double>() {
+    return {14, 5};
+}
+
+template <>
+WindowShape default_window_shape<float>() {
+    return {15, 5};
+}
+
+template <typename Real>
+size_t apply_plan(StateVector<Real>& state, const RunPlan& plan, RandomSource& source, WindowShape shape) {
+    const unsigned n = state.num_qubits;
+    const int threads = thread_count_for(int(n));
+    const int block_qubits = block_qubits_for(n, threads, shape.block_qubits);
+    // The lowest qubits must keep their positions inside a block (lane
+    // permutes and masks of the kernels); a block narrower than a register
+    // only occurs when the block is the whole state.
+    const int low_qubits = std::max(shape.low_qubits, Simd<Real>::kLogWidth);
+    BlockScratch<Real> scratch;
+    size_t passes = 0;
+    size_t i = 0;
+    while (i < plan.steps.size()) {
+        const PlanStep& step = plan.steps[i];
+        if (step.kind == OperationKind::kReset) reset_qubit(state, step.reset_qubit, source);
+        if (step.kind != OperationKind::kGate) {
+            ++i;
+            continue;
+        }
+        const Window w = find_window(plan, i, block_qubits, low_qubits);
+        ++passes;
+        if (block_qubits < int(n) && w.gates <= 1) {
+            // One gate is one pass either way: the kernel's own region over the whole state.
+            run_kernel_call(state, step.call, KernelExec::kRegion);
+            ++i;
+            continue;
+        }
+        apply_window(state, plan, i, w.end, fill_window(w.qubits, block_qubits), threads, scratch);
+        // Later regions (a RESET's loops) expect the count a kernel leaves.
+        omp_set_num_threads(threads);
+        i = w.end;
+    }
+    return passes;
+}
+
+template <typename Real>
+void apply_instructions(StateVector<Real>& state, const std::vector<CircuitInstruction>& instructions, size_t begin,
+                        size_t end, GateMatrixCache& cache, int batch_index, RandomSource& source) {
+    const RunPlan plan = compile_run(instructions, begin, end, state.num_qubits, &cache, batch_index);
+    apply_plan(state, plan, source, default_window_shape<Real>());
+}
+
+#define WAVESIM_INSTANTIATE_WINDOWS(Real)                                                                     \
+    template size_t apply_plan<Real>(StateVector<Real>&, const RunPlan&, RandomSource&, WindowShape);        \
+    template void apply_instructions<Real>(StateVector<Real>&, const std::vector<CircuitInstruction>&, size_t, \
+                                           size_t, GateMatrixCache&, int, RandomSource&);
+
+WAVESIM_INSTANTIATE_WINDOWS(double)
+WAVESIM_INSTANTIATE_WINDOWS(float)

@@ -1,0 +1,48 @@
+// Applying a compiled run with cache blocking. The plan is cut, in order,
+// into windows: maximal runs of consecutive gates whose qubits (targets and
+// controls) fit, with the state's lowest qubits, in a set W of at most
+// `block_qubits` qubits. For every assignment of the qubits outside W, the
+// amplitudes that differ only in W's qubits form a block: it is gathered into
+// a per-thread scratch that stays in cache (or used in place when W is the
+// lowest qubits), every gate of the window is applied to it with its qubits
+// renumbered inside the block, and it is scattered back. Blocks are
+// independent, so threads split them. Gates are never reordered, W keeps the
+// order of its qubits and always holds the qubits inside a vector register
+// at their own positions, so every amplitude sees the arithmetic of the
+// per-gate path in the same order: results are bit-identical to applying
+// the instructions one by one.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "circuit_records.h"
+#include "gate_application.h"
+#include "measurement.h"
+#include "run_plan.h"
+#include "state_vector.h"
+
+struct WindowShape {
+    int block_qubits;  // qubits of a block: 2^block_qubits amplitudes of both arrays fit in a core's L2
+    int low_qubits;    // the state's lowest qubits, always in W: gathers move whole cache lines
+};
+
+// The shape measured fastest on this machine's caches for the precision.
+template <typename Real>
+WindowShape default_window_shape();
+
+// The plan's steps in order on `state` (of the plan's size): gates window by
+// window, RESET with `source` and the OpenMP thread count the per-gate path
+// would have left in force, MEASURE and the names without effect skipped. A
+// window ends at every MEASURE and RESET. Leaves the thread rule's count set
+// on the calling thread after any gate, as the per-gate kernels do. Returns
+// the number of sweeps over the state the gates took (one per window).
+template <typename Real>
+size_t apply_plan(StateVector<Real>& state, const RunPlan& plan, RandomSource& source, WindowShape shape);
+
+// Instructions [begin, end) compiled and applied: what apply_instruction does
+// to each in turn, bit for bit, except that a refused instruction raises
+// before any of them touches the state.
+template <typename Real>
+void apply_instructions(StateVector<Real>& state, const std::vector<CircuitInstruction>& instructions, size_t begin,
+                        size_t end, GateMatrixCache& cache, int batch_index, RandomSource& source);
