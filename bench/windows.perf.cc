@@ -95,8 +95,8 @@ EngineRun best_engine_run(StateVector<Real>& state, const RunPlan& plan, WindowS
 template <typename Real>
 void run_size(int n, int layers, bool shapes) {
     const std::vector<CircuitInstruction> ops = layered_circuit(n, layers);
-    StateVector<Real> plain(unsigned(n));
-    StateVector<Real> windowed(unsigned(n));
+    StateVector<Real> plain{unsigned(n)};
+    StateVector<Real> windowed{unsigned(n)};
     GateMatrixCache cache;
     RandomSource source = make_seeded_source(1);
     double bound = 1e300;
@@ -110,7 +110,7 @@ void run_size(int n, int layers, bool shapes) {
     const RunPlan plan = compile_run(ops, 0, ops.size(), unsigned(n), &cache, 0);
     // Timed from |0>: each repeat starts where the previous ended, which changes no cost.
     const EngineRun engine = best_engine_run(windowed, plan, default_window_shape<Real>());
-    StateVector<Real> check(unsigned(n));
+    StateVector<Real> check{unsigned(n)};
     RandomSource check_source = make_seeded_source(1);
     apply_plan(check, plan, check_source, default_window_shape<Real>());
     const double per_gate_fraction = engine.seconds / double(ops.size()) / bound;

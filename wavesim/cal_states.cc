@@ -20,17 +20,20 @@ namespace {
 // more than it saves.
 constexpr uint64_t kSpreadBatchesWork = uint64_t{1} << 14;
 
+// A cache pays only when runs share matrices (the parameter sets of a batch);
+// a single run computes each matrix once, without hashing its key.
 template <typename Real>
-void run_circuit(StateVector<Real>& state, const CircuitData& circuit, GateMatrixCache& cache, int batch_index) {
+void run_circuit(StateVector<Real>& state, const CircuitData& circuit, GateMatrixCache* cache, int batch_index) {
     RandomSource& source = reset_random_source<Real>();
-    apply_instructions(state, circuit.instructions, 0, circuit.instructions.size(), cache, batch_index, source);
+    const RunPlan plan =
+        compile_run(circuit.instructions, 0, circuit.instructions.size(), state.num_qubits, cache, batch_index);
+    apply_plan(state, plan, source, default_window_shape<Real>());
 }
 
 template <typename Real>
 AmplitudeBuffer<Real> single_run(const CircuitData& circuit) {
     StateVector<Real> state(static_cast<unsigned>(circuit.num_qubits));
-    GateMatrixCache cache;
-    run_circuit(state, circuit, cache, 0);
+    run_circuit(state, circuit, nullptr, 0);
     AmplitudeBuffer<Real> buffer = allocate_amplitudes<Real>(circuit.num_qubits, 1, false);
     copy_amplitudes(state, buffer.data.get());
     return buffer;
@@ -55,7 +58,7 @@ AmplitudeBuffer<Real> batched_run(const CircuitData& circuit, int batches) {
         if (failed.load(std::memory_order_relaxed)) continue;
         try {
             StateVector<Real> state(static_cast<unsigned>(n));
-            run_circuit(state, circuit, caches[static_cast<size_t>(omp_get_thread_num())], b);
+            run_circuit(state, circuit, &caches[static_cast<size_t>(omp_get_thread_num())], b);
             copy_amplitudes(state, rows + static_cast<uint64_t>(b) * dim);
         } catch (...) {
             // Exceptions must not cross the region's boundary: keep the first, rethrow after it.

@@ -52,8 +52,8 @@ UnitLayout make_layout(unsigned num_qubits, uint64_t zero_bits, uint64_t one_bit
     UnitLayout layout;
     layout.log_width = kLogWidth;
     const uint64_t outer = (zero_bits | one_bits) & ~((uint64_t{1} << kLogWidth) - 1);
-    for (int q = 0; q < kMaxQubitBits; ++q)
-        if ((outer >> q) & 1) layout.fixed_positions[layout.fixed_count++] = q;
+    for (uint64_t rest = outer; rest != 0; rest &= rest - 1)
+        layout.fixed_positions[layout.fixed_count++] = __builtin_ctzll(rest);
     layout.ones = one_bits & outer;
     const int free_bits = int(num_qubits) - kLogWidth - layout.fixed_count;
     layout.units = uint64_t{1} << std::max(free_bits, 0);
