@@ -18,14 +18,16 @@ fi
 
 "$BIN/cmake" -S . -B "$B" -G Ninja -DCMAKE_MAKE_PROGRAM="$BIN/ninja" -DNATIVE_BUILD_BENCH=ON \
     -DPython_EXECUTABLE="$PY" -Dpybind11_DIR="$("$PY" -m pybind11 --cmakedir)" >/dev/null
-"$BIN/cmake" --build "$B" -j "$(nproc)" --target kernels_perf shots_perf sampling_perf gate_dispatch_perf brickgen_perf windows_perf
+"$BIN/cmake" --build "$B" -j "$(nproc)" --target kernels_perf shots_perf sampling_perf gate_dispatch_perf brickgen_perf windows_perf small_calls_perf
 
 set -x
 "$B/bench/kernels_perf" 24 26
 "$B/bench/windows_perf" 20 24
+"$B/bench/small_calls_perf"
 "$B/bench/shots_perf"
 "$B/bench/sampling_perf"
 "$B/bench/gate_dispatch_perf"
 "$PY" bench/bench_brickgen.py --perf "$B/bench/brickgen_perf"
 "$PY" bench/bench_ansatzkit.py
 "$PY" bench/bench_cliffmix.py
+if [[ -x bench/.peer-envs/qulacs/bin/python ]]; then "$PY" bench/bench_small_calls.py; fi
