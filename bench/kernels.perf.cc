@@ -63,19 +63,6 @@ Timing interleaved(const std::function<void()>& bound, const std::function<void(
     return best;
 }
 
-template <typename Real>
-void streaming_sweep(StateVector<Real>& s) {
-    const int64_t dim = int64_t(s.dim);
-    Real* re = s.re;
-    Real* im = s.im;
-    omp_set_num_threads(thread_count_for(int(s.num_qubits)));
-#pragma omp parallel for schedule(static)
-    for (int64_t i = 0; i < dim; ++i) {
-        re[i] = -re[i];
-        im[i] = -im[i];
-    }
-}
-
 // A unitary keeps the amplitudes away from overflow and subnormals over many calls.
 Matrix rotation(double theta, double phi) {
     const std::complex<double> e = std::polar(1.0, phi);

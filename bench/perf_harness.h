@@ -1,10 +1,17 @@
-// Shared pieces of the native benchmarks: what machine ran them, and timing
-// that scales repetitions until a measurement is long enough to trust.
+// Shared pieces of the native benchmarks: what machine ran them, timing that
+// scales repetitions until a measurement is long enough to trust, and the
+// streaming bound that state-vector work is measured against.
 #pragma once
 
+#include <omp.h>
+
 #include <chrono>
+#include <cstdint>
 #include <fstream>
 #include <string>
+
+#include "state_vector.h"
+#include "threads.h"
 
 // The processor's model name from /proc/cpuinfo ("unknown" elsewhere).
 inline std::string cpu_model() {
@@ -31,5 +38,20 @@ double seconds_per_call(Body body, double seconds) {
             for (long i = 0; i < reps; ++i) body();
         });
         if (elapsed >= seconds) return elapsed / static_cast<double>(reps);
+    }
+}
+
+// The streaming bound: one read-and-write sweep over the state's two
+// component arrays with every thread the rule grants (negation, exact).
+template <typename Real>
+void streaming_sweep(StateVector<Real>& s) {
+    const int64_t dim = int64_t(s.dim);
+    Real* re = s.re;
+    Real* im = s.im;
+    omp_set_num_threads(thread_count_for(int(s.num_qubits)));
+#pragma omp parallel for schedule(static)
+    for (int64_t i = 0; i < dim; ++i) {
+        re[i] = -re[i];
+        im[i] = -im[i];
     }
 }

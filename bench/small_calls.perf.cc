@@ -29,7 +29,7 @@ constexpr double kSeconds = 0.2;
 constexpr double kMicro = 1e6;
 
 CircuitData ry_cx_circuit(int n) {
-    std::mt19937 engine(unsigned(n));
+    std::mt19937 engine{unsigned(n)};
     std::uniform_real_distribution<double> angle(0.0, 6.283185307179586);
     CircuitData circuit;
     circuit.num_qubits = n;

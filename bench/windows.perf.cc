@@ -45,7 +45,7 @@ CircuitInstruction gate(const char* name, std::vector<int32_t> qubits, double an
 }
 
 std::vector<CircuitInstruction> layered_circuit(int n, int layers) {
-    std::mt19937 engine(kAngleSeed + unsigned(n));
+    std::mt19937 engine{kAngleSeed + unsigned(n)};
     std::uniform_real_distribution<double> angle(0.0, 6.283185307179586);
     std::vector<CircuitInstruction> ops;
     for (int q = 0; q < n; ++q) ops.push_back(gate("H", {q}));
@@ -56,18 +56,6 @@ std::vector<CircuitInstruction> layered_circuit(int n, int layers) {
             for (int q = first; q + 1 < n; q += 2) ops.push_back(gate("CX", {q, q + 1}));
     }
     return ops;
-}
-
-template <typename Real>
-void streaming_sweep(StateVector<Real>& s) {
-    const int64_t dim = int64_t(s.dim);
-    Real* re = s.re;
-    Real* im = s.im;
-#pragma omp parallel for schedule(static) num_threads(thread_count_for(int(s.num_qubits)))
-    for (int64_t i = 0; i < dim; ++i) {
-        re[i] = -re[i];
-        im[i] = -im[i];
-    }
 }
 
 template <typename Real>
