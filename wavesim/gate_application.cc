@@ -25,8 +25,8 @@ void hash_combine(size_t& h, size_t v) { h ^= v + kHashMix + (h << kHashShiftLef
 // Bit patterns, so that a NaN parameter finds its own entry again.
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-bool is_swap_fast_path(const CircuitInstruction& ins) {
-    return ins.controls.empty() && ins.qubits.size() == 2 && !ins.dagger && fast_kernel(ins.name) == FastKernel::kSwap;
+bool is_swap_fast_path(const CircuitInstruction& ins, FastKernel fast) {
+    return ins.controls.empty() && ins.qubits.size() == 2 && !ins.dagger && fast == FastKernel::kSwap;
 }
 
 [[noreturn]] void refuse(const CircuitInstruction& ins, const std::string& reason) {
@@ -35,11 +35,11 @@ bool is_swap_fast_path(const CircuitInstruction& ins) {
 
 // Every qubit must lie in the state and appear once; only the SWAP fast path may
 // name one qubit twice (it is then a no-op).
-void check_qubits(const CircuitInstruction& ins, uint32_t num_qubits) {
+void check_qubits(const CircuitInstruction& ins, uint32_t num_qubits, FastKernel fast) {
     const int64_t n = num_qubits;
     uint64_t targets = 0;
     uint64_t controls = 0;
-    const bool repeat_allowed = is_swap_fast_path(ins);
+    const bool repeat_allowed = is_swap_fast_path(ins, fast);
     auto in_range = [&](int32_t q) {
         if (q < 0 || q >= n) {
             refuse(ins, "addresses qubit " + std::to_string(q) + ", outside a state of " + std::to_string(n) + " qubits");
@@ -68,13 +68,13 @@ struct ValueSlice {
     bool per_batch;
 };
 
-ValueSlice batch_slice(const CircuitInstruction& ins, int batch_index) {
+ValueSlice batch_slice(const CircuitInstruction& ins, const GateEntry* gate, int batch_index) {
     if (std::holds_alternative<double>(ins.param.value)) {
         const double* value = &std::get<double>(ins.param.value);
         return {value, value + 1, false};
     }
     const std::vector<double>& list = std::get<std::vector<double>>(ins.param.value);
-    const size_t k = static_cast<size_t>(gate_param_count(ins.name));
+    const size_t k = gate == nullptr ? 0 : static_cast<size_t>(gate->num_params);
     if (k == 0 || list.size() <= k) return {list.data(), list.data() + list.size(), false};
     size_t start = 0;
     if (batch_index >= 0 && k * static_cast<size_t>(batch_index) + k <= list.size()) start = k * static_cast<size_t>(batch_index);
@@ -86,10 +86,15 @@ ValueSlice batch_slice(const CircuitInstruction& ins, int batch_index) {
 // nothing); a batch's own parameter set is, in a sweep, seen once per run, so
 // it goes to the store's own deque instead of growing the cache with entries
 // never hit again. Both give the catalogue's matrix bit for bit.
-const Matrix& resolve_matrix(const CircuitInstruction& ins, MatrixStore& store, int batch_index) {
-    const ValueSlice slice = batch_slice(ins, batch_index);
+const Matrix& resolve_matrix(const CircuitInstruction& ins, const GateEntry* gate, MatrixStore& store,
+                             int batch_index) {
+    const ValueSlice slice = batch_slice(ins, gate, batch_index);
+    auto target = [&](const std::vector<double>& params) {
+        if (gate == nullptr) throw std::runtime_error("Unknown gate: " + ins.name);
+        return gate->target(params);
+    };
     if (slice.per_batch || store.cache == nullptr) {
-        Matrix m = target_matrix(ins.name, std::vector<double>(slice.begin, slice.end));
+        Matrix m = target(std::vector<double>(slice.begin, slice.end));
         if (ins.dagger) m = dagger_matrix(m);
         return store.owned.emplace_back(std::move(m));
     }
@@ -101,7 +106,7 @@ const Matrix& resolve_matrix(const CircuitInstruction& ins, MatrixStore& store, 
     key.ctrl_state = ins.ctrl_state;
     const auto found = store.cache->find(key);
     if (found != store.cache->end()) return found->second;
-    Matrix m = target_matrix(key.name, key.params);
+    Matrix m = target(key.params);
     if (key.dagger) m = dagger_matrix(m);
     return store.cache->emplace(key, std::move(m)).first->second;
 }
@@ -131,9 +136,8 @@ KernelGate one_qubit_kernel(FastKernel fast) {
 }
 
 // The fast path of the name in this shape, if it has one (then true).
-bool fast_call(const CircuitInstruction& ins, KernelCall& call) {
+bool fast_call(const CircuitInstruction& ins, FastKernel fast, KernelCall& call) {
     if (ins.dagger) return false;
-    const FastKernel fast = fast_kernel(ins.name);
     const size_t targets = ins.qubits.size();
     const size_t controls = ins.controls.size();
     const auto& q = ins.qubits;
@@ -172,8 +176,9 @@ bool fast_call(const CircuitInstruction& ins, KernelCall& call) {
 }
 
 // Every other case: the matrix size must match the targets.
-void matrix_call(const CircuitInstruction& ins, MatrixStore& store, int batch_index, KernelCall& call) {
-    const Matrix& m = resolve_matrix(ins, store, batch_index);
+void matrix_call(const CircuitInstruction& ins, const GateEntry* gate, MatrixStore& store, int batch_index,
+                 KernelCall& call) {
+    const Matrix& m = resolve_matrix(ins, gate, store, batch_index);
     const size_t targets = ins.qubits.size();
     const size_t entries = m.size();
     if (!((targets == 1 && entries == kOneQubitEntries) || (targets == 2 && entries == kTwoQubitEntries))) {
@@ -207,10 +212,12 @@ size_t GateCacheKeyHash::operator()(const GateCacheKey& key) const {
 
 KernelCall plan_gate(const CircuitInstruction& instruction, uint32_t num_qubits, MatrixStore& store,
                      int batch_index) {
-    check_qubits(instruction, num_qubits);
+    const GateEntry* gate = find_gate(instruction.name);
+    const FastKernel fast = fast_kernel(gate, instruction.name);
+    check_qubits(instruction, num_qubits, fast);
     if (instruction.param.value.valueless_by_exception()) throw std::bad_variant_access();
     KernelCall call;
-    if (!fast_call(instruction, call)) matrix_call(instruction, store, batch_index, call);
+    if (!fast_call(instruction, fast, call)) matrix_call(instruction, gate, store, batch_index, call);
     set_controls(instruction, call);
     return call;
 }

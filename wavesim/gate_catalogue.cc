@@ -158,17 +158,6 @@ Matrix rzz_gate(const std::vector<double>& p) {
     return diagonal({minus, plus, plus, minus});
 }
 
-// Exact, case-sensitive lookup through an index of the table built at load time.
-const GateEntry* find_gate(std::string_view name) {
-    static const std::unordered_map<std::string_view, const GateEntry*> index = [] {
-        std::unordered_map<std::string_view, const GateEntry*> by_name;
-        for (const GateEntry& gate : gate_catalogue()) by_name.emplace(gate.name, &gate);
-        return by_name;
-    }();
-    const auto found = index.find(name);
-    return found == index.end() ? nullptr : found->second;
-}
-
 const GateEntry& known_gate(const std::string& name) {
     const GateEntry* gate = find_gate(name);
     if (gate == nullptr) throw std::runtime_error("Unknown gate: " + name);
@@ -241,6 +230,17 @@ const std::vector<GateEntry>& gate_catalogue() {
     return table;
 }
 
+// Exact, case-sensitive lookup through an index of the table built at load time.
+const GateEntry* find_gate(std::string_view name) {
+    static const std::unordered_map<std::string_view, const GateEntry*> index = [] {
+        std::unordered_map<std::string_view, const GateEntry*> by_name;
+        for (const GateEntry& gate : gate_catalogue()) by_name.emplace(gate.name, &gate);
+        return by_name;
+    }();
+    const auto found = index.find(name);
+    return found == index.end() ? nullptr : found->second;
+}
+
 Matrix gate_matrix(const std::string& name, const std::vector<double>& params) {
     const GateEntry& gate = known_gate(name);
     const Matrix target = gate.target(params);
@@ -274,8 +274,7 @@ OperationKind operation_kind(std::string_view name) {
     return OperationKind::kGate;
 }
 
-FastKernel fast_kernel(std::string_view name) {
-    if (name == "Tdg") return FastKernel::kTdg;
-    const GateEntry* gate = find_gate(name);
-    return gate == nullptr ? FastKernel::kNone : gate->fast;
+FastKernel fast_kernel(const GateEntry* gate, std::string_view name) {
+    if (gate != nullptr) return gate->fast;
+    return name == "Tdg" ? FastKernel::kTdg : FastKernel::kNone;
 }

@@ -38,9 +38,12 @@ struct GateEntry {
 enum class OperationKind : uint8_t { kGate, kMeasure, kReset, kNoEffect };
 OperationKind operation_kind(std::string_view name);
 
-// The kernel a name takes on its fast path; "Tdg", the one mixed-case
-// spelling accepted, has only this kernel and no catalogue row.
-FastKernel fast_kernel(std::string_view name);
+// The row of an exact, case-sensitive name; nullptr for a name not in the vocabulary.
+const GateEntry* find_gate(std::string_view name);
+
+// The kernel a name takes on its fast path, given its row (or nullptr);
+// "Tdg", the one mixed-case spelling accepted, has only this kernel and no row.
+FastKernel fast_kernel(const GateEntry* gate, std::string_view name);
 
 // Every accepted name, in a fixed order (built at load time).
 const std::vector<GateEntry>& gate_catalogue();
