@@ -13,7 +13,6 @@ call fails before it allocates a state.
 
 import collections
 import math
-import os
 import re
 import types
 
@@ -39,10 +38,6 @@ NOT_INT32 = [2**31, -(2**31) - 1, 2**63, 10**30]
 
 # Examples tried per entry and kind, printed in the terminal summary (see conftest.py).
 EXAMPLES = collections.Counter()
-
-# Sanitizer runs: ASan's operator new aborts instead of throwing bad_alloc, so
-# sizes that fail by an impossible reservation are left to the normal build.
-SANITIZED = "asan" in os.environ.get("LD_PRELOAD", "")
 
 CAST_ERROR = re.compile(r"Unable to cast Python instance of type .+ to C\+\+ type '\?' "
                         r"\(#define PYBIND11_DETAILED_ERROR_MESSAGES or compile in debug mode for details\)")
@@ -77,8 +72,6 @@ def refuses(entry, fault, error, message, fn, *args):
 
 # ---------------------------------------------------------------- wavesim circuits
 
-ONE_TARGET = sorted(ref.ONE_QUBIT)
-TWO_TARGETS = sorted(ref.TWO_QUBIT)
 CATALOGUE = sorted(set(ref.ONE_QUBIT) | set(ref.TWO_QUBIT) | set(ref.CONTROLLED))
 SKIPPED = ["MEASURE", "BARRIER", "QIF", "QWHILE"]
 PAIR_FORM = ["CX", "CNOT", "CZ"]  # also take (control, target) as two targets, without controls or dagger
