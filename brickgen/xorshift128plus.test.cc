@@ -12,8 +12,11 @@ struct OutputVector {
     std::array<uint64_t, 3> first_outputs;
 };
 
-// Reference outputs of xorshift128+ (23, 17, 26) after the construction above,
-// taken from the generator's published definition.
+// First outputs of xorshift128+ (shifts 23, 17, 26) from the state
+// s0 = value ^ kGoldenGamma, s1 = value * kMixMultiplier + kMixIncrement (mod 2^64),
+// computed outside this code from the generator's published definition:
+//   M = 2**64 - 1; s0, s1 = v ^ 0x9E3779B97F4A7C15, (v * 0xBF58476D1CE4E5B9 + 0x94D049BB133111EB) & M
+//   repeat: t, u = s0, s1; s0 = u; t ^= (t << 23) & M; s1 = t ^ u ^ (t >> 17) ^ (u >> 26); print((s1 + u) & M)
 const OutputVector kVectors[] = {
     {0, {0x6B28FE184FDBCBCAULL, 0x7559F654E15A0602ULL, 0x06C91EAA6C04ADA3ULL}},
     {1, {0x6AC8FE26514E72BDULL, 0xED31042E4817BD58ULL, 0x95B0EA4E7E026632ULL}},

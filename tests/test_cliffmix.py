@@ -49,14 +49,6 @@ def summary(circuit):
     return [(i.name, i.qubits, i.controls) for i in circuit.instructions]
 
 
-def test_reference_generator_matches_the_standard_check_value():
-    # The C++ standard requires the 10000th output of a default-seeded mt19937 to be 4123659995.
-    gen = MT19937(5489)
-    for _ in range(9999):
-        gen.next32()
-    assert gen.next32() == 4123659995
-
-
 @pytest.mark.parametrize(
     "num_qubits, num_gates, gates, seed",
     [

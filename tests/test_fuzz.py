@@ -1,22 +1,24 @@
-"""Fuzzing every entry of the four modules with hypothesis.
+"""Fuzzing every entry of the four modules with hypothesis, valid and invalid
+inputs drawn apart.
 
-Each call must either return a result that passes its invariants (a normalised
-state, or one that carries NaN exactly where a non-finite parameter went in;
-counts summing to the shots; records whose qubits lie in range) or raise one
-of the documented exception types with a message. A crash, a hang or an
+A valid input must succeed and agree with the independent models of the tests
+(reference_model.py for the simulator, the builder models of test_brickgen.py,
+test_ansatzkit.py and test_cliffmix.py). An invalid input carries one fault
+from docs/bad_inputs.md, put into an otherwise valid input, and must raise the
+documented exception with the documented message. A crash, a hang or an
 out-of-bounds access fails the run (the sanitizer build turns the latter into
-a crash). Sizes are kept small: a valid num_qubits above 14 is only used where
-the call fails before it allocates a state.
+a crash). Sizes are kept small: a num_qubits above 10 is only used where the
+call fails before it allocates a state.
 """
 
 import collections
 import math
-import os
+import re
 import types
 
 import numpy as np
 import pytest
-from hypothesis import event, given, note, strategies as st
+from hypothesis import assume, currently_in_test_context, event, given, note, strategies as st
 
 import circuitcore as cc
 import ansatzkit
@@ -24,358 +26,504 @@ import brickgen
 import cliffmix
 import wavesim
 
-try:
-    import torch
-except ImportError:
-    torch = None
+import reference_model as ref
+import test_ansatzkit
+import test_brickgen
+import test_cliffmix
+import test_wavesim_shots
 
 INT32_MIN = -(2**31)
 INT32_MAX = 2**31 - 1
-EXTREME_INTS = [INT32_MIN, INT32_MIN + 1, -1, INT32_MAX, INT32_MAX - 1]
 NOT_INT32 = [2**31, -(2**31) - 1, 2**63, 10**30]
 
-# Examples tried per entry, printed in the terminal summary (see conftest.py).
+# Examples tried per entry and kind, printed in the terminal summary (see conftest.py).
 EXAMPLES = collections.Counter()
 
-# Parameters each catalogue name reads (written from the gate table, independently of the engine).
-PARAM_COUNT = {
-    **dict.fromkeys(["I", "ID", "H", "X", "Y", "Z", "S", "SDG", "T", "TDG", "SX", "SY", "SWAP", "ISWAP", "CX",
-                     "CNOT", "CY", "CZ", "CH", "CCX", "TOFFOLI", "CSWAP"], 0),
-    **dict.fromkeys(["RX", "RY", "RZ", "P", "U1", "RXX", "RYY", "RZZ", "ISINGZZ", "IZZ", "CRX", "CRY", "CRZ", "CP",
-                     "CU1"], 1),
-    **dict.fromkeys(["R", "U2", "CU2"], 2),
-    **dict.fromkeys(["U3", "U", "CU3"], 3),
-    "CU": 4,
-}
-# (targets, controls) each name is meant for.
-SHAPE = {
-    **dict.fromkeys(["I", "ID", "H", "X", "Y", "Z", "S", "SDG", "T", "TDG", "SX", "SY", "RX", "RY", "RZ", "P", "U1",
-                     "R", "U2", "U3", "U"], (1, 0)),
-    **dict.fromkeys(["SWAP", "ISWAP", "RXX", "RYY", "RZZ", "ISINGZZ", "IZZ"], (2, 0)),
-    **dict.fromkeys(["CX", "CNOT", "CY", "CZ", "CH", "CRX", "CRY", "CRZ", "CP", "CU1", "CU2", "CU3", "CU"], (1, 1)),
-    **dict.fromkeys(["CCX", "TOFFOLI"], (1, 2)),
-    "CSWAP": (2, 1),
-}
-NON_UNITARY = ["MEASURE", "RESET", "BARRIER", "QIF", "QWHILE"]
-NEAR_MISSES = ["h", "cx", "Rx", "RX ", " H", "CNOT\x00", "IsingZZ", "su4", "Sdg", "Tdg", "tdg", "U4", "CCCX", "",
-               "é", "量子", "H" * 300, "MEASURE ", "measure", "Reset"]
-NAMES = st.one_of(st.sampled_from(sorted(PARAM_COUNT)), st.sampled_from(NON_UNITARY), st.sampled_from(NEAR_MISSES),
-                  st.text(max_size=12))
-
-ANY_FLOAT = st.floats(allow_nan=True, allow_infinity=True)
-# Mostly ordinary angles, sometimes NaN, infinities or huge values.
-ANGLE = st.one_of(st.floats(-7.0, 7.0), st.floats(-7.0, 7.0), st.floats(-7.0, 7.0),
-                  st.sampled_from([math.nan, math.inf, -math.inf, 1e308, -0.0]), ANY_FLOAT)
-WILD_QUBIT = st.one_of(st.integers(-3, 16), st.sampled_from(EXTREME_INTS + [31, 32, 62, 63, 64]))
-
-MAX_SMALL_QUBITS = 10
-MAX_BATCH_EXTENT = 70
-MAX_SHOTS = 300
-DOUBLE_NORM_TOL = 1e-9
-FLOAT_NORM_TOL = 1e-4
-
-WAVESIM_ERRORS = (RuntimeError, ValueError, MemoryError, OverflowError, IndexError)
-BUILDER_ERRORS = (RuntimeError, ValueError, MemoryError, OverflowError, IndexError, TypeError)
+CAST_ERROR = re.compile(r"Unable to cast Python instance of type .+ to C\+\+ type '\?' "
+                        r"\(#define PYBIND11_DETAILED_ERROR_MESSAGES or compile in debug mode for details\)")
 
 
-def call(entry, allowed, fn, *args):
-    """(True, result) or (False, exception) for an allowed exception type with a message."""
-    EXAMPLES[entry] += 1
-    try:
-        result = fn(*args)
-    except allowed as e:
-        assert str(e).strip(), f"{type(e).__name__} without a message from {entry}"
-        note(f"{entry} raised {type(e).__name__}: {e}")
-        event(f"{entry}: {type(e).__name__}")
-        return False, e
-    event(f"{entry}: result")
-    return True, result
+def incompatible(function):
+    return re.compile(re.escape(f"{function}(): incompatible function arguments. "
+                                "The following argument types are supported:") + ".*", re.S)
 
 
-def as_list(value):
-    return [value] if isinstance(value, float) else list(value)
+def succeeds(entry, fn, *args):
+    """The result of a call that must not raise."""
+    EXAMPLES[f"{entry} valid"] += 1
+    return fn(*args)
 
 
-def used_values(ins, batch):
-    """The parameter values a catalogue gate reads for one batch (batch slicing
-    rule: k values from k*batch when they fit, else the first k)."""
-    k = PARAM_COUNT.get(ins.name, 0)
-    if k == 0:
-        return []
-    values = as_list(ins.param.value)
-    if len(values) > k:
-        start = k * batch if k * batch + k <= len(values) else 0
-        values = values[start:start + k]
-    return values[:k]
+def refuses(entry, fault, error, message, fn, *args):
+    """The call raises exactly `error` with `message` (a string, or a pattern the whole message matches)."""
+    EXAMPLES[f"{entry} {fault}"] += 1
+    if currently_in_test_context():
+        event(f"{entry}: {fault}")
+        note(f"expecting {error.__name__}: {message}")
+    with pytest.raises(Exception) as caught:
+        fn(*args)
+    assert type(caught.value) is error, f"{fault}: {type(caught.value).__name__}: {caught.value}"
+    text = str(caught.value)
+    if isinstance(message, str):
+        # The binding hands the C++ message to Python as a C string: it ends at a NUL of a name.
+        assert text == message.split("\0")[0], fault
+    else:
+        assert message.fullmatch(text), f"{fault}: {text!r}"
 
 
-def nonfinite_gate(ins, batch):
-    return any(not math.isfinite(v) for v in used_values(ins, batch))
+# ---------------------------------------------------------------- wavesim circuits
+
+CATALOGUE = sorted(set(ref.ONE_QUBIT) | set(ref.TWO_QUBIT) | set(ref.CONTROLLED))
+SKIPPED = ["MEASURE", "BARRIER", "QIF", "QWHILE"]
+PAIR_FORM = ["CX", "CNOT", "CZ"]  # also take (control, target) as two targets, without controls or dagger
 
 
-def bit_of(ins):
-    return ins.controls[0] if ins.controls else ins.qubits[0]
+def shape(name):
+    """(targets, own controls) of a catalogue name."""
+    if name in ref.CONTROLLED:
+        return (2 if name == "CSWAP" else 1), ref.CONTROLLED[name][2]
+    return (2 if name in ref.TWO_QUBIT else 1), 0
 
 
-def is_counted_measure(ins, num_cbits):
-    return ins.name == "MEASURE" and bool(ins.qubits) and bit_of(ins) < num_cbits
+def matrix_size(name):
+    """Entries of the matrix a name acts with on its targets."""
+    return 16 if shape(name)[0] == 2 else 4
 
 
-# ---------------------------------------------------------------- strategies
+FINITE_ANGLE = st.floats(-7.0, 7.0)
+ANGLE = st.one_of(FINITE_ANGLE, FINITE_ANGLE, FINITE_ANGLE, FINITE_ANGLE,
+                  st.sampled_from([math.nan, math.inf, -math.inf]))
+
+
+def make(name, qubits, controls=(), values=None, dagger=False, ctrl_state=""):
+    param = None if values is None else cc.ParamBinding("t", values)
+    return cc.CircuitInstruction(name=name, qubits=list(qubits), controls=list(controls), param=param,
+                                 has_param=values is not None, dagger=dagger, ctrl_state=ctrl_state)
 
 
 @st.composite
-def param_values(draw, k):
-    """None, one value, or a list (often a whole number of k-sized sets)."""
-    kind = draw(st.sampled_from(["none", "single", "sets", "any"]))
-    if kind == "none":
-        return None
-    if kind == "single":
-        return draw(ANGLE)
-    if kind == "sets" and k > 0:
-        return draw(st.lists(ANGLE, min_size=k, max_size=k * 5).map(lambda v: v[:len(v) - len(v) % k]))
-    return draw(st.lists(ANGLE, max_size=13))
+def gate(draw, n, batches, angle=ANGLE, kinds=("catalogue", "pair", "tdg", "skip")):
+    """A well-formed instruction on n >= 1 qubits; parametrised names carry `batches` sets."""
+    kinds = [k for k in kinds if k != "pair" or n >= 2]
+    kind = draw(st.sampled_from(kinds))
+    if kind == "skip":
+        return make(draw(st.sampled_from(SKIPPED)), [draw(st.integers(0, n - 1))])
+    if kind == "tdg":  # the one mixed-case spelling, plain only
+        return make("Tdg", [draw(st.integers(0, n - 1))])
+    order = draw(st.permutations(range(n)))
+    if kind == "pair":
+        return make(draw(st.sampled_from(PAIR_FORM)), order[:2])
+    name = draw(st.sampled_from([g for g in CATALOGUE if sum(shape(g)) <= n]))
+    targets, controls = shape(name)
+    controls += draw(st.integers(0, min(2, n - targets - controls)))
+    k = ref.param_count(name)
+    values = None
+    if k:
+        sets = draw(st.lists(angle, min_size=k * batches, max_size=k * batches))
+        values = sets[0] if len(sets) == 1 and draw(st.booleans()) else sets
+    return make(name, order[:targets], order[targets:targets + controls], values, draw(st.booleans()),
+                draw(st.text(alphabet="01x", max_size=controls + 1)))
 
 
 @st.composite
-def instructions(draw, n, clean):
-    """A well-formed catalogue gate on distinct qubits when n allows it, or (unless
-    `clean`, sometimes) an arbitrary record."""
-    if n >= 1 and (clean or draw(st.integers(0, 9)) < 7):
-        name = draw(st.sampled_from(sorted(SHAPE) + ["Tdg"] + NON_UNITARY))
-        targets, controls = SHAPE.get(name, (1, 0))
-        controls += draw(st.sampled_from([0, 0, 0, 1, 2]))
-        if targets + controls > n:
-            targets, controls = 1, 0
-        order = draw(st.permutations(range(n)))
-        qubits, ctrl = order[:targets], order[targets:targets + controls]
-        ctrl_state = draw(st.one_of(st.just(""), st.text(alphabet="01x", max_size=controls + 1)))
-    else:
-        name = draw(NAMES)
-        qubits = draw(st.one_of(st.lists(WILD_QUBIT, max_size=4), st.lists(st.integers(0, 15), min_size=20,
-                                                                           max_size=70)))
-        ctrl = draw(st.lists(WILD_QUBIT, max_size=4))
-        ctrl_state = draw(st.text(max_size=6))
-    values = draw(param_values(PARAM_COUNT.get(name, 1)))
-    param = None if values is None else cc.ParamBinding(draw(st.sampled_from(["", "t[0]", "é"])), values)
-    return cc.CircuitInstruction(name=name, qubits=list(qubits), controls=list(ctrl), param=param,
-                                 has_param=draw(st.booleans()), dagger=draw(st.booleans()), ctrl_state=ctrl_state)
+def valid_circuits(draw, max_qubits, angle=ANGLE, max_gates=10):
+    n = draw(st.integers(0, max_qubits))
+    batches = draw(st.integers(1, 3))
+    body = draw(st.lists(gate(n, batches, angle), max_size=max_gates)) if n else []
+    return cc.CircuitData(n, body)
 
 
-def tensors():
-    if torch is None:
-        return st.nothing()
-    shape = st.lists(st.integers(0, 4), min_size=1, max_size=4)
-    batched = st.tuples(st.integers(0, 3), st.integers(0, MAX_BATCH_EXTENT), st.integers(0, 3))
-    return st.one_of(shape, batched).map(lambda s: torch.zeros(tuple(s)))
-
-
-BOUND_VALUES = st.one_of(
-    st.none(), st.integers(), st.lists(ANGLE, max_size=4), st.text(max_size=3),
-    st.lists(st.integers(0, 4), max_size=3).map(lambda s: np.zeros(tuple(s))), tensors())
-VALUE_SHAPE = st.lists(st.one_of(st.integers(-3, MAX_BATCH_EXTENT), st.sampled_from([2**31, 2**40, -(2**63),
-                                                                                     2**63 - 1])), max_size=4)
-
-
-@st.composite
-def circuits(draw, num_qubits, measure_heavy=False):
-    n = draw(num_qubits)
-    width = n if 0 <= n <= MAX_SMALL_QUBITS + 4 else 0
-    body = draw(st.lists(instructions(width, draw(st.booleans())), max_size=5 if width > MAX_SMALL_QUBITS else 10))
-    if measure_heavy and width >= 1:
-        for _ in range(draw(st.integers(0, 3))):
-            q = draw(st.integers(0, width - 1))
-            bit = draw(st.one_of(st.integers(0, width + 1), st.just(-1), st.none()))
-            position = draw(st.integers(0, len(body)))
-            body.insert(position, cc.CircuitInstruction(name="MEASURE", qubits=[q],
-                                                        controls=[] if bit is None else [bit]))
-    shaped = draw(st.integers(0, 9)) < 3
-    bound_values = draw(BOUND_VALUES) if shaped or draw(st.booleans()) else None
-    return cc.CircuitData(n, body, shaped_binding=shaped, bound_values=bound_values,
-                          value_shape_set=draw(st.sampled_from([0, 1, 2**64 - 1])), value_shape=draw(VALUE_SHAPE))
-
-
-SMALL_OR_OUT_OF_RANGE = st.one_of(st.integers(-5, MAX_SMALL_QUBITS), st.integers(11, 14),
-                                  st.sampled_from([63, 64, INT32_MIN, INT32_MAX]))
-
-
-# ---------------------------------------------------------------- wavesim
-
-
-def check_state_row(row, data, batch, tol):
-    nonfinite_in = any(nonfinite_gate(ins, batch) for ins in data.instructions)
-    finite_out = bool(np.all(np.isfinite(row)))
-    if not nonfinite_in:
-        assert finite_out, f"batch {batch}: non-finite amplitudes from finite parameters"
-        assert abs(float(np.sum(np.abs(row.astype(np.complex128)) ** 2)) - 1.0) < tol, f"batch {batch} not normalised"
-    else:
-        assert not finite_out, f"batch {batch}: a non-finite parameter produced a finite state"
-
-
-@given(data=circuits(SMALL_OR_OUT_OF_RANGE), use_float32=st.booleans())
-def test_cal_states_cpp(data, use_float32):
-    ok, result = call("wavesim.cal_states_cpp", WAVESIM_ERRORS, wavesim.cal_states_cpp, data, use_float32)
-    if not ok:
-        return
-    n = data.num_qubits
-    assert result.dtype == (np.complex64 if use_float32 else np.complex128)
-    assert result.shape[-1] == 1 << n and result.flags["C_CONTIGUOUS"]
-    tol = FLOAT_NORM_TOL if use_float32 else DOUBLE_NORM_TOL
-    if result.ndim == 1:
-        check_state_row(result, data, 0, tol)
-    else:
-        assert result.ndim == 2 and result.shape[0] >= 2
-        for b in range(result.shape[0]):
-            check_state_row(result[b], data, b, tol)
-
-
-def check_counts(counts, shots, num_cbits, counted):
-    assert isinstance(counts, dict)
-    if shots <= 0:
-        assert counts == {}
-        return
-    assert sum(counts.values()) == shots and all(v > 0 for v in counts.values())
-    for key in counts:
-        assert len(key) == num_cbits and set(key) <= {"0", "1"}
-    if not counted:
-        assert list(counts) == ["0" * num_cbits]
-
-
-def must_refuse_sampling(data, batch, num_cbits):
-    """A non-finite gate ahead of a counted measurement: its outcome would be drawn from NaN."""
-    tainted = False
+def batch_of(data):
+    """Parameter sets: every parametrised gate of a valid circuit carries the same number."""
     for ins in data.instructions:
-        if is_counted_measure(ins, num_cbits) and tainted:
-            return True
-        tainted = tainted or nonfinite_gate(ins, batch)
-    return False
+        k = ref.param_count(ins.name)
+        if ins.has_param and k:
+            total = 1 if isinstance(ins.param.value, float) else len(ins.param.value)
+            return total // k if total > k else 1
+    return 1
 
 
-@given(data=circuits(SMALL_OR_OUT_OF_RANGE, measure_heavy=True),
-       shots=st.one_of(st.integers(-3, MAX_SHOTS), st.sampled_from([INT32_MIN, 0, 1])),
-       num_cbits=st.one_of(st.integers(-2, 12), st.sampled_from([INT32_MIN, -1])),
-       seed=st.one_of(st.integers(-2, 10), st.sampled_from(EXTREME_INTS)), use_float32=st.booleans())
-def test_run_cpp(data, shots, num_cbits, seed, use_float32):
-    ok, result = call("wavesim.run_cpp", WAVESIM_ERRORS, wavesim.run_cpp, data, shots, num_cbits, seed, use_float32)
-    if not ok:
-        return
-    counted = any(is_counted_measure(ins, num_cbits) for ins in data.instructions)
-    passes = result if isinstance(result, list) else [result]
-    assert len(passes) != 1 or isinstance(result, dict)
-    for b, counts in enumerate(passes):
-        check_counts(counts, shots, num_cbits, counted)
-        assert shots <= 0 or not must_refuse_sampling(data, b, num_cbits), f"pass {b} sampled a NaN state"
-    if seed >= 0:
-        assert wavesim.run_cpp(data, shots, num_cbits, seed, use_float32) == result
+def nonfinite_in(data, batch):
+    return any(ins.has_param and not all(map(math.isfinite, ref.values_for_batch(ins.param.value, ins.name, batch)))
+               for ins in data.instructions if ref.param_count(ins.name))
 
 
-@given(num_qubits=st.integers(15, 62), data=st.data())
-def test_run_cpp_large_register_without_measure_fails_first(num_qubits, data):
-    # Large but valid sizes: the missing MEASURE must be reported before a state is allocated.
-    circuit = data.draw(circuits(st.just(num_qubits)))
-    circuit.instructions = [ins for ins in circuit.instructions if ins.name != "MEASURE"]
-    ok, error = call("wavesim.run_cpp", WAVESIM_ERRORS, wavesim.run_cpp, circuit, 10, 2)
-    assert not ok and "MEASURE" in str(error)
+@given(data=valid_circuits(8), use_float32=st.booleans())
+def test_cal_states_cpp_valid(data, use_float32):
+    result = succeeds("wavesim.cal_states_cpp", wavesim.cal_states_cpp, data, use_float32)
+    batches = batch_of(data)
+    assert result.dtype == (np.complex64 if use_float32 else np.complex128)
+    assert result.shape == ((batches, 1 << data.num_qubits) if batches > 1 else (1 << data.num_qubits,))
+    rows = result if batches > 1 else result[None, :]
+    for b, row in enumerate(rows):
+        if nonfinite_in(data, b):
+            assert not np.isfinite(row).all(), f"batch {b}: a non-finite parameter gave a finite state"
+        else:
+            np.testing.assert_allclose(row, ref.simulate(data, b), rtol=0, atol=1e-4 if use_float32 else 1e-11,
+                                       err_msg=f"batch {b}")
+
+
+# One fault each: (fault, instruction or circuit change, error, message). Every
+# builder gets a valid n >= 1 and returns the faulty instruction.
+
+PREFIX = "apply_gate_single_batch: "
+
+
+@st.composite
+def unknown_name(draw, n):
+    known = set(CATALOGUE) | set(SKIPPED) | {"RESET", "Tdg"}
+    name = draw(st.one_of(st.sampled_from(["h", "cx", "Rx", "RX ", " H", "CNOT\x00", "IsingZZ", "su4", "Sdg", "tdg",
+                                           "U4", "CCCX", "", "é", "量子", "H" * 300, "measure", "Reset"]),
+                          st.text(max_size=8)))
+    assume(name not in known)
+    return make(name, [draw(st.integers(0, n - 1))]), RuntimeError, f"Unknown gate: {name}"
+
+
+@st.composite
+def qubit_outside(draw, n):
+    ins = draw(gate(n, 1, FINITE_ANGLE, kinds=("catalogue", "pair")))
+    bad = draw(st.one_of(st.integers(n, n + 4), st.integers(-4, -1), st.sampled_from([INT32_MIN, INT32_MAX, 62, 63])))
+    where = draw(st.sampled_from(["qubits", "controls"] if ins.controls else ["qubits"]))
+    qubits = list(getattr(ins, where))
+    qubits[draw(st.integers(0, len(qubits) - 1))] = bad
+    setattr(ins, where, qubits)
+    return ins, RuntimeError, f"{PREFIX}gate {ins.name} addresses qubit {bad}, outside a state of {n} qubits"
+
+
+@st.composite
+def repeated_target(draw, n):
+    assume(n >= 2)
+    ins = draw(gate(n, 1, FINITE_ANGLE, kinds=("catalogue", "pair")))
+    assume(len(ins.qubits) == 2)
+    # A plain two-target SWAP of one qubit is a no-op, not an error.
+    assume(not (ins.name == "SWAP" and not ins.controls and not ins.dagger))
+    ins.qubits = [ins.qubits[0], ins.qubits[0]]
+    return ins, RuntimeError, f"{PREFIX}gate {ins.name} names qubit {ins.qubits[0]} twice among its targets"
+
+
+@st.composite
+def repeated_control(draw, n):
+    ins = draw(gate(n, 1, FINITE_ANGLE, kinds=("catalogue",)))
+    assume(len(ins.controls) >= 2)
+    controls = list(ins.controls)
+    controls[-1] = controls[0]
+    ins.controls = controls
+    return ins, RuntimeError, f"{PREFIX}gate {ins.name} names qubit {controls[0]} twice among its controls"
+
+
+@st.composite
+def control_on_target(draw, n):
+    ins = draw(gate(n, 1, FINITE_ANGLE, kinds=("catalogue",)))
+    assume(ins.controls)
+    controls = list(ins.controls)
+    q = draw(st.sampled_from(list(ins.qubits)))
+    controls[draw(st.integers(0, len(controls) - 1))] = q
+    ins.controls = controls
+    return ins, RuntimeError, f"{PREFIX}gate {ins.name} uses qubit {q} as both control and target"
+
+
+@st.composite
+def unsupported_configuration(draw, n):
+    ins = draw(gate(n, 1, FINITE_ANGLE, kinds=("catalogue",)))
+    free = [q for q in range(n) if q not in ins.qubits and q not in ins.controls]
+    if len(ins.qubits) == 2:
+        ins.qubits = [ins.qubits[0]]  # a two-qubit matrix on one target
+    elif draw(st.booleans()):
+        ins.qubits = []
+    else:
+        assume(free and ins.name not in PAIR_FORM)
+        ins.qubits = [ins.qubits[0], free[0]]  # a one-qubit matrix on two targets
+    return ins, RuntimeError, (f"{PREFIX}unsupported configuration for gate {ins.name} (targets={len(ins.qubits)}, "
+                               f"ctrls={len(ins.controls)}, matrix_size={matrix_size(ins.name)})")
+
+
+@st.composite
+def reset_outside(draw, n):
+    q = draw(st.integers(n, n + 4))
+    return make("RESET", [q]), RuntimeError, f"RESET addresses qubit {q}, outside a state of {n} qubits"
+
+
+GATE_FAULTS = [unknown_name, qubit_outside, repeated_target, repeated_control, control_on_target,
+               unsupported_configuration, reset_outside]
+
+
+@st.composite
+def faulty_circuits(draw, max_qubits):
+    """A valid circuit (finite parameters) with one faulty instruction inserted."""
+    n = draw(st.integers(1, max_qubits))
+    fault = draw(st.sampled_from(GATE_FAULTS))
+    bad, error, message = draw(fault(n))
+    body = draw(st.lists(gate(n, 1, FINITE_ANGLE, kinds=("catalogue", "pair", "tdg")), max_size=6))
+    body.insert(draw(st.integers(0, len(body))), bad)
+    return fault.__name__, cc.CircuitData(n, body), error, message
+
+
+@given(case=faulty_circuits(6), use_float32=st.booleans())
+def test_cal_states_cpp_faulty_instruction(case, use_float32):
+    fault, data, error, message = case
+    refuses("wavesim.cal_states_cpp", fault, error, message, wavesim.cal_states_cpp, data, use_float32)
+
+
+@st.composite
+def faulty_sizes(draw):
+    """Sizes no state can take: (fault, circuit, error, message)."""
+    kind = draw(st.sampled_from(["out_of_range", "batched_too_large", "too_large_for_memory"]))
+    if kind == "out_of_range":
+        n = draw(st.one_of(st.integers(-5, -1), st.integers(63, 70), st.sampled_from([INT32_MIN, INT32_MAX])))
+        return kind, cc.CircuitData(n, []), RuntimeError, "StateVector: num_qubits out of supported range"
+    if kind == "batched_too_large":
+        n = draw(st.integers(60, 62))
+        body = [make("RX", [draw(st.integers(0, n - 1))], values=[0.1, 0.2, 0.3][:draw(st.integers(2, 3))])]
+        return kind, cc.CircuitData(n, body), ValueError, "vector too long"
+    n = draw(st.integers(45, 62))
+    body = [make("H", [draw(st.integers(0, n - 1))])]
+    return kind, cc.CircuitData(n, body), RuntimeError, "Failed to allocate memory for StateVector"
+
+
+@given(case=faulty_sizes())
+def test_cal_states_cpp_faulty_size(case):
+    fault, data, error, message = case
+    refuses("wavesim.cal_states_cpp", fault, error, message, wavesim.cal_states_cpp, data)
+
+
+@given(n=st.integers(1, 4), bound=st.one_of(st.integers(), st.lists(FINITE_ANGLE, max_size=3), st.text(max_size=3),
+                                             st.lists(st.integers(0, 3), max_size=3).map(lambda s: np.zeros(s))))
+def test_cal_states_cpp_shaped_binding_without_tensor(n, bound):
+    data = cc.CircuitData(n, [make("RY", [0], values=[0.1])], shaped_binding=True, bound_values=bound)
+    refuses("wavesim.cal_states_cpp", "bound values not a tensor", RuntimeError, CAST_ERROR,
+            wavesim.cal_states_cpp, data)
+
+
+@given(extent=st.integers(INT32_MAX + 1, 2**62))
+def test_cal_states_cpp_batch_count_beyond_int(extent):
+    data = cc.CircuitData(1, [make("RY", [0], values=[0.1])], shaped_binding=True, value_shape_set=1,
+                          value_shape=[1, extent, 1])
+    refuses("wavesim.cal_states_cpp", "batch count overflow", OverflowError,
+            f"batch count {extent} exceeds the supported range", wavesim.cal_states_cpp, data)
 
 
 @pytest.mark.parametrize("bad", [None, 5, "circuit", cc.CircuitInstruction(), [cc.CircuitData(1)]])
 def test_wavesim_refuses_non_circuits(bad):
-    for fn, args in [(wavesim.cal_states_cpp, ()), (wavesim.run_cpp, (10, 1))]:
-        with pytest.raises(TypeError, match="incompatible function arguments"):
-            fn(bad, *args)
+    refuses("wavesim.cal_states_cpp", "not a circuit", TypeError, incompatible("cal_states_cpp"),
+            wavesim.cal_states_cpp, bad)
+    refuses("wavesim.run_cpp", "not a circuit", TypeError, incompatible("run_cpp"), wavesim.run_cpp, bad, 10, 1)
+
+
+# ---------------------------------------------------------------- wavesim run_cpp
+
+MAX_SHOTS = 40
+
+
+@st.composite
+def measured_circuits(draw, max_qubits, num_cbits):
+    """A valid circuit with finite parameters, at least one MEASURE, and sometimes RESET."""
+    n = draw(st.integers(1, max_qubits))
+    batches = draw(st.integers(1, 2))
+    steps = st.one_of(gate(n, batches, FINITE_ANGLE, kinds=("catalogue", "pair", "tdg", "skip")),
+                      st.builds(lambda q: make("RESET", [q]), st.integers(0, n - 1)),
+                      st.builds(lambda q, c: make("MEASURE", [q], [] if c is None else [c]), st.integers(0, n - 1),
+                                st.one_of(st.none(), st.integers(0, num_cbits + 1))))
+    body = draw(st.lists(steps, max_size=8))
+    body.insert(draw(st.integers(0, len(body))), make("MEASURE", [draw(st.integers(0, n - 1))]))
+    return cc.CircuitData(n, body)
+
+
+@given(data=st.data(), num_cbits=st.integers(0, 5), shots=st.integers(-3, MAX_SHOTS), seed=st.integers(0, INT32_MAX),
+       use_float32=st.booleans())
+def test_run_cpp_valid(data, num_cbits, shots, seed, use_float32):
+    circuit = data.draw(measured_circuits(4, num_cbits))
+    counts = succeeds("wavesim.run_cpp", wavesim.run_cpp, circuit, shots, num_cbits, seed, use_float32)
+    assert counts == test_wavesim_shots.model_counts(circuit, max(shots, 0), num_cbits, seed, use_float32)
+
+
+RUN_FAULTS = ["no MEASURE", "MEASURE qubit outside", "MEASURE bit negative", "negative num_cbits",
+              "NaN before a MEASURE", "faulty instruction"]
+
+
+@st.composite
+def faulty_runs(draw, kind):
+    """(fault, circuit, num_cbits, shots, error, message) with one run_cpp fault of this kind."""
+    n = draw(st.integers(1, 4))
+    num_cbits = draw(st.integers(1, 4))
+    shots = draw(st.integers(1, MAX_SHOTS))
+    body = draw(st.lists(gate(n, 1, FINITE_ANGLE, kinds=("catalogue", "pair", "tdg")), max_size=6))
+    if kind == "no MEASURE":
+        return kind, cc.CircuitData(n, body), num_cbits, shots, RuntimeError, test_wavesim_shots.NO_MEASURE
+    if kind == "faulty instruction":
+        fault = draw(st.sampled_from(GATE_FAULTS))
+        bad, error, message = draw(fault(n))
+        body.insert(draw(st.integers(0, len(body))), bad)
+        body.append(make("MEASURE", [0]))
+        return fault.__name__, cc.CircuitData(n, body), num_cbits, shots, error, message
+    if kind == "MEASURE qubit outside":
+        q = draw(st.integers(n, n + 4))
+        bad = make("MEASURE", [q], [draw(st.integers(0, num_cbits - 1))])
+        error, message = RuntimeError, f"MEASURE addresses qubit {q}, outside a state of {n} qubits"
+    elif kind == "MEASURE bit negative":
+        c = draw(st.integers(INT32_MIN, -1))
+        bad = make("MEASURE", [draw(st.integers(0, n - 1))], [c])
+        error, message = RuntimeError, f"MEASURE addresses classical bit {c}, outside a register that starts at bit 0"
+    elif kind == "negative num_cbits":
+        num_cbits = draw(st.integers(-5, -1))
+        bad = make("MEASURE", [0])
+        error, message = ValueError, "vector too long"
+    else:
+        body.append(make(draw(st.sampled_from(["RX", "RZ", "P"])), [0],
+                         values=[draw(st.sampled_from([math.nan, math.inf, -math.inf]))]))
+        bad = make("MEASURE", [draw(st.integers(0, n - 1))], [draw(st.integers(0, num_cbits - 1))])
+        error = RuntimeError
+        message = ("Cannot sample measurement outcomes: the state's probabilities are not finite (NaN or infinite "
+                   "amplitudes, for example from a NaN or infinite gate parameter)")
+        body.append(bad)
+        return kind, cc.CircuitData(n, body), num_cbits, shots, error, message
+    body.insert(draw(st.integers(0, len(body))), bad)
+    return kind, cc.CircuitData(n, body), num_cbits, shots, error, message
+
+
+@pytest.mark.parametrize("kind", RUN_FAULTS)
+@given(data=st.data(), seed=st.integers(-1, 1000), use_float32=st.booleans())
+def test_run_cpp_faulty(kind, data, seed, use_float32):
+    fault, circuit, num_cbits, shots, error, message = data.draw(faulty_runs(kind))
+    refuses("wavesim.run_cpp", fault, error, message, wavesim.run_cpp, circuit, shots, num_cbits, seed, use_float32)
+
+
+@given(num_qubits=st.integers(15, 62), body=st.data())
+def test_run_cpp_large_register_without_measure_fails_first(num_qubits, body):
+    # Large but valid sizes: the missing MEASURE must be reported before a state is allocated.
+    gates = body.draw(st.lists(gate(num_qubits, 1, FINITE_ANGLE, kinds=("catalogue", "pair")), max_size=4))
+    refuses("wavesim.run_cpp", "no MEASURE", RuntimeError, test_wavesim_shots.NO_MEASURE, wavesim.run_cpp,
+            cc.CircuitData(num_qubits, gates), 10, 2)
 
 
 @pytest.mark.parametrize("shots, num_cbits, seed", [(2**31, 1, 0), (1, 2**40, 0), (1, 1, 2**63), (1.5, 1, 0),
                                                      ("3", 1, 0)])
 def test_run_cpp_refuses_unconvertible_integers(shots, num_cbits, seed):
-    data = cc.CircuitData(1, [cc.CircuitInstruction(name="MEASURE", qubits=[0])])
-    with pytest.raises(TypeError, match="incompatible function arguments"):
-        wavesim.run_cpp(data, shots, num_cbits, seed)
+    data = cc.CircuitData(1, [make("MEASURE", [0])])
+    refuses("wavesim.run_cpp", "not an int32", TypeError, incompatible("run_cpp"), wavesim.run_cpp, data, shots,
+            num_cbits, seed)
 
 
 # ---------------------------------------------------------------- brickgen
 
-BRICKGEN_N = st.one_of(st.integers(-3, 24), st.sampled_from([INT32_MIN, -1, 65536, INT32_MAX]))
-ANY_ARG = st.one_of(st.integers(INT32_MIN, INT32_MAX), st.sampled_from(NOT_INT32), st.floats(), st.none(),
-                    st.text(max_size=3), st.booleans())
+BRICKGEN = {"build_qv_op_list": brickgen.build_qv_op_list, "build_qv_op_list_ultra": brickgen.build_qv_op_list_ultra}
 
 
-def check_qv_records(records, n):
+@given(n=st.integers(0, 12), unused=st.integers(INT32_MIN, INT32_MAX), seed=st.integers(INT32_MIN, INT32_MAX),
+       name=st.sampled_from(sorted(BRICKGEN)))
+def test_brickgen_valid(n, unused, seed, name):
+    records = succeeds(f"brickgen.{name}", BRICKGEN[name], n, unused, seed)
     assert len(records) == n * (n // 2)
-    for r in records:
+    for k, r in enumerate(records):
         assert r.name == "su4" and len(r.controls) == 1 and len(r.qubits) == 1
-        a, b = r.controls[0], r.qubits[0]
-        assert 0 <= a < n and 0 <= b < n and a != b
-        u = np.array(r.matrix).reshape(4, 4, order="F")
-        np.testing.assert_allclose(u.conj().T @ u, np.eye(4), atol=1e-10)
+        assert r.controls[0] != r.qubits[0] and 0 <= r.controls[0] < n and 0 <= r.qubits[0] < n
+        np.testing.assert_allclose(test_brickgen.as_matrix(r),
+                                   test_brickgen.reference_unitary(test_brickgen.record_seed(seed, k)),
+                                   atol=test_brickgen.TOL, rtol=0)
 
 
-@given(n=BRICKGEN_N, unused=st.integers(INT32_MIN, INT32_MAX), seed=st.integers(INT32_MIN, INT32_MAX),
-       ultra=st.booleans())
-def test_brickgen(n, unused, seed, ultra):
-    fn = brickgen.build_qv_op_list_ultra if ultra else brickgen.build_qv_op_list
-    ok, result = call("brickgen", BUILDER_ERRORS, fn, n, unused, seed)
-    if ok:
-        check_qv_records(result, n)
-    else:
-        assert isinstance(result, (ValueError, MemoryError))
+@given(n=st.one_of(st.integers(INT32_MIN, -1), st.integers(65536, INT32_MAX)), seed=st.integers(INT32_MIN, INT32_MAX),
+       name=st.sampled_from(sorted(BRICKGEN)))
+def test_brickgen_faulty_size(n, seed, name):
+    message = ("number of qubits must not be negative" if n < 0 else
+               "number of qubits too large: the list would exceed 2147483647 records")
+    refuses(f"brickgen.{name}", "size", ValueError, message, BRICKGEN[name], n, 0, seed)
 
 
-@given(args=st.tuples(ANY_ARG, ANY_ARG, ANY_ARG))
-def test_brickgen_wrong_types(args):
-    if all(type(a) is int and INT32_MIN <= a <= INT32_MAX for a in args) or any(type(a) is bool for a in args):
-        return  # well-typed calls are the test above; bool is an int to the binding
-    ok, error = call("brickgen", BUILDER_ERRORS, brickgen.build_qv_op_list, *args)
-    assert not ok and isinstance(error, TypeError)
+ANY_ARG = st.one_of(st.integers(INT32_MIN, INT32_MAX), st.sampled_from(NOT_INT32), st.floats(), st.none(),
+                    st.text(max_size=3))
+
+
+@given(args=st.tuples(ANY_ARG, ANY_ARG, ANY_ARG), name=st.sampled_from(sorted(BRICKGEN)))
+def test_brickgen_wrong_types(args, name):
+    assume(not all(type(a) is int and INT32_MIN <= a <= INT32_MAX for a in args))
+    refuses(f"brickgen.{name}", "not an int32", TypeError, incompatible(name), BRICKGEN[name], *args)
 
 
 # ---------------------------------------------------------------- ansatzkit
 
-ANSATZ_NAMES = ["U1", "U2", "U3", "U", "H", "I", "ID", "T", "SX", "X", "Y", "Z", "S", "RX", "RY", "RZ", "P", "SY",
-                "R", "SWAP", "ISWAP", "IsingZZ", "RXX", "RYY", "RZZ", "CNOT", "CX", "CZ", "CRX", "CRY", "CRZ"]
-MAPS = ["full", "linear", "reverse_linear", "pairwise", "circular"]
-BLOCK = st.one_of(
-    st.sampled_from(ANSATZ_NAMES).map(lambda s: types.SimpleNamespace(__name__=s)),
-    st.one_of(st.sampled_from(["ry", "CY", "CU3", "", "é"]), st.text(max_size=5)).map(
-        lambda s: types.SimpleNamespace(__name__=s)),
-    st.sampled_from([5, None, "RY", types.SimpleNamespace(__name__=7), types.SimpleNamespace(__name__=None)]))
-MAP = st.one_of(st.sampled_from(MAPS), st.sampled_from(["Full", "", "linear\x00"]), st.text(max_size=4),
-                st.sampled_from([3, None]))
-# Huge sizes either fail before building (overflow, or an impossible reservation) or place nothing.
-# ASan's operator new aborts instead of throwing bad_alloc: under it the
-# reservation-failing sizes are left to the normal build.
-SANITIZED = "asan" in os.environ.get("LD_PRELOAD", "")
-HUGE_SIZES = [INT32_MIN, -1] + ([] if SANITIZED else [INT32_MAX])
-ANSATZ_SIZE = st.one_of(st.integers(-3, 9), st.sampled_from(HUGE_SIZES + [60]))
-REPS = st.one_of(st.integers(-3, 4), st.sampled_from(HUGE_SIZES + [200]))
+BLOCK_NAMES = test_ansatzkit.ONE_QUBIT + test_ansatzkit.TWO_QUBIT
+MAPS = test_ansatzkit.MAPS
 
 
-@given(n=ANSATZ_SIZE, rotations=st.lists(BLOCK, max_size=3), entanglers=st.lists(BLOCK, max_size=3),
-       maps=st.lists(MAP, max_size=3), reps=REPS, prefix=st.text(max_size=4), final=st.booleans(),
-       ignored=st.tuples(st.booleans(), st.booleans(), st.text(max_size=2)))
-def test_ansatzkit(n, rotations, entanglers, maps, reps, prefix, final, ignored):
-    args = (n, rotations, entanglers, maps, reps, ignored[0], prefix, final, ignored[1], ignored[2])
-    ok, result = call("ansatzkit", BUILDER_ERRORS + (AttributeError,), ansatzkit.build_n_local_data, *args)
-    if not ok:
-        return
-    assert result.num_qubits == n
-    names = {b.__name__ for b in rotations + entanglers}
-    parametrised = [ins for ins in result.instructions if ins.has_param]
-    assert result.params.size == len(result.params.entries) == len(parametrised)
-    for i, ins in enumerate(parametrised):
-        assert ins.param.name == f"{prefix}[{i}]" == result.params.entries[i].name
-    for ins in result.instructions:
-        assert ins.name in names and len(ins.qubits) == 1
-        assert all(0 <= q < n for q in ins.qubits + ins.controls)
-        assert len(set(ins.qubits + ins.controls)) == len(ins.qubits + ins.controls)
+@st.composite
+def ansatz_configs(draw):
+    """(n, rotations, entanglers, maps, reps, prefix, final), all names and maps known."""
+    n = draw(st.integers(1, 7))
+    rotations = draw(st.lists(st.sampled_from(BLOCK_NAMES), max_size=3))
+    entanglers = draw(st.lists(st.sampled_from(BLOCK_NAMES), max_size=3))
+    maps = draw(st.lists(st.sampled_from(MAPS), min_size=len(entanglers), max_size=len(entanglers) + 1))
+    return n, rotations, entanglers, maps, draw(st.integers(0, 3)), draw(st.text(max_size=4)), draw(st.booleans())
+
+
+def build_ansatz(n, rotations, entanglers, maps, reps, prefix, final):
+    return ansatzkit.build_n_local_data(n, rotations, entanglers, maps, reps, False, prefix, final, False, "")
+
+
+def blocks(names):
+    return [test_ansatzkit.Gate(g) for g in names]
+
+
+@given(config=ansatz_configs())
+def test_ansatzkit_valid(config):
+    n, rotations, entanglers, maps, reps, prefix, final = config
+    circuit = succeeds("ansatzkit", build_ansatz, n, blocks(rotations), blocks(entanglers), maps, reps, prefix, final)
+    assert circuit.num_qubits == n
+    assert test_ansatzkit.placed(circuit) == test_ansatzkit.reference_circuit(n, rotations, entanglers, maps, reps,
+                                                                              prefix, final)
+    assert circuit.params.size == len(circuit.params.entries) == sum(ins.has_param for ins in circuit.instructions)
+
+
+@st.composite
+def faulty_ansatz(draw):
+    """One fault in a config whose layers run: (fault, args, error, message)."""
+    n, rotations, entanglers, maps, _, prefix, final = draw(ansatz_configs())
+    reps = draw(st.integers(1, 3))
+    kind = draw(st.sampled_from(["unknown block", "no __name__", "__name__ not a string", "unknown map",
+                                 "missing map"]))
+    rot, ent = blocks(rotations), blocks(entanglers)
+    if kind == "unknown map":
+        ent.append(test_ansatzkit.Gate(draw(st.sampled_from(test_ansatzkit.TWO_QUBIT))))
+        bad = draw(st.one_of(st.sampled_from(["Full", "", "linear\x00", "circle"]), st.text(max_size=6)))
+        assume(bad not in MAPS)
+        maps = maps[:len(entanglers)] + [bad]
+        assume(n >= 2)
+        return kind, (n, rot, ent, maps, reps, prefix, final), RuntimeError, f"entanglement type {bad} not supported"
+    if kind == "missing map":
+        name = draw(st.sampled_from(test_ansatzkit.TWO_QUBIT))
+        ent.append(test_ansatzkit.Gate(name))
+        maps = maps[:len(entanglers)]
+        message = f"no entanglement map for entanglement block {len(ent) - 1} ({name})"
+        return kind, (n, rot, ent, maps, reps, prefix, final), IndexError, message
+    target = draw(st.sampled_from(["rotation", "entangler"]))
+    if kind == "unknown block":
+        name = draw(st.one_of(st.sampled_from(["ry", "CY", "CU3", "", "é", "IsingXX"]), st.text(max_size=5)))
+        assume(name not in BLOCK_NAMES)
+        block, error, message = test_ansatzkit.Gate(name), IndexError, "invalid unordered_map<K, T> key"
+    elif kind == "no __name__":
+        block = draw(st.sampled_from([5, None, "RY", 2.5]))
+        error, message = AttributeError, f"'{type(block).__name__}' object has no attribute '__name__'"
+    else:
+        block = types.SimpleNamespace(__name__=draw(st.sampled_from([7, None, 1.5, ["RY"]])))
+        error, message = RuntimeError, CAST_ERROR
+    if target == "rotation":
+        rot.insert(draw(st.integers(0, len(rot))), block)
+    else:
+        ent.insert(draw(st.integers(0, len(ent))), block)
+        maps = maps + ["linear"]
+    return kind, (n, rot, ent, maps, reps, prefix, final), error, message
+
+
+@given(case=faulty_ansatz())
+def test_ansatzkit_faulty(case):
+    fault, args, error, message = case
+    refuses("ansatzkit", fault, error, message, build_ansatz, *args)
 
 
 @pytest.mark.parametrize("n, rotations, entanglers, maps", [
     (1, [], ["CX"], ["linear"]), (0, ["RY"], ["H"], []), (5, [], [], []), (-4, ["RZ"], ["RZZ"], ["full"])])
 def test_ansatzkit_huge_repetitions_that_place_nothing(n, rotations, entanglers, maps):
     # Regression: 2**31 - 1 empty repetitions were walked one by one (about a minute per call).
-    blocks = [[types.SimpleNamespace(__name__=g) for g in names] for names in (rotations, entanglers)]
-    circuit = ansatzkit.build_n_local_data(n, *blocks, maps, INT32_MAX, False, "t", True, False, "")
+    circuit = build_ansatz(n, blocks(rotations), blocks(entanglers), maps, INT32_MAX, "t", True)
     assert circuit.instructions == [] and circuit.params.size == 0
 
 
@@ -387,64 +535,166 @@ def test_ansatzkit_huge_repetitions_that_place_nothing(n, rotations, entanglers,
     (2, [], [], [], 1, False, "t", False, False),
 ])
 def test_ansatzkit_wrong_types(args):
-    with pytest.raises(TypeError, match="incompatible function arguments"):
-        ansatzkit.build_n_local_data(*args)
+    refuses("ansatzkit", "wrong type", TypeError, incompatible("build_n_local_data"), ansatzkit.build_n_local_data,
+            *args)
 
 
 # ---------------------------------------------------------------- cliffmix
 
-CLIFFORD = ["cx", "cz", "cy", "swap", "x", "y", "z", "s", "sdg", "h"]
-TWO_QUBIT = {"CX", "CZ", "CY", "SWAP"}
-WRITTEN = {"CX", "CZ", "CY", "SWAP", "X", "Y", "Z", "H", "S", "SDG"}
-GATE_NAME = st.one_of(st.sampled_from(CLIFFORD), st.sampled_from(["H", "Cx", "SWAP", "ccx", "all", "", "é", "h "]),
-                      st.text(max_size=4))
-SELECTION = st.one_of(
-    st.sampled_from(["all", "ALL", "all ", "", "h"]), st.lists(GATE_NAME, max_size=4),
-    st.lists(GATE_NAME, max_size=4).map(tuple), st.sampled_from([None, 3, b"all", {"h"}, ["h", 3], [None]]),
-    st.lists(GATE_NAME, max_size=3).map(lambda v: (g for g in v)))
-CLIFF_SIZE = st.one_of(st.integers(-2, 12), st.sampled_from([INT32_MIN, INT32_MAX]))
-GATE_COUNT = st.one_of(st.integers(-3, 200), st.sampled_from([INT32_MIN, -1]))
+CLIFFORD = test_cliffmix.ALL_GATES
+TWO_QUBIT = test_cliffmix.TWO_QUBIT
+SUPPORTED = "'. Supported: cx, cz, cy, swap, x, y, z, s, sdg, h"
 
 
-def check_clifford(circuit, n):
+def any_case(name):
+    return st.sampled_from([name, name.upper(), name.capitalize()])
+
+
+@st.composite
+def selections(draw, n):
+    """("all" or a non-empty list or tuple of names in any case, the lower-case names drawn over)."""
+    if draw(st.integers(0, 3)) == 0:
+        names = CLIFFORD
+        assume(n >= 2)
+        return "all", names
+    pool = CLIFFORD if n >= 2 else [g for g in CLIFFORD if g not in TWO_QUBIT]
+    names = draw(st.lists(st.sampled_from(pool), min_size=1, max_size=5))
+    given_names = [draw(any_case(g)) for g in names]
+    return (tuple(given_names) if draw(st.booleans()) else given_names), names
+
+
+@given(data=st.data(), n=st.integers(1, 10), count=st.integers(0, 150), seed=st.integers(0, INT32_MAX))
+def test_cliffmix_random_valid(data, n, count, seed):
+    gates, names = data.draw(selections(n))
+    circuit = succeeds("cliffmix.build_random_clifford_data", cliffmix.build_random_clifford_data, n, count, gates,
+                       seed)
     assert circuit.num_qubits == n
-    for ins in circuit.instructions:
-        assert ins.name in WRITTEN and not ins.has_param and not ins.dagger
-        qs = ins.controls + ins.qubits
-        assert all(0 <= q < n for q in qs)
-        if ins.name in TWO_QUBIT:
-            assert len(qs) >= 2 and qs[0] != qs[1]
+    assert test_cliffmix.summary(circuit) == test_cliffmix.model_circuit(n, count, names, seed)
+
+
+@st.composite
+def faulty_random_clifford(draw):
+    """(fault, (num_qubits, num_gates, gates, seed), error, message) with one fault."""
+    n = draw(st.integers(2, 10))
+    count = draw(st.integers(0, 50))
+    gates, _ = draw(selections(n))
+    seed = draw(st.integers(-1, 100))
+    kind = draw(st.sampled_from(["num_qubits", "num_gates", "selection string", "selection type", "empty",
+                                 "item type", "unsupported", "two-qubit on one"]))
+    if kind == "num_qubits":
+        return kind, (draw(st.integers(INT32_MIN, 0)), count, gates, seed), ValueError, "num_qubits must be >= 1"
+    if kind == "num_gates":
+        return kind, (n, draw(st.integers(INT32_MIN, -1)), gates, seed), ValueError, "num_gates must be >= 0"
+    if kind in ("selection string", "selection type"):
+        bad = draw(st.sampled_from(["ALL", "all ", "", "h", "cx"]) if kind == "selection string"
+                   else st.sampled_from([None, 3, b"all", {"h"}, 2.5]))
+        return kind, (n, count, bad, seed), ValueError, test_cliffmix.SELECTION_MESSAGE
+    if kind == "empty":
+        return kind, (n, count, draw(st.sampled_from([[], ()])), seed), ValueError, "gates list must not be empty"
+    names = list(gates) if gates != "all" else list(CLIFFORD)
+    if kind == "item type":
+        names.insert(draw(st.integers(0, len(names))), draw(st.sampled_from([3, None, 1.5, ["h"]])))
+        return kind, (n, count, names, seed), RuntimeError, CAST_ERROR
+    if kind == "unsupported":
+        bad = draw(st.one_of(st.sampled_from(["ccx", "t", "", "é", "h ", "swap2", "all"]), st.text(max_size=4)))
+        assume(bad.lower() not in CLIFFORD and bad.isprintable())
+        names.insert(draw(st.integers(0, len(names))), bad)
+        return kind, (n, count, names, seed), ValueError, f"Unsupported gate '{bad}{SUPPORTED}"
+    names.append(draw(st.sampled_from(sorted(TWO_QUBIT))))
+    names = [g for g in names if g.lower() in TWO_QUBIT or draw(st.booleans())]
+    return kind, (1, count, names, seed), ValueError, "Two-qubit gates require num_qubits >= 2"
+
+
+@given(case=faulty_random_clifford())
+def test_cliffmix_random_faulty(case):
+    fault, args, error, message = case
+    refuses("cliffmix.build_random_clifford_data", fault, error, message, cliffmix.build_random_clifford_data, *args)
+
+
+def expected_from_indices(names, indices):
+    """SWAP keeps every index in qubits; cx/cz/cy write controls=[a], qubits=[b]; the rest qubits=[a]."""
+    out = []
+    for g, qubits in zip(names, indices):
+        if g == "swap":
+            out.append(("SWAP", list(qubits), []))
+        elif g in TWO_QUBIT:
+            out.append((g.upper(), [qubits[1]], [qubits[0]]))
         else:
-            assert len(qs) == 1
+            out.append((g.upper(), [qubits[0]], []))
+    return out
 
 
-@given(n=CLIFF_SIZE, count=GATE_COUNT, gates=SELECTION,
-       seed=st.one_of(st.integers(-2, 50), st.sampled_from(EXTREME_INTS)))
-def test_cliffmix_random(n, count, gates, seed):
-    ok, result = call("cliffmix.build_random_clifford_data", BUILDER_ERRORS,
-                      cliffmix.build_random_clifford_data, n, count, gates, seed)
-    if not ok:
-        return
-    assert len(result.instructions) == count
-    check_clifford(result, n)
-    if seed >= 0 and not isinstance(gates, types.GeneratorType):
-        again = cliffmix.build_random_clifford_data(n, count, gates, seed)
-        assert again.instructions == result.instructions
+@st.composite
+def index_lists(draw, n, names):
+    """Valid qubit lists: in range, two distinct for a two-qubit gate, SWAP sometimes given more."""
+    out = []
+    for g in names:
+        if g in TWO_QUBIT:
+            pair = draw(st.permutations(range(n)))[:2]
+            extra = draw(st.lists(st.integers(0, n - 1), max_size=2)) if g == "swap" else []
+            out.append(list(pair) + extra)
+        else:
+            out.append([draw(st.integers(0, n - 1))])
+    return out
 
 
-@given(n=CLIFF_SIZE, names=st.lists(GATE_NAME, max_size=6),
-       indices=st.lists(st.lists(WILD_QUBIT, max_size=4), max_size=6))
-def test_cliffmix_from_indices(n, names, indices):
-    ok, result = call("cliffmix.build_random_clifford_from_indices", BUILDER_ERRORS,
-                      cliffmix.build_random_clifford_from_indices, n, names, indices)
-    if ok:
-        assert len(result.instructions) == len(names) == len(indices)
-        check_clifford(result, n)
+@given(data=st.data(), n=st.integers(2, 8), names=st.lists(st.sampled_from(CLIFFORD), max_size=6))
+def test_cliffmix_from_indices_valid(data, n, names):
+    indices = data.draw(index_lists(n, names))
+    circuit = succeeds("cliffmix.build_random_clifford_from_indices", cliffmix.build_random_clifford_from_indices, n,
+                       names, indices)
+    assert test_cliffmix.summary(circuit) == expected_from_indices(names, indices)
+
+
+@st.composite
+def faulty_from_indices(draw):
+    n = draw(st.integers(2, 8))
+    names = draw(st.lists(st.sampled_from(CLIFFORD), min_size=1, max_size=5))
+    indices = draw(index_lists(n, names))
+    kind = draw(st.sampled_from(["num_qubits", "lengths", "unsupported", "too short", "outside", "same qubit"]))
+    if kind == "num_qubits":
+        return kind, (draw(st.integers(INT32_MIN, 0)), names, indices), ValueError, "num_qubits must be >= 1"
+    if kind == "lengths":
+        indices = indices[:-1] if draw(st.booleans()) else indices + [[0]]
+        return kind, (n, names, indices), ValueError, "gate_names and qubit_indices must have the same length"
+    i = draw(st.integers(0, len(names) - 1))
+    g = names[i]
+    if kind == "unsupported":
+        bad = draw(st.one_of(st.sampled_from(["H", "Cx", "ccx", "", "é", "all"]), st.text(max_size=4)))
+        assume(bad not in CLIFFORD and bad.isprintable())
+        names = names[:i] + [bad] + names[i + 1:]
+        return kind, (n, names, indices), ValueError, f"Unsupported gate '{bad}{SUPPORTED}"
+    need = 2 if g in TWO_QUBIT else 1
+    if kind == "too short":
+        indices[i] = indices[i][:draw(st.integers(0, need - 1))]
+        message = f"qubit_indices[{i}] has {len(indices[i])} qubit index(es); gate '{g}' needs {need}"
+        return kind, (n, names, indices), ValueError, message
+    if kind == "outside":
+        k = draw(st.integers(0, len(indices[i]) - 1))
+        bad = draw(st.one_of(st.integers(n, n + 4), st.integers(INT32_MIN, -1)))
+        indices[i][k] = bad
+        message = f"qubit_indices[{i}][{k}] = {bad} is outside the qubit range 0 ... {n - 1}"
+        return kind, (n, names, indices), ValueError, message
+    assume(g in TWO_QUBIT)
+    indices[i] = [indices[i][0], indices[i][0]] + indices[i][2:]
+    message = f"qubit_indices[{i}]: gate '{g}' needs two different qubits, got {indices[i][0]} twice"
+    return kind, (n, names, indices), ValueError, message
+
+
+@given(case=faulty_from_indices())
+def test_cliffmix_from_indices_faulty(case):
+    fault, args, error, message = case
+    refuses("cliffmix.build_random_clifford_from_indices", fault, error, message,
+            cliffmix.build_random_clifford_from_indices, *args)
 
 
 @given(args=st.tuples(st.one_of(st.integers(-2, 5), st.sampled_from(NOT_INT32), st.none(), st.floats()),
-                      st.one_of(st.lists(GATE_NAME, max_size=2), st.just("h"), st.none(), st.just([1])),
+                      st.one_of(st.lists(st.sampled_from(CLIFFORD), max_size=2), st.just("h"), st.none(),
+                                st.just([1])),
                       st.one_of(st.lists(st.lists(st.integers(0, 3))), st.just([[2**40]]), st.just([["0"]]))))
-def test_cliffmix_from_indices_any_types(args):
-    call("cliffmix.build_random_clifford_from_indices", BUILDER_ERRORS,
-         cliffmix.build_random_clifford_from_indices, *args)
+def test_cliffmix_from_indices_wrong_types(args):
+    n, names, indices = args
+    assume(not (type(n) is int and INT32_MIN <= n <= INT32_MAX and isinstance(names, list)
+                and all(isinstance(g, str) for g in names) and indices not in ([[2**40]], [["0"]])))
+    refuses("cliffmix.build_random_clifford_from_indices", "wrong type", TypeError,
+            incompatible("build_random_clifford_from_indices"), cliffmix.build_random_clifford_from_indices, *args)

@@ -86,7 +86,8 @@ def model_counts(data, shots, num_cbits, seed, use_float32=False):
 
 
 def test_mt19937_model_matches_the_standard():
-    # The C++ standard fixes the 10000th output of a default-seeded mt19937 (seed 5489).
+    # The C++ standard fixes the 10000th output of a default-seeded mt19937 (seed 5489); the same
+    # model draws the expected circuits of test_cliffmix.py.
     mt = ref.MT19937(5489)
     for _ in range(9999):
         mt.next32()

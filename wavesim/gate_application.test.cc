@@ -1,6 +1,6 @@
-// apply_gate_single_batch against independent references: a dense 2^n x 2^n
-// operator built from the catalogue matrix for small states, and a plain
-// group-by-group loop for 16 qubits (checked against the dense one first).
+// apply_gate_single_batch against the shared scalar reference (an index loop
+// over std::complex<double>, checked against a Kronecker-expanded operator in
+// the kernel tests) with the catalogue matrix, on 4 and on 16 qubits.
 #include "gate_application.h"
 
 #include <gtest/gtest.h>
@@ -9,14 +9,20 @@
 #include <cstring>
 #include <functional>
 #include <random>
+#include <set>
 #include <utility>
 
 #include "gate_catalogue.h"
+#include "scalar_reference.test.h"
 
 namespace {
 
-using Complex = std::complex<double>;
-using Amplitudes = std::vector<Complex>;
+namespace ref = scalar_reference;
+using ref::Amplitudes;
+using ref::Complex;
+using ref::Control;
+using ref::read;
+using ref::same_bits;
 
 constexpr int kSmallQubits = 4;
 constexpr int kLargeQubits = 16;
@@ -49,81 +55,23 @@ CircuitInstruction make_instruction(const GateInput& in) {
 struct Reference {
     Matrix u;
     std::vector<int> targets;
-    std::vector<std::pair<int, int>> controls;
+    std::vector<Control> controls;
 };
 
 Reference reference_of(const GateInput& in, const std::string& catalogue_name = "") {
-    Reference ref;
-    ref.u = target_matrix(catalogue_name.empty() ? in.name : catalogue_name, in.params);
-    if (in.dagger) ref.u = dagger_matrix(ref.u);
-    ref.targets = in.qubits;
+    Reference out;
+    out.u = target_matrix(catalogue_name.empty() ? in.name : catalogue_name, in.params);
+    if (in.dagger) out.u = dagger_matrix(out.u);
+    out.targets = in.qubits;
     for (size_t i = 0; i < in.controls.size(); ++i) {
         const bool open = i < in.ctrl_state.size() && in.ctrl_state[i] == '0';
-        ref.controls.emplace_back(in.controls[i], open ? 0 : 1);
-    }
-    return ref;
-}
-
-size_t local_index(uint64_t basis, const std::vector<int>& targets) {
-    size_t local = 0;
-    for (size_t k = 0; k < targets.size(); ++k) local |= ((basis >> targets[k]) & 1u) << k;
-    return local;
-}
-
-bool controls_hold(uint64_t basis, const std::vector<std::pair<int, int>>& controls) {
-    for (const auto& c : controls) {
-        if (static_cast<int>((basis >> c.first) & 1u) != c.second) return false;
-    }
-    return true;
-}
-
-// Dense operator over all n qubits, entry by entry.
-Amplitudes apply_dense(const Reference& ref, int n, const Amplitudes& psi) {
-    const uint64_t dim = uint64_t{1} << n;
-    const size_t d = size_t{1} << ref.targets.size();
-    uint64_t target_mask = 0;
-    for (int t : ref.targets) target_mask |= uint64_t{1} << t;
-    std::vector<Complex> op(dim * dim, 0.0);
-    for (uint64_t r = 0; r < dim; ++r) {
-        for (uint64_t c = 0; c < dim; ++c) {
-            if (((r ^ c) & ~target_mask) != 0) continue;
-            if (controls_hold(c, ref.controls)) {
-                op[r * dim + c] = ref.u[local_index(r, ref.targets) * d + local_index(c, ref.targets)];
-            } else {
-                op[r * dim + c] = r == c ? 1.0 : 0.0;
-            }
-        }
-    }
-    Amplitudes out(dim, 0.0);
-    for (uint64_t r = 0; r < dim; ++r) {
-        for (uint64_t c = 0; c < dim; ++c) out[r] += op[r * dim + c] * psi[c];
+        out.controls.emplace_back(in.controls[i], open ? 0 : 1);
     }
     return out;
 }
 
-// Group loop: for every basis index with all target bits clear, gather the group and multiply.
-Amplitudes apply_groups(const Reference& ref, int n, const Amplitudes& psi) {
-    const uint64_t dim = uint64_t{1} << n;
-    const size_t d = size_t{1} << ref.targets.size();
-    uint64_t target_mask = 0;
-    for (int t : ref.targets) target_mask |= uint64_t{1} << t;
-    Amplitudes out = psi;
-    std::vector<uint64_t> members(d);
-    for (uint64_t base = 0; base < dim; ++base) {
-        if ((base & target_mask) != 0 || !controls_hold(base, ref.controls)) continue;
-        for (size_t l = 0; l < d; ++l) {
-            members[l] = base;
-            for (size_t k = 0; k < ref.targets.size(); ++k) {
-                if ((l >> k) & 1u) members[l] |= uint64_t{1} << ref.targets[k];
-            }
-        }
-        for (size_t r = 0; r < d; ++r) {
-            Complex sum = 0.0;
-            for (size_t c = 0; c < d; ++c) sum += ref.u[r * d + c] * psi[members[c]];
-            out[members[r]] = sum;
-        }
-    }
-    return out;
+Amplitudes apply_reference(const Reference& r, const Amplitudes& psi) {
+    return ref::apply(psi, r.targets, r.controls, r.u);
 }
 
 template <typename Real>
@@ -147,13 +95,6 @@ Amplitudes fill_random(StateVector<Real>& s, uint32_t seed) {
 }
 
 template <typename Real>
-Amplitudes read(const StateVector<Real>& s) {
-    Amplitudes a(s.dim);
-    for (uint64_t i = 0; i < s.dim; ++i) a[i] = Complex(s.re[i], s.im[i]);
-    return a;
-}
-
-template <typename Real>
 double tolerance() {
     return std::is_same<Real, float>::value ? kFloatTolerance : kDoubleTolerance;
 }
@@ -163,12 +104,6 @@ void expect_close(const Amplitudes& got, const Amplitudes& want, double tol, con
     double worst = 0.0;
     for (size_t i = 0; i < got.size(); ++i) worst = std::max(worst, std::abs(got[i] - want[i]));
     EXPECT_LE(worst, tol) << what;
-}
-
-template <typename Real>
-bool same_bits(const StateVector<Real>& a, const StateVector<Real>& b) {
-    return a.dim == b.dim && std::memcmp(a.re, b.re, a.dim * sizeof(Real)) == 0 &&
-           std::memcmp(a.im, b.im, a.dim * sizeof(Real)) == 0;
 }
 
 struct DispatchCase {
@@ -195,55 +130,55 @@ const double kD = 0.66;
 
 std::vector<DispatchCase> dispatch_cases() {
     return {
-        derived("row1_ccx", {"CCX", {2}, {0, 3}}),
-        derived("row1_toffoli", {"TOFFOLI", {0}, {3, 1}}),
-        derived("row2_cx", {"CX", {1}, {3}}),
-        derived("row2_cnot_low_target", {"CNOT", {0}, {2}}),
-        derived("row3_cz", {"CZ", {2}, {1}}),
-        derived("row4_crx", {"CRX", {0}, {2}, {kA}}),
-        derived("row4_cy", {"CY", {3}, {0}}),
-        derived("row4_cu", {"CU", {1}, {3}, {kA, kB, kC, kD}}),
-        derived("row4_cx_dagger", {"CX", {2}, {1}, {}, true}),
-        derived("row4_h_under_control", {"H", {3}, {2}}),
-        derived("row4_t_under_control", {"T", {0}, {1}}),
-        derived("row5_cswap", {"CSWAP", {3, 1}, {0}}),
-        derived("row5_ccx_dagger", {"CCX", {1}, {0, 2}, {}, true}),
-        derived("row5_u3_three_controls", {"U3", {2}, {0, 1, 3}, {kA, kB, kC}}),
-        derived("row5_rxx_two_controls", {"RXX", {0, 3}, {1, 2}, {kA}}),
-        derived("row5_cz_with_two_targets_and_control", {"ISWAP", {2, 0}, {3}}),
-        pair_form("row6_cx_pair", {"CX", {2, 0}}, "X"),
-        pair_form("row6_cnot_pair", {"CNOT", {1, 3}}, "X"),
-        pair_form("row7_cz_pair", {"CZ", {3, 1}}, "Z"),
-        derived("row8_swap", {"SWAP", {0, 3}}),
-        derived("row8_swap_descending", {"SWAP", {2, 1}}),
-        derived("row9_rxx", {"RXX", {3, 1}, {}, {kA}}),
-        derived("row9_ryy", {"RYY", {0, 2}, {}, {kB}}),
-        derived("row9_rzz", {"RZZ", {1, 2}, {}, {kC}}),
-        derived("row9_iswap", {"ISWAP", {0, 1}}),
-        derived("row9_swap_dagger", {"SWAP", {3, 0}, {}, {}, true}),
-        derived("row9_izz", {"IZZ", {2, 3}, {}, {kD}}),
-        derived("row10_x", {"X", {0}}),
-        derived("row10_z", {"Z", {3}}),
-        derived("row10_y", {"Y", {1}}),
-        derived("row10_h", {"H", {2}}),
-        derived("row10_s", {"S", {0}}),
-        derived("row10_sdg", {"SDG", {3}}),
-        derived("row10_t", {"T", {1}}),
-        derived("row11_tdg", {"TDG", {2}}),
-        derived("row11_tdg_mixed_case", {"Tdg", {0}}, "TDG"),
-        derived("row12_rx", {"RX", {1}, {}, {kA}}),
-        derived("row12_ry", {"RY", {3}, {}, {kB}}),
-        derived("row12_rz", {"RZ", {0}, {}, {kC}}),
-        derived("row12_p", {"P", {2}, {}, {kD}}),
-        derived("row12_r", {"R", {1}, {}, {kA, kB}}),
-        derived("row12_u2", {"U2", {0}, {}, {kA, kB}}),
-        derived("row12_u", {"U", {3}, {}, {kA, kB, kC}}),
-        derived("row12_sx", {"SX", {2}}),
-        derived("row12_sy", {"SY", {1}}),
-        derived("row12_id", {"ID", {0}}),
-        derived("row12_t_dagger", {"T", {3}, {}, {}, true}),
-        derived("row12_y_dagger", {"Y", {1}, {}, {}, true}),
-        derived("row12_u3_dagger", {"U3", {2}, {}, {kA, kB, kC}, true}),
+        derived("ccx", {"CCX", {2}, {0, 3}}),
+        derived("toffoli", {"TOFFOLI", {0}, {3, 1}}),
+        derived("cx", {"CX", {1}, {3}}),
+        derived("cnot_low_target", {"CNOT", {0}, {2}}),
+        derived("cz", {"CZ", {2}, {1}}),
+        derived("crx", {"CRX", {0}, {2}, {kA}}),
+        derived("cy", {"CY", {3}, {0}}),
+        derived("cu", {"CU", {1}, {3}, {kA, kB, kC, kD}}),
+        derived("cx_dagger", {"CX", {2}, {1}, {}, true}),
+        derived("h_under_control", {"H", {3}, {2}}),
+        derived("t_under_control", {"T", {0}, {1}}),
+        derived("cswap", {"CSWAP", {3, 1}, {0}}),
+        derived("ccx_dagger", {"CCX", {1}, {0, 2}, {}, true}),
+        derived("u3_three_controls", {"U3", {2}, {0, 1, 3}, {kA, kB, kC}}),
+        derived("rxx_two_controls", {"RXX", {0, 3}, {1, 2}, {kA}}),
+        derived("iswap_two_targets_one_control", {"ISWAP", {2, 0}, {3}}),
+        pair_form("cx_pair", {"CX", {2, 0}}, "X"),
+        pair_form("cnot_pair", {"CNOT", {1, 3}}, "X"),
+        pair_form("cz_pair", {"CZ", {3, 1}}, "Z"),
+        derived("swap", {"SWAP", {0, 3}}),
+        derived("swap_descending", {"SWAP", {2, 1}}),
+        derived("rxx", {"RXX", {3, 1}, {}, {kA}}),
+        derived("ryy", {"RYY", {0, 2}, {}, {kB}}),
+        derived("rzz", {"RZZ", {1, 2}, {}, {kC}}),
+        derived("iswap", {"ISWAP", {0, 1}}),
+        derived("swap_dagger", {"SWAP", {3, 0}, {}, {}, true}),
+        derived("izz", {"IZZ", {2, 3}, {}, {kD}}),
+        derived("x", {"X", {0}}),
+        derived("z", {"Z", {3}}),
+        derived("y", {"Y", {1}}),
+        derived("h", {"H", {2}}),
+        derived("s", {"S", {0}}),
+        derived("sdg", {"SDG", {3}}),
+        derived("t", {"T", {1}}),
+        derived("tdg", {"TDG", {2}}),
+        derived("tdg_mixed_case", {"Tdg", {0}}, "TDG"),
+        derived("rx", {"RX", {1}, {}, {kA}}),
+        derived("ry", {"RY", {3}, {}, {kB}}),
+        derived("rz", {"RZ", {0}, {}, {kC}}),
+        derived("p", {"P", {2}, {}, {kD}}),
+        derived("r", {"R", {1}, {}, {kA, kB}}),
+        derived("u2", {"U2", {0}, {}, {kA, kB}}),
+        derived("u", {"U", {3}, {}, {kA, kB, kC}}),
+        derived("sx", {"SX", {2}}),
+        derived("sy", {"SY", {1}}),
+        derived("id", {"ID", {0}}),
+        derived("t_dagger", {"T", {3}, {}, {}, true}),
+        derived("y_dagger", {"Y", {1}, {}, {}, true}),
+        derived("u3_dagger", {"U3", {2}, {}, {kA, kB, kC}, true}),
         derived("open_x", {"X", {0}, {2}, {}, false, "0"}),
         derived("open_cx", {"CX", {1}, {3}, {}, false, "0"}),
         derived("open_ccx_mixed", {"CCX", {0}, {1, 2}, {}, false, "01"}),
@@ -263,12 +198,10 @@ void check_case(const DispatchCase& c, int n, uint32_t seed) {
     const Amplitudes before = fill_random(state, seed);
     GateMatrixCache cache;
     apply_gate_single_batch(state, make_instruction(c.gate), cache, 0);
-    const Reference ref = c.reference();
-    const Amplitudes want = n <= kSmallQubits ? apply_dense(ref, n, before) : apply_groups(ref, n, before);
-    expect_close(read(state), want, tolerance<Real>(), c.label);
+    expect_close(read(state), apply_reference(c.reference(), before), tolerance<Real>(), c.label);
 }
 
-TEST_P(Dispatch, MatchesDenseReferenceInBothPrecisions) {
+TEST_P(Dispatch, MatchesScalarReferenceInBothPrecisions) {
     check_case<double>(GetParam(), kSmallQubits, 11);
     check_case<float>(GetParam(), kSmallQubits, 12);
 }
@@ -276,18 +209,8 @@ TEST_P(Dispatch, MatchesDenseReferenceInBothPrecisions) {
 INSTANTIATE_TEST_SUITE_P(GateApplication, Dispatch, ::testing::ValuesIn(dispatch_cases()),
                          [](const ::testing::TestParamInfo<DispatchCase>& info) { return info.param.label; });
 
-TEST(GateApplication, GroupReferenceAgreesWithDenseReference) {
-    std::mt19937 engine(5);
-    for (const DispatchCase& c : dispatch_cases()) {
-        Amplitudes psi(uint64_t{1} << kSmallQubits);
-        for (Complex& a : psi) a = Complex(std::uniform_real_distribution<double>(-1, 1)(engine), 0.5);
-        const Reference ref = c.reference();
-        expect_close(apply_groups(ref, kSmallQubits, psi), apply_dense(ref, kSmallQubits, psi), 1e-14, c.label);
-    }
-}
-
 // 16 qubits: kernels run on every hardware thread; pivots at both ends.
-TEST(GateApplication, SixteenQubitCircuitMatchesGroupReference) {
+TEST(GateApplication, SixteenQubitCircuitMatchesScalarReference) {
     const std::vector<DispatchCase> cases = {
         derived("h_low", {"H", {0}}),
         derived("h_top", {"H", {15}}),
@@ -314,8 +237,8 @@ TEST(GateApplication, SixteenQubitCircuitMatchesGroupReference) {
         const CircuitInstruction ins = make_instruction(c.gate);
         apply_gate_single_batch(sd, ins, cache_d, 0);
         apply_gate_single_batch(sf, ins, cache_f, 0);
-        want_double = apply_groups(c.reference(), kLargeQubits, want_double);
-        want = apply_groups(c.reference(), kLargeQubits, want);
+        want_double = apply_reference(c.reference(), want_double);
+        want = apply_reference(c.reference(), want);
         expect_close(read(sd), want_double, kDoubleTolerance, c.label);
         expect_close(read(sf), want, 2e-5, c.label);
     }
@@ -422,7 +345,7 @@ TEST_P(BatchSlice, UsesTheExpectedParameterSet) {
     GateMatrixCache alone_cache;
     apply_gate_single_batch(alone, make_instruction({c.name, {1}, {}, c.used}), alone_cache, 0);
     EXPECT_EQ(read(s), read(alone)) << c.label;
-    expect_close(read(s), apply_dense(Reference{target_matrix(c.name, c.used), {1}, {}}, 2, before), kDoubleTolerance,
+    expect_close(read(s), apply_reference(Reference{target_matrix(c.name, c.used), {1}, {}}, before), kDoubleTolerance,
                  c.label);
     // A compiled run keeps a batch's own set in its store and shares the others through the cache.
     GateMatrixCache plan_cache;
@@ -564,19 +487,32 @@ TEST(GateCache, NanParameterFindsItsEntryAgain) {
     EXPECT_EQ(cache.size(), 1u);
 }
 
-TEST(GateCache, HashFoldsEveryFieldInOrder) {
+// Equal keys hash alike; a change of any one field, or of the order of the
+// parameters or of the controls, changes the hash (colliding keys would make
+// every lookup among them compare whole keys).
+TEST(GateCache, HashTellsApartKeysThatDifferInOneField) {
     const GateCacheKey key{"CU", {0.1, -2.5}, {3, 1}, true, "01"};
-    size_t h = std::hash<std::string>{}("CU");
-    auto fold = [&h](size_t v) { h ^= v + 0x9e3779b9 + (h << 6) + (h >> 2); };
-    fold(std::hash<double>{}(0.1));
-    fold(std::hash<double>{}(-2.5));
-    fold(std::hash<int>{}(3));
-    fold(std::hash<int>{}(1));
-    fold(std::hash<bool>{}(true));
-    fold(std::hash<std::string>{}("01"));
-    EXPECT_EQ(GateCacheKeyHash{}(key), h);
-    // Order matters: swapped controls hash differently.
-    EXPECT_NE(GateCacheKeyHash{}(GateCacheKey{"CU", {0.1, -2.5}, {1, 3}, true, "01"}), h);
+    const GateCacheKeyHash hash;
+    EXPECT_EQ(hash(key), hash(GateCacheKey{"CU", {0.1, -2.5}, {3, 1}, true, "01"}));
+    const std::vector<GateCacheKey> variants = {
+        key,
+        {"CRX", {0.1, -2.5}, {3, 1}, true, "01"},
+        {"CU", {0.1, -2.4}, {3, 1}, true, "01"},
+        {"CU", {-2.5, 0.1}, {3, 1}, true, "01"},
+        {"CU", {0.1}, {3, 1}, true, "01"},
+        {"CU", {0.1, -2.5, 0.0}, {3, 1}, true, "01"},
+        {"CU", {0.1, -2.5}, {1, 3}, true, "01"},
+        {"CU", {0.1, -2.5}, {3}, true, "01"},
+        {"CU", {0.1, -2.5}, {3, 1, 0}, true, "01"},
+        {"CU", {0.1, -2.5}, {3, 1}, false, "01"},
+        {"CU", {0.1, -2.5}, {3, 1}, true, "10"},
+        {"CU", {0.1, -2.5}, {3, 1}, true, ""},
+        {"CU", {}, {}, false, ""},
+        {"", {}, {}, false, ""},
+    };
+    std::set<size_t> hashes;
+    for (const GateCacheKey& k : variants) hashes.insert(hash(k));
+    EXPECT_EQ(hashes.size(), variants.size());
 }
 
 // Every refusal: the message, and a state (and open-control qubits) left untouched.
@@ -622,10 +558,10 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"control_is_target_matrix", {"CRX", {2}, {2}, {0.3}}, kPrefix + "gate CRX uses qubit 2 as both control and target"},
         Refusal{"control_is_target_ccx", {"CCX", {2}, {0, 2}}, kPrefix + "gate CCX uses qubit 2 as both control and target"},
         Refusal{"repeated_control", {"CCX", {0}, {1, 1}, {}, false, "01"}, kPrefix + "gate CCX names qubit 1 twice among its controls"},
-        Refusal{"row4_two_qubit_matrix", {"SWAP", {1}, {0}}, kPrefix + "unsupported configuration for gate SWAP (targets=1, ctrls=1, matrix_size=16)"},
-        Refusal{"row9_one_qubit_matrix", {"CX", {0, 1}, {}, {}, true}, kPrefix + "unsupported configuration for gate CX (targets=2, ctrls=0, matrix_size=4)"},
-        Refusal{"row9_h_two_targets", {"H", {0, 1}}, kPrefix + "unsupported configuration for gate H (targets=2, ctrls=0, matrix_size=4)"},
-        Refusal{"row12_two_qubit_matrix", {"RXX", {2}, {}, {0.1}}, kPrefix + "unsupported configuration for gate RXX (targets=1, ctrls=0, matrix_size=16)"},
+        Refusal{"swap_one_target_one_control", {"SWAP", {1}, {0}}, kPrefix + "unsupported configuration for gate SWAP (targets=1, ctrls=1, matrix_size=16)"},
+        Refusal{"cx_dagger_two_targets", {"CX", {0, 1}, {}, {}, true}, kPrefix + "unsupported configuration for gate CX (targets=2, ctrls=0, matrix_size=4)"},
+        Refusal{"h_two_targets", {"H", {0, 1}}, kPrefix + "unsupported configuration for gate H (targets=2, ctrls=0, matrix_size=4)"},
+        Refusal{"rxx_one_target", {"RXX", {2}, {}, {0.1}}, kPrefix + "unsupported configuration for gate RXX (targets=1, ctrls=0, matrix_size=16)"},
         Refusal{"three_targets", {"CRX", {0, 1, 2}, {}, {0.1}}, kPrefix + "unsupported configuration for gate CRX (targets=3, ctrls=0, matrix_size=4)"},
         Refusal{"two_controls_two_targets", {"CRX", {0, 1}, {2, 3}, {0.1}}, kPrefix + "unsupported configuration for gate CRX (targets=2, ctrls=2, matrix_size=4)"},
         Refusal{"no_targets", {"H", {}}, kPrefix + "unsupported configuration for gate H (targets=0, ctrls=0, matrix_size=4)"},

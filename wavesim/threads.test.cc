@@ -1,25 +1,34 @@
-// The thread rule: serial up to 14 qubits, every hardware thread above.
+// The thread rule against facts from outside it: the operating system's count
+// of online processors, and the 16384-amplitude boundary between serial and
+// parallel regions.
 #include "threads.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <stdexcept>
-#include <thread>
 
 namespace {
 
-int expected_hardware_threads() {
-    const int reported = static_cast<int>(std::thread::hardware_concurrency());
-    return reported < 2 ? 1 : reported;
+// The processors the system has online, asked of the system itself.
+int online_processors() { return static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN)); }
+
+TEST(ThreadRuleTest, HardwareThreadsAreTheOnlineProcessors) {
+    ASSERT_GT(online_processors(), 0);
+    EXPECT_EQ(hardware_threads, online_processors());
 }
 
-TEST(ThreadRuleTest, SmallStatesStaySerial) {
-    for (int n : {-1000, -1, 0, 1, 10, 14}) EXPECT_EQ(thread_count_for(n), 1) << n;
+TEST(ThreadRuleTest, StatesOfAtMost16384AmplitudesStaySerial) {
+    for (int n : {-2147483647 - 1, -1000, -1, 0, 1, 10, 13, 14}) EXPECT_EQ(thread_count_for(n), 1) << n;
 }
 
-TEST(ThreadRuleTest, LargeStatesUseEveryHardwareThread) {
-    EXPECT_EQ(hardware_threads, static_cast<int>(std::thread::hardware_concurrency()));
-    for (int n : {15, 16, 30, 62, 1000}) EXPECT_EQ(thread_count_for(n), expected_hardware_threads()) << n;
+// The first state past the serial limit, 2^15 amplitudes, and every larger one
+// get all processors, at least one.
+TEST(ThreadRuleTest, LargerStatesUseEveryProcessor) {
+    const int processors = online_processors();
+    for (int n : {15, 16, 30, 62, 1000, 2147483647}) {
+        EXPECT_EQ(thread_count_for(n), processors) << n;
+    }
 }
 
 TEST(ThreadCountGuardTest, PutsBackTheCallersCountOnReturnAndOnThrow) {
