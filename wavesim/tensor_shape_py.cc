@@ -1,5 +1,7 @@
 #include "tensor_shape_py.h"
 
+#include <pybind11/pybind11.h>
+
 #include <string>
 
 namespace py = pybind11;
