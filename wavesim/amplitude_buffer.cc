@@ -1,12 +1,10 @@
 #include "amplitude_buffer.h"
 
-#include <cstdlib>
+#include <algorithm>
 #include <new>
 #include <stdexcept>
 
 #include "threads.h"
-
-namespace py = pybind11;
 
 namespace {
 
@@ -33,31 +31,29 @@ AmplitudeBuffer<Real> allocate_amplitudes(int num_qubits, uint64_t rows, bool ba
     if (memory == nullptr) throw std::bad_alloc();
     AmplitudeBuffer<Real> buffer;
     buffer.data.reset(static_cast<std::complex<Real>*>(memory));
-    if (batched) buffer.shape.push_back(static_cast<py::ssize_t>(rows));
-    buffer.shape.push_back(static_cast<py::ssize_t>(dim));
+    if (batched) buffer.shape.push_back(static_cast<int64_t>(rows));
+    buffer.shape.push_back(static_cast<int64_t>(dim));
     return buffer;
 }
 
 template <typename Real>
-void copy_amplitudes(const StateVector<Real>& state, std::complex<Real>* out) {
+void move_amplitudes(StateVector<Real>& state, std::complex<Real>* out, uint64_t chunk) {
     const Real* re = state.re;
     const Real* im = state.im;
-    const auto dim = static_cast<int64_t>(state.dim);
-#pragma omp parallel for schedule(static) num_threads(thread_count_for(static_cast<int>(state.num_qubits)))
-    for (int64_t k = 0; k < dim; ++k) out[k] = std::complex<Real>(re[k], im[k]);
-}
-
-template <typename Real>
-py::array to_numpy(AmplitudeBuffer<Real>&& buffer) {
-    std::complex<Real>* data = buffer.data.get();
-    py::capsule owner(data, [](void* p) { std::free(p); });
-    buffer.data.release();
-    return py::array_t<std::complex<Real>>(buffer.shape, data, owner);
+    const int threads = thread_count_for(static_cast<int>(state.num_qubits));
+    for (uint64_t begin = 0; begin < state.dim; begin += chunk) {
+        const auto end = static_cast<int64_t>(std::min(state.dim, begin + chunk));
+#pragma omp parallel for schedule(static) num_threads(threads)
+        for (auto k = static_cast<int64_t>(begin); k < end; ++k) out[k] = std::complex<Real>(re[k], im[k]);
+        if (!state.owns) continue;  // a view's arrays belong to someone else
+        const size_t from = begin * sizeof(Real);
+        const size_t to = static_cast<size_t>(end) * sizeof(Real);
+        release_consumed(state.re, state.component_bytes(), from, to);
+        release_consumed(state.im, state.component_bytes(), from, to);
+    }
 }
 
 template AmplitudeBuffer<double> allocate_amplitudes<double>(int, uint64_t, bool);
 template AmplitudeBuffer<float> allocate_amplitudes<float>(int, uint64_t, bool);
-template void copy_amplitudes<double>(const StateVector<double>&, std::complex<double>*);
-template void copy_amplitudes<float>(const StateVector<float>&, std::complex<float>*);
-template py::array to_numpy<double>(AmplitudeBuffer<double>&&);
-template py::array to_numpy<float>(AmplitudeBuffer<float>&&);
+template void move_amplitudes<double>(StateVector<double>&, std::complex<double>*, uint64_t);
+template void move_amplitudes<float>(StateVector<float>&, std::complex<float>*, uint64_t);

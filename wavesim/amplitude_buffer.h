@@ -1,11 +1,10 @@
 // The buffer a cal_states_cpp result lives in: filled without the interpreter
-// (by several threads for a batch), then handed to NumPy without a copy.
+// (by several threads for a batch); the binding hands it to NumPy without a copy.
 #pragma once
-
-#include <pybind11/numpy.h>
 
 #include <complex>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -17,8 +16,8 @@ struct FreeDeleter {
 
 template <typename Real>
 struct AmplitudeBuffer {
-    std::unique_ptr<std::complex<Real>, FreeDeleter> data;
-    std::vector<pybind11::ssize_t> shape;
+    std::unique_ptr<std::complex<Real>, FreeDeleter> data;  // from std::malloc
+    std::vector<int64_t> shape;                              // (2^n) or (rows, 2^n)
 };
 
 // `rows` rows of 2^num_qubits amplitudes, uninitialised. A row longer than any
@@ -27,10 +26,14 @@ struct AmplitudeBuffer {
 template <typename Real>
 AmplitudeBuffer<Real> allocate_amplitudes(int num_qubits, uint64_t rows, bool batched);
 
-// Writes the state's amplitudes interleaved (re, im) to `out`.
-template <typename Real>
-void copy_amplitudes(const StateVector<Real>& state, std::complex<Real>* out);
+// Amplitudes converted between two releases of the state's pages: what a
+// conversion adds to the memory of one state.
+constexpr uint64_t kConversionChunk = uint64_t{1} << 18;
 
-// A NumPy array (complex128 or complex64, C-contiguous) that takes over the buffer.
+// Writes the state's amplitudes interleaved (re, im) to `out`, `chunk` at a
+// time, and gives each converted stretch of the component arrays back to the
+// operating system, so that the state and its result together never hold much
+// more than one of them. Consumes an owning state: released pages read as
+// zero. A view is only read.
 template <typename Real>
-pybind11::array to_numpy(AmplitudeBuffer<Real>&& buffer);
+void move_amplitudes(StateVector<Real>& state, std::complex<Real>* out, uint64_t chunk = kConversionChunk);

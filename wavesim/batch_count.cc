@@ -7,7 +7,6 @@
 #include <variant>
 
 #include "gate_catalogue.h"
-#include "tensor_shape.h"
 
 namespace {
 
@@ -43,7 +42,7 @@ constexpr int64_t kBatchAxis = 1;
 
 }  // namespace
 
-int batch_count(const CircuitData& circuit) {
+int batch_count(const CircuitData& circuit, TensorShapeReader read_bound_shape) {
     if (circuit.instructions.empty()) return 0;
 
     const CircuitInstruction* first_parametrised = nullptr;
@@ -66,7 +65,8 @@ int batch_count(const CircuitData& circuit) {
 
     int64_t extent = 0;
     if (circuit.bound_values) {
-        const TensorShape shape = tensor_shape(circuit.bound_values);
+        if (read_bound_shape == nullptr) throw std::logic_error("bound values need the binding's shape reader");
+        const TensorShape shape = read_bound_shape(circuit);
         if (shape.dims >= 2) extent = shape.size1;
         if (shape.dims == kBatchedRank) return to_batch_count(extent);
     } else if (circuit.value_shape_set != 0 && !circuit.value_shape.empty()) {

@@ -5,14 +5,13 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "amplitude_buffer.h"
-#include "batch_count.h"
 #include "gate_windows.h"
 #include "threads.h"
-
-namespace py = pybind11;
 
 namespace {
 
@@ -35,8 +34,21 @@ AmplitudeBuffer<Real> single_run(const CircuitData& circuit) {
     StateVector<Real> state(static_cast<unsigned>(circuit.num_qubits));
     run_circuit(state, circuit, nullptr, 0);
     AmplitudeBuffer<Real> buffer = allocate_amplitudes<Real>(circuit.num_qubits, 1, false);
-    copy_amplitudes(state, buffer.data.get());
+    move_amplitudes(state, buffer.data.get());
     return buffer;
+}
+
+// The rows are untouched pages until the workers fill them, so the machine
+// would only notice too little memory half-way through: refuse up front what
+// the rows and one state per worker cannot all fit.
+template <typename Real>
+void check_batch_memory(int num_qubits, int batches, int team) {
+    const uint64_t state_bytes = (uint64_t{2} << num_qubits) * sizeof(Real);
+    const uint64_t row_bytes = static_cast<uint64_t>(batches) * state_bytes;  // allocate_amplitudes bounded it
+    if (row_bytes < kMappedComponentBytes) return;
+    if (!memory_available_for(row_bytes)) throw std::bad_alloc();
+    if (!memory_available_for(row_bytes + static_cast<uint64_t>(team) * state_bytes))
+        throw std::runtime_error("Failed to allocate memory for StateVector");
 }
 
 template <typename Real>
@@ -47,6 +59,7 @@ AmplitudeBuffer<Real> batched_run(const CircuitData& circuit, int batches) {
     const uint64_t dim = uint64_t{1} << n;
 
     const int team = batch_thread_count(n, batches);
+    check_batch_memory<Real>(n, batches, team);
     // One cache per worker: no lock, and matrices are pure functions of their key.
     std::vector<GateMatrixCache> caches(static_cast<size_t>(team));
     std::exception_ptr failure;
@@ -59,7 +72,7 @@ AmplitudeBuffer<Real> batched_run(const CircuitData& circuit, int batches) {
         try {
             StateVector<Real> state(static_cast<unsigned>(n));
             run_circuit(state, circuit, &caches[static_cast<size_t>(omp_get_thread_num())], b);
-            copy_amplitudes(state, rows + static_cast<uint64_t>(b) * dim);
+            move_amplitudes(state, rows + static_cast<uint64_t>(b) * dim);
         } catch (...) {
             // Exceptions must not cross the region's boundary: keep the first, rethrow after it.
 #pragma omp critical(wavesim_batch_failure)
@@ -89,12 +102,5 @@ AmplitudeBuffer<Real> final_amplitudes(const CircuitData& circuit, int batches) 
     return batched_run<Real>(circuit, batches);
 }
 
-template <typename Real>
-py::object cal_states(const CircuitData& circuit) {
-    return to_numpy(final_amplitudes<Real>(circuit, batch_count(circuit)));
-}
-
 template AmplitudeBuffer<double> final_amplitudes<double>(const CircuitData&, int);
 template AmplitudeBuffer<float> final_amplitudes<float>(const CircuitData&, int);
-template py::object cal_states<double>(const CircuitData&);
-template py::object cal_states<float>(const CircuitData&);

@@ -1,19 +1,13 @@
 // The driver behind cal_states_cpp: evolve |0...0> through a circuit, once or
-// once per parameter set, and return the final amplitudes as a NumPy array.
+// once per parameter set, and return the final amplitudes.
 #pragma once
-
-#include <pybind11/pybind11.h>
 
 #include "amplitude_buffer.h"
 #include "circuit_records.h"
 
-// complex128 (Real = double) or complex64 (Real = float); shape (2^n,) for a
-// single run, (B, 2^n) for B >= 2 parameter sets. Needs the interpreter lock.
-template <typename Real>
-pybind11::object cal_states(const CircuitData& circuit);
-
-// All of cal_states but the NumPy array: the final amplitudes of each of
-// `batches` parameter sets (one row when batches <= 1), in one buffer.
+// The final amplitudes of each of `batches` parameter sets (batch_count),
+// in one buffer: shape (2^n) when batches <= 1, else (batches, 2^n).
+// Peak memory: the buffer plus one state per worker thread.
 template <typename Real>
 AmplitudeBuffer<Real> final_amplitudes(const CircuitData& circuit, int batches);
 

@@ -1,23 +1,56 @@
-// wavesim: full state-vector simulation of circuit records. The binding only
-// converts arguments and picks the double or float driver.
+// wavesim: full state-vector simulation of circuit records. The binding
+// converts arguments, picks the double or float driver, and turns the
+// drivers' plain results into Python objects; the cores hold no Python code.
+#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include "batch_count.h"
 #include "cal_states.h"
 #include "circuit_records.h"
 #include "cpu_features.h"
 #include "run_shots.h"
+#include "tensor_shape_py.h"
 
 namespace py = pybind11;
 
 namespace {
+
+// The array takes over the buffer: no copy of the amplitudes.
+template <typename Real>
+py::array to_numpy(AmplitudeBuffer<Real>&& buffer) {
+    std::vector<py::ssize_t> shape(buffer.shape.begin(), buffer.shape.end());
+    py::capsule owner(buffer.data.get(), [](void* p) { std::free(p); });
+    return py::array_t<std::complex<Real>>(shape, buffer.data.release(), owner);
+}
+
+py::dict to_dict(const ShotCounts& counts) {
+    py::dict result;
+    for (const auto& [key, count] : counts) result[py::str(key)] = py::int_(count);
+    return result;
+}
+
+template <typename Real>
+py::object cal_states(const CircuitData& circuit) {
+    return to_numpy(final_amplitudes<Real>(circuit, batch_count(circuit, read_bound_shape)));
+}
+
+// One dict (key -> count, keys ascending) for a single parameter set, else a list of one per set.
+template <typename Real>
+py::object counts(const CircuitData& circuit, int shots, int num_cbits, int seed) {
+    const std::vector<ShotCounts> passes = run_shots<Real>(circuit, shots, num_cbits, seed, read_bound_shape);
+    if (passes.size() == 1) return to_dict(passes[0]);
+    py::list results;
+    for (const auto& pass : passes) results.append(to_dict(pass));
+    return std::move(results);
+}
 
 py::object cal_states_cpp(CircuitData& circuit_data, bool use_float32) {
     return use_float32 ? cal_states<float>(circuit_data) : cal_states<double>(circuit_data);
 }
 
 py::object run_cpp(CircuitData& circuit_data, int shots, int num_cbits, int seed, bool use_float32) {
-    return use_float32 ? run_shots<float>(circuit_data, shots, num_cbits, seed)
-                       : run_shots<double>(circuit_data, shots, num_cbits, seed);
+    return use_float32 ? counts<float>(circuit_data, shots, num_cbits, seed)
+                       : counts<double>(circuit_data, shots, num_cbits, seed);
 }
 
 }  // namespace

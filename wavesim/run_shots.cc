@@ -4,28 +4,16 @@
 #include "shot_passes.h"
 #include "threads.h"
 
-namespace py = pybind11;
-
-namespace {
-
-py::dict to_dict(const ShotCounts& counts) {
-    py::dict result;
-    for (const auto& [key, count] : counts) result[py::str(key)] = py::int_(count);
-    return result;
-}
-
-}  // namespace
-
 template <typename Real>
-py::object run_shots(const CircuitData& circuit, int shots, int num_cbits, int seed) {
+std::vector<ShotCounts> run_shots(const CircuitData& circuit, int shots, int num_cbits, int seed,
+                                  TensorShapeReader read_bound_shape) {
     const ThreadCountGuard caller_threads;
-    const ShotPlan plan = plan_shots(circuit, num_cbits);
+    const ShotPlan plan = plan_shots(circuit, num_cbits, read_bound_shape);
     RandomSource source = make_seeded_source(seed);
-    py::list results;
-    for (int b = 0; b < plan.passes; ++b) results.append(to_dict(count_pass<Real>(circuit, plan, b, shots, num_cbits, source)));
-    if (plan.batches < 2) return results[0];
-    return std::move(results);
+    std::vector<ShotCounts> results;
+    for (int b = 0; b < plan.passes; ++b) results.push_back(count_pass<Real>(circuit, plan, b, shots, num_cbits, source));
+    return results;
 }
 
-template py::object run_shots<double>(const CircuitData&, int, int, int);
-template py::object run_shots<float>(const CircuitData&, int, int, int);
+template std::vector<ShotCounts> run_shots<double>(const CircuitData&, int, int, int, TensorShapeReader);
+template std::vector<ShotCounts> run_shots<float>(const CircuitData&, int, int, int, TensorShapeReader);

@@ -1,12 +1,15 @@
 // The driver behind run_cpp: counts of the measured bit strings over a number
-// of shots, one dict per parameter set.
+// of shots, one set of counts per parameter set.
 #pragma once
 
-#include <pybind11/pybind11.h>
+#include <vector>
 
+#include "batch_count.h"
 #include "circuit_records.h"
+#include "shot_plan.h"
 
-// One dict (key -> count, keys ascending) when the circuit has fewer than two
-// parameter sets, else a list of one dict per set. Needs the interpreter lock.
+// One ShotCounts per pass: a single one when the circuit has fewer than two
+// parameter sets, else one per set. `read_bound_shape` as for batch_count.
 template <typename Real>
-pybind11::object run_shots(const CircuitData& circuit, int shots, int num_cbits, int seed);
+std::vector<ShotCounts> run_shots(const CircuitData& circuit, int shots, int num_cbits, int seed,
+                                  TensorShapeReader read_bound_shape);

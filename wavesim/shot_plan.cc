@@ -2,7 +2,6 @@
 
 #include <stdexcept>
 
-#include "batch_count.h"
 #include "circuit_walk.h"
 #include "gate_catalogue.h"
 #include "state_vector.h"
@@ -53,7 +52,7 @@ std::string empty_key(int num_cbits) {
     return std::string(static_cast<size_t>(num_cbits), '0');
 }
 
-ShotPlan plan_shots(const CircuitData& circuit, int num_cbits) {
+ShotPlan plan_shots(const CircuitData& circuit, int num_cbits, TensorShapeReader read_bound_shape) {
     bool any_measure = false;
     for (const auto& instruction : circuit.instructions)
         any_measure = any_measure || operation_kind(instruction.name) == OperationKind::kMeasure;
@@ -62,7 +61,7 @@ ShotPlan plan_shots(const CircuitData& circuit, int num_cbits) {
             "Circuit does not contain any MEASURE gate. Measurement requires explicit MEASURE gates in the circuit.");
     }
     ShotPlan plan;
-    plan.batches = batch_count(circuit);
+    plan.batches = batch_count(circuit, read_bound_shape);
     plan.passes = plan.batches > 1 ? plan.batches : 1;
     plan.per_shot = needs_per_shot(circuit);
     for (const auto& instruction : circuit.instructions) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "batch_count.h"
 #include "circuit_records.h"
 
 struct MeasuredBit {
@@ -29,8 +30,8 @@ using ShotCounts = std::map<std::string, int>;
 // picks the strategy, builds the map. Then refuses, before any shot can touch a
 // state, counted MEASUREs and RESETs on qubits outside the register and
 // negative classical bits (skipped when num_qubits is out of range: creating
-// the state reports that first). Needs the interpreter lock for shaped bindings.
-ShotPlan plan_shots(const CircuitData& circuit, int num_cbits);
+// the state reports that first). `read_bound_shape` as for batch_count.
+ShotPlan plan_shots(const CircuitData& circuit, int num_cbits, TensorShapeReader read_bound_shape = nullptr);
 
 // Classical bit of a MEASURE with at least one qubit: the first control, or the qubit itself.
 int32_t classical_bit(const CircuitInstruction& measure);

@@ -1,30 +1,71 @@
 #include "state_vector.h"
 
-#include <omp.h>
-#include <sys/sysinfo.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
-#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <string>
 
-#include "threads.h"
+namespace {
 
-bool machine_can_hold(uint64_t bytes) {
-    struct sysinfo info {};
-    if (sysinfo(&info) != 0) return true;  // unknown: leave the decision to the allocator
-    const unsigned __int128 total =
-        (static_cast<unsigned __int128>(info.totalram) + info.totalswap) * std::max<unsigned>(info.mem_unit, 1);
-    return bytes <= total;
+size_t page_size() {
+    static const size_t size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    return size;
 }
 
-void zero_fill(void* data, size_t bytes, unsigned num_qubits) {
-    auto* base = static_cast<unsigned char*>(data);
-    omp_set_num_threads(thread_count_for(static_cast<int>(num_qubits)));
-#pragma omp parallel
-    {
-        const size_t threads = static_cast<size_t>(omp_get_num_threads());
-        const size_t thread = static_cast<size_t>(omp_get_thread_num());
-        const size_t begin = bytes / threads * thread + std::min(thread, bytes % threads);
-        const size_t end = begin + bytes / threads + (thread < bytes % threads ? 1 : 0);
-        std::memset(base + begin, 0, end - begin);
+size_t round_up(size_t bytes, size_t unit) { return (bytes + unit - 1) / unit * unit; }
+
+// MemAvailable plus SwapFree in bytes; `known` is false when /proc/meminfo has no MemAvailable.
+uint64_t available_bytes(bool& known) {
+    std::ifstream meminfo("/proc/meminfo");
+    std::string line;
+    uint64_t total = 0;
+    known = false;
+    while (std::getline(meminfo, line)) {
+        unsigned long long kib = 0;
+        if (std::sscanf(line.c_str(), "MemAvailable: %llu kB", &kib) == 1) {
+            total += kib * 1024;
+            known = true;
+        } else if (std::sscanf(line.c_str(), "SwapFree: %llu kB", &kib) == 1) {
+            total += kib * 1024;
+        }
     }
+    return total;
+}
+
+}  // namespace
+
+bool memory_available_for(uint64_t bytes) {
+    bool known = false;
+    const uint64_t available = available_bytes(known);
+    return !known || bytes <= available;  // unknown: leave the decision to the allocator
+}
+
+void* allocate_component(size_t bytes) {
+    if (bytes >= kMappedComponentBytes) {
+        void* data = mmap(nullptr, round_up(bytes, page_size()), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        return data == MAP_FAILED ? nullptr : data;
+    }
+    void* data = std::aligned_alloc(kStateAlignment, round_up(bytes, kStateAlignment));
+    if (data != nullptr) std::memset(data, 0, bytes);
+    return data;
+}
+
+void free_component(void* data, size_t bytes) {
+    if (data == nullptr) return;
+    if (bytes >= kMappedComponentBytes) {
+        munmap(data, round_up(bytes, page_size()));
+    } else {
+        std::free(data);
+    }
+}
+
+void release_consumed(void* data, size_t bytes, size_t begin, size_t end) {
+    if (bytes < kMappedComponentBytes) return;
+    const size_t first = begin / page_size() * page_size();
+    const size_t last = end >= bytes ? round_up(bytes, page_size()) : end / page_size() * page_size();
+    if (first < last) madvise(static_cast<char*>(data) + first, last - first, MADV_DONTNEED);
 }

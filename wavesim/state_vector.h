@@ -6,19 +6,33 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <stdexcept>
 
 constexpr unsigned kMaxStateQubits = 62;
 constexpr size_t kStateAlignment = 64;
 
-// Whether `bytes` more could ever be held by this machine (RAM plus swap).
-// Linux grants far larger allocations than it can back and kills the process
-// when they are touched, so sizes beyond the machine are refused up front.
-bool machine_can_hold(uint64_t bytes);
+// Component arrays of at least this many bytes are mapped from the operating
+// system: their pages are zero until first touched (no clearing pass, no
+// memory used for amplitudes never written) and can be given back one range
+// at a time. Smaller ones come from the heap.
+constexpr size_t kMappedComponentBytes = size_t{1} << 20;
 
-// Zeroes `bytes` bytes, spread over the thread rule's count for `num_qubits`.
-void zero_fill(void* data, size_t bytes, unsigned num_qubits);
+// Whether `bytes` more fit in the memory the machine has available now (free
+// and reclaimable memory plus free swap). Linux grants far larger allocations
+// than it can back and kills the process when they are touched, so a state
+// that cannot fit is refused before its pages are committed.
+bool memory_available_for(uint64_t bytes);
+
+// A zeroed, kStateAlignment-aligned component array of `bytes` bytes, or
+// nullptr when it cannot be had.
+void* allocate_component(size_t bytes);
+void free_component(void* data, size_t bytes);
+
+// The bytes before `end` of a component array of `bytes` bytes are no longer
+// needed: gives the pages from the one holding `begin` up to `end` (the last,
+// partial page too when `end` reaches `bytes`) back to the operating system;
+// they read as zero afterwards. Heap arrays keep their memory.
+void release_consumed(void* data, size_t bytes, size_t begin, size_t end);
 
 template <typename Real>
 struct StateVector {
@@ -35,21 +49,20 @@ struct StateVector {
         // Byte counts that would not fit in size_t (beyond 2^59 doubles) cannot be allocated at all;
         // refuse them here instead of letting the multiplication wrap to a small size.
         constexpr uint64_t kLargestCount = (SIZE_MAX - kStateAlignment) / sizeof(Real) / 2;
-        if (count > kLargestCount || !machine_can_hold(2 * count * sizeof(Real)))
+        if (count > kLargestCount) throw std::runtime_error("Failed to allocate memory for StateVector");
+        const size_t bytes = static_cast<size_t>(count) * sizeof(Real);
+        if (bytes >= kMappedComponentBytes && !memory_available_for(2 * uint64_t{bytes}))
             throw std::runtime_error("Failed to allocate memory for StateVector");
-        const size_t bytes = round_up(static_cast<size_t>(count) * sizeof(Real));
-        re = static_cast<Real*>(std::aligned_alloc(kStateAlignment, bytes));
-        im = static_cast<Real*>(std::aligned_alloc(kStateAlignment, bytes));
+        re = static_cast<Real*>(allocate_component(bytes));
+        im = static_cast<Real*>(allocate_component(bytes));
         if (re == nullptr || im == nullptr) {
-            std::free(re);
-            std::free(im);
+            free_component(re, bytes);
+            free_component(im, bytes);
             throw std::runtime_error("Failed to allocate memory for StateVector");
         }
         num_qubits = n;
         dim = count;
         owns = true;
-        zero_fill(re, bytes, n);
-        zero_fill(im, bytes, n);
         re[0] = Real(1);
     }
 
@@ -63,12 +76,10 @@ struct StateVector {
 
     ~StateVector() {
         if (owns) {
-            std::free(re);
-            std::free(im);
+            free_component(re, component_bytes());
+            free_component(im, component_bytes());
         }
     }
 
-private:
-    // aligned_alloc wants a multiple of the alignment.
-    static size_t round_up(size_t bytes) { return (bytes + kStateAlignment - 1) / kStateAlignment * kStateAlignment; }
+    size_t component_bytes() const { return static_cast<size_t>(dim) * sizeof(Real); }
 };

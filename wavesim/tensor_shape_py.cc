@@ -1,4 +1,6 @@
-#include "tensor_shape.h"
+#include "tensor_shape_py.h"
+
+#include <pybind11/pybind11.h>
 
 #include <string>
 
@@ -24,7 +26,8 @@ bool is_torch_tensor(py::handle object) {
 
 }  // namespace
 
-TensorShape tensor_shape(py::handle tensor) {
+TensorShape read_bound_shape(const CircuitData& circuit) {
+    const py::handle tensor = circuit.bound_values;
     if (!is_torch_tensor(tensor)) throw_cast_error(tensor);
     TensorShape shape;
     shape.dims = tensor.attr("dim")().cast<int64_t>();
