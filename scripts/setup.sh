@@ -47,7 +47,7 @@ if [[ ! -x .venv/bin/python ]] || ! is_py313 .venv/bin/python; then
     .venv/bin/python -m pip install -q --upgrade pip
 fi
 
-.venv/bin/python -m pip install -q -r requirements/build.txt
+.venv/bin/python -m pip install -q -r requirements/build.txt -r requirements/runtime.txt
 if ((want_test)); then
     # qemu-user runs the import check on an emulated processor without AVX2.
     apt_install qemu-user
