@@ -293,3 +293,4 @@ def test_worker_that_dies_mid_run(client):
         else:
             assert same_bits(got, whole)
     client.wait_for_workers(2, timeout=120)
+    assert victim not in client.run(os.getpid).values()  # the part really lost its worker

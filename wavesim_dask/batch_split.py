@@ -17,7 +17,8 @@ Everything here follows what the simulator does, observed through its Python API
 
 A gate's parameter count is learnt from the simulator itself: one tiny run of the
 instruction on a few qubits with a value list of ``PROBE_VALUES`` values reveals it
-through the set count of the result.
+through the set count of the result (so such an instruction that the simulator refuses is found
+before anything is cut).
 """
 
 from __future__ import annotations
@@ -62,34 +63,30 @@ class BatchLayout:
     param_counts: list[int]  # -1 where the values are never cut (no need to know the count)
 
 
-_known_param_counts: dict[str, int] = {}
+_known_param_counts: dict[tuple[object, ...], int] = {}
 
 
 def param_count(instruction: CircuitInstruction) -> int:
     """The number of parameters the simulator reads for one set of this gate (0 to 6).
 
-    Learnt once per name from a run of the instruction itself, its qubits renumbered
-    onto a state of just those qubits. Raises SimulatorRefusal when the simulator refuses
-    the instruction."""
-    name = instruction.name
-    if name in _known_param_counts:
-        return _known_param_counts[name]
+    Learnt from a run of the instruction itself, its qubits renumbered onto a state of
+    just those qubits, once per distinct form (name, renumbered qubits, dagger, control
+    state). Raises SimulatorRefusal when the simulator refuses the instruction."""
     rank = {q: i for i, q in enumerate(sorted(set(instruction.qubits) | set(instruction.controls)))}
-    probe = CircuitInstruction(
-        name=name,
-        qubits=[rank[q] for q in instruction.qubits],
-        controls=[rank[q] for q in instruction.controls],
-        param=ParamBinding("", [0.0] * PROBE_VALUES),
-        has_param=True,
-        dagger=instruction.dagger,
-        ctrl_state=instruction.ctrl_state,
-    )
+    qubits = [rank[q] for q in instruction.qubits]
+    controls = [rank[q] for q in instruction.controls]
+    form = (instruction.name, tuple(qubits), tuple(controls), instruction.dagger, instruction.ctrl_state)
+    if form in _known_param_counts:
+        return _known_param_counts[form]
+    probe = CircuitInstruction(name=instruction.name, qubits=qubits, controls=controls,
+                               param=ParamBinding("", [0.0] * PROBE_VALUES), has_param=True,
+                               dagger=instruction.dagger, ctrl_state=instruction.ctrl_state)
     try:
         amplitudes = wavesim.cal_states_cpp(CircuitData(len(rank), [probe]))
     except Exception as error:
         raise SimulatorRefusal(f"the simulator refuses instruction {instruction!r}: {error}") from error
     count = PROBE_VALUES // amplitudes.shape[0] if amplitudes.ndim == 2 else 0
-    _known_param_counts[name] = count
+    _known_param_counts[form] = count
     return count
 
 
