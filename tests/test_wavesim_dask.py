@@ -2,6 +2,7 @@
 functions on a real LocalCluster of 2 worker processes (one for the whole module)."""
 
 import concurrent.futures
+import importlib.metadata
 import logging
 import os
 import signal
@@ -294,3 +295,9 @@ def test_worker_that_dies_mid_run(client):
             assert same_bits(got, whole)
     client.wait_for_workers(2, timeout=120)
     assert victim not in client.run(os.getpid).values()  # the part really lost its worker
+
+
+def test_installed_with_the_native_modules():
+    installed = {str(f) for f in importlib.metadata.files("native-core")}
+    assert {"wavesim_dask/__init__.py", "wavesim_dask/batch_split.py", "wavesim_dask/cluster_runs.py",
+            "wavesim_dask/py.typed"} <= installed

@@ -24,7 +24,7 @@ import circuitcore
 import wavesim
 from circuitcore import CircuitData
 
-from .batch_split import BatchLayout, SimulatorRefusal, batch_layout, split_layout
+from .batch_split import BatchLayout, SimulatorRefusal, batch_layout, part_bounds, split_layout
 
 # Default size of one part's amplitude rows: big enough that a part's fixed costs
 # (task, transfer set-up) are small beside its work, small enough that several parts
@@ -126,10 +126,11 @@ def cal_states(client: Client, circuit_data: CircuitData, use_float32: bool = Fa
         return _whole_result(client, wavesim.cal_states_cpp, pieces[0], use_float32)
     # Allocated before any work is sent: a result too large for the caller fails at once.
     states = np.empty((layout.sets, dim), dtype=dtype)
-    offsets = np.cumsum([0] + [p.value_shape[1] for p in pieces])
+    bounds = part_bounds(layout.sets, len(pieces))
     futures = _submit_all(client, "wavesim_states", _state_rows, [(p, use_float32) for p in pieces])
     for i, rows in _results_as_completed(client, futures, progress):
-        states[offsets[i]:offsets[i + 1]] = rows
+        begin, end = bounds[i]
+        states[begin:end] = rows
     return states
 
 
@@ -182,8 +183,9 @@ def run(client: Client, circuit_data: CircuitData, shots: int, num_cbits: int, s
     once per worker; the counts are added up into one dict, keys ascending.
 
     Seeds (see part_seeds): with one part the call is exactly ``run_cpp`` with ``seed``.
-    With several, part i runs with a seed derived from ``seed`` and i, so the same seed
-    and the same number of parts give the same counts, on any cluster and after retries;
+    With several, part i runs with a seed derived from ``seed`` and i, so the same
+    circuit, shots, precision, seed and number of parts give the same counts, on any
+    cluster and after retries;
     they differ from ``run_cpp``'s counts for that seed (the random stream is split),
     though they follow the same distribution. A negative seed draws fresh randomness in
     every part.
