@@ -62,7 +62,7 @@ def varied_batch_circuit(seed):
     """A random batched circuit whose value lists take every form the simulator cuts
     differently: a list per set, lists that end before the last set, single values and
     short lists shared by all sets, lists on gates without parameters and on
-    unparametrised instructions, and (sometimes) a shaped binding."""
+    unparametrised instructions, NaN angles, and (sometimes) a shaped binding."""
     rng = np.random.default_rng(seed)
     n = int(rng.integers(1, 5))
     sets = int(rng.integers(2, 12))
@@ -71,7 +71,7 @@ def varied_batch_circuit(seed):
     for ins in instructions:
         value = ins.param.value
         k = ref.param_count(ins.name)
-        form = rng.integers(0, 6)
+        form = rng.integers(0, 7)
         if isinstance(value, float) or k == 0 or form == 0:
             continue
         if form == 1:  # ends before the last set: the sets past it take the first k values
@@ -82,19 +82,23 @@ def varied_batch_circuit(seed):
             ins.param = cc.ParamBinding("", value[:k * sets - 1] if k > 1 else value + [0.5])
         elif form == 4:  # cut even where has_param is false
             ins.has_param = False
+        elif form == 5:  # a NaN angle: its set's amplitudes are NaN, bits and all
+            ins.param = cc.ParamBinding("", value[:-1] + [float("nan")])
     if rng.random() < 0.3:  # a first parametrised gate without parameters fixes the unshaped count
         first_k = next((ref.param_count(i.name) for i in instructions if i.has_param
                         and ref.param_count(i.name) > 0), 1)
         instructions.insert(0, instruction("H", [0], values=[0.25] * (first_k * sets)))
     data.instructions = instructions
-    form = rng.integers(0, 4 if torch is not None else 3)
+    form = rng.integers(0, 5 if torch is not None else 3)
+    max_k = max([ref.param_count(i.name) for i in instructions if i.has_param] + [1])
     if form == 1:
         data.shaped_binding, data.value_shape_set, data.value_shape = True, 1, [2, sets, 3]
     elif form == 2:
-        max_k = max([ref.param_count(i.name) for i in instructions if i.has_param] + [1])
         data.shaped_binding, data.value_shape_set, data.value_shape = True, 1, [2, sets * max_k]
     elif form == 3:
         data.shaped_binding, data.bound_values = True, torch.zeros(1, sets, 2)
+    elif form == 4:
+        data.shaped_binding, data.bound_values = True, torch.zeros(2, sets * max_k)
     return data
 
 
