@@ -187,7 +187,7 @@ def test_cluster_states_are_the_single_call(client, entanglement):
                                          (500, ["U3"], entanglement == "full")]:
         data = bound_ansatz(4, rotations, "CRZ" if sets == 37 else "CX", entanglement, sets, seed=sets)
         whole = wavesim.cal_states_cpp(data, use_float32)
-        for parts in [None, 1, min(3, sets), sets if sets < 50 else None]:
+        for parts in {None, min(3, sets), sets if sets < 50 else 1}:
             got = wavesim_dask.cal_states(client, data, use_float32, parts)
             assert same_bits(got, whole), (sets, parts)
 

@@ -124,12 +124,15 @@ def cal_states(client: Client, circuit_data: CircuitData, use_float32: bool = Fa
     pieces = split_layout(circuit_data, layout, parts)
     if layout.sets <= 1:
         return _whole_result(client, wavesim.cal_states_cpp, pieces[0], use_float32)
-    # Allocated before any work is sent: a result too large for the caller fails at once.
+    # Allocated before any work is sent: a result the caller cannot hold fails before the cluster works.
     states = np.empty((layout.sets, dim), dtype=dtype)
     bounds = part_bounds(layout.sets, len(pieces))
     futures = _submit_all(client, "wavesim_states", _state_rows, [(p, use_float32) for p in pieces])
     for i, rows in _results_as_completed(client, futures, progress):
         begin, end = bounds[i]
+        if rows.shape != (end - begin, dim) or rows.dtype != dtype:  # never broadcast a wrong part into place
+            client.cancel(futures)
+            raise RuntimeError(f"part {i} came back as {rows.dtype} {rows.shape}, not {dtype} {(end - begin, dim)}")
         states[begin:end] = rows
     return states
 
@@ -208,6 +211,7 @@ def run(client: Client, circuit_data: CircuitData, shots: int, num_cbits: int, s
         pieces = split_layout(circuit_data, layout, min(layout.sets, threads) if parts is None else parts)
         seeds = part_seeds(seed, len(pieces))
         arguments = [(p, shots, num_cbits, s, use_float32) for p, s in zip(pieces, seeds)]
+        sets_per_part = [end - begin for begin, end in part_bounds(layout.sets, len(pieces))]
     else:
         if parts is None:
             parts = min(threads, max(1, shots // SHOTS_PER_PART))
@@ -219,9 +223,13 @@ def run(client: Client, circuit_data: CircuitData, shots: int, num_cbits: int, s
         share, extra = divmod(shots, parts)
         arguments = [(shared, share + (1 if i < extra else 0), num_cbits, s, use_float32)
                      for i, s in enumerate(part_seeds(seed, parts))]
+        sets_per_part = [1] * parts
     futures = _submit_all(client, "wavesim_shots", _part_counts, arguments)
     counts: list[list[dict[str, int]]] = [[] for _ in futures]
     for i, result in _results_as_completed(client, futures, progress):
+        if len(result) != sets_per_part[i]:  # never merge a wrong part
+            client.cancel(futures)
+            raise RuntimeError(f"part {i} came back with {len(result)} sets, not {sets_per_part[i]}")
         counts[i] = result
     if layout.sets >= 2:
         return [per_set for part in counts for per_set in part]
