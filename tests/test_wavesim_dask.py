@@ -148,8 +148,9 @@ def test_impossible_part_counts_are_refused(parts):
     (lambda: cc.CircuitData(1, [instruction("RX", [0], values=[0.1, 0.2])], shaped_binding=True,
                             bound_values=[[1, 2]]), None),
     (lambda: cc.CircuitData(2, [instruction("RX", [0], controls=[0], values=[0.1, 0.2])]), RuntimeError),
+    (lambda: cc.CircuitData(12, [instruction("RX", [11], controls=range(11), values=[0.1, 0.2])]), None),
 ])
-def test_what_the_simulator_refuses_is_not_split(make, cause):
+def test_what_cannot_be_split_faithfully_is_refused(make, cause):
     with pytest.raises(ValueError, match="cannot split the circuit faithfully") as error:
         wavesim_dask.split_batches(make(), 2)
     if cause is not None:

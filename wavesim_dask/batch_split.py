@@ -17,8 +17,8 @@ Everything here follows what the simulator does, observed through its Python API
 
 A gate's parameter count is learnt from the simulator itself: one tiny run of the
 instruction on a few qubits with a value list of ``PROBE_VALUES`` values reveals it
-through the set count of the result (so such an instruction that the simulator refuses is found
-before anything is cut).
+through the set count of the result; an instruction the simulator refuses is thereby
+found before anything is cut.
 """
 
 from __future__ import annotations
@@ -35,6 +35,10 @@ from circuitcore import CircuitData, CircuitInstruction, ParamBinding
 # count (the simulator's largest is 4). Small, so the probe costs microseconds.
 PROBE_VALUES = 60
 
+# The largest probe state: PROBE_VALUES states of 2^10 amplitudes are 1 MiB. A gate on
+# more qubits (many controls) is not probed, and its circuit not split.
+PROBE_QUBITS = 10
+
 # Names whose values the simulator never reads: they cannot change a set's state.
 NAMES_WITHOUT_STATE_CHANGE_FROM_VALUES = frozenset({"MEASURE", "BARRIER", "RESET", "QIF", "QWHILE"})
 
@@ -47,11 +51,13 @@ BATCHED_RANK = 3
 BATCH_AXIS = 1
 
 
-class SimulatorRefusal(Exception):
-    """The simulator refuses something in the circuit; its own error is the cause.
+class Unsplittable(Exception):
+    """The circuit cannot be cut faithfully: the simulator refuses something in it (its
+    own error is then the cause), or a gate's parameter count cannot be learnt cheaply.
 
     Raised while learning the layout; the callers either report it (split_batches) or
-    leave the whole circuit to the simulator so that it reports its own error."""
+    leave the whole circuit to the simulator, which then reports its own error (or gives
+    its own result)."""
 
 
 @dataclass(frozen=True)
@@ -71,20 +77,23 @@ def param_count(instruction: CircuitInstruction) -> int:
 
     Learnt from a run of the instruction itself, its qubits renumbered onto a state of
     just those qubits, once per distinct form (name, renumbered qubits, dagger, control
-    state). Raises SimulatorRefusal when the simulator refuses the instruction."""
+    state). Raises Unsplittable when the simulator refuses the instruction."""
     rank = {q: i for i, q in enumerate(sorted(set(instruction.qubits) | set(instruction.controls)))}
     qubits = [rank[q] for q in instruction.qubits]
     controls = [rank[q] for q in instruction.controls]
     form = (instruction.name, tuple(qubits), tuple(controls), instruction.dagger, instruction.ctrl_state)
     if form in _known_param_counts:
         return _known_param_counts[form]
+    if len(rank) > PROBE_QUBITS:
+        raise Unsplittable(f"instruction {instruction!r} acts on {len(rank)} qubits, more than the "
+                               f"{PROBE_QUBITS} on which its parameter count can be learnt cheaply")
     probe = CircuitInstruction(name=instruction.name, qubits=qubits, controls=controls,
                                param=ParamBinding("", [0.0] * PROBE_VALUES), has_param=True,
                                dagger=instruction.dagger, ctrl_state=instruction.ctrl_state)
     try:
         amplitudes = wavesim.cal_states_cpp(CircuitData(len(rank), [probe]))
     except Exception as error:
-        raise SimulatorRefusal(f"the simulator refuses instruction {instruction!r}: {error}") from error
+        raise Unsplittable(f"the simulator refuses instruction {instruction!r}: {error}") from error
     count = PROBE_VALUES // amplitudes.shape[0] if amplitudes.ndim == 2 else 0
     _known_param_counts[form] = count
     return count
@@ -102,7 +111,7 @@ def _tensor_shape(tensor: object) -> tuple[int, int]:
     """(dimensions, extent of dimension 1) of a torch tensor, read as the simulator reads it."""
     torch = sys.modules.get("torch")
     if torch is None or not isinstance(tensor, torch.Tensor):
-        raise SimulatorRefusal(f"bound_values of type {type(tensor).__name__} is not a tensor")
+        raise Unsplittable(f"bound_values of type {type(tensor).__name__} is not a tensor")
     dims = int(tensor.dim())
     return dims, int(tensor.size(1)) if dims >= 2 else 0
 
@@ -140,17 +149,18 @@ def _values_are_cut(instruction: CircuitInstruction) -> bool:
 def batch_layout(circuit_data: CircuitData) -> BatchLayout:
     """The set count of the circuit and the parameter counts needed to cut it.
 
-    Raises SimulatorRefusal for what the simulator itself would refuse before or while
+    Raises Unsplittable for what the simulator itself would refuse before or while
     counting sets (an instruction it cannot apply, bound values that are not a tensor,
-    a qubit count outside what it can hold, a set count beyond its range)."""
+    a qubit count outside what it can hold, a set count beyond its range), and for a
+    gate on more than PROBE_QUBITS qubits whose values would need cutting."""
     if not 0 <= circuit_data.num_qubits <= LARGEST_STATE_QUBITS:
-        raise SimulatorRefusal(f"a state of {circuit_data.num_qubits} qubits is outside the simulator's range")
+        raise Unsplittable(f"a state of {circuit_data.num_qubits} qubits is outside the simulator's range")
     instructions = circuit_data.instructions
     if not instructions:
         return BatchLayout(0, instructions, [])
     sets = _set_count(circuit_data, instructions)
     if sets > 2**31 - 1:
-        raise SimulatorRefusal(f"{sets} parameter sets exceed the simulator's range")
+        raise Unsplittable(f"{sets} parameter sets exceed the simulator's range")
     counts = [param_count(ins) if _values_are_cut(ins) else -1 for ins in instructions]
     return BatchLayout(sets, instructions, counts)
 
@@ -220,14 +230,15 @@ def split_batches(circuit_data: CircuitData, parts: int) -> list[CircuitData]:
     A circuit with at most one set comes back as a one-element list (a copy).
 
     Raises ValueError when ``parts`` is below 1 or above the number of sets, and when
-    the circuit cannot be split faithfully because the simulator refuses it (its error
-    is chained as the cause); TypeError for a ``circuit_data`` that is not a CircuitData.
+    the circuit cannot be split faithfully: the simulator refuses it (its error is
+    chained as the cause), or a gate on more than PROBE_QUBITS qubits carries values to
+    cut; TypeError for a ``circuit_data`` that is not a CircuitData.
     """
     if not isinstance(circuit_data, circuitcore.CircuitData):
         raise TypeError(f"circuit_data must be a circuitcore.CircuitData, not {type(circuit_data).__name__}")
     try:
         layout = batch_layout(circuit_data)
-    except SimulatorRefusal as refusal:
+    except Unsplittable as refusal:
         raise ValueError(f"cannot split the circuit faithfully: {refusal}") from refusal.__cause__
     return split_layout(circuit_data, layout, parts)
 

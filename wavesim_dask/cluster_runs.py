@@ -24,7 +24,7 @@ import circuitcore
 import wavesim
 from circuitcore import CircuitData
 
-from .batch_split import BatchLayout, SimulatorRefusal, batch_layout, part_bounds, split_layout
+from .batch_split import BatchLayout, Unsplittable, batch_layout, part_bounds, split_layout
 
 # Default size of one part's amplitude rows: big enough that a part's fixed costs
 # (task, transfer set-up) are small beside its work, small enough that several parts
@@ -80,11 +80,11 @@ def _part_counts(part: CircuitData, shots: int, num_cbits: int, seed: int, use_f
 
 
 def _layout_or_none(circuit_data: CircuitData) -> BatchLayout | None:
-    """The layout, or None when the simulator refuses the circuit: it then runs whole, so
-    that the simulator reports its own error."""
+    """The layout, or None when the circuit cannot be cut: it then runs whole, so that the
+    simulator reports its own error (or gives its own result)."""
     try:
         return batch_layout(circuit_data)
-    except SimulatorRefusal:
+    except Unsplittable:
         return None
 
 
@@ -102,7 +102,8 @@ def cal_states(client: Client, circuit_data: CircuitData, use_float32: bool = Fa
 
     ``parts`` defaults to the cluster's worker threads, or more so that a part's rows
     stay within PART_BYTES, and at most one per set; an explicit value must lie between
-    1 and the number of sets. A circuit with one set runs as one task. ``progress`` shows
+    1 and the number of sets. A circuit with one set, or one that split_batches refuses,
+    runs whole as one task. ``progress`` shows
     Dask's progress bar while the parts run.
 
     The simulator's errors (unknown gate, bad qubits, ...) are raised here with their own
