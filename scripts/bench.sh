@@ -28,3 +28,4 @@ set -x
 "$PY" bench/bench_brickgen.py --perf "$B/bench/brickgen_perf"
 "$PY" bench/bench_ansatzkit.py
 "$PY" bench/bench_cliffmix.py
+"$PY" bench/bench_dask.py
