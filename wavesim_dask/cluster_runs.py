@@ -26,9 +26,10 @@ from circuitcore import CircuitData
 
 from .batch_split import BatchLayout, Unsplittable, batch_layout, part_bounds, split_layout
 
-# Default size of one part's amplitude rows: big enough that a part's fixed costs
-# (task, transfer set-up) are small beside its work, small enough that several parts
-# are in flight and no worker holds a large share of the result.
+# Largest default part (amplitude bytes). The simulator keeps the GIL for a whole call,
+# so a worker cannot send one part's rows while it computes its next one: parts beyond
+# one per worker thread add overhead without overlap, and are made only to bound what a
+# worker holds (a part's rows exist twice during its call).
 PART_BYTES = 256 << 20
 
 # Shots below which a single-set run is not split by default: a part repeats the
