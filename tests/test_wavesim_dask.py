@@ -105,7 +105,7 @@ def varied_batch_circuit(seed):
 @pytest.mark.parametrize("use_float32", [False, True])
 def test_parts_stack_to_the_whole_call_bit_for_bit(use_float32):
     checked_batched = 0
-    for seed in range(80):
+    for seed in range(50):
         data = varied_batch_circuit(seed)
         whole = wavesim.cal_states_cpp(data, use_float32)
         sets = whole.shape[0] if whole.ndim == 2 else 1
@@ -117,7 +117,7 @@ def test_parts_stack_to_the_whole_call_bit_for_bit(use_float32):
             assert len(pieces) == parts
             got = stacked(pieces, use_float32)
             assert same_bits(got, whole.reshape(-1, whole.shape[-1])), (seed, parts)
-    assert checked_batched >= 40  # the generator must mostly produce batched circuits
+    assert checked_batched >= 25  # the generator must mostly produce batched circuits
 
 
 def test_uneven_split_sizes_and_one_set_parts():
