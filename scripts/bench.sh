@@ -30,4 +30,5 @@ set -x
 "$PY" bench/bench_brickgen.py --perf "$B/bench/brickgen_perf"
 "$PY" bench/bench_ansatzkit.py
 "$PY" bench/bench_cliffmix.py
+"$PY" bench/bench_dask.py
 if [[ -x bench/.peer-envs/qulacs/bin/python ]]; then "$PY" bench/bench_small_calls.py; fi

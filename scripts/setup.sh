@@ -91,9 +91,11 @@ if [[ ! -x .venv/bin/python ]] || ! is_py313 .venv/bin/python; then
     .venv/bin/python -m pip install -q --upgrade pip
 fi
 
-.venv/bin/python -m pip install -q -r requirements/build.txt
-# Includes torch: tests hand real tensors to the simulator (used through Python only).
-((want_test)) && .venv/bin/python -m pip install -q -r requirements/test.txt
+.venv/bin/python -m pip install -q -r requirements/build.txt -r requirements/runtime.txt
+if ((want_test)); then
+    # Includes torch: tests hand real tensors to the simulator (used through Python only).
+    .venv/bin/python -m pip install -q -r requirements/test.txt
+fi
 
 # The build directory build/wheel is kept, so a second run only rebuilds what changed. With --test
 # the same build also makes the C++ unit tests, which scripts/test.sh runs from there. A build that

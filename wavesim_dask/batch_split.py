@@ -1,0 +1,244 @@
+"""Cutting a batched CircuitData into parts that each carry a contiguous range of its
+parameter sets, so that the parts' results stacked in order are bit for bit those of
+one call on the whole circuit.
+
+Everything here follows what the simulator does, observed through its Python API:
+
+- The set count B: with ``shaped_binding`` false, the length of the first parametrised
+  instruction's value list (a single value counts as one) divided by the parameter count
+  of the first parametrised gate that takes parameters, when it is longer and divisible;
+  with ``shaped_binding`` true, the second extent of a three-dimensional ``bound_values``
+  tensor (else of ``value_shape``), or that extent divided by the largest parameter count.
+  B <= 1 is a single run.
+- Set b of an instruction whose value list is longer than its gate's parameter count k
+  is the b-th slice of k values, or the first k values when the list ends before it. A
+  single value, a list of at most k values and the values of a gate without parameters
+  are shared by every set. This holds for every instruction, parametrised or not.
+
+A gate's parameter count is learnt from the simulator itself: one tiny run of the
+instruction on a few qubits with a value list of ``PROBE_VALUES`` values reveals it
+through the set count of the result; an instruction the simulator refuses is thereby
+found before anything is cut.
+"""
+
+from __future__ import annotations
+
+import copy
+import sys
+from dataclasses import dataclass
+
+import circuitcore
+import wavesim
+from circuitcore import CircuitData, CircuitInstruction, ParamBinding
+
+# Divisible by every count from 1 to 6, so the set count of the probe names the
+# count (the simulator's largest is 4). Small, so the probe costs microseconds.
+PROBE_VALUES = 60
+
+# The largest probe state: PROBE_VALUES states of 2^10 amplitudes are 1 MiB. A gate on
+# more qubits (many controls) is not probed, and its circuit not split.
+PROBE_QUBITS = 10
+
+# Names whose values the simulator never reads: they cannot change a set's state.
+NAMES_WITHOUT_STATE_CHANGE_FROM_VALUES = frozenset({"MEASURE", "BARRIER", "RESET", "QIF", "QWHILE"})
+
+# The qubit counts the simulator can hold; outside them a run fails however it is cut.
+LARGEST_STATE_QUBITS = 62
+
+# A shaped binding of three dimensions gives the set count directly, as its extent
+# along this axis; parts carry their count that way.
+BATCHED_RANK = 3
+BATCH_AXIS = 1
+
+
+class Unsplittable(Exception):
+    """The circuit cannot be cut faithfully: the simulator refuses something in it (its
+    own error is then the cause), or a gate's parameter count cannot be learnt cheaply.
+
+    Raised while learning the layout; the callers either report it (split_batches) or
+    leave the whole circuit to the simulator, which then reports its own error (or gives
+    its own result)."""
+
+
+@dataclass(frozen=True)
+class BatchLayout:
+    """What splitting needs to know: the set count and each instruction's parameter count."""
+
+    sets: int
+    instructions: list[CircuitInstruction]
+    param_counts: list[int]  # -1 where the values are never cut (no need to know the count)
+
+
+_known_param_counts: dict[tuple[object, ...], int] = {}
+
+
+def param_count(instruction: CircuitInstruction) -> int:
+    """The number of parameters the simulator reads for one set of this gate (0 to 6).
+
+    Learnt from a run of the instruction itself, its qubits renumbered onto a state of
+    just those qubits, once per distinct form (name, renumbered qubits, dagger, control
+    state). Raises Unsplittable when the simulator refuses the instruction."""
+    rank = {q: i for i, q in enumerate(sorted(set(instruction.qubits) | set(instruction.controls)))}
+    qubits = [rank[q] for q in instruction.qubits]
+    controls = [rank[q] for q in instruction.controls]
+    form = (instruction.name, tuple(qubits), tuple(controls), instruction.dagger, instruction.ctrl_state)
+    if form in _known_param_counts:
+        return _known_param_counts[form]
+    if len(rank) > PROBE_QUBITS:
+        raise Unsplittable(f"instruction {instruction!r} acts on {len(rank)} qubits, more than the "
+                               f"{PROBE_QUBITS} on which its parameter count can be learnt cheaply")
+    probe = CircuitInstruction(name=instruction.name, qubits=qubits, controls=controls,
+                               param=ParamBinding("", [0.0] * PROBE_VALUES), has_param=True,
+                               dagger=instruction.dagger, ctrl_state=instruction.ctrl_state)
+    try:
+        amplitudes = wavesim.cal_states_cpp(CircuitData(len(rank), [probe]))
+    except Exception as error:
+        raise Unsplittable(f"the simulator refuses instruction {instruction!r}: {error}") from error
+    count = PROBE_VALUES // amplitudes.shape[0] if amplitudes.ndim == 2 else 0
+    _known_param_counts[form] = count
+    return count
+
+
+def _value_length(value: float | list[float]) -> int:
+    return 1 if isinstance(value, float) else len(value)
+
+
+def _whole_sets(length: int, per_set: int) -> int:
+    return length // per_set if length > per_set and length % per_set == 0 else 0
+
+
+def _tensor_shape(tensor: object) -> tuple[int, int]:
+    """(dimensions, extent of dimension 1) of a torch tensor, read as the simulator reads it."""
+    torch = sys.modules.get("torch")
+    if torch is None or not isinstance(tensor, torch.Tensor):
+        raise Unsplittable(f"bound_values of type {type(tensor).__name__} is not a tensor")
+    dims = int(tensor.dim())
+    return dims, int(tensor.size(1)) if dims >= 2 else 0
+
+
+def _set_count(circuit: CircuitData, instructions: list[CircuitInstruction]) -> int:
+    parametrised = [ins for ins in instructions if ins.has_param]
+    positive = [k for k in (param_count(ins) for ins in parametrised) if k > 0]
+    if not positive:
+        return 0
+    if not circuit.shaped_binding:
+        return _whole_sets(_value_length(parametrised[0].param.value), positive[0])
+    extent = 0
+    if circuit.bound_values is not None:
+        dims, size1 = _tensor_shape(circuit.bound_values)
+        if dims >= 2:
+            extent = size1
+        if dims == BATCHED_RANK:
+            return max(extent, 0)
+    elif circuit.value_shape_set != 0 and circuit.value_shape:
+        shape = circuit.value_shape
+        if len(shape) >= 2:
+            extent = shape[BATCH_AXIS]
+        if len(shape) == BATCHED_RANK:
+            return max(extent, 0)
+    return _whole_sets(extent, max(positive))
+
+
+def _values_are_cut(instruction: CircuitInstruction) -> bool:
+    """Whether the values may differ from set to set (a list longer than one value read by a gate)."""
+    value = instruction.param.value
+    return (not isinstance(value, float) and len(value) > 1
+            and instruction.name not in NAMES_WITHOUT_STATE_CHANGE_FROM_VALUES)
+
+
+def batch_layout(circuit_data: CircuitData) -> BatchLayout:
+    """The set count of the circuit and the parameter counts needed to cut it.
+
+    Raises Unsplittable for what the simulator itself would refuse before or while
+    counting sets (an instruction it cannot apply, bound values that are not a tensor,
+    a qubit count outside what it can hold, a set count beyond its range), and for a
+    gate on more than PROBE_QUBITS qubits whose values would need cutting."""
+    if not 0 <= circuit_data.num_qubits <= LARGEST_STATE_QUBITS:
+        raise Unsplittable(f"a state of {circuit_data.num_qubits} qubits is outside the simulator's range")
+    instructions = circuit_data.instructions
+    if not instructions:
+        return BatchLayout(0, instructions, [])
+    sets = _set_count(circuit_data, instructions)
+    if sets > 2**31 - 1:
+        raise Unsplittable(f"{sets} parameter sets exceed the simulator's range")
+    counts = [param_count(ins) if _values_are_cut(ins) else -1 for ins in instructions]
+    return BatchLayout(sets, instructions, counts)
+
+
+def part_bounds(sets: int, parts: int) -> list[tuple[int, int]]:
+    """Contiguous [begin, end) ranges of sets, sizes differing by at most one, larger first."""
+    size, extra = divmod(sets, parts)
+    bounds = []
+    begin = 0
+    for i in range(parts):
+        end = begin + size + (1 if i < extra else 0)
+        bounds.append((begin, end))
+        begin = end
+    return bounds
+
+
+def _values_for_sets(values: list[float], k: int, begin: int, end: int) -> list[float]:
+    """Sets begin..end-1 of a list cut every k values, one after the other; a set past the
+    list's last whole set takes the first k values, as the simulator does."""
+    whole = len(values) // k
+    own_end = min(end, whole)
+    cut = values[k * begin:k * own_end] if begin < own_end else []
+    return cut + values[:k] * (end - max(begin, own_end))
+
+
+def _part(circuit_data: CircuitData, layout: BatchLayout, begin: int, end: int) -> CircuitData:
+    instructions = []
+    for instruction, k in zip(layout.instructions, layout.param_counts):
+        values = instruction.param.value
+        if k > 0 and not isinstance(values, float) and len(values) > k:
+            instruction = copy.copy(instruction)
+            instruction.param = ParamBinding(instruction.param.name, _values_for_sets(values, k, begin, end))
+        instructions.append(instruction)
+    part = copy.copy(circuit_data)
+    part.instructions = instructions
+    # The part's set count travels as a shape, whatever rule gave the whole circuit's:
+    # the simulator reads bound values only for their shape.
+    part.bound_values = None
+    part.shaped_binding = True
+    part.value_shape_set = 1
+    part.value_shape = [1, end - begin, 1]
+    return part
+
+
+def split_layout(circuit_data: CircuitData, layout: BatchLayout, parts: int) -> list[CircuitData]:
+    """split_batches for a layout already learnt."""
+    if isinstance(parts, bool) or not isinstance(parts, int):
+        raise TypeError(f"parts must be an int, not {type(parts).__name__}")
+    most = max(layout.sets, 1)
+    if not 1 <= parts <= most:
+        raise ValueError(f"cannot split a circuit of {layout.sets} parameter sets into {parts} parts: "
+                         f"between 1 and {most} parts are possible")
+    if layout.sets <= 1:
+        return [copy.copy(circuit_data)]
+    return [_part(circuit_data, layout, begin, end) for begin, end in part_bounds(layout.sets, parts)]
+
+
+def split_batches(circuit_data: CircuitData, parts: int) -> list[CircuitData]:
+    """Cut a batched circuit into ``parts`` circuits carrying contiguous ranges of its
+    parameter sets (sizes differing by at most one, larger parts first).
+
+    Stacking ``cal_states_cpp`` of the parts in order (a part of one set gives one
+    amplitude row) is bit for bit ``cal_states_cpp`` of the whole circuit, in either
+    precision. Each part keeps every instruction; the value lists that differ from set
+    to set hold just the part's sets; the part's set count is carried as
+    ``value_shape = [1, sets, 1]`` with ``shaped_binding`` true and no ``bound_values``.
+    A circuit with at most one set comes back as a one-element list (a copy).
+
+    Raises ValueError when ``parts`` is below 1 or above the number of sets, and when
+    the circuit cannot be split faithfully: the simulator refuses it (its error is
+    chained as the cause), or a gate on more than PROBE_QUBITS qubits carries values to
+    cut; TypeError for a ``circuit_data`` that is not a CircuitData.
+    """
+    if not isinstance(circuit_data, circuitcore.CircuitData):
+        raise TypeError(f"circuit_data must be a circuitcore.CircuitData, not {type(circuit_data).__name__}")
+    try:
+        layout = batch_layout(circuit_data)
+    except Unsplittable as refusal:
+        raise ValueError(f"cannot split the circuit faithfully: {refusal}") from refusal.__cause__
+    return split_layout(circuit_data, layout, parts)
+
