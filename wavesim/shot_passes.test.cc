@@ -60,14 +60,72 @@ CircuitData random_circuit(uint32_t seed, int n, int length, double stochastic_s
     return data;
 }
 
+// Rounds of a random gate layer followed by measurements and resets of random
+// qubits: some qubits are never put in superposition (resets of definite
+// qubits), a qubit is often measured twice or reset right after its
+// measurement, classical bits are overwritten or lie beyond the register, and
+// a random tail of measurements (with repeats) ends the circuit.
+CircuitData random_dynamic_circuit(uint32_t seed, int n, int rounds, int batches) {
+    std::mt19937 rng(seed);
+    auto pick = [&](int below) { return static_cast<int32_t>(rng() % static_cast<uint32_t>(below)); };
+    std::uniform_real_distribution<double> angle(-3.0, 3.0);
+    auto angles = [&] {
+        std::vector<double> values;
+        for (int b = 0; b < batches; ++b) values.push_back(angle(rng));
+        return values;
+    };
+    CircuitData data;
+    data.num_qubits = n;
+    for (int q = 0; q < n; ++q)
+        if (pick(3) != 0) data.instructions.push_back(gate("H", {q}));
+    for (int round = 0; round < rounds; ++round) {
+        const int gates = pick(2 * n + 1);
+        for (int g = 0; g < gates; ++g) {
+            const int32_t a = pick(n);
+            const int32_t b = (a + 1 + pick(n > 1 ? n - 1 : 1)) % n;
+            if (n > 1 && pick(3) == 0) {
+                data.instructions.push_back(pick(2) == 0 ? gate("CX", {b}, {a}) : gate("CRY", {b}, {a}, angles()));
+            } else {
+                const char* names[] = {"RX", "RY", "H", "T"};
+                const std::string name = names[pick(4)];
+                data.instructions.push_back(gate(name, {a}, {}, name[0] == 'R' ? angles() : std::vector<double>{}));
+            }
+        }
+        const int stochastic = 1 + pick(3);
+        for (int k = 0; k < stochastic; ++k) {
+            const int32_t q = pick(n);
+            switch (pick(5)) {
+                case 0: data.instructions.push_back(gate("RESET", {q})); break;
+                case 1:  // ancilla read-out and reuse
+                    data.instructions.push_back(measure(q, pick(n + 1)));
+                    data.instructions.push_back(gate("RESET", {q}));
+                    break;
+                case 2:
+                    data.instructions.push_back(measure(q, pick(n + 1)));
+                    data.instructions.push_back(gate("BARRIER", {q}));
+                    data.instructions.push_back(measure(q, pick(n + 1)));
+                    break;
+                default: data.instructions.push_back(measure(q, pick(n + 1)));
+            }
+        }
+    }
+    const int tail = pick(n + 3);
+    for (int k = 0; k < tail; ++k) data.instructions.push_back(measure(pick(n), pick(n + 1)));
+    return data;
+}
+
+// Counts equal, and both streams advanced by the same number of draws.
 template <typename Real>
-void expect_same_as_literal(const CircuitData& circuit, int shots, int num_cbits, int seed) {
+void expect_same_as_literal(const CircuitData& circuit, int shots, int num_cbits, int seed,
+                            const OutcomeTreeLimits* limits = nullptr) {
     const ShotPlan plan = plan_shots(circuit, num_cbits);
     RandomSource fast = make_seeded_source(seed);
     RandomSource literal = make_seeded_source(seed);
     for (int b = 0; b < plan.passes; ++b) {
         const ShotCounts want = literal_pass<Real>(circuit, plan, b, shots, num_cbits, literal);
-        const ShotCounts got = count_pass<Real>(circuit, plan, b, shots, num_cbits, fast);
+        const ShotCounts got = limits == nullptr
+                                   ? count_pass<Real>(circuit, plan, b, shots, num_cbits, fast)
+                                   : per_shot_pass<Real>(circuit, plan, b, shots, num_cbits, fast, *limits);
         EXPECT_EQ(got, want) << "pass " << b << ", seed " << seed;
         EXPECT_TRUE(fast.engine == literal.engine) << "draws consumed differ in pass " << b;
     }
@@ -78,13 +136,30 @@ class ShotPasses : public ::testing::Test {};
 using Precisions = ::testing::Types<double, float>;
 TYPED_TEST_SUITE(ShotPasses, Precisions);
 
-TYPED_TEST(ShotPasses, PerShotSmallCircuits) {
-    for (uint32_t seed = 0; seed < 40; ++seed) {
-        const int n = 1 + static_cast<int>(seed % 5);
-        const CircuitData circuit = random_circuit(seed, n, 25, 0.35);
-        ASSERT_TRUE(plan_shots(circuit, n).per_shot);
-        expect_same_as_literal<TypeParam>(circuit, 300, n, static_cast<int>(seed));
+// Random dynamic circuits on 1 ... 14 qubits, some with two parameter sets,
+// under the default limits and under limits small enough that kept states,
+// kept nodes and blocks of draws all run out: the tree then makes states
+// again from above, starts over between blocks, or takes one shot per block.
+TYPED_TEST(ShotPasses, DynamicCircuitsMatchTheLiteralShots) {
+    const OutcomeTreeLimits starved[] = {{0, 1, 1}, {4096, 64, 100}, {uint64_t{1} << 20, 1000, 5000}};
+    for (uint32_t seed = 0; seed < 42; ++seed) {
+        const int n = 1 + static_cast<int>(seed % 14);
+        const int batches = seed % 5 == 4 ? 2 : 1;
+        const CircuitData circuit = random_dynamic_circuit(seed, n, 1 + static_cast<int>(seed % 4), batches);
+        if (!plan_shots(circuit, n).per_shot) continue;
+        const int shots = n <= 8 ? 400 : 120;
+        expect_same_as_literal<TypeParam>(circuit, shots, n, static_cast<int>(seed));
+        expect_same_as_literal<TypeParam>(circuit, shots, n, static_cast<int>(seed), &starved[seed % 3]);
     }
+}
+
+// On 16 qubits a reset sums its odds with every hardware thread.
+TYPED_TEST(ShotPasses, DynamicCircuitAboveTheSerialSize) {
+    const CircuitData circuit = random_dynamic_circuit(99, 16, 2, 1);
+    ASSERT_TRUE(plan_shots(circuit, 16).per_shot);
+    expect_same_as_literal<TypeParam>(circuit, 16, 16, 4);
+    const OutcomeTreeLimits none{0, 1, 1};
+    expect_same_as_literal<TypeParam>(circuit, 16, 16, 5, &none);
 }
 
 TYPED_TEST(ShotPasses, SampleOnceBothTableForms) {
@@ -102,9 +177,9 @@ TYPED_TEST(ShotPasses, BatchesShareOneStream) {
     expect_same_as_literal<TypeParam>(sample_once, 200, 3, 5);
 }
 
-// Thirteen measurements of superposed qubits on 14 qubits: 600 shots reach
-// more than 3000 outcome sequences, beyond the 1024 (double) or 2048 (float)
-// states the tree may keep, so many shots also finish literally.
+// Thirteen measurements of superposed qubits between gates on 14 qubits: 600
+// shots reach thousands of outcome sequences, and with room for four states
+// the tree makes most of them again from above.
 TYPED_TEST(ShotPasses, OutcomeTreeBeyondItsBudget) {
     constexpr int kQubits = 14;
     constexpr int kMeasured = 13;
@@ -115,7 +190,8 @@ TYPED_TEST(ShotPasses, OutcomeTreeBeyondItsBudget) {
         circuit.instructions.push_back(measure(q, q));
         circuit.instructions.push_back(gate("RY", {q + 1}, {}, {0.3 * (q + 1)}));
     }
-    expect_same_as_literal<TypeParam>(circuit, 600, kMeasured, 3);
+    const OutcomeTreeLimits four_states{4 * (uint64_t{2} << kQubits) * sizeof(TypeParam), 1 << 12, 1 << 12};
+    expect_same_as_literal<TypeParam>(circuit, 600, kMeasured, 3, &four_states);
 }
 
 TYPED_TEST(ShotPasses, DegenerateShotCounts) {

@@ -14,7 +14,7 @@ SAMPLE_SEED = 7
 def build(job):
     if job["precision"] != "single":
         raise ValueError("qsim simulates in single precision only")
-    options = qsimcirq.QSimOptions(cpu_threads=os.cpu_count())
+    options = qsimcirq.QSimOptions(cpu_threads=os.cpu_count(), max_fused_gate_size=job.get("fusion", 2))
     return cirq_common.build_job(job, qsimcirq.QSimSimulator(qsim_options=options, seed=SAMPLE_SEED))
 
 
