@@ -22,19 +22,37 @@ std::string key_of_index(uint64_t index, const ShotPlan& plan, const std::string
     return key;
 }
 
+// Amplitudes the tree holds beside its root: aligned as an owned state's are,
+// but neither zeroed first nor weighed against the machine (the root was, and
+// the budget bounds how many are held), which small compact states would pay
+// for again and again.
 template <typename Real>
-using StatePtr = std::unique_ptr<StateVector<Real>>;
+struct HeldState {
+    struct Free {
+        void operator()(Real* block) const { std::free(block); }
+    };
+    std::unique_ptr<Real, Free> block;
+    StateVector<Real> view;
+    HeldState(unsigned n, Real* data, uint64_t stride) : block(data), view(n, data, data + stride) {}
+};
 
 template <typename Real>
-uint64_t state_bytes(const StateVector<Real>& state) {
-    return 2 * state.dim * sizeof(Real);
+using StatePtr = std::unique_ptr<HeldState<Real>>;
+
+template <typename Real>
+StatePtr<Real> make_held(unsigned n) {
+    constexpr uint64_t kLine = kStateAlignment / sizeof(Real);
+    const uint64_t stride = ((uint64_t{1} << n) + kLine - 1) / kLine * kLine;
+    auto* data = static_cast<Real*>(std::aligned_alloc(kStateAlignment, 2 * stride * sizeof(Real)));
+    if (data == nullptr) throw std::bad_alloc();
+    return std::make_unique<HeldState<Real>>(n, data, stride);
 }
 
 template <typename Real>
 StatePtr<Real> copy_of(const StateVector<Real>& from) {
-    auto to = std::make_unique<StateVector<Real>>(from.num_qubits);
-    std::memcpy(to->re, from.re, from.dim * sizeof(Real));
-    std::memcpy(to->im, from.im, from.dim * sizeof(Real));
+    StatePtr<Real> to = make_held<Real>(from.num_qubits);
+    std::memcpy(to->view.re, from.re, from.dim * sizeof(Real));
+    std::memcpy(to->view.im, from.im, from.dim * sizeof(Real));
     return to;
 }
 
@@ -50,6 +68,7 @@ struct Step {
 };
 
 // Reached by every shot with the same outcomes at the steps before `step`.
+template <typename Real>
 struct OutcomeNode {
     QubitOdds odds;  // of the state at `step`, fixed when the node is made
     int32_t child[2] = {-1, -1};
@@ -57,6 +76,7 @@ struct OutcomeNode {
     uint32_t step = 0;  // the number of steps: a leaf
     int32_t outcome = 0;  // taken at the parent's step
     int32_t leaf = -1;
+    StatePtr<Real> state;  // a full state kept from one block of shots to the next
 };
 
 struct Leaf {
@@ -87,9 +107,10 @@ struct OutcomeTree {
     OutcomeTreeLimits limits;
     std::string empty_key;
     std::vector<Step> steps;
-    std::vector<OutcomeNode> nodes;
+    std::vector<OutcomeNode<Real>> nodes;
+    uint64_t node_bytes = 0;  // of the states the nodes keep
     std::vector<Leaf> leaves;
-    StatePtr<Real> root;    // the state at step 0, kept for the whole pass
+    std::unique_ptr<StateVector<Real>> root;  // the state at step 0, kept for the whole pass
     GateMatrixCache cache;  // matrices are pure functions of their key: shared by every shot
     RandomSource unused;    // the stretches between steps hold no stochastic instruction
 };
@@ -159,60 +180,81 @@ bool makes_half(const Step& step, const Frame<Real>& at) {
 template <typename Real>
 StatePtr<Real> derive(OutcomeTree<Real>& tree, const StateVector<Real>& from, StatePtr<Real> state,
                       const Frame<Real>& at, int outcome) {
-    const OutcomeNode& node = tree.nodes[static_cast<size_t>(at.node)];
+    const OutcomeNode<Real>& node = tree.nodes[static_cast<size_t>(at.node)];
     const Step& step = tree.steps[node.step];
     if (makes_half(step, at)) {
-        auto half = std::make_unique<StateVector<Real>>(from.num_qubits - 1);
-        keep_measured_half(from, compact_position(step.qubit, at.dropped), outcome, node.odds, *half);
+        StatePtr<Real> half = make_held<Real>(from.num_qubits - 1);
+        keep_measured_half(from, compact_position(step.qubit, at.dropped), outcome, node.odds, half->view);
         return half;
     }
+    StateVector<Real>& own = state->view;
     if (step.terminal) {
         // Measured again: the state keeps its size, scaled, or is all zero.
         const bool kept = static_cast<int>((at.values >> step.qubit) & 1U) == outcome;
         const double k = measured_scale(outcome, node.odds);
-        for (uint64_t i = 0; i < state->dim; ++i) {
-            state->re[i] = kept ? scaled_component(state->re[i], k) : Real(0);
-            state->im[i] = kept ? scaled_component(state->im[i], k) : Real(0);
+        for (uint64_t i = 0; i < own.dim; ++i) {
+            own.re[i] = kept ? scaled_component(own.re[i], k) : Real(0);
+            own.im[i] = kept ? scaled_component(own.im[i], k) : Real(0);
         }
         return state;
     }
     if (step.reset) {
         reset_threads(tree.circuit);
-        apply_reset_outcome(*state, step.qubit, outcome, node.odds);
+        apply_reset_outcome(own, step.qubit, outcome, node.odds);
     } else {
-        collapse_measured(*state, step.qubit, outcome, node.odds);
+        collapse_measured(own, step.qubit, outcome, node.odds);
     }
-    apply_instructions(*state, tree.circuit.instructions, step.instruction + 1, step_instruction(tree, node.step + 1),
+    apply_instructions(own, tree.circuit.instructions, step.instruction + 1, step_instruction(tree, node.step + 1),
                        tree.cache, tree.batch_index, tree.unused);
     return state;
 }
 
 template <typename Real>
 const StateVector<Real>* held_state(const OutcomeTree<Real>& tree, const std::vector<Frame<Real>>& frames, size_t f) {
-    return f == 0 ? tree.root.get() : frames[f].state.get();
+    if (f == 0) return tree.root.get();
+    if (frames[f].state) return &frames[f].state->view;
+    const auto& kept = tree.nodes[static_cast<size_t>(frames[f].node)].state;
+    return kept ? &kept->view : nullptr;
 }
 
-// The state of frame f made again, from the nearest frame above it that holds one.
 template <typename Real>
-StatePtr<Real> recompute(OutcomeTree<Real>& tree, const std::vector<Frame<Real>>& frames, size_t f) {
-    size_t from = f;
-    while (held_state(tree, frames, from) == nullptr) --from;
-    StatePtr<Real> state = nullptr;
-    for (size_t g = from; g < f; ++g) {
-        const int outcome = tree.nodes[static_cast<size_t>(frames[g + 1].node)].outcome;
-        const StateVector<Real>& at = state ? *state : *held_state(tree, frames, from);
-        const bool copy = !state && !makes_half(tree.steps[tree.nodes[static_cast<size_t>(frames[g].node)].step], frames[g]);
-        state = derive(tree, at, copy ? copy_of(at) : std::move(state), frames[g], outcome);
+uint64_t held_bytes(const OutcomeTree<Real>& tree, const std::vector<Frame<Real>>& frames) {
+    uint64_t bytes = tree.node_bytes;
+    for (const auto& frame : frames)
+        if (frame.state) bytes += 2 * frame.state->view.dim * sizeof(Real);
+    return bytes;
+}
+
+// The state of the child that `outcome` picks at frame g (which has one),
+// from which g keeps its own state only if `keep`; the root's and those the
+// nodes keep always stay.
+template <typename Real>
+StatePtr<Real> child_state(OutcomeTree<Real>& tree, std::vector<Frame<Real>>& frames, size_t g, int outcome,
+                           bool keep) {
+    const StateVector<Real>& from = *held_state(tree, frames, g);
+    const Step& step = tree.steps[tree.nodes[static_cast<size_t>(frames[g].node)].step];
+    StatePtr<Real> state;
+    if (makes_half(step, frames[g])) {
+        state = derive(tree, from, StatePtr<Real>(), frames[g], outcome);
+    } else {
+        const bool owned = g != 0 && frames[g].state;
+        state = derive(tree, from, keep || !owned ? copy_of(from) : std::move(frames[g].state), frames[g], outcome);
     }
+    if (!keep && g != 0) frames[g].state.reset();
     return state;
 }
 
+// Makes the state of frame f again, from the nearest frame above it that
+// holds one; the frames between keep theirs while the budget allows, for the
+// other nodes of the block below them.
 template <typename Real>
-uint64_t held_bytes(const std::vector<Frame<Real>>& frames) {
-    uint64_t bytes = 0;
-    for (const auto& frame : frames)
-        if (frame.state) bytes += state_bytes(*frame.state);
-    return bytes;
+void make_again(OutcomeTree<Real>& tree, std::vector<Frame<Real>>& frames, size_t f) {
+    size_t from = f;
+    while (held_state(tree, frames, from) == nullptr) --from;
+    for (size_t g = from; g < f; ++g) {
+        const bool keep = g == from || held_bytes(tree, frames) <= tree.limits.state_bytes;
+        frames[g + 1].state = child_state(tree, frames, g, tree.nodes[static_cast<size_t>(frames[g + 1].node)].outcome, keep);
+    }
 }
 
 // The key of a leaf: the bits its path writes, in circuit order (a later write wins).
@@ -222,7 +264,7 @@ int32_t make_leaf(OutcomeTree<Real>& tree, int32_t node) {
     for (int32_t at = node; at > 0; at = tree.nodes[static_cast<size_t>(at)].parent) path.push_back(at);
     Leaf leaf{tree.empty_key, 0};
     for (auto it = path.rbegin(); it != path.rend(); ++it) {
-        const OutcomeNode& child = tree.nodes[static_cast<size_t>(*it)];
+        const OutcomeNode<Real>& child = tree.nodes[static_cast<size_t>(*it)];
         const Step& step = tree.steps[tree.nodes[static_cast<size_t>(child.parent)].step];
         if (!step.reset) set_key_bit(leaf.key, step.cbit, child.outcome);
     }
@@ -245,29 +287,28 @@ void enter_child(OutcomeTree<Real>& tree, std::vector<Frame<Real>>& frames, size
         next.values = frames[f].values | (again ? 0 : static_cast<uint64_t>(outcome) << step.qubit);
     }
     if (next.node < 0) {
-        OutcomeNode made;
+        OutcomeNode<Real> made;
         made.parent = parent;
         made.step = t + 1;
         made.outcome = outcome;
         next.node = static_cast<int32_t>(tree.nodes.size());
-        tree.nodes.push_back(made);
+        tree.nodes.push_back(std::move(made));
         tree.nodes[static_cast<size_t>(parent)].child[outcome] = next.node;
         if (t + 1 == tree.steps.size()) {
             tree.nodes[static_cast<size_t>(next.node)].leaf = make_leaf(tree, next.node);
         } else {
-            if (held_state(tree, frames, f) == nullptr) frames[f].state = recompute(tree, frames, f);
+            if (held_state(tree, frames, f) == nullptr) make_again(tree, frames, f);
             const bool wanted_later =
                 outcome == 0 && frames[f].split < frames[f].end && tree.nodes[static_cast<size_t>(parent)].child[1] < 0;
-            const StateVector<Real>& from = *held_state(tree, frames, f);
-            const bool keep = f == 0 || (wanted_later && held_bytes(frames) <= tree.limits.state_bytes);
-            if (makes_half(step, frames[f])) {
-                next.state = derive(tree, from, StatePtr<Real>(), frames[f], outcome);
-            } else {
-                next.state = derive(tree, from, keep ? copy_of(from) : std::move(frames[f].state), frames[f], outcome);
+            next.state = child_state(tree, frames, f, outcome, wanted_later && held_bytes(tree, frames) <= tree.limits.state_bytes);
+            OutcomeNode<Real>& child = tree.nodes[static_cast<size_t>(next.node)];
+            child.odds = odds_at(tree, next.state->view, t + 1, next.dropped, next.values);
+            // Full states are the costly ones to make again: kept for later blocks while the budget allows.
+            const uint64_t bytes = 2 * next.state->view.dim * sizeof(Real);
+            if (next.dropped == 0 && held_bytes(tree, frames) + bytes <= tree.limits.state_bytes) {
+                child.state = std::move(next.state);
+                tree.node_bytes += bytes;
             }
-            // Made again from above, should the other child need it after all.
-            if (!keep) frames[f].state.reset();
-            tree.nodes[static_cast<size_t>(next.node)].odds = odds_at(tree, *next.state, t + 1, next.dropped, next.values);
         }
     }
     frames.push_back(std::move(next));
@@ -282,7 +323,7 @@ void walk_block(OutcomeTree<Real>& tree, const std::vector<double>& draws, std::
     frames.push_back(Frame<Real>{0, 0, shots.size()});
     while (!frames.empty()) {
         const size_t f = frames.size() - 1;
-        const OutcomeNode& node = tree.nodes[static_cast<size_t>(frames[f].node)];
+        const OutcomeNode<Real>& node = tree.nodes[static_cast<size_t>(frames[f].node)];
         if (frames[f].phase == 0) {
             if (node.leaf >= 0) {
                 tree.leaves[static_cast<size_t>(node.leaf)].count += static_cast<int64_t>(frames[f].end - frames[f].begin);
@@ -323,7 +364,9 @@ void flush_leaves(OutcomeTree<Real>& tree, ShotCounts& counts) {
 
 template <typename Real>
 void plant_root(OutcomeTree<Real>& tree) {
-    tree.nodes.assign(1, OutcomeNode{});
+    tree.nodes.clear();
+    tree.nodes.emplace_back();
+    tree.node_bytes = 0;
     tree.leaves.clear();
     if (tree.steps.empty()) {
         tree.nodes[0].leaf = 0;
@@ -407,7 +450,7 @@ ShotCounts per_shot_pass(const CircuitData& circuit, const ShotPlan& plan, int b
     if (shots <= 0) return {};
     const RandomSource start = source;
     try {
-        OutcomeTree<Real> tree{circuit, batch_index, limits, {}, {}, {}, {}, {}, {}, {}};
+        OutcomeTree<Real> tree{circuit, batch_index, limits, {}, {}, {}, 0, {}, {}, {}, {}};
         return walk_all_shots(tree, shots, num_cbits, source);
     } catch (...) {
         // Whatever failed (a non-finite state, a refused gate, memory), the

@@ -17,9 +17,9 @@ ShotCounts sample_once_pass(const CircuitData& circuit, const ShotPlan& plan, in
 
 // How much the per-shot pass may hold at once.
 struct OutcomeTreeLimits {
-    uint64_t state_bytes = uint64_t{256} << 20;  // states kept for later children (the root's is always kept)
+    uint64_t state_bytes = uint64_t{256} << 20;  // states kept for later nodes (the root's is always kept)
     size_t max_nodes = size_t{1} << 21;          // outcome nodes kept from one block of shots to the next
-    size_t draws_per_block = size_t{1} << 20;    // draws taken ahead, whole shots at a time
+    size_t draws_per_block = size_t{1} << 22;    // draws taken ahead, whole shots at a time
 };
 
 // Per-shot strategy: every shot takes one draw per step (a counted MEASURE or
