@@ -303,9 +303,11 @@ void enter_child(OutcomeTree<Real>& tree, std::vector<Frame<Real>>& frames, size
             next.state = child_state(tree, frames, f, outcome, wanted_later && held_bytes(tree, frames) <= tree.limits.state_bytes);
             OutcomeNode<Real>& child = tree.nodes[static_cast<size_t>(next.node)];
             child.odds = odds_at(tree, next.state->view, t + 1, next.dropped, next.values);
-            // Full states are the costly ones to make again: kept for later blocks while the budget allows.
+            // Full states are the costly ones to make again: kept for later
+            // blocks in half the budget, the other half left for the walk.
             const uint64_t bytes = 2 * next.state->view.dim * sizeof(Real);
-            if (next.dropped == 0 && held_bytes(tree, frames) + bytes <= tree.limits.state_bytes) {
+            if (next.dropped == 0 && tree.node_bytes + bytes <= tree.limits.state_bytes / 2 &&
+                held_bytes(tree, frames) + bytes <= tree.limits.state_bytes) {
                 child.state = std::move(next.state);
                 tree.node_bytes += bytes;
             }

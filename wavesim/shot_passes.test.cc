@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <random>
 
+#include "circuit_walk.h"
 #include "shot_reference.h"
 
 namespace {
@@ -109,7 +112,7 @@ CircuitData random_dynamic_circuit(uint32_t seed, int n, int rounds, int batches
             }
         }
     }
-    const int tail = pick(n + 3);
+    const int tail = 1 + pick(n + 2);
     for (int k = 0; k < tail; ++k) data.instructions.push_back(measure(pick(n), pick(n + 1)));
     return data;
 }
@@ -175,6 +178,73 @@ TYPED_TEST(ShotPasses, BatchesShareOneStream) {
     expect_same_as_literal<TypeParam>(per_shot, 200, 3, 5);
     const CircuitData sample_once = random_circuit(8, 3, 20, 0.0, 3);
     expect_same_as_literal<TypeParam>(sample_once, 200, 3, 5);
+}
+
+// The p0 that the literal procedure compares the draw with at its k-th step
+// (a counted MEASURE or a RESET of a qubit) when every draw is r; -1 past the end.
+template <typename Real>
+double literal_p0_at(const CircuitData& circuit, int num_cbits, double r, int k) {
+    StateVector<Real> state(static_cast<unsigned>(circuit.num_qubits));
+    GateMatrixCache cache;
+    RandomSource unused;
+    int step = 0;
+    for (const auto& instruction : circuit.instructions) {
+        const bool reset = instruction.name == "RESET" && !instruction.qubits.empty();
+        if (!reset && !is_counted_measure(instruction, num_cbits)) {
+            if (instruction.name != "MEASURE") apply_instruction(state, instruction, cache, 0, unused);
+            continue;
+        }
+        const int q = instruction.qubits[0];
+        const QubitOdds odds = reset ? reset_odds(state, q) : measure_odds(state, q);
+        if (step++ == k) return odds.p0;
+        if (reset) {
+            apply_reset_outcome(state, q, reset_outcome(r, odds), odds);
+        } else {
+            collapse_measured(state, q, measure_outcome(r, odds), odds);
+        }
+    }
+    return -1.0;
+}
+
+// Every draw pinned to exactly the p0 of one step (found by following the
+// path that draw itself takes), and to the double just below it: the two sides
+// of that step's tie. The tree decides each step against its own odds, so any
+// bit in which they differ from the literal ones turns an outcome around.
+TYPED_TEST(ShotPasses, DrawsAtTheTiesOfEveryStep) {
+    for (uint32_t seed = 0; seed < 13; ++seed) {
+        const int n = seed < 12 ? 1 + static_cast<int>(seed % 7) : 15;
+        CircuitData circuit = random_dynamic_circuit(500 + seed, n, 3, 1);
+        if (n == 15) {
+            // Resets of superposed qubits on 15 qubits, whose odds are summed on every thread.
+            circuit.instructions.clear();
+            for (int q = 0; q < n; ++q) circuit.instructions.push_back(gate("H", {q}));
+            for (int q = 0; q + 1 < n; ++q) circuit.instructions.push_back(gate("CRY", {q + 1}, {q}, {0.4 + 0.1 * q}));
+            for (int q : {3, 9, 3}) {
+                circuit.instructions.push_back(gate("RESET", {q}));
+                circuit.instructions.push_back(gate("RY", {q}, {}, {1.1}));
+                circuit.instructions.push_back(gate("CX", {q + 1}, {q}));
+                circuit.instructions.push_back(measure(q + 1, q));
+            }
+        }
+        const ShotPlan plan = plan_shots(circuit, n);
+        if (!plan.per_shot) continue;
+        for (int k = 0;; ++k) {
+            double r = 0.5;
+            for (int settle = 0; settle < 3; ++settle) r = std::max(0.0, literal_p0_at<TypeParam>(circuit, n, r, k));
+            if (literal_p0_at<TypeParam>(circuit, n, r, k) < 0) break;
+            for (double draw : {r, std::nextafter(r, 0.0)}) {
+                RandomSource fast = make_seeded_source(0);
+                RandomSource literal = make_seeded_source(0);
+                fast.low = fast.high = literal.low = literal.high = draw;
+                const OutcomeTreeLimits limits{0, 1, 1};
+                EXPECT_EQ(per_shot_pass<TypeParam>(circuit, plan, 0, 2, n, fast, limits),
+                          literal_pass<TypeParam>(circuit, plan, 0, 2, n, literal))
+                    << "seed " << seed << ", step " << k << ", draw " << draw;
+                EXPECT_EQ(count_pass<TypeParam>(circuit, plan, 0, 2, n, fast),
+                          literal_pass<TypeParam>(circuit, plan, 0, 2, n, literal));
+            }
+        }
+    }
 }
 
 // Thirteen measurements of superposed qubits between gates on 14 qubits: 600

@@ -359,44 +359,63 @@ def reference_state(workers, tmp, n, ops, label):
     return state
 
 
+def qsim_dynamic_time(worker, job, label, tmp, exact):
+    """One checked run of qsimcirq: its time, or a failure text. Each of its
+    repetitions is a whole simulation, so one run is all it can afford."""
+    out = str(Path(tmp) / f"{label}.npy")
+    try:
+        worker.call(op="prepare", id=label, job=dict(job, precision="single"))
+        seconds = worker.call(op="check", id=label, out=out)["seconds"]
+        agrees = shots_agree(np.load(out), exact, job["shots"])
+        os.remove(out)
+    except WorkerError as error:
+        return f"error: {error}"
+    finally:
+        worker.call(op="drop", id=label)
+    return seconds if agrees else "MISMATCH (shot frequencies)"
+
+
 def workload_dynamic(workers, tmp, args):
-    """qsimcirq runs each repetition of a circuit with mid-circuit
-    measurements on its own, so one run of it is timed: its fusion sizes are
-    compared at the fewest shots, and the fastest is the one timed at more."""
+    """qsimcirq runs every repetition of a circuit with mid-circuit
+    measurements as a simulation of its own, so its time grows linearly with
+    the shots: it is run at most --dynamic-qsim-shots shots per point and its
+    time scaled to the point's shots (marked in the table)."""
     rows = []
     for n in args.sizes:
         ops = dynamic_ops(n, ANGLE_SEED + 2000 + n)
-        exact = reference_state(workers, tmp, n + DYNAMIC_ROUNDS, deferred_ops(ops, n), f"w5-ref-{n}")
-        fusion = None
+        state = reference_state(workers, tmp, n + DYNAMIC_ROUNDS, deferred_ops(ops, n), f"w5-ref-{n}")
+        job = {"kind": "dynamic", "n": n, "ops": ops, "records": DYNAMIC_ROUNDS}
+        exact = exact_dynamic(state, n, DYNAMIC_ROUNDS)
+        qsim_times = {}
+        if "qsim" in workers:
+            qsim_shots = min(args.dynamic_qsim_shots, max(DYNAMIC_SHOTS))
+            for size in QSIM_FUSIONS:
+                t = qsim_dynamic_time(workers["qsim"], dict(job, shots=qsim_shots, fusion=size),
+                                      f"w5q-{n}-{size}", tmp, exact)
+                qsim_times[size] = t / qsim_shots if isinstance(t, float) else t
+            print(f"W5 n={n}: qsimcirq seconds per shot by fusion size ({qsim_shots} shots): {qsim_times}",
+                  flush=True)
+        per_shot = {size: t for size, t in qsim_times.items() if isinstance(t, float)}
         for shots in DYNAMIC_SHOTS:
-            job = {"kind": "dynamic", "n": n, "ops": ops, "shots": shots, "records": DYNAMIC_ROUNDS}
-            outcome = measure_point(workers, {"wavesim": "double"}, job, f"w5-{n}-{shots}", tmp, args,
-                                    reference_state=exact)
-            single = measure_point(workers, {"wavesim": "single"}, job, f"w5s-{n}-{shots}", tmp, args,
-                                   reference_state=exact)
+            point = dict(job, shots=shots)
+            outcome = measure_point(workers, {"wavesim": "double"}, point, f"w5-{n}-{shots}", tmp, args,
+                                    reference_state=state)
+            single = measure_point(workers, {"wavesim": "single"}, point, f"w5s-{n}-{shots}", tmp, args,
+                                   reference_state=state)
             outcome["wavesim-single"] = single.get("wavesim", "not run")
-            if "qsim" in workers and shots <= args.dynamic_qsim_max_shots:
-                once = argparse.Namespace(min_repeats=1, max_repeats=1, budget=0.0, sizes=args.sizes)
-                tries = {}
-                for size in ([fusion] if fusion else QSIM_FUSIONS):
-                    point = measure_point(workers, {"qsim": "single"}, dict(job, fusion=size),
-                                          f"w5q-{n}-{shots}-{size}", tmp, once, reference_state=exact)
-                    tries[size] = point.get("qsim", "not run")
-                timed = {size: t for size, t in tries.items() if isinstance(t, float)}
-                if timed:
-                    fusion = min(timed, key=timed.get)
-                    outcome["qsim"] = timed[fusion]
-                    outcome["qsim fusion"] = fusion
-                    outcome["qsim by fusion"] = tries
-                else:
-                    outcome["qsim"] = next(iter(tries.values()))
+            if per_shot:
+                fusion = min(per_shot, key=per_shot.get)
+                outcome["qsim"] = per_shot[fusion] * shots
+                outcome["qsim fusion"] = fusion
+            elif qsim_times:
+                outcome["qsim"] = next(iter(qsim_times.values()))
             report_point(5, f"{n}, {shots} shots", outcome)
-            rows.append({"n": n, "shots": shots, "times": outcome})
+            rows.append({"n": n, "shots": shots, "times": outcome,
+                         "qsim shots run": min(args.dynamic_qsim_shots, shots)})
         curve = {}
         for shots in DYNAMIC_CURVE:
-            job = {"kind": "dynamic", "n": n, "ops": ops, "shots": shots, "records": DYNAMIC_ROUNDS}
-            point = measure_point(workers, {"wavesim": "single"}, job, f"w5c-{n}-{shots}", tmp, args,
-                                  reference_state=exact)
+            point = measure_point(workers, {"wavesim": "single"}, dict(job, shots=shots), f"w5c-{n}-{shots}",
+                                  tmp, args, reference_state=state)
             curve[shots] = point.get("wavesim")
         print(f"W5 n={n}: wavesim single time against shots: " + ", ".join(
             f"{shots}: {t:.4g}s" if isinstance(t, float) else f"{shots}: {t}" for shots, t in curve.items()),
@@ -459,7 +478,9 @@ def markdown_table(workload, rows):
             r = ratio(row, workload, peer)
             cells += [cell(row["times"].get(peer)), "—" if r is None else f"{r:.3g}"]
         if workload == 5:
-            cells.append(str(row["times"].get("qsim fusion", "—")))
+            ran = row.get("qsim shots run", row.get("shots"))
+            scaled = f" (timed at {ran} shots, scaled)" if ran != row.get("shots") else ""
+            cells.append(str(row["times"].get("qsim fusion", "—")) + scaled)
         lines.append("| " + " | ".join(cells) + " |")
     curves = [row for row in rows if "curve" in row]
     if curves:
@@ -560,8 +581,9 @@ def parse_args():
     parser.add_argument("--workloads", default="1,2,3,4", help="comma-separated subset (5: dynamic)")
     parser.add_argument("--results-name", default="peers",
                         help="write bench/results/<name>.md, .json and .png")
-    parser.add_argument("--dynamic-qsim-max-shots", type=int, default=max(DYNAMIC_SHOTS),
-                        help="W5: time qsimcirq up to this many shots (a run of it takes minutes at n = 20)")
+    parser.add_argument("--dynamic-qsim-shots", type=int, default=max(DYNAMIC_SHOTS),
+                        help="W5: shots of the one qsimcirq run per fusion size, its time scaled to "
+                             "larger points (a run of 10^4 shots takes many minutes at n = 20)")
     parser.add_argument("--build-dir", default=None,
                         help="a CMake build dir whose python/ holds wavesim (default: installed)")
     parser.add_argument("--min-repeats", type=int, default=3)
