@@ -27,13 +27,16 @@ std::string key_of_index(uint64_t index, const ShotPlan& plan, const std::string
 // the budget bounds how many are held), which small compact states would pay
 // for again and again.
 template <typename Real>
+struct FreeBlock {
+    void operator()(Real* block) const { std::free(block); }
+};
+
+template <typename Real>
 struct HeldState {
-    struct Free {
-        void operator()(Real* block) const { std::free(block); }
-    };
-    std::unique_ptr<Real, Free> block;
+    std::unique_ptr<Real, FreeBlock<Real>> block;
     StateVector<Real> view;
-    HeldState(unsigned n, Real* data, uint64_t stride) : block(data), view(n, data, data + stride) {}
+    HeldState(unsigned n, std::unique_ptr<Real, FreeBlock<Real>> data, uint64_t stride)
+        : block(std::move(data)), view(n, block.get(), block.get() + stride) {}
 };
 
 template <typename Real>
@@ -43,9 +46,10 @@ template <typename Real>
 StatePtr<Real> make_held(unsigned n) {
     constexpr uint64_t kLine = kStateAlignment / sizeof(Real);
     const uint64_t stride = ((uint64_t{1} << n) + kLine - 1) / kLine * kLine;
-    auto* data = static_cast<Real*>(std::aligned_alloc(kStateAlignment, 2 * stride * sizeof(Real)));
-    if (data == nullptr) throw std::bad_alloc();
-    return std::make_unique<HeldState<Real>>(n, data, stride);
+    std::unique_ptr<Real, FreeBlock<Real>> data(
+        static_cast<Real*>(std::aligned_alloc(kStateAlignment, 2 * stride * sizeof(Real))));
+    if (!data) throw std::bad_alloc();
+    return std::make_unique<HeldState<Real>>(n, std::move(data), stride);
 }
 
 template <typename Real>
