@@ -5,8 +5,6 @@
 
 #include "gate_catalogue.h"
 
-bool has_name(const CircuitInstruction& instruction, const char* name) { return instruction.name == name; }
-
 void check_qubit(const char* operation, int32_t qubit, int64_t num_qubits) {
     if (qubit < 0 || qubit >= num_qubits) {
         throw std::runtime_error(std::string(operation) + " addresses qubit " + std::to_string(qubit) +

@@ -9,9 +9,6 @@
 #include "measurement.h"
 #include "state_vector.h"
 
-// "MEASURE", "RESET" ... compared exactly.
-bool has_name(const CircuitInstruction& instruction, const char* name);
-
 // Refuses a qubit outside 0 ... num_qubits-1 before it can address the state.
 void check_qubit(const char* operation, int32_t qubit, int64_t num_qubits);
 

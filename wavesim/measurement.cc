@@ -108,37 +108,78 @@ double draw_uniform(RandomSource& source) {
 }
 
 template <typename Real>
-int measure_qubit(StateVector<Real>& s, int q, RandomSource& source) {
+QubitOdds measure_odds(const StateVector<Real>& s, int q) {
     check_qubit(s, q, "measure_qubit");
     const uint64_t half = uint64_t{1} << q;
-    double p0 = 0.0;
-    double p1 = 0.0;  // only to tell a NaN in the other half, which the collapse would erase
+    QubitOdds odds;  // p1 only to tell a NaN in the other half, which the collapse would erase
     for (uint64_t base = 0; base < s.dim; base += 2 * half) {
-        for (uint64_t j = 0; j < half; ++j) p0 += probability(s, base + j);
-        for (uint64_t j = 0; j < half; ++j) p1 += probability(s, base + half + j);
+        for (uint64_t j = 0; j < half; ++j) odds.p0 += probability(s, base + j);
+        for (uint64_t j = 0; j < half; ++j) odds.p1 += probability(s, base + half + j);
     }
-    if (!std::isfinite(p0 + p1)) refuse_non_finite();
-    const double r = draw_uniform(source);
-    const int outcome = r >= p0 ? 1 : 0;
-    const double p = outcome == 0 ? p0 : 1.0 - p0;
-    const double k = p > kProbabilityFloor ? 1.0 / std::sqrt(p) : 0.0;
+    if (!std::isfinite(odds.p0 + odds.p1)) refuse_non_finite();
+    return odds;
+}
+
+double measured_scale(int outcome, const QubitOdds& odds) {
+    const double p = outcome == 0 ? odds.p0 : 1.0 - odds.p0;
+    return p > kProbabilityFloor ? 1.0 / std::sqrt(p) : 0.0;
+}
+
+template <typename Real>
+void collapse_measured(StateVector<Real>& s, int q, int outcome, const QubitOdds& odds) {
+    const uint64_t half = uint64_t{1} << q;
+    const double k = measured_scale(outcome, odds);
     const uint64_t kept = outcome == 0 ? 0 : half;
     const uint64_t dropped = half - kept;
     for (uint64_t base = 0; base < s.dim; base += 2 * half) {
         for (uint64_t j = 0; j < half; ++j) {
             const uint64_t keep = base + kept + j;
             const uint64_t drop = base + dropped + j;
-            s.re[keep] = static_cast<Real>(k * static_cast<double>(s.re[keep]));
-            s.im[keep] = static_cast<Real>(k * static_cast<double>(s.im[keep]));
+            s.re[keep] = scaled_component(s.re[keep], k);
+            s.im[keep] = scaled_component(s.im[keep], k);
             s.re[drop] = Real(0);
             s.im[drop] = Real(0);
         }
     }
+}
+
+template <typename Real>
+void keep_measured_half(const StateVector<Real>& from, int q, int outcome, const QubitOdds& odds,
+                        StateVector<Real>& to) {
+    check_qubit(from, q, "keep_measured_half");
+    if (to.num_qubits + 1 != from.num_qubits) {
+        throw std::runtime_error("keep_measured_half: the kept half needs a state of one qubit fewer");
+    }
+    const uint64_t half = uint64_t{1} << q;
+    const double k = measured_scale(outcome, odds);
+    const uint64_t kept = outcome == 0 ? 0 : half;
+    uint64_t out = 0;
+    for (uint64_t base = 0; base < from.dim; base += 2 * half) {
+        for (uint64_t j = 0; j < half; ++j, ++out) {
+            to.re[out] = scaled_component(from.re[base + kept + j], k);
+            to.im[out] = scaled_component(from.im[base + kept + j], k);
+        }
+    }
+}
+
+template <typename Real>
+double total_probability(const StateVector<Real>& s) {
+    double total = 0.0;
+    for (uint64_t i = 0; i < s.dim; ++i) total += probability(s, i);
+    if (!std::isfinite(total)) refuse_non_finite();
+    return total;
+}
+
+template <typename Real>
+int measure_qubit(StateVector<Real>& s, int q, RandomSource& source) {
+    const QubitOdds odds = measure_odds(s, q);
+    const int outcome = measure_outcome(draw_uniform(source), odds);
+    collapse_measured(s, q, outcome, odds);
     return outcome;
 }
 
 template <typename Real>
-void reset_qubit(StateVector<Real>& s, int q, RandomSource& source) {
+QubitOdds reset_odds(const StateVector<Real>& s, int q) {
     check_qubit(s, q, "reset_qubit");
     const uint64_t half = uint64_t{1} << q;
     const int64_t pairs = static_cast<int64_t>(s.dim / 2);
@@ -150,12 +191,17 @@ void reset_qubit(StateVector<Real>& s, int q, RandomSource& source) {
         p0 += probability(s, i0);
         p1 += probability(s, i0 + half);
     }
-    const double r = draw_uniform(source);
+    return {p0, p1};
+}
+
+template <typename Real>
+void apply_reset_outcome(StateVector<Real>& s, int q, int outcome, const QubitOdds& odds) {
     // Either branch would erase the NaN of one half and pass off the rest as a
     // valid state: keep the state as it is, so the NaN reaches the caller.
-    if (!std::isfinite(p0 + p1)) return;
-    const int outcome = r > p0 ? 1 : 0;
-    const double p = outcome == 0 ? p0 : 1.0 - p0;
+    if (!std::isfinite(odds.p0 + odds.p1)) return;
+    const uint64_t half = uint64_t{1} << q;
+    const int64_t pairs = static_cast<int64_t>(s.dim / 2);
+    const double p = outcome == 0 ? odds.p0 : 1.0 - odds.p0;
     if (p >= kProbabilityFloor) {
         const double k = 1.0 / std::sqrt(p);
         const uint64_t source_offset = outcome == 0 ? 0 : half;
@@ -163,8 +209,8 @@ void reset_qubit(StateVector<Real>& s, int q, RandomSource& source) {
         for (int64_t j = 0; j < pairs; ++j) {
             const uint64_t i0 = pair_low(static_cast<uint64_t>(j), q);
             const uint64_t src = i0 + source_offset;
-            s.re[i0] = static_cast<Real>(k * static_cast<double>(s.re[src]));
-            s.im[i0] = static_cast<Real>(k * static_cast<double>(s.im[src]));
+            s.re[i0] = scaled_component(s.re[src], k);
+            s.im[i0] = scaled_component(s.im[src], k);
             s.re[i0 + half] = Real(0);
             s.im[i0 + half] = Real(0);
         }
@@ -176,6 +222,12 @@ void reset_qubit(StateVector<Real>& s, int q, RandomSource& source) {
             s.im[i] = Real(0);
         }
     }
+}
+
+template <typename Real>
+void reset_qubit(StateVector<Real>& s, int q, RandomSource& source) {
+    const QubitOdds odds = reset_odds(s, q);
+    apply_reset_outcome(s, q, reset_outcome(draw_uniform(source), odds), odds);
 }
 
 template <typename Real>
@@ -265,6 +317,12 @@ RandomSource& reset_random_source() {
 
 #define WAVESIM_MEASUREMENT_INSTANTIATE(Real)                                                                        \
     template int measure_qubit<Real>(StateVector<Real>&, int, RandomSource&);                                        \
+    template QubitOdds measure_odds<Real>(const StateVector<Real>&, int);                                            \
+    template void collapse_measured<Real>(StateVector<Real>&, int, int, const QubitOdds&);                           \
+    template void keep_measured_half<Real>(const StateVector<Real>&, int, int, const QubitOdds&, StateVector<Real>&); \
+    template double total_probability<Real>(const StateVector<Real>&);                                              \
+    template QubitOdds reset_odds<Real>(const StateVector<Real>&, int);                                              \
+    template void apply_reset_outcome<Real>(StateVector<Real>&, int, int, const QubitOdds&);                         \
     template void reset_qubit<Real>(StateVector<Real>&, int, RandomSource&);                                         \
     template CumulativeTable build_cumulative<Real>(const StateVector<Real>&);                                        \
     template uint64_t sample_index<Real>(const StateVector<Real>&, const CumulativeTable&, RandomSource&);            \

@@ -30,12 +30,61 @@ double draw_uniform(RandomSource& source);
 template <typename Real>
 int measure_qubit(StateVector<Real>& s, int q, RandomSource& source);
 
+// The probabilities of one qubit reading 0 and 1.
+struct QubitOdds {
+    double p0 = 0.0;
+    double p1 = 0.0;
+};
+
+// The outcome each operation takes for a draw r (the tie r == p0 goes to 1 for
+// a measurement, to 0 for a reset).
+inline int measure_outcome(double r, const QubitOdds& odds) { return r >= odds.p0 ? 1 : 0; }
+inline int reset_outcome(double r, const QubitOdds& odds) { return r > odds.p0 ? 1 : 0; }
+
+// measure_qubit in its parts, for callers that decide many draws against one
+// state. measure_odds sums exactly as measure_qubit does (each half in
+// ascending index order) and refuses a non-finite state as it does;
+// collapse_measured is its collapse onto the outcome taken.
+template <typename Real>
+QubitOdds measure_odds(const StateVector<Real>& s, int q);
+template <typename Real>
+void collapse_measured(StateVector<Real>& s, int q, int outcome, const QubitOdds& odds);
+
+// The factor collapse_measured scales the kept half by, and how it scales one component.
+double measured_scale(int outcome, const QubitOdds& odds);
+template <typename Real>
+inline Real scaled_component(Real x, double k) {
+    return static_cast<Real>(k * static_cast<double>(x));
+}
+
+// The same collapse written compactly: the kept half of `from` (bit q equal to
+// `outcome`), scaled as collapse_measured scales it, into `to` of one qubit
+// fewer (bit q removed from the index). Every other amplitude of a collapsed
+// state is zero and adds exactly nothing to a later sum, so sums over the
+// compact state equal the sums over the collapsed one.
+template <typename Real>
+void keep_measured_half(const StateVector<Real>& from, int q, int outcome, const QubitOdds& odds,
+                        StateVector<Real>& to);
+
+// Sum of every probability in ascending index order, finite or refused as in
+// measure_odds: the odds of measuring a qubit whose other half is all zero.
+template <typename Real>
+double total_probability(const StateVector<Real>& s);
+
 // Leaves qubit q in |0> (a draw r > P0 takes the |1> branch and moves it down).
 // Runs with the OpenMP thread count already in force on the calling thread.
 // A state whose probabilities are not finite is left as it is (after the
 // draw), so its NaN amplitudes propagate.
 template <typename Real>
 void reset_qubit(StateVector<Real>& s, int q, RandomSource& source);
+
+// reset_qubit in its parts: the odds summed by its parallel reduction (so with
+// the thread count in force, as for reset_qubit), and its action for the
+// outcome taken (a state with non-finite odds is left as it is).
+template <typename Real>
+QubitOdds reset_odds(const StateVector<Real>& s, int q);
+template <typename Real>
+void apply_reset_outcome(StateVector<Real>& s, int q, int outcome, const QubitOdds& odds);
 
 // Full table (one running sum per amplitude) up to kSamplingChunk amplitudes,
 // else one running sum per chunk of kSamplingChunk amplitudes. The last entry

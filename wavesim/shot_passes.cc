@@ -1,26 +1,21 @@
 #include "shot_passes.h"
 
+#include <omp.h>
+
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <memory>
 
 #include "circuit_walk.h"
+#include "gate_catalogue.h"
 #include "gate_windows.h"
+#include "shot_reference.h"
+#include "threads.h"
 
 namespace {
 
 // Draws resolved per sweep of the table: bounds the memory of a pass with many shots.
 constexpr int kDrawBlock = 1 << 20;
-
-// States kept for the outcome tree of a per-shot pass.
-constexpr uint64_t kOutcomeTreeBytes = uint64_t{256} << 20;
-
-template <typename Real>
-void copy_state(const StateVector<Real>& from, StateVector<Real>& to) {
-    std::memcpy(to.re, from.re, from.dim * sizeof(Real));
-    std::memcpy(to.im, from.im, from.dim * sizeof(Real));
-}
 
 std::string key_of_index(uint64_t index, const ShotPlan& plan, const std::string& empty) {
     std::string key = empty;
@@ -28,130 +23,400 @@ std::string key_of_index(uint64_t index, const ShotPlan& plan, const std::string
     return key;
 }
 
-// A state reached by every shot whose counted measurements so far had the same
-// outcomes. `next` indexes the pass's stochastic steps (counted MEASUREs and
-// RESETs with a qubit); a node at the end of the list is a leaf and keeps no state.
-// For a MEASURE step, the probability p0 of outcome 0 is fixed by the state, and
-// the outcome is 1 exactly when the draw r >= p0: every observed draw narrows
-// the interval (below, above] that p0 lies in, and draws outside it need no
-// measurement at all.
+// Amplitudes the tree holds beside its root: aligned as an owned state's are,
+// but neither zeroed first nor weighed against the machine (the root was, and
+// the budget bounds how many are held), which small compact states would pay
+// for again and again.
 template <typename Real>
-struct OutcomeNode {
-    size_t next = 0;
-    std::unique_ptr<StateVector<Real>> state;
-    double below = -std::numeric_limits<double>::infinity();  // largest draw that gave 0
-    double above = std::numeric_limits<double>::infinity();   // smallest draw that gave 1
-    int child[2] = {-1, -1};
+struct FreeBlock {
+    void operator()(Real* block) const { std::free(block); }
 };
 
-// Everything one per-shot pass keeps between its shots.
+template <typename Real>
+struct HeldState {
+    std::unique_ptr<Real, FreeBlock<Real>> block;
+    StateVector<Real> view;
+    HeldState(unsigned n, std::unique_ptr<Real, FreeBlock<Real>> data, uint64_t stride)
+        : block(std::move(data)), view(n, block.get(), block.get() + stride) {}
+};
+
+template <typename Real>
+using StatePtr = std::unique_ptr<HeldState<Real>>;
+
+template <typename Real>
+StatePtr<Real> make_held(unsigned n) {
+    constexpr uint64_t kLine = kStateAlignment / sizeof(Real);
+    const uint64_t stride = ((uint64_t{1} << n) + kLine - 1) / kLine * kLine;
+    std::unique_ptr<Real, FreeBlock<Real>> data(
+        static_cast<Real*>(std::aligned_alloc(kStateAlignment, 2 * stride * sizeof(Real))));
+    if (!data) throw std::bad_alloc();
+    return std::make_unique<HeldState<Real>>(n, std::move(data), stride);
+}
+
+template <typename Real>
+StatePtr<Real> copy_of(const StateVector<Real>& from) {
+    StatePtr<Real> to = make_held<Real>(from.num_qubits);
+    std::memcpy(to->view.re, from.re, from.dim * sizeof(Real));
+    std::memcpy(to->view.im, from.im, from.dim * sizeof(Real));
+    return to;
+}
+
+// A stochastic instruction: a counted MEASURE or a RESET of a qubit. In the
+// terminal stretch (nothing but MEASUREs from here on, no gate between them) a
+// state is held compactly: the qubits measured in the stretch leave the index.
+struct Step {
+    size_t instruction;
+    int32_t qubit;
+    int32_t cbit;
+    bool reset;
+    bool terminal;
+};
+
+// Reached by every shot with the same outcomes at the steps before `step`.
+template <typename Real>
+struct OutcomeNode {
+    QubitOdds odds;  // of the state at `step`, fixed when the node is made
+    int32_t child[2] = {-1, -1};
+    int32_t parent = -1;
+    uint32_t step = 0;  // the number of steps: a leaf
+    int32_t outcome = 0;  // taken at the parent's step
+    int32_t leaf = -1;
+    StatePtr<Real> state;  // a full state kept from one block of shots to the next
+};
+
+struct Leaf {
+    std::string key;
+    int64_t count = 0;
+};
+
+// A node on the walk's path with its shots [begin, end) of the block, those
+// with outcome 0 first, up to `split`. `state` is held while a missing child
+// may still need it; `dropped` and `values` are the qubits a compact state
+// lacks and the outcomes they were measured with.
+template <typename Real>
+struct Frame {
+    int32_t node;
+    size_t begin;
+    size_t end;
+    size_t split = 0;
+    int phase = 0;  // 0: split the shots, 1: enter child 0, 2: enter child 1, 3: done
+    StatePtr<Real> state = nullptr;
+    uint64_t dropped = 0;
+    uint64_t values = 0;
+};
+
 template <typename Real>
 struct OutcomeTree {
     const CircuitData& circuit;
     int batch_index;
-    int num_cbits;
-    RandomSource& source;
-    // A draw from it is fma(high - low, u, low): with low == high == r it is r,
-    // which replays a draw already taken from `source`.
-    RandomSource replay;
-    std::vector<size_t> steps;  // instruction indices of the stochastic steps
-    std::vector<OutcomeNode<Real>> nodes;
-    std::unique_ptr<StateVector<Real>> work;
-    GateMatrixCache cache;  // matrices are pure functions of their key: shared by every shot
+    OutcomeTreeLimits limits;
     std::string empty_key;
-    uint64_t stored_states = 0;
-    uint64_t state_budget = 1;
+    std::vector<Step> steps;
+    std::vector<OutcomeNode<Real>> nodes;
+    uint64_t node_bytes = 0;  // of the states the nodes keep
+    std::vector<Leaf> leaves;
+    std::unique_ptr<StateVector<Real>> root;  // the state at step 0, kept for the whole pass
+    GateMatrixCache cache;  // matrices are pure functions of their key: shared by every shot
+    RandomSource unused;    // the stretches between steps hold no stochastic instruction
 };
+
+bool gate_free(const std::vector<CircuitInstruction>& instructions, size_t begin, size_t end) {
+    for (size_t i = begin; i < end; ++i)
+        if (!is_skipped_name(instructions[i].name)) return false;
+    return true;
+}
 
 template <typename Real>
 size_t step_instruction(const OutcomeTree<Real>& tree, size_t step) {
-    return step < tree.steps.size() ? tree.steps[step] : tree.circuit.instructions.size();
+    return step < tree.steps.size() ? tree.steps[step].instruction : tree.circuit.instructions.size();
 }
 
 template <typename Real>
-void apply_range(OutcomeTree<Real>& tree, StateVector<Real>& state, size_t begin, size_t end) {
-    apply_instructions(state, tree.circuit.instructions, begin, end, tree.cache, tree.batch_index, tree.source);
-}
-
-template <typename Real>
-int add_node(OutcomeTree<Real>& tree, size_t next, std::unique_ptr<StateVector<Real>> state) {
-    OutcomeNode<Real> node;
-    node.next = next;
-    node.state = std::move(state);
-    if (node.state) ++tree.stored_states;
-    tree.nodes.push_back(std::move(node));
-    return static_cast<int>(tree.nodes.size()) - 1;
-}
-
-// The rest of a shot from instruction `begin`, literally, on the work state.
-template <typename Real>
-void finish_literally(OutcomeTree<Real>& tree, size_t begin, std::string& key) {
+void list_steps(OutcomeTree<Real>& tree, int num_cbits) {
     const auto& instructions = tree.circuit.instructions;
-    for (size_t i = begin; i < instructions.size(); ++i) {
-        if (is_counted_measure(instructions[i], tree.num_cbits)) {
-            set_key_bit(key, classical_bit(instructions[i]), measure_qubit(*tree.work, instructions[i].qubits[0], tree.source));
-        } else {
-            apply_instruction(*tree.work, instructions[i], tree.cache, tree.batch_index, tree.source);
+    for (size_t i = 0; i < instructions.size(); ++i) {
+        const auto& instruction = instructions[i];
+        const bool reset = operation_kind(instruction.name) == OperationKind::kReset && !instruction.qubits.empty();
+        if (reset || is_counted_measure(instruction, num_cbits)) {
+            tree.steps.push_back({i, instruction.qubits[0], reset ? -1 : classical_bit(instruction), reset, false});
         }
+    }
+    for (size_t t = tree.steps.size(); t-- > 0;) {
+        const bool rest = t + 1 == tree.steps.size() ||
+                          (tree.steps[t + 1].terminal &&
+                           gate_free(instructions, tree.steps[t].instruction + 1, tree.steps[t + 1].instruction));
+        tree.steps[t].terminal = !tree.steps[t].reset && rest;
     }
 }
 
-// One shot: follows known outcomes down the tree, measures (on a copy) only
-// when the draw falls where the outcome is not yet known, and grows the tree
-// by one node where an outcome is seen for the first time.
+// Where qubit q sits in a compact state that lacks the qubits of `dropped`.
+int compact_position(int32_t q, uint64_t dropped) {
+    return q - __builtin_popcountll(dropped & ((uint64_t{1} << q) - 1));
+}
+
+// A reset sums its odds in parallel, so with the thread count a literal shot
+// has in force on a full state, whatever smaller states ran in between.
+void reset_threads(const CircuitData& circuit) { omp_set_num_threads(thread_count_for(circuit.num_qubits)); }
+
 template <typename Real>
-std::string run_shot(OutcomeTree<Real>& tree) {
-    std::string key = tree.empty_key;
-    int current = 0;
-    while (tree.nodes[current].next < tree.steps.size()) {
-        const size_t step = tree.nodes[current].next;
-        const CircuitInstruction& instruction = tree.circuit.instructions[tree.steps[step]];
-        if (!has_name(instruction, "MEASURE")) {
-            // A reset does not report its branch, so its children cannot be told apart: go on literally.
-            copy_state(*tree.nodes[current].state, *tree.work);
-            finish_literally(tree, tree.steps[step], key);
-            return key;
-        }
-        const int32_t cbit = classical_bit(instruction);
-        const double r = draw_uniform(tree.source);
-        int outcome = -1;
-        if (r <= tree.nodes[current].below) outcome = 0;
-        if (r >= tree.nodes[current].above) outcome = 1;
-        if (outcome >= 0 && tree.nodes[current].child[outcome] >= 0) {
-            set_key_bit(key, cbit, outcome);
-            current = tree.nodes[current].child[outcome];
-            continue;
-        }
-        // The draw is taken already: measure with a source that yields exactly r.
-        tree.replay.low = r;
-        tree.replay.high = r;
-        copy_state(*tree.nodes[current].state, *tree.work);
-        outcome = measure_qubit(*tree.work, instruction.qubits[0], tree.replay);
-        OutcomeNode<Real>& node = tree.nodes[current];
-        if (outcome == 0) node.below = std::max(node.below, r);
-        if (outcome == 1) node.above = std::min(node.above, r);
-        set_key_bit(key, cbit, outcome);
-        if (node.child[outcome] >= 0) {
-            current = node.child[outcome];
-            continue;
-        }
-        const size_t segment_end = step_instruction(tree, step + 1);
-        apply_range(tree, *tree.work, tree.steps[step] + 1, segment_end);
-        if (step + 1 == tree.steps.size()) {
-            const int leaf = add_node(tree, step + 1, std::unique_ptr<StateVector<Real>>());
-            tree.nodes[current].child[outcome] = leaf;
-            return key;
-        }
-        if (tree.stored_states >= tree.state_budget) {
-            finish_literally(tree, segment_end, key);
-            return key;
-        }
-        const int child = add_node(tree, step + 1, std::move(tree.work));
-        tree.nodes[current].child[outcome] = child;
-        tree.work = std::make_unique<StateVector<Real>>(static_cast<unsigned>(tree.circuit.num_qubits));
-        current = child;
+QubitOdds odds_at(const OutcomeTree<Real>& tree, const StateVector<Real>& state, uint32_t t, uint64_t dropped,
+                  uint64_t values) {
+    const Step& step = tree.steps[t];
+    if (step.reset) {
+        reset_threads(tree.circuit);
+        return reset_odds(state, step.qubit);
     }
-    return key;
+    if ((dropped >> step.qubit) & 1U) {
+        // Measured before: the other half of the collapsed state is all zero.
+        const double total = total_probability(state);
+        return ((values >> step.qubit) & 1U) != 0 ? QubitOdds{0.0, total} : QubitOdds{total, 0.0};
+    }
+    return measure_odds(state, compact_position(step.qubit, dropped));
+}
+
+// A terminal MEASURE of a qubit still in the index leaves a state of one qubit
+// fewer, made beside the parent's, which stays as it was.
+template <typename Real>
+bool makes_half(const Step& step, const Frame<Real>& at) {
+    return step.terminal && ((at.dropped >> step.qubit) & 1U) == 0;
+}
+
+// The state after the step of frame `at` took `outcome`, with the gates up to the next step.
+template <typename Real>
+StatePtr<Real> derive(OutcomeTree<Real>& tree, const StateVector<Real>& from, StatePtr<Real> state,
+                      const Frame<Real>& at, int outcome) {
+    const OutcomeNode<Real>& node = tree.nodes[static_cast<size_t>(at.node)];
+    const Step& step = tree.steps[node.step];
+    if (makes_half(step, at)) {
+        StatePtr<Real> half = make_held<Real>(from.num_qubits - 1);
+        keep_measured_half(from, compact_position(step.qubit, at.dropped), outcome, node.odds, half->view);
+        return half;
+    }
+    StateVector<Real>& own = state->view;
+    if (step.terminal) {
+        // Measured again: the state keeps its size, scaled, or is all zero.
+        const bool kept = static_cast<int>((at.values >> step.qubit) & 1U) == outcome;
+        const double k = measured_scale(outcome, node.odds);
+        for (uint64_t i = 0; i < own.dim; ++i) {
+            own.re[i] = kept ? scaled_component(own.re[i], k) : Real(0);
+            own.im[i] = kept ? scaled_component(own.im[i], k) : Real(0);
+        }
+        return state;
+    }
+    if (step.reset) {
+        reset_threads(tree.circuit);
+        apply_reset_outcome(own, step.qubit, outcome, node.odds);
+    } else {
+        collapse_measured(own, step.qubit, outcome, node.odds);
+    }
+    apply_instructions(own, tree.circuit.instructions, step.instruction + 1, step_instruction(tree, node.step + 1),
+                       tree.cache, tree.batch_index, tree.unused);
+    return state;
+}
+
+template <typename Real>
+const StateVector<Real>* held_state(const OutcomeTree<Real>& tree, const std::vector<Frame<Real>>& frames, size_t f) {
+    if (f == 0) return tree.root.get();
+    if (frames[f].state) return &frames[f].state->view;
+    const auto& kept = tree.nodes[static_cast<size_t>(frames[f].node)].state;
+    return kept ? &kept->view : nullptr;
+}
+
+template <typename Real>
+uint64_t held_bytes(const OutcomeTree<Real>& tree, const std::vector<Frame<Real>>& frames) {
+    uint64_t bytes = tree.node_bytes;
+    for (const auto& frame : frames)
+        if (frame.state) bytes += 2 * frame.state->view.dim * sizeof(Real);
+    return bytes;
+}
+
+// The state of the child that `outcome` picks at frame g (which has one),
+// from which g keeps its own state only if `keep`; the root's and those the
+// nodes keep always stay.
+template <typename Real>
+StatePtr<Real> child_state(OutcomeTree<Real>& tree, std::vector<Frame<Real>>& frames, size_t g, int outcome,
+                           bool keep) {
+    const StateVector<Real>& from = *held_state(tree, frames, g);
+    const Step& step = tree.steps[tree.nodes[static_cast<size_t>(frames[g].node)].step];
+    StatePtr<Real> state;
+    if (makes_half(step, frames[g])) {
+        state = derive(tree, from, StatePtr<Real>(), frames[g], outcome);
+    } else {
+        const bool owned = g != 0 && frames[g].state;
+        state = derive(tree, from, keep || !owned ? copy_of(from) : std::move(frames[g].state), frames[g], outcome);
+    }
+    if (!keep && g != 0) frames[g].state.reset();
+    return state;
+}
+
+// Makes the state of frame f again, from the nearest frame above it that
+// holds one; the frames between keep theirs while the budget allows, for the
+// other nodes of the block below them.
+template <typename Real>
+void make_again(OutcomeTree<Real>& tree, std::vector<Frame<Real>>& frames, size_t f) {
+    size_t from = f;
+    while (held_state(tree, frames, from) == nullptr) --from;
+    for (size_t g = from; g < f; ++g) {
+        const bool keep = g == from || held_bytes(tree, frames) <= tree.limits.state_bytes;
+        frames[g + 1].state = child_state(tree, frames, g, tree.nodes[static_cast<size_t>(frames[g + 1].node)].outcome, keep);
+    }
+}
+
+// The key of a leaf: the bits its path writes, in circuit order (a later write wins).
+template <typename Real>
+int32_t make_leaf(OutcomeTree<Real>& tree, int32_t node) {
+    std::vector<int32_t> path;
+    for (int32_t at = node; at > 0; at = tree.nodes[static_cast<size_t>(at)].parent) path.push_back(at);
+    Leaf leaf{tree.empty_key, 0};
+    for (auto it = path.rbegin(); it != path.rend(); ++it) {
+        const OutcomeNode<Real>& child = tree.nodes[static_cast<size_t>(*it)];
+        const Step& step = tree.steps[tree.nodes[static_cast<size_t>(child.parent)].step];
+        if (!step.reset) set_key_bit(leaf.key, step.cbit, child.outcome);
+    }
+    tree.leaves.push_back(std::move(leaf));
+    return static_cast<int32_t>(tree.leaves.size()) - 1;
+}
+
+// Enters the child that `outcome` picks at frame f, with shots [begin, end),
+// making it on the first visit: its state where steps follow, and its odds.
+template <typename Real>
+void enter_child(OutcomeTree<Real>& tree, std::vector<Frame<Real>>& frames, size_t f, int outcome, size_t begin,
+                 size_t end) {
+    const int32_t parent = frames[f].node;
+    const uint32_t t = tree.nodes[static_cast<size_t>(parent)].step;
+    const Step& step = tree.steps[t];
+    Frame<Real> next{tree.nodes[static_cast<size_t>(parent)].child[outcome], begin, end};
+    if (step.terminal) {
+        const bool again = (frames[f].dropped >> step.qubit) & 1U;
+        next.dropped = frames[f].dropped | (uint64_t{1} << step.qubit);
+        next.values = frames[f].values | (again ? 0 : static_cast<uint64_t>(outcome) << step.qubit);
+    }
+    if (next.node < 0) {
+        OutcomeNode<Real> made;
+        made.parent = parent;
+        made.step = t + 1;
+        made.outcome = outcome;
+        next.node = static_cast<int32_t>(tree.nodes.size());
+        tree.nodes.push_back(std::move(made));
+        tree.nodes[static_cast<size_t>(parent)].child[outcome] = next.node;
+        if (t + 1 == tree.steps.size()) {
+            tree.nodes[static_cast<size_t>(next.node)].leaf = make_leaf(tree, next.node);
+        } else {
+            if (held_state(tree, frames, f) == nullptr) make_again(tree, frames, f);
+            const bool wanted_later =
+                outcome == 0 && frames[f].split < frames[f].end && tree.nodes[static_cast<size_t>(parent)].child[1] < 0;
+            next.state = child_state(tree, frames, f, outcome, wanted_later && held_bytes(tree, frames) <= tree.limits.state_bytes);
+            OutcomeNode<Real>& child = tree.nodes[static_cast<size_t>(next.node)];
+            child.odds = odds_at(tree, next.state->view, t + 1, next.dropped, next.values);
+            // Full states are the costly ones to make again: kept for later
+            // blocks in half the budget, the other half left for the walk.
+            const uint64_t bytes = 2 * next.state->view.dim * sizeof(Real);
+            if (next.dropped == 0 && tree.node_bytes + bytes <= tree.limits.state_bytes / 2 &&
+                held_bytes(tree, frames) + bytes <= tree.limits.state_bytes) {
+                child.state = std::move(next.state);
+                tree.node_bytes += bytes;
+            }
+        }
+    }
+    frames.push_back(std::move(next));
+}
+
+// Walks the tree with every shot of a block at once, depth first: `draws`
+// holds each shot's draws in step order, shot after shot.
+template <typename Real>
+void walk_block(OutcomeTree<Real>& tree, const std::vector<double>& draws, std::vector<uint32_t>& shots) {
+    const size_t per_shot = tree.steps.size();
+    std::vector<Frame<Real>> frames;
+    frames.push_back(Frame<Real>{0, 0, shots.size()});
+    while (!frames.empty()) {
+        const size_t f = frames.size() - 1;
+        const OutcomeNode<Real>& node = tree.nodes[static_cast<size_t>(frames[f].node)];
+        if (frames[f].phase == 0) {
+            if (node.leaf >= 0) {
+                tree.leaves[static_cast<size_t>(node.leaf)].count += static_cast<int64_t>(frames[f].end - frames[f].begin);
+                frames.pop_back();
+                continue;
+            }
+            const bool reset = tree.steps[node.step].reset;
+            const QubitOdds odds = node.odds;
+            const double* column = draws.data() + node.step;
+            const auto first = shots.begin() + static_cast<std::ptrdiff_t>(frames[f].begin);
+            const auto last = shots.begin() + static_cast<std::ptrdiff_t>(frames[f].end);
+            const auto split = std::partition(first, last, [&](uint32_t shot) {
+                const double r = column[static_cast<size_t>(shot) * per_shot];
+                return (reset ? reset_outcome(r, odds) : measure_outcome(r, odds)) == 0;
+            });
+            frames[f].split = static_cast<size_t>(split - shots.begin());
+            frames[f].phase = 1;
+        }
+        if (frames[f].phase == 3) {
+            frames.pop_back();
+            continue;
+        }
+        const int outcome = frames[f].phase - 1;
+        ++frames[f].phase;
+        const size_t begin = outcome == 0 ? frames[f].begin : frames[f].split;
+        const size_t end = outcome == 0 ? frames[f].split : frames[f].end;
+        if (begin < end) enter_child(tree, frames, f, outcome, begin, end);
+    }
+}
+
+template <typename Real>
+void flush_leaves(OutcomeTree<Real>& tree, ShotCounts& counts) {
+    for (Leaf& leaf : tree.leaves) {
+        if (leaf.count > 0) counts[leaf.key] += static_cast<int>(leaf.count);
+        leaf.count = 0;
+    }
+}
+
+template <typename Real>
+void plant_root(OutcomeTree<Real>& tree) {
+    tree.nodes.clear();
+    tree.nodes.emplace_back();
+    tree.node_bytes = 0;
+    tree.leaves.clear();
+    if (tree.steps.empty()) {
+        tree.nodes[0].leaf = 0;
+        tree.leaves.push_back({tree.empty_key, 0});
+    } else {
+        tree.nodes[0].odds = odds_at(tree, *tree.root, 0, 0, 0);
+    }
+}
+
+template <typename Real>
+ShotCounts walk_all_shots(OutcomeTree<Real>& tree, int shots, int num_cbits, RandomSource& source) {
+    const auto& instructions = tree.circuit.instructions;
+    list_steps(tree, num_cbits);
+    tree.root = std::make_unique<StateVector<Real>>(static_cast<unsigned>(tree.circuit.num_qubits));
+    tree.empty_key = empty_key(num_cbits);
+    apply_instructions(*tree.root, instructions, 0, step_instruction(tree, 0), tree.cache, tree.batch_index, tree.unused);
+    plant_root(tree);
+
+    ShotCounts counts;
+    const size_t per_shot = tree.steps.size();
+    const size_t block = std::max<size_t>(1, tree.limits.draws_per_block / std::max<size_t>(per_shot, 1));
+    std::vector<double> draws;
+    std::vector<uint32_t> order;
+    for (size_t done = 0; done < static_cast<size_t>(shots);) {
+        const size_t size = std::min(block, static_cast<size_t>(shots) - done);
+        draws.resize(size * per_shot);
+        for (double& r : draws) r = draw_uniform(source);
+        order.resize(size);
+        for (size_t s = 0; s < size; ++s) order[s] = static_cast<uint32_t>(s);
+        walk_block(tree, draws, order);
+        done += size;
+        if (tree.nodes.size() > tree.limits.max_nodes) {
+            flush_leaves(tree, counts);
+            plant_root(tree);
+        }
+    }
+    flush_leaves(tree, counts);
+    // A literal shot applies the gates after the last step too, and fails where they fail.
+    if (!tree.steps.empty()) {
+        apply_instructions(*tree.root, instructions, tree.steps.back().instruction + 1, instructions.size(), tree.cache,
+                           tree.batch_index, tree.unused);
+    }
+    return counts;
 }
 
 }  // namespace
@@ -187,27 +452,19 @@ ShotCounts sample_once_pass(const CircuitData& circuit, const ShotPlan& plan, in
 }
 
 template <typename Real>
-ShotCounts per_shot_pass(const CircuitData& circuit, const ShotPlan&, int batch_index, int shots, int num_cbits,
-                         RandomSource& source) {
-    ShotCounts counts;
-    if (shots <= 0) return counts;
-    OutcomeTree<Real> tree{circuit, batch_index, num_cbits, source, {}, {}, {}, {}, {}, {}};
-    for (size_t i = 0; i < circuit.instructions.size(); ++i) {
-        const auto& instruction = circuit.instructions[i];
-        if (is_counted_measure(instruction, num_cbits) || (has_name(instruction, "RESET") && !instruction.qubits.empty())) {
-            tree.steps.push_back(i);
-        }
+ShotCounts per_shot_pass(const CircuitData& circuit, const ShotPlan& plan, int batch_index, int shots, int num_cbits,
+                         RandomSource& source, const OutcomeTreeLimits& limits) {
+    if (shots <= 0) return {};
+    const RandomSource start = source;
+    try {
+        OutcomeTree<Real> tree{circuit, batch_index, limits, {}, {}, {}, 0, {}, {}, {}, {}};
+        return walk_all_shots(tree, shots, num_cbits, source);
+    } catch (...) {
+        // Whatever failed (a non-finite state, a refused gate, memory), the
+        // literal shots meet it in their own order and report it as they do.
+        source = start;
+        return literal_pass<Real>(circuit, plan, batch_index, shots, num_cbits, source);
     }
-    // Same failure order as a literal first shot: state, register, then the gates.
-    const auto qubits = static_cast<unsigned>(circuit.num_qubits);
-    auto root = std::make_unique<StateVector<Real>>(qubits);
-    tree.empty_key = empty_key(num_cbits);
-    tree.state_budget = std::max<uint64_t>(1, kOutcomeTreeBytes / (2 * root->dim * sizeof(Real)));
-    tree.work = std::make_unique<StateVector<Real>>(qubits);
-    apply_range(tree, *root, 0, step_instruction(tree, 0));
-    add_node(tree, 0, std::move(root));
-    for (int s = 0; s < shots; ++s) ++counts[run_shot(tree)];
-    return counts;
 }
 
 template <typename Real>
@@ -219,7 +476,8 @@ ShotCounts count_pass(const CircuitData& circuit, const ShotPlan& plan, int batc
 
 #define WAVESIM_INSTANTIATE_PASSES(Real)                                                                            \
     template ShotCounts sample_once_pass<Real>(const CircuitData&, const ShotPlan&, int, int, int, RandomSource&); \
-    template ShotCounts per_shot_pass<Real>(const CircuitData&, const ShotPlan&, int, int, int, RandomSource&);    \
+    template ShotCounts per_shot_pass<Real>(const CircuitData&, const ShotPlan&, int, int, int, RandomSource&,     \
+                                            const OutcomeTreeLimits&);                                            \
     template ShotCounts count_pass<Real>(const CircuitData&, const ShotPlan&, int, int, int, RandomSource&);
 
 WAVESIM_INSTANTIATE_PASSES(double)

@@ -28,14 +28,18 @@ def build_circuit(job):
     operations = []
     for name, targets, angle in job["ops"]:
         on = [qubits[q] for q in targets]
-        if name in _FIXED:
+        if name == "MEASURE":  # a mid-circuit read-out: angle is its record index
+            operations.append(cirq.measure(*on, key=f"a{angle}"))
+        elif name == "RESET":
+            operations.append(cirq.reset(*on))
+        elif name in _FIXED:
             operations.append(_FIXED[name](*on))
         elif name in _ROTATIONS:
             value = sympy.Symbol(f"p{angle['index']}") if isinstance(angle, dict) else angle
             operations.append(_ROTATIONS[name](value)(*on))
         else:
             raise ValueError(f"unsupported gate {name}")
-    if job["kind"] == "shots":
+    if job["kind"] in ("shots", "dynamic"):
         operations.append(cirq.measure(*qubits, key="m"))
     return cirq.Circuit(operations)
 
@@ -61,5 +65,10 @@ def build_job(job, simulator):
 
     def run_shots():
         return simulator.run(circuit, repetitions=job["shots"])
+    if job["kind"] == "dynamic":
+        def dynamic_array(result):
+            records = [result.measurements[f"a{k}"][:, 0] for k in range(job["records"])]
+            return protocol.dynamic_summary(result.measurements["m"], records)
+        return run_shots, dynamic_array
     # Measurement column q is wavesim's qubit q (line_qubits order).
     return run_shots, lambda result: protocol.marginals_from_bits(result.measurements["m"])

@@ -16,10 +16,16 @@ amplitudes in the order where qubit 0 is the least significant bit of the index
 each qubit (shape (n,)). The harness compares these before it asks for "time",
 so nothing is timed that was not checked first.
 
-A job is {"kind": "state" | "sweep" | "shots", "n": int, "ops": [...],
-"precision": "double" | "single", "params_file": path (sweep), "shots": int}.
+A job is {"kind": "state" | "sweep" | "shots" | "dynamic", "n": int, "ops": [...],
+"precision": "double" | "single", "params_file": path (sweep), "shots": int,
+"records": int (dynamic), "fusion": int (qsim's largest fused gate, optional)}.
 An op is [name, qubits, angle]: angle is null, a number, or for sweeps the
-column index into the (B, P) parameter array as {"index": k}.
+column index into the (B, P) parameter array as {"index": k}. A dynamic job
+also has ["MEASURE", [q], k] (read qubit q into mid-circuit record k) and
+["RESET", [q], null]; all qubits are measured at its end, like a shots job.
+Its result array is the fraction of shots reading 1 on each qubit at the end
+(n entries), then the fraction of shots with each combination of the records
+(2^records entries, record k is bit k of the position).
 
 This file is imported by workers running under different interpreters, so it
 uses the standard library and NumPy only.
@@ -118,3 +124,13 @@ def marginals_from_indices(indices, n):
     qubit q is bit q."""
     indices = np.asarray(indices, dtype=np.int64)
     return np.array([((indices >> q) & 1).mean() for q in range(n)])
+
+
+def dynamic_summary(final_bits, records):
+    """The result array of a dynamic job from a (shots, n) 0/1 array of the
+    final measurement and one 0/1 array per mid-circuit record."""
+    index = np.zeros(len(final_bits), dtype=np.int64)
+    for k, bits in enumerate(records):
+        index |= np.asarray(bits, dtype=np.int64) << k
+    joint = np.bincount(index, minlength=1 << len(records)) / len(final_bits)
+    return np.concatenate([marginals_from_bits(final_bits), joint])

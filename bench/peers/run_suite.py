@@ -19,6 +19,10 @@ Workloads:
   3  2-layer RY/CZ ansatz, 256 parameter sets: wavesim's batched call against
      each peer's own loop over the sets
   4  10^5 shots of the 20-qubit layered circuit, all qubits measured
+  5  dynamic circuit: DYNAMIC_ROUNDS rounds of [layer, MEASURE and RESET of an
+     ancilla], a last layer, all qubits measured; 10^3 and 10^4 shots against
+     qsimcirq at its fastest fusion size (2, 3 or 4), and wavesim's time
+     against the number of shots
 """
 
 import argparse
@@ -57,6 +61,12 @@ SHOT_FLOOR = 1e-3
 CIRQ_MAX_QUBITS = 20
 TARGET_MIN_QUBITS = 16
 
+DYNAMIC_ROUNDS = 4
+DYNAMIC_SHOTS = [1000, 10_000]
+DYNAMIC_CURVE = [10, 100, 1000, 10_000, 100_000]
+QSIM_FUSIONS = [2, 3, 4]
+DYNAMIC_BOUND = 0.25
+
 SYSTEMS = ("wavesim", "qulacs", "qsim", "lightning", "cirq")
 # Settings each peer is timed at; the fastest correct one is reported. State jobs
 # only: sweeps and shots keep each peer's plain setting.
@@ -91,6 +101,41 @@ def ansatz_ops(n):
         if rep < SWEEP_REPS:
             ops += [["CZ", [q, q + 1], None] for q in range(n - 1)]
     return ops, column
+
+
+def dynamic_ops(n, seed):
+    """Rounds of one layer of layered_ops followed by a read-out (record k)
+    and reset of the ancilla, qubit n - 1; then a last layer."""
+    rng = np.random.default_rng(seed)
+    ancilla = n - 1
+
+    def layer():
+        ops = [["RZ", [q], float(a)] for q, a in enumerate(rng.uniform(0, 2 * np.pi, n))]
+        ops += [["RX", [q], float(a)] for q, a in enumerate(rng.uniform(0, 2 * np.pi, n))]
+        for first in (0, 1):
+            ops += [["CX", [q, q + 1], None] for q in range(first, n - 1, 2)]
+        return ops
+
+    ops = [["H", [q], None] for q in range(n)]
+    for k in range(DYNAMIC_ROUNDS):
+        ops += layer() + [["MEASURE", [ancilla], k], ["RESET", [ancilla], None]]
+    return ops + layer()
+
+
+def deferred_ops(ops, n):
+    """The same distribution without mid-circuit operations: record k is
+    copied onto a fresh qubit n + k (CX), which then clears the ancilla (CX).
+    Valid as every RESET directly follows the read-out of its qubit."""
+    out = []
+    for name, targets, angle in ops:
+        if name == "MEASURE":
+            out.append(["CX", [targets[0], n + angle], None])
+            record = n + angle
+        elif name == "RESET":
+            out.append(["CX", [record, targets[0]], None])
+        else:
+            out.append([name, targets, angle])
+    return out
 
 
 # ----------------------------------------------------------------------------
@@ -169,6 +214,15 @@ def exact_marginals(state, n):
     return np.array([probabilities[(indices >> q) & 1 == 1].sum() for q in range(n)])
 
 
+def exact_dynamic(state, n, records):
+    """The result array of a dynamic job (protocol.py), exactly, from the state
+    of the deferred circuit on n + records qubits."""
+    probabilities = np.abs(state) ** 2
+    marginals = exact_marginals(state, n + records)[:n]
+    joint = probabilities.reshape(1 << records, 1 << n).sum(axis=1)
+    return np.concatenate([marginals, joint])
+
+
 def shots_agree(frequencies, exact, shots):
     sigma = np.sqrt(exact * (1 - exact) / shots)
     return bool(np.all(np.abs(frequencies - exact) <= SHOT_SIGMAS * sigma + SHOT_FLOOR))
@@ -209,8 +263,9 @@ def measure_point(workers, systems, job, label, tmp, args, reference_state=None)
                 workers[system].call(op="drop", id=point_id)
 
     agreed = []
-    if job["kind"] == "shots":
-        exact = exact_marginals(reference_state, job["n"])
+    if job["kind"] in ("shots", "dynamic"):
+        exact = (exact_marginals(reference_state, job["n"]) if job["kind"] == "shots"
+                 else exact_dynamic(reference_state, job["n"], job["records"]))
         for key, (_, frequencies) in results.items():
             if shots_agree(frequencies, exact, job["shots"]):
                 agreed.append(key)
@@ -309,13 +364,92 @@ def workload_shots(workers, tmp, args):
     return [{"n": n, "times": outcome}]
 
 
+def reference_state(workers, tmp, n, ops, label):
+    """wavesim's double-precision state of `ops` on n qubits."""
+    path = str(Path(tmp) / f"{label}.npy")
+    workers["wavesim"].call(op="prepare", id=label,
+                            job={"kind": "state", "n": n, "ops": ops, "precision": "double"})
+    workers["wavesim"].call(op="check", id=label, out=path)
+    workers["wavesim"].call(op="drop", id=label)
+    state = np.load(path)
+    os.remove(path)
+    return state
+
+
+def qsim_dynamic_time(worker, job, label, tmp, exact):
+    """One checked run of qsimcirq: its time, or a failure text. Each of its
+    repetitions is a whole simulation, so one run is all it can afford."""
+    out = str(Path(tmp) / f"{label}.npy")
+    try:
+        worker.call(op="prepare", id=label, job=dict(job, precision="single"))
+        seconds = worker.call(op="check", id=label, out=out)["seconds"]
+        agrees = shots_agree(np.load(out), exact, job["shots"])
+        os.remove(out)
+    except WorkerError as error:
+        return f"error: {error}"
+    finally:
+        worker.call(op="drop", id=label)
+    return seconds if agrees else "MISMATCH (shot frequencies)"
+
+
+def workload_dynamic(workers, tmp, args):
+    """qsimcirq runs every repetition of a circuit with mid-circuit
+    measurements as a simulation of its own, so its time grows linearly with
+    the shots: it is run at most --dynamic-qsim-shots shots per point and its
+    time scaled to the point's shots (marked in the table)."""
+    rows = []
+    for n in args.sizes:
+        ops = dynamic_ops(n, ANGLE_SEED + 2000 + n)
+        state = reference_state(workers, tmp, n + DYNAMIC_ROUNDS, deferred_ops(ops, n), f"w5-ref-{n}")
+        job = {"kind": "dynamic", "n": n, "ops": ops, "records": DYNAMIC_ROUNDS}
+        exact = exact_dynamic(state, n, DYNAMIC_ROUNDS)
+        qsim_times = {}
+        if "qsim" in workers:
+            qsim_shots = min(args.dynamic_qsim_shots, max(DYNAMIC_SHOTS))
+            for size in QSIM_FUSIONS:
+                t = qsim_dynamic_time(workers["qsim"], dict(job, shots=qsim_shots, fusion=size),
+                                      f"w5q-{n}-{size}", tmp, exact)
+                qsim_times[size] = t / qsim_shots if isinstance(t, float) else t
+            print(f"W5 n={n}: qsimcirq seconds per shot by fusion size ({qsim_shots} shots): {qsim_times}",
+                  flush=True)
+        per_shot = {size: t for size, t in qsim_times.items() if isinstance(t, float)}
+        for shots in DYNAMIC_SHOTS:
+            point = dict(job, shots=shots)
+            outcome = measure_point(workers, {"wavesim": "double"}, point, f"w5-{n}-{shots}", tmp, args,
+                                    reference_state=state)
+            single = measure_point(workers, {"wavesim": "single"}, point, f"w5s-{n}-{shots}", tmp, args,
+                                   reference_state=state)
+            outcome["wavesim-single"] = single.get("wavesim", "not run")
+            if per_shot:
+                fusion = min(per_shot, key=per_shot.get)
+                outcome["qsim"] = per_shot[fusion] * shots
+                outcome["qsim fusion"] = fusion
+            elif qsim_times:
+                outcome["qsim"] = next(iter(qsim_times.values()))
+            report_point(5, f"{n}, {shots} shots", outcome)
+            rows.append({"n": n, "shots": shots, "times": outcome,
+                         "qsim shots run": min(args.dynamic_qsim_shots, shots)})
+        curve = {}
+        for shots in DYNAMIC_CURVE:
+            point = measure_point(workers, {"wavesim": "single"}, dict(job, shots=shots), f"w5c-{n}-{shots}",
+                                  tmp, args, reference_state=state)
+            curve[shots] = point.get("wavesim")
+        print(f"W5 n={n}: wavesim single time against shots: " + ", ".join(
+            f"{shots}: {t:.4g}s" if isinstance(t, float) else f"{shots}: {t}" for shots, t in curve.items()),
+            flush=True)
+        rows.append({"n": n, "curve": {str(k): v for k, v in curve.items()}})
+    return rows
+
+
 # ----------------------------------------------------------------------------
 # Reporting
 
 # Which wavesim column each peer is compared with, per workload.
-BASELINE = {1: {}, 2: {}, 3: {"qsim": "wavesim-single"}, 4: {"qsim": "wavesim-single"}}
+BASELINE = {1: {}, 2: {}, 3: {"qsim": "wavesim-single"}, 4: {"qsim": "wavesim-single"},
+            5: {"qsim": "wavesim-single"}}
 PEERS = {1: ["qulacs", "lightning", "cirq"], 2: ["qsim", "lightning"],
-         3: ["qulacs", "lightning", "cirq", "qsim"], 4: ["qulacs", "lightning", "cirq", "qsim"]}
+         3: ["qulacs", "lightning", "cirq", "qsim"], 4: ["qulacs", "lightning", "cirq", "qsim"],
+         5: ["qsim"]}
 TITLES = {
     1: f"Workload 1: layered circuit ({LAYERS} layers), double precision",
     2: f"Workload 2: layered circuit ({LAYERS} layers), single precision",
@@ -323,6 +457,8 @@ TITLES = {
        "(qsim row: wavesim single precision)",
     4: f"Workload 4: {SHOTS} shots, {SHOTS_QUBITS}-qubit layered circuit "
        "(qsim row: wavesim single precision)",
+    5: f"Workload 5: dynamic circuit, {DYNAMIC_ROUNDS} ancilla read-out and reset rounds "
+       "(ratio: wavesim single precision against qsimcirq at its fastest fusion size)",
 }
 
 
@@ -342,13 +478,18 @@ def cell(value):
 
 def markdown_table(workload, rows):
     peers = PEERS[workload]
-    extra = ["wavesim-single"] if workload in (3, 4) else []
+    extra = ["wavesim-single"] if workload in (3, 4, 5) else []
     head = ["n", "wavesim (s)"] + [f"{c} (s)" for c in extra]
     for peer in peers:
         head += [f"{peer} (s)", f"ratio vs {peer}"]
+    if workload == 5:
+        head = ["n", "shots"] + head[1:] + ["qsim fusion"]
     lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
     for row in rows:
-        cells = [str(row["n"]), cell(row["times"].get("wavesim"))]
+        if "times" not in row:
+            continue
+        cells = [str(row["n"])] + ([str(row["shots"])] if workload == 5 else [])
+        cells += [cell(row["times"].get("wavesim"))]
         cells += [cell(row["times"].get(c)) for c in extra]
         for peer in peers:
             r = ratio(row, workload, peer)
@@ -356,7 +497,18 @@ def markdown_table(workload, rows):
             if f"{peer}-variant" in row["times"]:
                 time += f" ({row['times'][f'{peer}-variant']})"
             cells += [time, "—" if r is None else f"{r:.3g}"]
+        if workload == 5:
+            ran = row.get("qsim shots run", row.get("shots"))
+            scaled = f" (timed at {ran} shots, scaled)" if ran != row.get("shots") else ""
+            cells.append(str(row["times"].get("qsim fusion", "—")) + scaled)
         lines.append("| " + " | ".join(cells) + " |")
+    curves = [row for row in rows if "curve" in row]
+    if curves:
+        shots = list(curves[0]["curve"])
+        lines += ["", "wavesim (single precision) time in seconds against the number of shots:", "",
+                  "| n | " + " | ".join(shots) + " |", "|" + "---|" * (len(shots) + 1)]
+        lines += ["| " + " | ".join([str(row["n"])] + [cell(row["curve"][k]) for k in shots]) + " |"
+                  for row in curves]
     return "\n".join(lines)
 
 
@@ -388,6 +540,11 @@ def target_lines(tables):
             ratios = [r for row in tables[workload] for p in PEERS[workload]
                       for r in [ratio(row, workload, p)] if r is not None]
             lines.append(f"- W{workload}, ratio <= {bound} vs every peer: {verdict(ratios, bound)}")
+    if 5 in tables:
+        ratios = [r for row in tables[5] if row.get("shots", 0) >= 1000
+                  for r in [ratio(row, 5, "qsim")] if r is not None]
+        lines.append(f"- W5, ratio <= {DYNAMIC_BOUND} vs qsimcirq at >= 1000 shots: "
+                     f"{verdict(ratios, DYNAMIC_BOUND)}")
     return lines
 
 
@@ -414,9 +571,9 @@ def machine_facts(workers, args, load_before):
             "versions": versions, "sizes": args.sizes}
 
 
-def write_results(tables, facts):
+def write_results(tables, facts, name="peers"):
     RESULTS.mkdir(parents=True, exist_ok=True)
-    (RESULTS / "peers.json").write_text(json.dumps({"facts": facts, "tables": {
+    (RESULTS / f"{name}.json").write_text(json.dumps({"facts": facts, "tables": {
         str(k): v for k, v in tables.items()}}, indent=1))
     lines = ["# wavesim against peer simulators", "",
              f"Run {facts['date']} on {facts['cpu']} ({facts['cores']} cores); load average "
@@ -430,11 +587,11 @@ def write_results(tables, facts):
     lines += ["## Targets", ""] + target_lines(tables) + [""]
     for workload, rows in tables.items():
         lines += [f"## {TITLES[workload]}", "", markdown_table(workload, rows), ""]
-    (RESULTS / "peers.md").write_text("\n".join(lines))
+    (RESULTS / f"{name}.md").write_text("\n".join(lines))
     harness = ENVS / "harness" / "bin" / "python"
     if harness.exists():
-        subprocess.run([str(harness), str(HERE / "plot.py"), str(RESULTS / "peers.json"),
-                        str(RESULTS / "peers.png")], check=True)
+        subprocess.run([str(harness), str(HERE / "plot.py"), str(RESULTS / f"{name}.json"),
+                        str(RESULTS / f"{name}.png")], check=True)
     else:
         print("no harness env: skipped the plot (run bench/peers/setup.sh)")
 
@@ -443,7 +600,12 @@ def parse_args():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--quick", action="store_true", help=f"sizes {QUICK_SIZES} only")
     parser.add_argument("--n-max", type=int, default=max(FULL_SIZES), help="largest size")
-    parser.add_argument("--workloads", default="1,2,3,4", help="comma-separated subset")
+    parser.add_argument("--workloads", default="1,2,3,4", help="comma-separated subset (5: dynamic)")
+    parser.add_argument("--results-name", default="peers",
+                        help="write bench/results/<name>.md, .json and .png")
+    parser.add_argument("--dynamic-qsim-shots", type=int, default=max(DYNAMIC_SHOTS),
+                        help="W5: shots of the one qsimcirq run per fusion size, its time scaled to "
+                             "larger points (a run of 10^4 shots takes many minutes at n = 20)")
     parser.add_argument("--build-dir", default=None,
                         help="a CMake build dir whose python/ holds wavesim (default: installed)")
     parser.add_argument("--min-repeats", type=int, default=3)
@@ -461,8 +623,8 @@ def parse_args():
 def main():
     args = parse_args()
     if args.render_only:
-        saved = json.loads((RESULTS / "peers.json").read_text())
-        write_results({int(k): v for k, v in saved["tables"].items()}, saved["facts"])
+        saved = json.loads((RESULTS / f"{args.results_name}.json").read_text())
+        write_results({int(k): v for k, v in saved["tables"].items()}, saved["facts"], args.results_name)
         return
     load_before = os.getloadavg()
     RESULTS.mkdir(parents=True, exist_ok=True)
@@ -479,13 +641,15 @@ def main():
                     tables[3] = workload_sweep(workers, tmp, args)
                 elif workload == 4:
                     tables[4] = workload_shots(workers, tmp, args)
+                elif workload == 5:
+                    tables[5] = workload_dynamic(workers, tmp, args)
             facts = machine_facts(workers, args, load_before)
         finally:
             for worker in workers.values():
                 worker.close()
-    write_results(tables, facts)
+    write_results(tables, facts, args.results_name)
     print("\n".join(target_lines(tables)))
-    print(f"wrote {RESULTS / 'peers.md'}")
+    print(f"wrote {RESULTS / (args.results_name + '.md')}")
 
 
 if __name__ == "__main__":

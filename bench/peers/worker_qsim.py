@@ -17,7 +17,7 @@ SAMPLE_SEED = 7
 def build(job):
     if job["precision"] != "single":
         raise ValueError("qsim simulates in single precision only")
-    fusion = job.get("variant", {}).get("fusion", 2)
+    fusion = job.get("variant", {}).get("fusion", job.get("fusion", 2))
     options = qsimcirq.QSimOptions(cpu_threads=os.cpu_count(), max_fused_gate_size=fusion)
     return cirq_common.build_job(job, qsimcirq.QSimSimulator(qsim_options=options, seed=SAMPLE_SEED))
 

@@ -16,7 +16,9 @@ import protocol
 SAMPLE_SEED = 7
 
 
-def _instruction(name, targets, value):
+def _instruction(name, targets, value, n):
+    if name == "MEASURE":  # mid-circuit record k goes to classical bit n + k
+        return circuitcore.CircuitInstruction(name=name, qubits=list(targets), controls=[n + int(value[0])])
     if name in ("CX", "CZ"):
         return circuitcore.CircuitInstruction(name=name, controls=[targets[0]], qubits=[targets[1]])
     if value is None:
@@ -37,8 +39,8 @@ def build_records(job):
             value = None
         else:
             value = [float(angle)]
-        instructions.append(_instruction(name, targets, value))
-    if job["kind"] == "shots":
+        instructions.append(_instruction(name, targets, value, job["n"]))
+    if job["kind"] in ("shots", "dynamic"):
         instructions += [circuitcore.CircuitInstruction(name="MEASURE", qubits=[q], controls=[q])
                          for q in range(job["n"])]
     return circuitcore.CircuitData(job["n"], instructions=instructions)
@@ -55,6 +57,18 @@ def _marginals(counts, n):
     return ones / total
 
 
+def _dynamic_summary(counts, n, records):
+    """protocol.dynamic_summary from counts: bits 0 ... n-1 of a key are the
+    final measurement, bits n ... n+records-1 the mid-circuit records."""
+    final, record_bits = [], [[] for _ in range(records)]
+    for key, count in counts.items():
+        bits = [int(c) for c in reversed(key)]  # bit 0 is the rightmost character
+        final += [bits[:n]] * count
+        for k in range(records):
+            record_bits[k] += [bits[n + k]] * count
+    return protocol.dynamic_summary(np.array(final), record_bits)
+
+
 def build(job):
     records = build_records(job)
     single = job["precision"] == "single"
@@ -63,6 +77,12 @@ def build(job):
         def run_shots():
             return wavesim.run_cpp(records, job["shots"], n, SAMPLE_SEED, single)
         return run_shots, lambda counts: _marginals(counts, n)
+    if job["kind"] == "dynamic":
+        width = n + job["records"]
+
+        def run_dynamic():
+            return wavesim.run_cpp(records, job["shots"], width, SAMPLE_SEED, single)
+        return run_dynamic, lambda counts: _dynamic_summary(counts, n, job["records"])
 
     def run():
         return wavesim.cal_states_cpp(records, single)
