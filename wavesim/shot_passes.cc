@@ -122,7 +122,7 @@ struct OutcomeTree {
 
 bool gate_free(const std::vector<CircuitInstruction>& instructions, size_t begin, size_t end) {
     for (size_t i = begin; i < end; ++i)
-        if (!is_skipped_name(instructions[i].name)) return false;
+        if (operation_kind(instructions[i].name) == OperationKind::kGate) return false;
     return true;
 }
 
