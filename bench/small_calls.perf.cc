@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
     for (int n : sizes) {
         const CircuitData circuit = ry_cx_circuit(n);
         const auto& ops = circuit.instructions;
-        const double count = seconds_per_call([&] { (void)batch_count(circuit); }, kSeconds);
+        const double count = seconds_per_call([&] { (void)batch_count(circuit, nullptr); }, kSeconds);
         const double state = seconds_per_call([&] { StateVector<double> s{unsigned(n)}; }, kSeconds);
         const double compile =
             seconds_per_call([&] { (void)compile_run(ops, 0, ops.size(), unsigned(n), nullptr, 0); }, kSeconds);
