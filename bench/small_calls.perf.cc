@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
         StateVector<double> s{unsigned(n)};
         RandomSource source = make_seeded_source(1);
         const double apply =
-            seconds_per_call([&] { apply_plan(s, plan, source, default_window_shape<double>()); }, kSeconds);
+            seconds_per_call([&] { apply_plan(s, plan, source, window_shape_for<double>(unsigned(n))); }, kSeconds);
         const double core = seconds_per_call([&] { (void)final_amplitudes<double>(circuit, 1); }, kSeconds);
         std::printf("| %d | %zu | %.3f | %.3f | %.3f | %.3f | %.3f | %.3f | %.4f |\n", n, ops.size(), count * kMicro,
                     state * kMicro, compile * kMicro, apply * kMicro, core * kMicro,

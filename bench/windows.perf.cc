@@ -97,10 +97,10 @@ void run_size(int n, int layers, bool shapes) {
     });
     const RunPlan plan = compile_run(ops, 0, ops.size(), unsigned(n), &cache, 0);
     // Timed from |0>: each repeat starts where the previous ended, which changes no cost.
-    const EngineRun engine = best_engine_run(windowed, plan, default_window_shape<Real>());
+    const EngineRun engine = best_engine_run(windowed, plan, window_shape_for<Real>(unsigned(n)));
     StateVector<Real> check{unsigned(n)};
     RandomSource check_source = make_seeded_source(1);
-    apply_plan(check, plan, check_source, default_window_shape<Real>());
+    apply_plan(check, plan, check_source, window_shape_for<Real>(unsigned(n)));
     const double per_gate_fraction = engine.seconds / double(ops.size()) / bound;
     std::printf("| %d | %s | %.4g | %.4g | %.4g | %.2f | %.1f | %.3f%s | %s |\n", n,
                 sizeof(Real) == 8 ? "double" : "float", bound, per_gate, engine.seconds, per_gate / engine.seconds,

@@ -26,7 +26,7 @@ void run_circuit(StateVector<Real>& state, const CircuitData& circuit, GateMatri
     RandomSource& source = reset_random_source<Real>();
     const RunPlan plan =
         compile_run(circuit.instructions, 0, circuit.instructions.size(), state.num_qubits, cache, batch_index);
-    apply_plan(state, plan, source, default_window_shape<Real>());
+    apply_plan(state, plan, source, window_shape_for<Real>(state.num_qubits));
 }
 
 template <typename Real>

@@ -1,6 +1,7 @@
 #include "gate_windows.h"
 
 #include <omp.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -159,18 +160,29 @@ void apply_window(StateVector<Real>& state, const RunPlan& plan, size_t begin, s
     for (int64_t b = 0; b < blocks; ++b) run_block(b, omp_get_thread_num());
 }
 
-}  // namespace
-
 // Measured with bench/windows.perf.cc --shapes on a core with 1 MiB of L2:
 // 256 KiB blocks in double, 512 KiB in float.
-template <>
-WindowShape default_window_shape<double>() {
-    return {14, 4};
+template <typename Real>
+constexpr WindowShape kGatheredShape = sizeof(Real) == sizeof(double) ? WindowShape{14, 4} : WindowShape{16, 6};
+
+// Bytes of the last-level cache; a conservative 8 MiB where the system does not say.
+uint64_t last_level_cache_bytes() {
+    constexpr uint64_t kFallback = uint64_t{8} << 20;
+    static const uint64_t bytes = [] {
+        const long l3 = sysconf(_SC_LEVEL3_CACHE_SIZE);
+        return l3 > 0 ? uint64_t(l3) : kFallback;
+    }();
+    return bytes;
 }
 
-template <>
-WindowShape default_window_shape<float>() {
-    return {16, 6};
+}  // namespace
+
+template <typename Real>
+WindowShape window_shape_for(unsigned num_qubits) {
+    const WindowShape gathered = kGatheredShape<Real>;
+    const uint64_t state_bytes = 2 * sizeof(Real) * (uint64_t{1} << std::min(num_qubits, 40u));
+    if (state_bytes < last_level_cache_bytes()) return {gathered.block_qubits, gathered.block_qubits};
+    return gathered;
 }
 
 template <typename Real>
@@ -212,10 +224,11 @@ template <typename Real>
 void apply_instructions(StateVector<Real>& state, const std::vector<CircuitInstruction>& instructions, size_t begin,
                         size_t end, GateMatrixCache& cache, int batch_index, RandomSource& source) {
     const RunPlan plan = compile_run(instructions, begin, end, state.num_qubits, &cache, batch_index);
-    apply_plan(state, plan, source, default_window_shape<Real>());
+    apply_plan(state, plan, source, window_shape_for<Real>(state.num_qubits));
 }
 
 #define WAVESIM_INSTANTIATE_WINDOWS(Real)                                                                     \
+    template WindowShape window_shape_for<Real>(unsigned);                                                    \
     template size_t apply_plan<Real>(StateVector<Real>&, const RunPlan&, RandomSource&, WindowShape);        \
     template void apply_instructions<Real>(StateVector<Real>&, const std::vector<CircuitInstruction>&, size_t, \
                                            size_t, GateMatrixCache&, int, RandomSource&);

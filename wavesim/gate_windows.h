@@ -27,9 +27,12 @@ struct WindowShape {
     int low_qubits;    // the state's lowest qubits, always in W: gathers move whole cache lines
 };
 
-// The shape measured fastest on this machine's caches for the precision.
+// The shape measured fastest for a state of `num_qubits` qubits in this
+// precision. A state smaller than the last-level cache gains nothing from
+// gathering blocks (every sweep is served from that cache): its windows keep
+// to the lowest qubits and are applied in place.
 template <typename Real>
-WindowShape default_window_shape();
+WindowShape window_shape_for(unsigned num_qubits);
 
 // The plan's steps in order on `state` (of the plan's size): gates window by
 // window, RESET with `source` and the OpenMP thread count the per-gate path
