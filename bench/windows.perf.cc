@@ -107,8 +107,17 @@ void run_size(int n, int layers, bool shapes) {
                 double(engine.passes) / layers, per_gate_fraction, per_gate_fraction <= kGoalPerGate ? "" : " (goal 0.35)",
                 same_bits(plain, check) ? "yes" : "NO");
     if (!shapes) return;
+    const WindowShape chosen = window_shape_for<Real>(unsigned(n));
+    for (int region : {17, 18, 19, 20, 21})
+        for (int region_low : {8, 10, 12}) {
+            if (region >= n) continue;
+            const EngineRun run =
+                best_engine_run(windowed, plan, WindowShape{chosen.block_qubits, chosen.low_qubits, region, region_low});
+            std::printf("|   | regions %d/%d | | | %.4g | %.2f | %.1f | %.3f | |\n", region, region_low, run.seconds,
+                        per_gate / run.seconds, double(run.passes) / layers, run.seconds / double(ops.size()) / bound);
+        }
     for (int block : {12, 13, 14, 15, 16})
-        for (int low : {4, 6, 8}) {
+        for (int low : {4, 6, 8, block}) {  // low == block: in place
             const EngineRun run = best_engine_run(windowed, plan, WindowShape{block, low});
             std::printf("|   | shape %d/%d | | | %.4g | %.2f | %.1f | %.3f | |\n", block, low, run.seconds,
                         per_gate / run.seconds, double(run.passes) / layers,

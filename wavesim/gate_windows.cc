@@ -63,7 +63,8 @@ struct BlockScratch {
     uint64_t dim = 0;
 
     void reserve(int threads, int block_qubits) {
-        if (!buffers.empty()) return;
+        if (!buffers.empty() && dim == uint64_t{1} << block_qubits) return;
+        buffers.clear();
         dim = uint64_t{1} << block_qubits;
         const size_t bytes = std::max<size_t>(2 * dim * sizeof(Real), kStateAlignment);
         for (int t = 0; t < threads; ++t) {
@@ -80,14 +81,14 @@ struct Window {
     size_t gates = 0;
 };
 
-// The longest run of gates from `begin` whose qubits fit in `block_qubits`
+// The longest run of gates in [begin, end) whose qubits fit in `block_qubits`
 // together with the lowest `low_qubits`; steps without effect stay inside.
-Window find_window(const RunPlan& plan, size_t begin, int block_qubits, int low_qubits) {
+Window find_window(const std::vector<PlanStep>& steps, size_t begin, size_t end, int block_qubits, int low_qubits) {
     Window w;
     w.qubits = bit(std::min(low_qubits, block_qubits)) - 1;
     size_t i = begin;
-    for (; i < plan.steps.size(); ++i) {
-        const PlanStep& step = plan.steps[i];
+    for (; i < end; ++i) {
+        const PlanStep& step = steps[i];
         if (step.kind == OperationKind::kNoEffect) continue;
         if (step.kind != OperationKind::kGate) break;
         const uint64_t next = w.qubits | step.qubits;
@@ -117,15 +118,15 @@ void copy_chunks(Real* block, Real* state, uint64_t base, uint64_t high, uint64_
     } while (offset != 0);
 }
 
-// Applies gates [begin, end) of the plan, all of whose qubits lie in `window`
-// (block_qubits qubits, the lowest kLogWidth among them), block by block.
+// Applies the gates among steps [begin, end), all of whose qubits lie in
+// `window` (block_qubits qubits, the lowest kLogWidth among them), block by block.
 template <typename Real>
-void apply_window(StateVector<Real>& state, const RunPlan& plan, size_t begin, size_t end, uint64_t window,
-                  int threads, BlockScratch<Real>& scratch) {
+void apply_window(StateVector<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
+                  uint64_t window, int threads, BlockScratch<Real>& scratch) {
     const int block_qubits = popcount(window);
     std::vector<KernelCall> calls;
     for (size_t i = begin; i < end; ++i)
-        if (plan.steps[i].kind == OperationKind::kGate) calls.push_back(remap_call(window, plan.steps[i].call));
+        if (steps[i].kind == OperationKind::kGate) calls.push_back(remap_call(window, steps[i].call));
 
     const int low = trailing_ones(window);
     const uint64_t high = window & ~(bit(low) - 1);
@@ -160,6 +161,140 @@ void apply_window(StateVector<Real>& state, const RunPlan& plan, size_t begin, s
     for (int64_t b = 0; b < blocks; ++b) run_block(b, omp_get_thread_num());
 }
 
+// One level of windows over the gates among steps [begin, end) (no RESET or
+// MEASURE among them). Returns the sweeps over the state.
+template <typename Real>
+size_t apply_windows(StateVector<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
+                     WindowShape shape, BlockScratch<Real>& scratch) {
+    const unsigned n = state.num_qubits;
+    const int threads = thread_count_for(int(n));
+    const int block_qubits = block_qubits_for(n, threads, shape.block_qubits);
+    // The lowest qubits must keep their positions inside a block (lane
+    // permutes and masks of the kernels); a block narrower than a register
+    // only occurs when the block is the whole state.
+    const int low_qubits = std::max(shape.low_qubits, Simd<Real>::kLogWidth);
+    size_t passes = 0;
+    size_t i = begin;
+    while (i < end) {
+        if (steps[i].kind != OperationKind::kGate) {
+            ++i;
+            continue;
+        }
+        const Window w = find_window(steps, i, end, block_qubits, low_qubits);
+        ++passes;
+        if (block_qubits < int(n) && w.gates <= 1) {
+            // One gate is one pass either way: the kernel's own region over the whole state.
+            run_kernel_call(state, steps[i].call, KernelExec::kRegion);
+            ++i;
+            continue;
+        }
+        apply_window(state, steps, i, w.end, fill_window(w.qubits, block_qubits), threads, scratch);
+        i = w.end;
+    }
+    return passes;
+}
+
+// A region of the state kept in the last-level cache while a run of gates
+// goes through it window by window, allocated once per plan.
+template <typename Real>
+struct RegionScratch {
+    struct Free {
+        void operator()(Real* p) const { std::free(p); }
+    };
+    std::unique_ptr<Real, Free> buffer;
+    uint64_t dim = 0;
+
+    // False when the memory is not there: the caller then goes without regions.
+    bool reserve(int region_qubits) {
+        if (buffer) return true;
+        dim = uint64_t{1} << region_qubits;
+        buffer.reset(static_cast<Real*>(std::aligned_alloc(kStateAlignment, 2 * dim * sizeof(Real))));
+        return bool(buffer);
+    }
+};
+
+// Moves the chunks of one region between the state and the region's scratch,
+// threads splitting the chunks.
+template <typename Real>
+void copy_region(Real* region, Real* state, uint64_t base, uint64_t high, int low, int64_t chunks, int threads,
+                 bool gather) {
+    const uint64_t chunk = bit(low);
+#pragma omp parallel for schedule(static) num_threads(threads)
+    for (int64_t k = 0; k < chunks; ++k) {
+        Real* slot = region + uint64_t(k) * chunk;
+        Real* place = state + base + deposit(uint64_t(k), high);
+        if (gather) std::memcpy(slot, place, chunk * sizeof(Real));
+        else std::memcpy(place, slot, chunk * sizeof(Real));
+    }
+}
+
+// Gates among steps [begin, end), whose qubits lie in `region` (the lowest
+// qubits among them), applied region by region: each region is gathered into
+// the scratch, goes through every gate with one level of windows as a state
+// of its own (its qubits renumbered in order), and is scattered back.
+template <typename Real>
+void apply_region_windows(StateVector<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
+                          uint64_t region, WindowShape inner, RegionScratch<Real>& scratch,
+                          BlockScratch<Real>& blocks) {
+    std::vector<PlanStep> local;
+    for (size_t i = begin; i < end; ++i)
+        if (steps[i].kind == OperationKind::kGate) {
+            PlanStep step = steps[i];
+            step.call = remap_call(region, step.call);
+            step.qubits = remap_mask(region, step.qubits);
+            local.push_back(step);
+        }
+    const int region_qubits = popcount(region);
+    const int low = trailing_ones(region);
+    const uint64_t high = region & ~(bit(low) - 1);
+    const uint64_t outside = (state.dim - 1) & ~region;
+    const int64_t chunks = int64_t{1} << (region_qubits - low);
+    const int threads = thread_count_for(int(state.num_qubits));
+    StateVector<Real> view(unsigned(region_qubits), scratch.buffer.get(), scratch.buffer.get() + scratch.dim);
+    for (uint64_t r = 0; r >> (int(state.num_qubits) - region_qubits) == 0; ++r) {
+        const uint64_t base = deposit(r, outside);
+        copy_region(view.re, state.re, base, high, low, chunks, threads, true);
+        copy_region(view.im, state.im, base, high, low, chunks, threads, true);
+        apply_windows(view, local, 0, local.size(), inner, blocks);
+        copy_region(view.re, state.re, base, high, low, chunks, threads, false);
+        copy_region(view.im, state.im, base, high, low, chunks, threads, false);
+    }
+}
+
+// The gates among steps [begin, end) (no RESET or MEASURE among them). With
+// regions in the shape, a run of gates that one window of blocks cannot hold
+// but a region can goes region by region, its blocks applied in place inside
+// the region; every other run is one level of windows. Returns the sweeps
+// over the state.
+template <typename Real>
+size_t apply_gates(StateVector<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
+                   WindowShape shape, RegionScratch<Real>& regions, BlockScratch<Real>& blocks) {
+    const unsigned n = state.num_qubits;
+    if (shape.region_qubits <= 0 || shape.region_qubits >= int(n)) return apply_windows(state, steps, begin, end, shape, blocks);
+    const int threads = thread_count_for(int(n));
+    const int block_qubits = block_qubits_for(n, threads, shape.block_qubits);
+    const int low_qubits = std::max(shape.low_qubits, Simd<Real>::kLogWidth);
+    const int region_low = std::max(shape.region_low_qubits, low_qubits);
+    const WindowShape inner{shape.block_qubits, shape.block_qubits};
+    size_t passes = 0;
+    size_t i = begin;
+    while (i < end) {
+        const Window first = find_window(steps, i, end, block_qubits, low_qubits);
+        const Window region = find_window(steps, i, end, shape.region_qubits, region_low);
+        if (first.end >= region.end || region.gates <= 1 || !regions.reserve(shape.region_qubits)) {
+            const size_t stop = std::max(first.end, i + 1);  // a gate wider than a block is a window of its own
+            passes += apply_windows(state, steps, i, stop, shape, blocks);
+            i = stop;
+            continue;
+        }
+        ++passes;
+        apply_region_windows(state, steps, i, region.end, fill_window(region.qubits, shape.region_qubits), inner,
+                             regions, blocks);
+        i = region.end;
+    }
+    return passes;
+}
+
 // Measured with bench/windows.perf.cc --shapes on a core with 1 MiB of L2:
 // 256 KiB blocks in double, 512 KiB in float.
 template <typename Real>
@@ -187,35 +322,25 @@ WindowShape window_shape_for(unsigned num_qubits) {
 
 template <typename Real>
 size_t apply_plan(StateVector<Real>& state, const RunPlan& plan, RandomSource& source, WindowShape shape) {
-    const unsigned n = state.num_qubits;
-    const int threads = thread_count_for(int(n));
-    const int block_qubits = block_qubits_for(n, threads, shape.block_qubits);
-    // The lowest qubits must keep their positions inside a block (lane
-    // permutes and masks of the kernels); a block narrower than a register
-    // only occurs when the block is the whole state.
-    const int low_qubits = std::max(shape.low_qubits, Simd<Real>::kLogWidth);
-    BlockScratch<Real> scratch;
+    const std::vector<PlanStep>& steps = plan.steps;
+    RegionScratch<Real> regions;
+    BlockScratch<Real> blocks;
     size_t passes = 0;
     size_t i = 0;
-    while (i < plan.steps.size()) {
-        const PlanStep& step = plan.steps[i];
-        if (step.kind == OperationKind::kReset) reset_qubit(state, step.reset_qubit, source);
-        if (step.kind != OperationKind::kGate) {
+    while (i < steps.size()) {
+        if (steps[i].kind == OperationKind::kReset) reset_qubit(state, steps[i].reset_qubit, source);
+        if (steps[i].kind != OperationKind::kGate) {
             ++i;
             continue;
         }
-        const Window w = find_window(plan, i, block_qubits, low_qubits);
-        ++passes;
-        if (block_qubits < int(n) && w.gates <= 1) {
-            // One gate is one pass either way: the kernel's own region over the whole state.
-            run_kernel_call(state, step.call, KernelExec::kRegion);
-            ++i;
-            continue;
-        }
-        apply_window(state, plan, i, w.end, fill_window(w.qubits, block_qubits), threads, scratch);
+        size_t end = i;
+        while (end < steps.size() && steps[end].kind != OperationKind::kReset &&
+               steps[end].kind != OperationKind::kMeasure)
+            ++end;
+        passes += apply_gates(state, steps, i, end, shape, regions, blocks);
         // Later regions (a RESET's loops) expect the count a kernel leaves.
-        omp_set_num_threads(threads);
-        i = w.end;
+        omp_set_num_threads(thread_count_for(int(state.num_qubits)));
+        i = end;
     }
     return passes;
 }

@@ -25,6 +25,13 @@
 struct WindowShape {
     int block_qubits;  // qubits of a block: 2^block_qubits amplitudes of both arrays fit in a core's L2
     int low_qubits;    // the state's lowest qubits, always in W: gathers move whole cache lines
+    // Regions, for a state larger than the last-level cache: a run of gates
+    // that one window of blocks cannot hold but `region_qubits` qubits (with
+    // the lowest `region_low_qubits`) can is applied region by region, each
+    // region gathered into a scratch that stays in that cache and taken
+    // through the run with blocks in place. 0: no regions.
+    int region_qubits = 0;
+    int region_low_qubits = 0;
 };
 
 // The shape measured fastest for a state of `num_qubits` qubits in this

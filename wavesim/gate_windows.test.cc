@@ -161,11 +161,14 @@ TEST_P(Windows, BitIdenticalToPerGateInFloat) {
 
 // Blocks from barely wider than the widest gates (most gates alone in their
 // window) to the default size, gathered or in place, low prefixes from the
-// register width up; states of one block run in place on the calling thread.
+// register width up; states of one block run in place on the calling thread;
+// regions barely wider than a block up to the whole state.
 INSTANTIATE_TEST_SUITE_P(GateWindows, Windows,
                          ::testing::Values(WindowCase{15, {14, 5}}, WindowCase{16, {6, 3}}, WindowCase{17, {9, 4}},
                                            WindowCase{18, {12, 8}}, WindowCase{20, {15, 5}}, WindowCase{19, {8, 3}},
-                                           WindowCase{12, {14, 5}}, WindowCase{3, {14, 5}}));
+                                           WindowCase{12, {14, 5}}, WindowCase{3, {14, 5}},
+                                           WindowCase{18, {6, 3, 11, 5}}, WindowCase{20, {9, 4, 15, 9}},
+                                           WindowCase{16, {5, 4, 9, 3}}, WindowCase{17, {8, 3, 17, 8}}));
 
 template <typename Real>
 std::string failure_of(const std::vector<CircuitInstruction>& circuit, bool blocked) {
