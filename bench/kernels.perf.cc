@@ -28,6 +28,7 @@
 #include "simd.h"
 #include "threads.h"
 
+namespace wavesim {
 namespace {
 
 constexpr int kDefaultSizes[] = {20, 24, 26};
@@ -165,8 +166,10 @@ int run_size(int n, const char* precision) {
 }
 
 }  // namespace
+}  // namespace wavesim
 
 int main(int argc, char** argv) {
+    using namespace wavesim;
     std::vector<int> sizes(std::begin(kDefaultSizes), std::end(kDefaultSizes));
     if (argc > 1) {
         sizes.clear();

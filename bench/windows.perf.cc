@@ -25,6 +25,7 @@
 #include "perf_harness.h"
 #include "threads.h"
 
+namespace wavesim {
 namespace {
 
 constexpr int kDefaultSizes[] = {20, 24};
@@ -117,8 +118,10 @@ void run_size(int n, int layers, bool shapes) {
 }
 
 }  // namespace
+}  // namespace wavesim
 
 int main(int argc, char** argv) {
+    using namespace wavesim;
     int layers = kDefaultLayers;
     bool shapes = false;
     std::vector<int> sizes;

@@ -6,6 +6,7 @@
 #include "gate_selection.h"
 #include "uniform_below.h"
 
+namespace cliffmix {
 namespace {
 
 void check_num_qubits(int32_t num_qubits) {
@@ -108,3 +109,5 @@ CircuitData build_random_clifford_from_indices(int32_t num_qubits, const std::ve
     }
     return circuit;
 }
+
+}  // namespace cliffmix

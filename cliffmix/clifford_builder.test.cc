@@ -9,6 +9,7 @@
 
 #include "uniform_below.h"
 
+namespace cliffmix {
 namespace {
 
 struct Record {
@@ -78,3 +79,4 @@ TEST(DrawRandomClifford, ZeroGatesDrawNothing) {
 }
 
 }  // namespace
+}  // namespace cliffmix

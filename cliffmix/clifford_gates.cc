@@ -1,6 +1,7 @@
 // Lookup, messages and instruction mapping of the Clifford gate list.
 #include "clifford_gates.h"
 
+namespace cliffmix {
 namespace {
 
 constexpr std::string_view supported_suffix = "'. Supported: cx, cz, cy, swap, x, y, z, s, sdg, h";
@@ -118,3 +119,5 @@ CircuitInstruction make_clifford_instruction(const CliffordGate& gate, const int
     }
     return instruction;
 }
+
+}  // namespace cliffmix

@@ -10,6 +10,8 @@
 
 #include "circuit_records.h"
 
+namespace cliffmix {
+
 // How a gate places its qubits in the instruction.
 enum class QubitLayout : uint8_t {
     single,      // qubits = [q]
@@ -57,3 +59,5 @@ std::string unsupported_gate_message(std::string_view name);
 // sure that count >= required_index_count(gate). Further indices are ignored
 // except by "SWAP", which keeps them all.
 CircuitInstruction make_clifford_instruction(const CliffordGate& gate, const int32_t* indices, size_t count);
+
+}  // namespace cliffmix

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+namespace cliffmix {
 namespace {
 
 const std::string supported_suffix = "'. Supported: cx, cz, cy, swap, x, y, z, s, sdg, h";
@@ -65,3 +66,5 @@ TEST(CliffordGates, UnsupportedMessageEscapesBytesPythonCannotDecode) {
         EXPECT_EQ(unsupported_gate_message(c.name), "Unsupported gate '" + c.shown + supported_suffix);
     }
 }
+
+}  // namespace cliffmix

@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace cliffmix {
+
 namespace py = pybind11;
 
 namespace {
@@ -49,3 +51,5 @@ std::vector<const CliffordGate*> parse_gate_selection(py::handle gates) {
     }
     return selection;
 }
+
+}  // namespace cliffmix

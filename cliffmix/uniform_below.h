@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <limits>
 
+namespace cliffmix {
+
 template <typename Engine>
 uint32_t uniform_below(Engine& generator, uint32_t m) {
     static_assert(Engine::min() == 0 && Engine::max() == std::numeric_limits<uint32_t>::max(),
@@ -23,3 +25,5 @@ uint32_t uniform_below(Engine& generator, uint32_t m) {
     }
     return static_cast<uint32_t>(product >> 32);
 }
+
+}  // namespace cliffmix

@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+namespace cliffmix {
 namespace {
 
 constexpr uint64_t word_range = uint64_t{1} << 32;
@@ -86,3 +87,5 @@ TEST(UniformBelow, LowProductBelowModulusButAboveThresholdIsKept) {
     EXPECT_EQ(uniform_below(engine, m), 0u);
     EXPECT_EQ(engine.consumed, 3u);
 }
+
+}  // namespace cliffmix

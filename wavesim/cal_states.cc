@@ -13,6 +13,7 @@
 #include "gate_windows.h"
 #include "threads.h"
 
+namespace wavesim {
 namespace {
 
 // Below this many amplitudes in all batches together a thread team costs
@@ -104,3 +105,5 @@ AmplitudeBuffer<Real> final_amplitudes(const CircuitData& circuit, int batches) 
 
 template AmplitudeBuffer<double> final_amplitudes<double>(const CircuitData&, int);
 template AmplitudeBuffer<float> final_amplitudes<float>(const CircuitData&, int);
+
+}  // namespace wavesim

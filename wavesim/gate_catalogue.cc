@@ -7,6 +7,7 @@
 #include <string_view>
 #include <unordered_map>
 
+namespace wavesim {
 namespace {
 
 using Complex = std::complex<double>;
@@ -278,3 +279,5 @@ FastKernel fast_kernel(const GateEntry* gate, std::string_view name) {
     if (gate != nullptr) return gate->fast;
     return name == "Tdg" ? FastKernel::kTdg : FastKernel::kNone;
 }
+
+}  // namespace wavesim

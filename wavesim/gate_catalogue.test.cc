@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 
+namespace wavesim {
 namespace {
 
 using Complex = std::complex<double>;
@@ -317,3 +318,4 @@ TEST_P(NotSquare, Refused) {
 INSTANTIATE_TEST_SUITE_P(DaggerMatrix, NotSquare, ::testing::Values(2, 3, 5, 8, 15, 17));
 
 }  // namespace
+}  // namespace wavesim

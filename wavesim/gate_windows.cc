@@ -12,6 +12,7 @@
 #include "simd.h"
 #include "threads.h"
 
+namespace wavesim {
 namespace {
 
 uint64_t bit(int q) { return uint64_t{1} << q; }
@@ -235,3 +236,5 @@ void apply_instructions(StateVector<Real>& state, const std::vector<CircuitInstr
 
 WAVESIM_INSTANTIATE_WINDOWS(double)
 WAVESIM_INSTANTIATE_WINDOWS(float)
+
+}  // namespace wavesim

@@ -19,6 +19,7 @@
 #include "scalar_reference.test.h"
 #include "threads.h"
 
+namespace wavesim {
 namespace {
 
 using C = scalar_reference::Complex;
@@ -637,3 +638,4 @@ TYPED_TEST(KernelTest, StateVectorRefusesUnsupportedSizes) {
 }
 
 }  // namespace
+}  // namespace wavesim

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <thread>
 
+namespace wavesim {
 namespace {
 
 using Amplitudes = std::vector<std::pair<double, double>>;
@@ -524,3 +525,4 @@ TEST(ResetRandomSource, OnePerThreadAndPrecision) {
 }
 
 }  // namespace
+}  // namespace wavesim

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+namespace wavesim {
 namespace {
 
 size_t page_size() {
@@ -69,3 +70,5 @@ void release_consumed(void* data, size_t bytes, size_t begin, size_t end) {
     const size_t last = end >= bytes ? round_up(bytes, page_size()) : end / page_size() * page_size();
     if (first < last) madvise(static_cast<char*>(data) + first, last - first, MADV_DONTNEED);
 }
+
+}  // namespace wavesim

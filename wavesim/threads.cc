@@ -2,6 +2,8 @@
 
 #include <thread>
 
+namespace wavesim {
+
 const int hardware_threads = static_cast<int>(std::thread::hardware_concurrency());
 
 int thread_count_for(int num_qubits) {
@@ -9,3 +11,5 @@ int thread_count_for(int num_qubits) {
     if (num_qubits > kLargestSerialQubits) return hardware_threads < 2 ? 1 : hardware_threads;
     return 1;
 }
+
+}  // namespace wavesim

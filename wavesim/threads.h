@@ -4,6 +4,8 @@
 
 #include <omp.h>
 
+namespace wavesim {
+
 // std::thread::hardware_concurrency() read once when the library is loaded.
 extern const int hardware_threads;
 
@@ -26,3 +28,5 @@ public:
 private:
     int saved_;
 };
+
+}  // namespace wavesim

@@ -8,6 +8,7 @@
 
 #include <stdexcept>
 
+namespace wavesim {
 namespace {
 
 // The processors the system has online, asked of the system itself.
@@ -48,3 +49,4 @@ TEST(ThreadCountGuardTest, PutsBackTheCallersCountOnReturnAndOnThrow) {
 }
 
 }  // namespace
+}  // namespace wavesim
