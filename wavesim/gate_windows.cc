@@ -169,11 +169,11 @@ constexpr WindowShape kGatheredShape = sizeof(Real) == sizeof(double) ? WindowSh
 // Bytes of the last-level cache; a conservative 8 MiB where the system does not say.
 uint64_t last_level_cache_bytes() {
     constexpr uint64_t kFallback = uint64_t{8} << 20;
-    static const uint64_t bytes = [] {
+    static const uint64_t kBytes = [] {
         const long l3 = sysconf(_SC_LEVEL3_CACHE_SIZE);
         return l3 > 0 ? uint64_t(l3) : kFallback;
     }();
-    return bytes;
+    return kBytes;
 }
 
 }  // namespace

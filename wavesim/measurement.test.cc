@@ -258,11 +258,11 @@ TYPED_TEST(Stochastic, ResetOfACertainOneMovesAmplitudesUnchanged) {
 }
 
 TYPED_TEST(Stochastic, ResetOfPlusGivesZeroUpToPhaseWithUnitNorm) {
-    const double h = 0.7071067811865475;
+    constexpr double kH = 0.7071067811865475;
     for (double r : {0.25, 0.75}) {
         StateVector<TypeParam> s(1);
-        s.re[0] = TypeParam(h);
-        s.re[1] = TypeParam(-h);  // |-> so the two branches differ in sign
+        s.re[0] = TypeParam(kH);
+        s.re[1] = TypeParam(-kH);  // |-> so the two branches differ in sign
         RandomSource source = pinned(r);
         reset_qubit(s, 0, source);
         EXPECT_NEAR(std::abs(double(s.re[0])), 1.0, 1e-7) << r;

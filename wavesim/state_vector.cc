@@ -13,8 +13,8 @@ namespace wavesim {
 namespace {
 
 size_t page_size() {
-    static const size_t size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    return size;
+    static const size_t kSize = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    return kSize;
 }
 
 size_t round_up(size_t bytes, size_t unit) { return (bytes + unit - 1) / unit * unit; }

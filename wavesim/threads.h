@@ -7,7 +7,7 @@
 namespace wavesim {
 
 // std::thread::hardware_concurrency() read once when the library is loaded.
-extern const int hardware_threads;
+extern const int kHardwareThreads;
 
 // Threads for a region over a state of `num_qubits` qubits: every hardware
 // thread above 14 qubits, one thread at or below (team wake-up costs more than
