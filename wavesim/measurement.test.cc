@@ -432,6 +432,7 @@ TEST(Sampling, ForeignTableIsRefused) {
     EXPECT_THROW(sample_index(a, CumulativeTable{}, source), std::runtime_error);
     try {
         sample_index(b, ta, source);
+        ADD_FAILURE() << "sample_index accepted the table of another state";
     } catch (const std::runtime_error& error) {
         EXPECT_STREQ(error.what(), "sample_index: cumulative table does not belong to this state");
     }
