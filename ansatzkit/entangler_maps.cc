@@ -7,14 +7,14 @@
 namespace ansatzkit {
 namespace {
 
-enum class EntanglerMap { full, linear, reverse_linear, pairwise, circular };
+enum class EntanglerMap { kFull, kLinear, kReverseLinear, kPairwise, kCircular };
 
 std::optional<EntanglerMap> parse_map(const std::string& map) {
-    if (map == "full") return EntanglerMap::full;
-    if (map == "linear") return EntanglerMap::linear;
-    if (map == "reverse_linear") return EntanglerMap::reverse_linear;
-    if (map == "pairwise") return EntanglerMap::pairwise;
-    if (map == "circular") return EntanglerMap::circular;
+    if (map == "full") return EntanglerMap::kFull;
+    if (map == "linear") return EntanglerMap::kLinear;
+    if (map == "reverse_linear") return EntanglerMap::kReverseLinear;
+    if (map == "pairwise") return EntanglerMap::kPairwise;
+    if (map == "circular") return EntanglerMap::kCircular;
     return std::nullopt;
 }
 
@@ -82,7 +82,7 @@ QubitTuples entangler_tuples(const std::string& map, int n, int k) {
     check_arity(k);
     const auto kind = parse_map(map);
     if (!kind) throw std::runtime_error("entanglement type " + map + " not supported");
-    if (*kind == EntanglerMap::pairwise) check_pairwise_arity(k);
+    if (*kind == EntanglerMap::kPairwise) check_pairwise_arity(k);
 
     // Bounds in 64 bits: n - k must not overflow for any n the caller passes.
     const int64_t last_window = static_cast<int64_t>(n) - k;
@@ -90,20 +90,20 @@ QubitTuples entangler_tuples(const std::string& map, int n, int k) {
     tuples.arity = k;
     reserve_tuples(tuples, entangler_gate_count(map, n, k));
     switch (*kind) {
-        case EntanglerMap::full:
+        case EntanglerMap::kFull:
             append_full(tuples, n, k);
             break;
-        case EntanglerMap::linear:
+        case EntanglerMap::kLinear:
             for (int64_t i = 0; i <= last_window; ++i) append_window(tuples, i, k);
             break;
-        case EntanglerMap::reverse_linear:
+        case EntanglerMap::kReverseLinear:
             for (int64_t i = last_window; i >= 0; --i) append_window(tuples, i, k);
             break;
-        case EntanglerMap::pairwise:
+        case EntanglerMap::kPairwise:
             for (int64_t i = 0; i + 1 < n; i += 2) append_window(tuples, i, k);
             for (int64_t i = 1; i + 1 < n; i += 2) append_window(tuples, i, k);
             break;
-        case EntanglerMap::circular:
+        case EntanglerMap::kCircular:
             append_circular(tuples, n, k);
             break;
     }
@@ -115,15 +115,15 @@ int64_t entangler_gate_count(const std::string& map, int n, int k) {
     const auto kind = parse_map(map);
     if (!kind) return 0;
     switch (*kind) {
-        case EntanglerMap::full:
+        case EntanglerMap::kFull:
             return n < k ? 0 : binomial(n, k);
-        case EntanglerMap::pairwise:
+        case EntanglerMap::kPairwise:
             check_pairwise_arity(k);
             [[fallthrough]];
-        case EntanglerMap::linear:
-        case EntanglerMap::reverse_linear:
+        case EntanglerMap::kLinear:
+        case EntanglerMap::kReverseLinear:
             return static_cast<int64_t>(n) - k + 1;
-        case EntanglerMap::circular:
+        case EntanglerMap::kCircular:
             return n;
     }
     return 0;

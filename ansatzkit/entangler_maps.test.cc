@@ -46,12 +46,12 @@ std::vector<Tuple> windows(int n, int k) {
     return out;
 }
 
-constexpr int max_qubits = 9;
-constexpr int max_arity = 4;
+constexpr int kMaxQubits = 9;
+constexpr int kMaxArity = 4;
 
 TEST(EntanglerMaps, FullIsEveryKSubsetInDecreasingLexicographicOrder) {
-    for (int k = 2; k <= max_arity; ++k) {
-        for (int n = 0; n <= max_qubits; ++n) {
+    for (int k = 2; k <= kMaxArity; ++k) {
+        for (int n = 0; n <= kMaxQubits; ++n) {
             auto expected = subsets_by_mask(n, k);
             std::sort(expected.rbegin(), expected.rend());
             EXPECT_EQ(as_tuples(entangler_tuples("full", n, k)), expected) << "n=" << n << " k=" << k;
@@ -61,8 +61,8 @@ TEST(EntanglerMaps, FullIsEveryKSubsetInDecreasingLexicographicOrder) {
 }
 
 TEST(EntanglerMaps, LinearAndReverseLinearAreTheWindowsBothWays) {
-    for (int k = 2; k <= max_arity; ++k) {
-        for (int n = 0; n <= max_qubits; ++n) {
+    for (int k = 2; k <= kMaxArity; ++k) {
+        for (int n = 0; n <= kMaxQubits; ++n) {
             auto expected = windows(n, k);
             EXPECT_EQ(as_tuples(entangler_tuples("linear", n, k)), expected);
             std::reverse(expected.begin(), expected.end());
@@ -75,7 +75,7 @@ TEST(EntanglerMaps, LinearAndReverseLinearAreTheWindowsBothWays) {
 }
 
 TEST(EntanglerMaps, PairwiseIsEvenPairsThenOddPairs) {
-    for (int n = 0; n <= max_qubits; ++n) {
+    for (int n = 0; n <= kMaxQubits; ++n) {
         std::vector<Tuple> even, odd;
         for (const Tuple& pair : windows(n, 2)) (pair[0] % 2 == 0 ? even : odd).push_back(pair);
         even.insert(even.end(), odd.begin(), odd.end());
@@ -85,8 +85,8 @@ TEST(EntanglerMaps, PairwiseIsEvenPairsThenOddPairs) {
 }
 
 TEST(EntanglerMaps, CircularEndsEveryWindowOnItsQubit) {
-    for (int k = 2; k <= max_arity; ++k) {
-        for (int n = 0; n <= max_qubits; ++n) {
+    for (int k = 2; k <= kMaxArity; ++k) {
+        for (int n = 0; n <= kMaxQubits; ++n) {
             std::vector<Tuple> expected;
             for (int i = 0; i < n; ++i) {
                 Tuple window;
@@ -129,12 +129,12 @@ TEST(EntanglerMaps, RefusesArityBelowTwo) {
 }
 
 TEST(EntanglerMaps, ExtremeQubitCountsStayInRange) {
-    constexpr int most = std::numeric_limits<int>::max();
-    EXPECT_EQ(entangler_gate_count("full", most, 2), int64_t{most} * (most - 1) / 2);
+    constexpr int kMost = std::numeric_limits<int>::max();
+    EXPECT_EQ(entangler_gate_count("full", kMost, 2), int64_t{kMost} * (kMost - 1) / 2);
     EXPECT_EQ(entangler_gate_count("linear", std::numeric_limits<int>::min(), 2),
               int64_t{std::numeric_limits<int>::min()} - 1);
     EXPECT_TRUE(entangler_tuples("linear", std::numeric_limits<int>::min(), 2).qubits.empty());
-    EXPECT_THROW(entangler_gate_count("full", most, 40), std::length_error);
+    EXPECT_THROW(entangler_gate_count("full", kMost, 40), std::length_error);
 }
 
 }  // namespace

@@ -19,10 +19,10 @@ struct Block {
     const std::string* map = nullptr;  // entanglement blocks of two or more qubits only
 };
 
-const char* const count_mismatch = "Parameters count mismatch";
+const char* const kCountMismatch = "Parameters count mismatch";
 
 // No name of the gate tables acts on more qubits than this.
-constexpr int max_block_arity = 2;
+constexpr int kMaxBlockArity = 2;
 
 int64_t checked_add(int64_t a, int64_t b) {
     int64_t sum;
@@ -124,7 +124,7 @@ void emit_gate(CircuitData& circuit, const Block& block, const int32_t* tuple, i
     if (block.parametrised) {
         // Only a table smaller than what is emitted (negative repetitions) gets
         // here without an entry; the final check would refuse it anyway.
-        if (static_cast<size_t>(next_param) >= circuit.params.entries.size()) throw std::runtime_error(count_mismatch);
+        if (static_cast<size_t>(next_param) >= circuit.params.entries.size()) throw std::runtime_error(kCountMismatch);
         instruction.param = circuit.params.entries[static_cast<size_t>(next_param)];
         instruction.has_param = true;
         ++next_param;
@@ -134,7 +134,7 @@ void emit_gate(CircuitData& circuit, const Block& block, const int32_t* tuple, i
 int add_rotation_layer(CircuitData& circuit, const std::vector<Block>& blocks, int next_param) {
     for (const Block& block : blocks) {
         walk_rotation_block(block, circuit.num_qubits, [&](int64_t first) {
-            int32_t tuple[max_block_arity];
+            int32_t tuple[kMaxBlockArity];
             for (int j = 0; j < block.arity; ++j) tuple[j] = static_cast<int32_t>(first + j);
             emit_gate(circuit, block, tuple, next_param);
         });
@@ -174,7 +174,7 @@ int32_t table_size(int64_t predicted) {
                                 " parameters, more than a parameter table holds");
     }
     // A negative count can never equal the number of gates emitted.
-    if (predicted < std::numeric_limits<int32_t>::min()) throw std::runtime_error(count_mismatch);
+    if (predicted < std::numeric_limits<int32_t>::min()) throw std::runtime_error(kCountMismatch);
     return static_cast<int32_t>(predicted);
 }
 
@@ -226,7 +226,7 @@ CircuitData build_n_local_data(const NLocalRequest& request) {
         next_param = add_entanglement_layer(circuit, entangler_blocks, tuples, next_param);
     }
     if (request.final_rotation) next_param = add_rotation_layer(circuit, rotation_blocks, next_param);
-    if (next_param != circuit.params.size) throw std::runtime_error(count_mismatch);
+    if (next_param != circuit.params.size) throw std::runtime_error(kCountMismatch);
     return circuit;
 }
 

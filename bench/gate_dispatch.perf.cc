@@ -19,6 +19,7 @@
 #include "gate_application.h"
 #include "gate_catalogue.h"
 
+namespace wavesim {
 namespace {
 
 constexpr int kQubitCounts[] = {4, 10, 14};
@@ -43,8 +44,10 @@ void report(const char* gate, int qubits, double layered, double direct) {
 }
 
 }  // namespace
+}  // namespace wavesim
 
 int main(int argc, char** argv) {
+    using namespace wavesim;
     double seconds = 0.3;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atof(argv[i + 1]);

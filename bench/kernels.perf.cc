@@ -28,6 +28,7 @@
 #include "simd.h"
 #include "threads.h"
 
+namespace wavesim {
 namespace {
 
 constexpr int kDefaultSizes[] = {20, 24, 26};
@@ -94,9 +95,9 @@ struct KernelCase {
 
 template <typename Real>
 std::vector<KernelCase<Real>> kernel_cases() {
-    static const Matrix m1 = rotation(0.3, 0.7);
-    static const Matrix m2 = kron(rotation(0.5, 0.2), rotation(1.1, -0.4));
-    static const Matrix m3 = kron(rotation(0.9, 0.1), m2);
+    static const Matrix kMatrix1 = rotation(0.3, 0.7);
+    static const Matrix kMatrix2 = kron(rotation(0.5, 0.2), rotation(1.1, -0.4));
+    static const Matrix kMatrix3 = kron(rotation(0.9, 0.1), kMatrix2);
     using S = StateVector<Real>;
     auto sorted = [](const Positions& p) {
         std::vector<int> q = {p.t, p.partner, p.extra};
@@ -110,22 +111,26 @@ std::vector<KernelCase<Real>> kernel_cases() {
         {"h", true, [](S& s, const Positions& p) { apply_h(s, p.t); }},
         {"s", true, [](S& s, const Positions& p) { apply_s(s, p.t); }},
         {"t", true, [](S& s, const Positions& p) { apply_t(s, p.t); }},
-        {"matrix 1q", true, [](S& s, const Positions& p) { apply_single_qubit_matrix(s, p.t, m1); }},
+        {"matrix 1q", true, [](S& s, const Positions& p) { apply_single_qubit_matrix(s, p.t, kMatrix1); }},
         {"cx", false, [](S& s, const Positions& p) { apply_cx(s, p.partner, p.t); }},
         {"cz", false, [](S& s, const Positions& p) { apply_cz(s, p.partner, p.t); }},
         {"swap", false, [](S& s, const Positions& p) { apply_swap(s, p.t, p.partner); }},
         {"ccx", false, [](S& s, const Positions& p) { apply_ccx(s, p.partner, p.extra, p.t); }},
         {"controlled 1q", false,
-         [](S& s, const Positions& p) { apply_controlled_single_qubit_matrix(s, p.partner, p.t, m1); }},
+         [](S& s, const Positions& p) { apply_controlled_single_qubit_matrix(s, p.partner, p.t, kMatrix1); }},
         {"multi-ctrl 1q", false,
-         [](S& s, const Positions& p) { apply_multi_controlled_single_qubit_matrix(s, p.t, {p.partner, p.extra}, m1); }},
-        {"matrix 2q", false, [](S& s, const Positions& p) { apply_two_qubit_matrix(s, p.t, p.partner, m2); }},
+         [](S& s, const Positions& p) {
+             apply_multi_controlled_single_qubit_matrix(s, p.t, {p.partner, p.extra}, kMatrix1);
+         }},
+        {"matrix 2q", false, [](S& s, const Positions& p) { apply_two_qubit_matrix(s, p.t, p.partner, kMatrix2); }},
         {"multi-ctrl 2q", false,
-         [](S& s, const Positions& p) { apply_multi_controlled_two_qubit_matrix(s, p.t, p.partner, {p.extra}, m2); }},
+         [](S& s, const Positions& p) {
+             apply_multi_controlled_two_qubit_matrix(s, p.t, p.partner, {p.extra}, kMatrix2);
+         }},
         {"matrix 3q", false,
          [sorted](S& s, const Positions& p) {
              const std::vector<int> q = sorted(p);
-             apply_three_qubit_matrix(s, q[0], q[1], q[2], m3);
+             apply_three_qubit_matrix(s, q[0], q[1], q[2], kMatrix3);
          }},
     };
 }
@@ -165,15 +170,17 @@ int run_size(int n, const char* precision) {
 }
 
 }  // namespace
+}  // namespace wavesim
 
 int main(int argc, char** argv) {
+    using namespace wavesim;
     std::vector<int> sizes(std::begin(kDefaultSizes), std::end(kDefaultSizes));
     if (argc > 1) {
         sizes.clear();
         for (int i = 1; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
     }
     std::printf("kernels_perf: compiler %s, CPU %s, %d hardware threads, %d threads per kernel region above 14 qubits\n",
-                __VERSION__, cpu_model().c_str(), hardware_threads, thread_count_for(kSmallestGoalQubits));
+                __VERSION__, cpu_model().c_str(), kHardwareThreads, thread_count_for(kSmallestGoalQubits));
     std::printf("cells: ns per amplitude and bound/kernel in percent\n");
     int misses = 0;
     for (int n : sizes) {

@@ -44,11 +44,11 @@ double seconds_per_call(Body body, double seconds) {
 // The streaming bound: one read-and-write sweep over the state's two
 // component arrays with every thread the rule grants (negation, exact).
 template <typename Real>
-void streaming_sweep(StateVector<Real>& s) {
+void streaming_sweep(wavesim::StateVector<Real>& s) {
     const int64_t dim = int64_t(s.dim);
     Real* re = s.re;
     Real* im = s.im;
-    omp_set_num_threads(thread_count_for(int(s.num_qubits)));
+    omp_set_num_threads(wavesim::thread_count_for(int(s.num_qubits)));
 #pragma omp parallel for schedule(static)
     for (int64_t i = 0; i < dim; ++i) {
         re[i] = -re[i];

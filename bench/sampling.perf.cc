@@ -18,6 +18,7 @@
 #include "perf_harness.h"
 #include "measurement.h"
 
+namespace wavesim {
 namespace {
 
 struct Size {
@@ -46,8 +47,10 @@ void fill(StateVector<double>& s) {
 }
 
 }  // namespace
+}  // namespace wavesim
 
 int main(int argc, char** argv) {
+    using namespace wavesim;
     double seconds = 0.3;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atof(argv[i + 1]);

@@ -22,6 +22,7 @@
 #include "shot_passes.h"
 #include "shot_reference.h"
 
+namespace wavesim {
 namespace {
 
 constexpr int kTerminalQubits = 24;
@@ -116,8 +117,10 @@ void mid_circuit_case(int literal_shots) {
 }
 
 }  // namespace
+}  // namespace wavesim
 
 int main(int argc, char** argv) {
+    using namespace wavesim;
     int literal_shots = 300;
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--literal-shots") == 0) literal_shots = std::atoi(argv[i + 1]);

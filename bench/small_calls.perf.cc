@@ -21,6 +21,7 @@
 #include "gate_windows.h"
 #include "perf_harness.h"
 
+namespace wavesim {
 namespace {
 
 constexpr int kDefaultSizes[] = {2, 4, 6, 8, 10, 12};
@@ -54,8 +55,10 @@ CircuitData ry_cx_circuit(int n) {
 }
 
 }  // namespace
+}  // namespace wavesim
 
 int main(int argc, char** argv) {
+    using namespace wavesim;
     std::vector<int> sizes;
     for (int i = 1; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
     if (sizes.empty()) sizes.assign(std::begin(kDefaultSizes), std::end(kDefaultSizes));

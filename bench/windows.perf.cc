@@ -25,6 +25,7 @@
 #include "perf_harness.h"
 #include "threads.h"
 
+namespace wavesim {
 namespace {
 
 constexpr int kDefaultSizes[] = {20, 24};
@@ -126,8 +127,10 @@ void run_size(int n, int layers, bool shapes) {
 }
 
 }  // namespace
+}  // namespace wavesim
 
 int main(int argc, char** argv) {
+    using namespace wavesim;
     int layers = kDefaultLayers;
     bool shapes = false;
     std::vector<int> sizes;
@@ -138,7 +141,7 @@ int main(int argc, char** argv) {
         else sizes.push_back(std::atoi(argv[i]));
     }
     if (sizes.empty()) sizes.assign(std::begin(kDefaultSizes), std::end(kDefaultSizes));
-    std::printf("CPU: %s, %d threads, layered circuit with %d layers\n", cpu_model().c_str(), hardware_threads, layers);
+    std::printf("CPU: %s, %d threads, layered circuit with %d layers\n", cpu_model().c_str(), kHardwareThreads, layers);
     std::printf("| n | precision | sweep (s) | per-gate (s) | windows (s) | speed-up | sweeps per layer | "
                 "time per gate / sweep | bit-identical |\n|---|---|---|---|---|---|---|---|---|\n");
     for (int n : sizes) {

@@ -6,6 +6,7 @@
 #include "gate_selection.h"
 #include "uniform_below.h"
 
+namespace cliffmix {
 namespace {
 
 void check_num_qubits(int32_t num_qubits) {
@@ -24,7 +25,7 @@ std::string entry_label(size_t position) { return "qubit_indices[" + std::to_str
 // The indices the record will hold: all of them for "SWAP", the gate's own
 // count otherwise.
 size_t written_index_count(const CliffordGate& gate, size_t given) {
-    return gate.layout == QubitLayout::swap ? given : required_index_count(gate);
+    return gate.layout == QubitLayout::kSwap ? given : required_index_count(gate);
 }
 
 void check_operands(const CliffordGate& gate, const std::vector<int32_t>& indices, int32_t num_qubits,
@@ -108,3 +109,5 @@ CircuitData build_random_clifford_from_indices(int32_t num_qubits, const std::ve
     }
     return circuit;
 }
+
+}  // namespace cliffmix

@@ -12,6 +12,8 @@
 #include "circuit_records.h"
 #include "clifford_gates.h"
 
+namespace cliffmix {
+
 // The seed's 32-bit pattern when it is >= 0; one value from the platform's
 // random device when it is negative.
 uint32_t resolve_seed(int32_t seed);
@@ -35,3 +37,5 @@ CircuitData build_random_clifford_data(int32_t num_qubits, int32_t num_gates, py
 // two-qubit gate names the same qubit twice.
 CircuitData build_random_clifford_from_indices(int32_t num_qubits, const std::vector<std::string>& gate_names,
                                                const std::vector<std::vector<int32_t>>& qubit_indices);
+
+}  // namespace cliffmix

@@ -9,6 +9,7 @@
 
 #include "uniform_below.h"
 
+namespace cliffmix {
 namespace {
 
 struct Record {
@@ -47,15 +48,15 @@ std::vector<Record> replay(std::mt19937& engine, int32_t num_qubits, int32_t num
 }
 
 TEST(DrawRandomClifford, BuildsTheCircuitOfTheDrawSequence) {
-    constexpr int32_t num_qubits = 4;
-    constexpr int32_t num_gates = 500;
+    constexpr int32_t kNumQubits = 4;
+    constexpr int32_t kNumGates = 500;
     const std::vector<const CliffordGate*> selection = {find_clifford_gate("h"), find_clifford_gate("cz"),
                                                         find_clifford_gate("swap")};
     for (uint32_t seed : {11u, 12345u}) {
         std::mt19937 generator(seed), expected_engine(seed);
-        const CircuitData circuit = draw_random_clifford(num_qubits, num_gates, selection, generator);
-        const std::vector<Record> expected = replay(expected_engine, num_qubits, num_gates);
-        EXPECT_EQ(circuit.num_qubits, num_qubits);
+        const CircuitData circuit = draw_random_clifford(kNumQubits, kNumGates, selection, generator);
+        const std::vector<Record> expected = replay(expected_engine, kNumQubits, kNumGates);
+        EXPECT_EQ(circuit.num_qubits, kNumQubits);
         ASSERT_EQ(circuit.instructions.size(), expected.size());
         std::set<std::pair<int32_t, int32_t>> pairs;
         for (size_t i = 0; i < expected.size(); ++i) {
@@ -64,7 +65,7 @@ TEST(DrawRandomClifford, BuildsTheCircuitOfTheDrawSequence) {
             if (ins.name == "CZ") pairs.insert({ins.controls[0], ins.qubits[0]});
         }
         // Every ordered pair of distinct qubits occurs, and no other.
-        EXPECT_EQ(pairs.size(), size_t{num_qubits * (num_qubits - 1)});
+        EXPECT_EQ(pairs.size(), size_t{kNumQubits * (kNumQubits - 1)});
         for (const auto& [a, b] : pairs) EXPECT_NE(a, b);
         // Nothing drawn beyond what the circuit used.
         EXPECT_EQ(generator, expected_engine);
@@ -78,3 +79,4 @@ TEST(DrawRandomClifford, ZeroGatesDrawNothing) {
 }
 
 }  // namespace
+}  // namespace cliffmix

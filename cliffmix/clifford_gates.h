@@ -10,11 +10,13 @@
 
 #include "circuit_records.h"
 
+namespace cliffmix {
+
 // How a gate places its qubits in the instruction.
 enum class QubitLayout : uint8_t {
-    single,      // qubits = [q]
-    controlled,  // controls = [a], qubits = [b]
-    swap,        // qubits = every index given, in order
+    kSingle,      // qubits = [q]
+    kControlled,  // controls = [a], qubits = [b]
+    kSwap,        // qubits = every index given, in order
 };
 
 struct CliffordGate {
@@ -23,24 +25,24 @@ struct CliffordGate {
     QubitLayout layout;
 };
 
-inline constexpr size_t clifford_gate_count = 10;
+inline constexpr size_t kCliffordGateCount = 10;
 
 // The order is the one "all" stands for; the random builder draws positions in it.
-inline constexpr std::array<CliffordGate, clifford_gate_count> clifford_gate_list{{
-    {"cx", "CX", QubitLayout::controlled},
-    {"cz", "CZ", QubitLayout::controlled},
-    {"cy", "CY", QubitLayout::controlled},
-    {"swap", "SWAP", QubitLayout::swap},
-    {"x", "X", QubitLayout::single},
-    {"y", "Y", QubitLayout::single},
-    {"z", "Z", QubitLayout::single},
-    {"s", "S", QubitLayout::single},
-    {"sdg", "SDG", QubitLayout::single},
-    {"h", "H", QubitLayout::single},
+inline constexpr std::array<CliffordGate, kCliffordGateCount> kCliffordGateList{{
+    {"cx", "CX", QubitLayout::kControlled},
+    {"cz", "CZ", QubitLayout::kControlled},
+    {"cy", "CY", QubitLayout::kControlled},
+    {"swap", "SWAP", QubitLayout::kSwap},
+    {"x", "X", QubitLayout::kSingle},
+    {"y", "Y", QubitLayout::kSingle},
+    {"z", "Z", QubitLayout::kSingle},
+    {"s", "S", QubitLayout::kSingle},
+    {"sdg", "SDG", QubitLayout::kSingle},
+    {"h", "H", QubitLayout::kSingle},
 }};
 
 // The two-qubit set: cx, cz, cy, swap.
-inline bool is_two_qubit_gate(const CliffordGate& gate) { return gate.layout != QubitLayout::single; }
+inline bool is_two_qubit_gate(const CliffordGate& gate) { return gate.layout != QubitLayout::kSingle; }
 
 // Number of indices the gate acts on.
 inline size_t required_index_count(const CliffordGate& gate) { return is_two_qubit_gate(gate) ? 2 : 1; }
@@ -57,3 +59,5 @@ std::string unsupported_gate_message(std::string_view name);
 // sure that count >= required_index_count(gate). Further indices are ignored
 // except by "SWAP", which keeps them all.
 CircuitInstruction make_clifford_instruction(const CliffordGate& gate, const int32_t* indices, size_t count);
+
+}  // namespace cliffmix

@@ -6,16 +6,17 @@
 #include <string>
 #include <vector>
 
+namespace cliffmix {
 namespace {
 
-const std::string supported_suffix = "'. Supported: cx, cz, cy, swap, x, y, z, s, sdg, h";
+const std::string kSupportedSuffix = "'. Supported: cx, cz, cy, swap, x, y, z, s, sdg, h";
 
 }  // namespace
 
 TEST(CliffordGates, ListOrderAndTwoQubitSet) {
     std::vector<std::string> names;
     std::set<std::string> two_qubit;
-    for (const auto& gate : clifford_gate_list) {
+    for (const auto& gate : kCliffordGateList) {
         names.emplace_back(gate.name);
         if (is_two_qubit_gate(gate)) two_qubit.emplace(gate.name);
     }
@@ -24,13 +25,13 @@ TEST(CliffordGates, ListOrderAndTwoQubitSet) {
 }
 
 TEST(CliffordGates, LookupIsExact) {
-    for (const auto& gate : clifford_gate_list) EXPECT_EQ(find_clifford_gate(gate.name), &gate);
+    for (const auto& gate : kCliffordGateList) EXPECT_EQ(find_clifford_gate(gate.name), &gate);
     for (const char* name : {"CX", "Swap", "h ", "", "sd", "sdgg", "ccx"}) EXPECT_EQ(find_clifford_gate(name), nullptr);
 }
 
 TEST(CliffordGates, InstructionUsesExactlyTheRequiredIndices) {
     // Sized to the need, so a sanitizer build flags any read past the end.
-    for (const auto& gate : clifford_gate_list) {
+    for (const auto& gate : kCliffordGateList) {
         std::vector<int32_t> indices{1, 0};
         indices.resize(required_index_count(gate));
         indices.shrink_to_fit();
@@ -40,11 +41,11 @@ TEST(CliffordGates, InstructionUsesExactlyTheRequiredIndices) {
 }
 
 TEST(CliffordGates, UnsupportedMessageShowsValidNamesUnchanged) {
-    EXPECT_EQ(unsupported_gate_message("ccx"), "Unsupported gate 'ccx" + supported_suffix);
-    EXPECT_EQ(unsupported_gate_message("CX"), "Unsupported gate 'CX" + supported_suffix);
-    EXPECT_EQ(unsupported_gate_message(""), "Unsupported gate '" + supported_suffix);
-    EXPECT_EQ(unsupported_gate_message("\xc3\xa9h"), "Unsupported gate '\xc3\xa9h" + supported_suffix);
-    EXPECT_EQ(unsupported_gate_message("\xf0\x9f\x98\x80"), "Unsupported gate '\xf0\x9f\x98\x80" + supported_suffix);
+    EXPECT_EQ(unsupported_gate_message("ccx"), "Unsupported gate 'ccx" + kSupportedSuffix);
+    EXPECT_EQ(unsupported_gate_message("CX"), "Unsupported gate 'CX" + kSupportedSuffix);
+    EXPECT_EQ(unsupported_gate_message(""), "Unsupported gate '" + kSupportedSuffix);
+    EXPECT_EQ(unsupported_gate_message("\xc3\xa9h"), "Unsupported gate '\xc3\xa9h" + kSupportedSuffix);
+    EXPECT_EQ(unsupported_gate_message("\xf0\x9f\x98\x80"), "Unsupported gate '\xf0\x9f\x98\x80" + kSupportedSuffix);
 }
 
 TEST(CliffordGates, UnsupportedMessageEscapesBytesPythonCannotDecode) {
@@ -62,6 +63,8 @@ TEST(CliffordGates, UnsupportedMessageEscapesBytesPythonCannotDecode) {
         {"\xc3\xa9\x01", "\\xc3\\xa9\\x01"},                    // control byte: the whole name is escaped
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(unsupported_gate_message(c.name), "Unsupported gate '" + c.shown + supported_suffix);
+        EXPECT_EQ(unsupported_gate_message(c.name), "Unsupported gate '" + c.shown + kSupportedSuffix);
     }
 }
+
+}  // namespace cliffmix

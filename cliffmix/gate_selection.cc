@@ -4,11 +4,13 @@
 #include <stdexcept>
 #include <string>
 
+namespace cliffmix {
+
 namespace py = pybind11;
 
 namespace {
 
-constexpr const char* selection_type_message = "gates must be \"all\" or a list of gate name strings";
+constexpr const char* kSelectionTypeMessage = "gates must be \"all\" or a list of gate name strings";
 
 // Only A-Z change: the C library's tolower depends on the locale Python set,
 // which could rewrite bytes of multi-byte UTF-8 characters.
@@ -22,13 +24,13 @@ std::vector<std::string> selection_names(py::handle gates) {
     if (py::isinstance<py::str>(gates)) {
         // Compared as text: a string that cannot be encoded (lone surrogates) is simply not "all".
         if (PyUnicode_CompareWithASCIIString(gates.ptr(), "all") != 0) {
-            throw std::invalid_argument(selection_type_message);
+            throw std::invalid_argument(kSelectionTypeMessage);
         }
         std::vector<std::string> all;
-        for (const auto& gate : clifford_gate_list) all.emplace_back(gate.name);
+        for (const auto& gate : kCliffordGateList) all.emplace_back(gate.name);
         return all;
     }
-    if (!PyList_Check(gates.ptr()) && !PyTuple_Check(gates.ptr())) throw std::invalid_argument(selection_type_message);
+    if (!PyList_Check(gates.ptr()) && !PyTuple_Check(gates.ptr())) throw std::invalid_argument(kSelectionTypeMessage);
     std::vector<std::string> names;
     for (py::handle item : gates) names.push_back(item.cast<std::string>());
     return names;
@@ -49,3 +51,5 @@ std::vector<const CliffordGate*> parse_gate_selection(py::handle gates) {
     }
     return selection;
 }
+
+}  // namespace cliffmix

@@ -13,12 +13,12 @@ PYBIND11_MODULE(cliffmix, m) {
     m.def(
         "build_random_clifford_data",
         [](int32_t num_qubits, int32_t num_gates, const py::object& gates, int32_t seed) {
-            return build_random_clifford_data(num_qubits, num_gates, gates, seed);
+            return cliffmix::build_random_clifford_data(num_qubits, num_gates, gates, seed);
         },
         "Build a random Clifford circuit (CircuitData) with internal C++ RNG.", py::arg("num_qubits"),
         py::arg("num_gates"), py::arg("gates") = py::str("all"), py::arg("seed") = -1);
 
-    m.def("build_random_clifford_from_indices", &build_random_clifford_from_indices,
+    m.def("build_random_clifford_from_indices", &cliffmix::build_random_clifford_from_indices,
           "Build a random Clifford circuit (CircuitData) from pre-generated gate names and qubit indices (for "
           "norvik-compatible reproducibility).",
           py::arg("num_qubits"), py::arg("gate_names"), py::arg("qubit_indices"));

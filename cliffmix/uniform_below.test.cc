@@ -7,9 +7,10 @@
 #include <random>
 #include <vector>
 
+namespace cliffmix {
 namespace {
 
-constexpr uint64_t word_range = uint64_t{1} << 32;
+constexpr uint64_t kWordRange = uint64_t{1} << 32;
 
 // Hands out a fixed list of words, so that the rejection branch can be driven exactly.
 struct ScriptedEngine {
@@ -34,10 +35,10 @@ struct Expected {
 };
 
 Expected reference_draw(std::mt19937 copy, uint32_t m) {
-    const uint64_t threshold = word_range % m;
+    const uint64_t threshold = kWordRange % m;
     for (size_t used = 1;; ++used) {
         const uint64_t product = uint64_t{copy()} * m;
-        if (product % word_range >= threshold) return {static_cast<uint32_t>(product / word_range), used};
+        if (product % kWordRange >= threshold) return {static_cast<uint32_t>(product / kWordRange), used};
     }
 }
 
@@ -86,3 +87,5 @@ TEST(UniformBelow, LowProductBelowModulusButAboveThresholdIsKept) {
     EXPECT_EQ(uniform_below(engine, m), 0u);
     EXPECT_EQ(engine.consumed, 3u);
 }
+
+}  // namespace cliffmix

@@ -6,6 +6,7 @@
 
 #include "threads.h"
 
+namespace wavesim {
 namespace {
 
 // The largest element count a std::vector of complex values may have on the
@@ -57,3 +58,5 @@ template AmplitudeBuffer<double> allocate_amplitudes<double>(int, uint64_t, bool
 template AmplitudeBuffer<float> allocate_amplitudes<float>(int, uint64_t, bool);
 template void move_amplitudes<double>(StateVector<double>&, std::complex<double>*, uint64_t);
 template void move_amplitudes<float>(StateVector<float>&, std::complex<float>*, uint64_t);
+
+}  // namespace wavesim

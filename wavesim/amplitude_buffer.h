@@ -10,6 +10,8 @@
 
 #include "state_vector.h"
 
+namespace wavesim {
+
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
 };
@@ -37,3 +39,5 @@ constexpr uint64_t kConversionChunk = uint64_t{1} << 18;
 // zero. A view is only read.
 template <typename Real>
 void move_amplitudes(StateVector<Real>& state, std::complex<Real>* out, uint64_t chunk = kConversionChunk);
+
+}  // namespace wavesim

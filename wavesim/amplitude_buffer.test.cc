@@ -12,6 +12,7 @@
 #include <tuple>
 #include <vector>
 
+namespace wavesim {
 namespace {
 
 template <typename Real>
@@ -88,3 +89,4 @@ TYPED_TEST(AmplitudeBufferTest, MovedAmplitudesAreBitIdenticalAndMappedPagesAreR
 }
 
 }  // namespace
+}  // namespace wavesim

@@ -8,6 +8,7 @@
 
 #include "gate_catalogue.h"
 
+namespace wavesim {
 namespace {
 
 // A single value counts as a list of one; a valueless variant throws bad_variant_access.
@@ -76,3 +77,5 @@ int batch_count(const CircuitData& circuit, TensorShapeReader read_bound_shape) 
     }
     return to_batch_count(whole_sets(extent, max_k));
 }
+
+}  // namespace wavesim

@@ -6,6 +6,8 @@
 
 #include "circuit_records.h"
 
+namespace wavesim {
+
 // What the rule reads of a bound-values tensor's shape.
 struct TensorShape {
     int64_t dims = 0;
@@ -19,3 +21,5 @@ using TensorShapeReader = TensorShape (*)(const CircuitData& circuit);
 // 0 or 1 means a single run. A circuit whose shaped binding has bound values
 // needs `read_bound_shape` (std::logic_error without one).
 int batch_count(const CircuitData& circuit, TensorShapeReader read_bound_shape);
+
+}  // namespace wavesim

@@ -13,6 +13,7 @@
 #include "gate_windows.h"
 #include "threads.h"
 
+namespace wavesim {
 namespace {
 
 // Below this many amplitudes in all batches together a thread team costs
@@ -88,10 +89,10 @@ AmplitudeBuffer<Real> batched_run(const CircuitData& circuit, int batches) {
 
 int batch_thread_count(int num_qubits, int batches) {
     const int rule = thread_count_for(num_qubits);
-    if (rule > 1 || hardware_threads < 2) return rule;
+    if (rule > 1 || kHardwareThreads < 2) return rule;
     const uint64_t work = static_cast<uint64_t>(batches) << num_qubits;  // num_qubits <= 14 here
     if (work < kSpreadBatchesWork) return 1;
-    return std::min(hardware_threads, batches);
+    return std::min(kHardwareThreads, batches);
 }
 
 template <typename Real>
@@ -104,3 +105,5 @@ AmplitudeBuffer<Real> final_amplitudes(const CircuitData& circuit, int batches) 
 
 template AmplitudeBuffer<double> final_amplitudes<double>(const CircuitData&, int);
 template AmplitudeBuffer<float> final_amplitudes<float>(const CircuitData&, int);
+
+}  // namespace wavesim

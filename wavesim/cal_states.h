@@ -5,6 +5,8 @@
 #include "amplitude_buffer.h"
 #include "circuit_records.h"
 
+namespace wavesim {
+
 // The final amplitudes of each of `batches` parameter sets (batch_count),
 // in one buffer: shape (2^n) when batches <= 1, else (batches, 2^n).
 // Peak memory: the buffer plus one state per worker thread.
@@ -15,3 +17,5 @@ AmplitudeBuffer<Real> final_amplitudes(const CircuitData& circuit, int batches);
 // Small states cannot use threads inside their kernels, so their batches are
 // spread over the hardware threads instead.
 int batch_thread_count(int num_qubits, int batches);
+
+}  // namespace wavesim

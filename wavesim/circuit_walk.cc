@@ -5,6 +5,8 @@
 
 #include "gate_catalogue.h"
 
+namespace wavesim {
+
 void check_qubit(const char* operation, int32_t qubit, int64_t num_qubits) {
     if (qubit < 0 || qubit >= num_qubits) {
         throw std::runtime_error(std::string(operation) + " addresses qubit " + std::to_string(qubit) +
@@ -29,3 +31,5 @@ template void apply_instruction<double>(StateVector<double>&, const CircuitInstr
                                         RandomSource&);
 template void apply_instruction<float>(StateVector<float>&, const CircuitInstruction&, GateMatrixCache&, int,
                                        RandomSource&);
+
+}  // namespace wavesim

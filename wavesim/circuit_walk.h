@@ -9,6 +9,8 @@
 #include "measurement.h"
 #include "state_vector.h"
 
+namespace wavesim {
+
 // Refuses a qubit outside 0 ... num_qubits-1 before it can address the state.
 void check_qubit(const char* operation, int32_t qubit, int64_t num_qubits);
 
@@ -17,3 +19,5 @@ void check_qubit(const char* operation, int32_t qubit, int64_t num_qubits);
 template <typename Real>
 void apply_instruction(StateVector<Real>& state, const CircuitInstruction& instruction, GateMatrixCache& cache,
                        int batch_index, RandomSource& source);
+
+}  // namespace wavesim

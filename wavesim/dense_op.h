@@ -15,6 +15,8 @@
 
 #include "simd.h"
 
+namespace wavesim {
+
 constexpr int bit_count(unsigned x) { return x == 0 ? 0 : int(x & 1u) + bit_count(x >> 1); }
 
 // Bits of `value` placed, lowest first, at the set positions of `mask`.
@@ -123,3 +125,5 @@ DenseOp<Real, Outer, InnerMask> make_dense_op(const int* targets, int count,
     op.mask = mask;
     return op;
 }
+
+}  // namespace wavesim

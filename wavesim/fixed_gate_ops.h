@@ -11,6 +11,8 @@
 
 #include "simd.h"
 
+namespace wavesim {
+
 template <typename Real>
 struct GateConstants;
 
@@ -217,3 +219,5 @@ struct InnerSwapOp {
         S::store(im + i, S::template blend<kMoving>(m, S::template xor_lanes<kPartner>(m)));
     }
 };
+
+}  // namespace wavesim

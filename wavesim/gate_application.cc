@@ -12,6 +12,7 @@
 
 #include "gate_catalogue.h"
 
+namespace wavesim {
 namespace {
 
 constexpr size_t kHashMix = 0x9e3779b9;
@@ -232,3 +233,5 @@ void apply_gate_single_batch(StateVector<Real>& state, const CircuitInstruction&
 
 template void apply_gate_single_batch<double>(StateVector<double>&, const CircuitInstruction&, GateMatrixCache&, int);
 template void apply_gate_single_batch<float>(StateVector<float>&, const CircuitInstruction&, GateMatrixCache&, int);
+
+}  // namespace wavesim

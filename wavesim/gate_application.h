@@ -11,6 +11,8 @@
 #include "circuit_records.h"
 #include "kernels.h"
 
+namespace wavesim {
+
 struct GateCacheKey {
     std::string name;
     std::vector<double> params;
@@ -55,3 +57,5 @@ void apply_gate_single_batch(StateVector<Real>& state, const CircuitInstruction&
 // ctrl_state) become controls that must be 0.
 KernelCall plan_gate(const CircuitInstruction& instruction, uint32_t num_qubits, MatrixStore& store,
                      int batch_index);
+
+}  // namespace wavesim

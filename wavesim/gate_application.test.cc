@@ -15,6 +15,7 @@
 #include "gate_catalogue.h"
 #include "scalar_reference.test.h"
 
+namespace wavesim {
 namespace {
 
 namespace ref = scalar_reference;
@@ -620,3 +621,4 @@ TEST(GateApplication, ZeroQubitStateRefusesEveryQubit) {
 }
 
 }  // namespace
+}  // namespace wavesim

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <unordered_map>
 
+namespace wavesim {
 namespace {
 
 using Complex = std::complex<double>;
@@ -181,7 +182,7 @@ Matrix controlled(const Matrix& target, int num_controls) {
 }  // namespace
 
 const std::vector<GateEntry>& gate_catalogue() {
-    static const std::vector<GateEntry> table = {
+    static const std::vector<GateEntry> kTable = {
         {"I", 0, 0, 1, identity_gate, FastKernel::kNone},
         {"ID", 0, 0, 1, identity_gate, FastKernel::kNone},
         {"H", 0, 0, 1, h_gate, FastKernel::kH},
@@ -227,18 +228,18 @@ const std::vector<GateEntry>& gate_catalogue() {
         {"CU3", 3, 1, 1, u3_gate, FastKernel::kNone},
         {"CU", 4, 1, 1, cu_target, FastKernel::kNone},
     };
-    return table;
+    return kTable;
 }
 
 // Exact, case-sensitive lookup through an index of the table built at load time.
 const GateEntry* find_gate(std::string_view name) {
-    static const std::unordered_map<std::string_view, const GateEntry*> index = [] {
+    static const std::unordered_map<std::string_view, const GateEntry*> kIndex = [] {
         std::unordered_map<std::string_view, const GateEntry*> by_name;
         for (const GateEntry& gate : gate_catalogue()) by_name.emplace(gate.name, &gate);
         return by_name;
     }();
-    const auto found = index.find(name);
-    return found == index.end() ? nullptr : found->second;
+    const auto found = kIndex.find(name);
+    return found == kIndex.end() ? nullptr : found->second;
 }
 
 Matrix gate_matrix(const std::string& name, const std::vector<double>& params) {
@@ -278,3 +279,5 @@ FastKernel fast_kernel(const GateEntry* gate, std::string_view name) {
     if (gate != nullptr) return gate->fast;
     return name == "Tdg" ? FastKernel::kTdg : FastKernel::kNone;
 }
+
+}  // namespace wavesim

@@ -10,6 +10,8 @@
 
 #include "kernels.h"
 
+namespace wavesim {
+
 // Builds the matrix on a gate's target qubit(s) from its parameters; missing
 // parameters read as 0.0, extra ones are ignored.
 using TargetMatrixBuilder = Matrix (*)(const std::vector<double>& params);
@@ -56,3 +58,5 @@ Matrix target_matrix(const std::string& name, const std::vector<double>& params)
 int gate_param_count(const std::string& name);
 // Conjugate transpose of a square matrix.
 Matrix dagger_matrix(const Matrix& m);
+
+}  // namespace wavesim

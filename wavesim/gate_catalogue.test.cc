@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 
+namespace wavesim {
 namespace {
 
 using Complex = std::complex<double>;
@@ -35,10 +36,10 @@ double h_value() {
     return h;
 }
 
-const double h = h_value();
-const double c = std::cos(kTheta / 2);
-const double s = std::sin(kTheta / 2);
-const Complex i1{0.0, 1.0};
+const double kH = h_value();
+const double kCos = std::cos(kTheta / 2);
+const double kSin = std::sin(kTheta / 2);
+const Complex kI{0.0, 1.0};
 
 Complex e(double a) { return {std::cos(a), std::sin(a)}; }
 
@@ -46,19 +47,20 @@ Complex e(double a) { return {std::cos(a), std::sin(a)}; }
 std::map<std::string, Matrix> expected_targets() {
     const Matrix id = {1, 0, 0, 1};
     const Matrix x = {0, 1, 1, 0};
-    const Matrix y = {0, -i1, i1, 0};
+    const Matrix y = {0, -kI, kI, 0};
     const Matrix z = {1, 0, 0, -1};
-    const Matrix hm = {h, h, h, -h};
+    const Matrix hm = {kH, kH, kH, -kH};
     const Matrix swap = {1, 0, 0, 0, 0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 0, 1};
-    const Matrix rx = {c, Complex(0, -s), Complex(0, -s), c};
-    const Matrix ry = {c, -s, s, c};
-    const Matrix rz = {Complex(c, -s), 0, 0, Complex(c, s)};
+    const Matrix rx = {kCos, Complex(0, -kSin), Complex(0, -kSin), kCos};
+    const Matrix ry = {kCos, -kSin, kSin, kCos};
+    const Matrix rz = {Complex(kCos, -kSin), 0, 0, Complex(kCos, kSin)};
     const Matrix p = {1, 0, 0, e(kTheta)};
-    const Matrix u2 = {h, -h * e(kPhi), h * e(kTheta), h * e(kTheta + kPhi)};
-    const Matrix u3 = {c, -s * e(kLambda), s * e(kPhi), c * e(kPhi + kLambda)};
-    const Matrix rzz = {Complex(c, -s), 0, 0, 0, 0, Complex(c, s), 0, 0, 0, 0, Complex(c, s), 0, 0, 0, 0, Complex(c, -s)};
-    const Complex mis{0, -s};
-    const Complex pis{0, s};
+    const Matrix u2 = {kH, -kH * e(kPhi), kH * e(kTheta), kH * e(kTheta + kPhi)};
+    const Matrix u3 = {kCos, -kSin * e(kLambda), kSin * e(kPhi), kCos * e(kPhi + kLambda)};
+    const Matrix rzz = {Complex(kCos, -kSin), 0, 0, 0, 0, Complex(kCos, kSin), 0, 0,
+                        0, 0, Complex(kCos, kSin), 0, 0, 0, 0, Complex(kCos, -kSin)};
+    const Complex mis{0, -kSin};
+    const Complex pis{0, kSin};
     return {
         {"I", id},
         {"ID", id},
@@ -66,14 +68,14 @@ std::map<std::string, Matrix> expected_targets() {
         {"X", x},
         {"Y", y},
         {"Z", z},
-        {"S", {1, 0, 0, i1}},
-        {"SDG", {1, 0, 0, -i1}},
-        {"T", {1, 0, 0, Complex(h, h)}},
-        {"TDG", {1, 0, 0, Complex(h, -h)}},
+        {"S", {1, 0, 0, kI}},
+        {"SDG", {1, 0, 0, -kI}},
+        {"T", {1, 0, 0, Complex(kH, kH)}},
+        {"TDG", {1, 0, 0, Complex(kH, -kH)}},
         {"SX", {Complex(0.5, 0.5), Complex(0.5, -0.5), Complex(0.5, -0.5), Complex(0.5, 0.5)}},
         {"SY", {Complex(0.5, 0.5), Complex(-0.5, -0.5), Complex(0.5, 0.5), Complex(0.5, 0.5)}},
         {"SWAP", swap},
-        {"ISWAP", {1, 0, 0, 0, 0, 0, i1, 0, 0, i1, 0, 0, 0, 0, 0, 1}},
+        {"ISWAP", {1, 0, 0, 0, 0, 0, kI, 0, 0, kI, 0, 0, 0, 0, 0, 1}},
         {"CX", x},
         {"CNOT", x},
         {"CY", y},
@@ -87,12 +89,14 @@ std::map<std::string, Matrix> expected_targets() {
         {"RZ", rz},
         {"P", p},
         {"U1", p},
-        {"R", {c, Complex(-s * std::sin(kPhi), -s * std::cos(kPhi)), Complex(s * std::sin(kPhi), -s * std::cos(kPhi)), c}},
+        {"R",
+         {kCos, Complex(-kSin * std::sin(kPhi), -kSin * std::cos(kPhi)),
+          Complex(kSin * std::sin(kPhi), -kSin * std::cos(kPhi)), kCos}},
         {"U2", u2},
         {"U3", u3},
         {"U", u3},
-        {"RXX", {c, 0, 0, mis, 0, c, mis, 0, 0, mis, c, 0, mis, 0, 0, c}},
-        {"RYY", {c, 0, 0, pis, 0, c, mis, 0, 0, mis, c, 0, pis, 0, 0, c}},
+        {"RXX", {kCos, 0, 0, mis, 0, kCos, mis, 0, 0, mis, kCos, 0, mis, 0, 0, kCos}},
+        {"RYY", {kCos, 0, 0, pis, 0, kCos, mis, 0, 0, mis, kCos, 0, pis, 0, 0, kCos}},
         {"RZZ", rzz},
         {"ISINGZZ", rzz},
         {"IZZ", rzz},
@@ -103,7 +107,8 @@ std::map<std::string, Matrix> expected_targets() {
         {"CU1", p},
         {"CU2", u2},
         {"CU3", u3},
-        {"CU", {c * e(kGamma), -s * e(kGamma + kLambda), s * e(kGamma + kPhi), c * e(kGamma + kPhi + kLambda)}},
+        {"CU",
+         {kCos * e(kGamma), -kSin * e(kGamma + kLambda), kSin * e(kGamma + kPhi), kCos * e(kGamma + kPhi + kLambda)}},
     };
 }
 
@@ -189,9 +194,9 @@ TEST(GateCatalogue, FixedFullMatricesWrittenOut) {
     const Matrix cx = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0, 1, 0};
     expect_exact(gate_matrix("CX", {}), cx, "CX");
     expect_exact(gate_matrix("CNOT", {}), cx, "CNOT");
-    expect_exact(gate_matrix("CY", {}), {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, -i1, 0, 0, i1, 0}, "CY");
+    expect_exact(gate_matrix("CY", {}), {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, -kI, 0, 0, kI, 0}, "CY");
     expect_exact(gate_matrix("CZ", {}), {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1}, "CZ");
-    expect_exact(gate_matrix("CH", {}), {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, h, h, 0, 0, h, -h}, "CH");
+    expect_exact(gate_matrix("CH", {}), {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, kH, kH, 0, 0, kH, -kH}, "CH");
     Matrix ccx(64, 0.0);
     Matrix cswap(64, 0.0);
     for (int k = 0; k < 8; ++k) {
@@ -233,7 +238,7 @@ TEST(GateCatalogue, AnglesComeFromOneHalfAngle) {
     // RZ and P differ by exactly the global phase e^{-i theta/2}.
     const Matrix rz = gate_matrix("RZ", {kTheta});
     const Matrix p = gate_matrix("P", {kTheta});
-    for (size_t k = 0; k < 4; ++k) EXPECT_LE(std::abs(rz[k] - p[k] * Complex(c, -s)), 1e-16);
+    for (size_t k = 0; k < 4; ++k) EXPECT_LE(std::abs(rz[k] - p[k] * Complex(kCos, -kSin)), 1e-16);
 }
 
 TEST(GateCatalogue, MissingParametersReadAsZeroAndExtraOnesAreIgnored) {
@@ -317,3 +322,4 @@ TEST_P(NotSquare, Refused) {
 INSTANTIATE_TEST_SUITE_P(DaggerMatrix, NotSquare, ::testing::Values(2, 3, 5, 8, 15, 17));
 
 }  // namespace
+}  // namespace wavesim

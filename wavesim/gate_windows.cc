@@ -12,6 +12,7 @@
 #include "simd.h"
 #include "threads.h"
 
+namespace wavesim {
 namespace {
 
 uint64_t bit(int q) { return uint64_t{1} << q; }
@@ -303,11 +304,11 @@ constexpr WindowShape kGatheredShape = sizeof(Real) == sizeof(double) ? WindowSh
 // Bytes of the last-level cache; a conservative 8 MiB where the system does not say.
 uint64_t last_level_cache_bytes() {
     constexpr uint64_t kFallback = uint64_t{8} << 20;
-    static const uint64_t bytes = [] {
+    static const uint64_t kBytes = [] {
         const long l3 = sysconf(_SC_LEVEL3_CACHE_SIZE);
         return l3 > 0 ? uint64_t(l3) : kFallback;
     }();
-    return bytes;
+    return kBytes;
 }
 
 }  // namespace
@@ -360,3 +361,5 @@ void apply_instructions(StateVector<Real>& state, const std::vector<CircuitInstr
 
 WAVESIM_INSTANTIATE_WINDOWS(double)
 WAVESIM_INSTANTIATE_WINDOWS(float)
+
+}  // namespace wavesim

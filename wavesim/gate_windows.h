@@ -22,6 +22,8 @@
 #include "run_plan.h"
 #include "state_vector.h"
 
+namespace wavesim {
+
 struct WindowShape {
     int block_qubits;  // qubits of a block: 2^block_qubits amplitudes of both arrays fit in a core's L2
     int low_qubits;    // the state's lowest qubits, always in W: gathers move whole cache lines
@@ -56,3 +58,5 @@ size_t apply_plan(StateVector<Real>& state, const RunPlan& plan, RandomSource& s
 template <typename Real>
 void apply_instructions(StateVector<Real>& state, const std::vector<CircuitInstruction>& instructions, size_t begin,
                         size_t end, GateMatrixCache& cache, int batch_index, RandomSource& source);
+
+}  // namespace wavesim

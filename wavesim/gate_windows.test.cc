@@ -17,6 +17,7 @@
 #include "circuit_walk.h"
 #include "gate_catalogue.h"
 
+namespace wavesim {
 namespace {
 
 constexpr int kBatches = 3;
@@ -211,3 +212,4 @@ INSTANTIATE_TEST_SUITE_P(GateWindows, RefusedInsideWindow,
                                            with_controls(named("X", {1}), {5, 5})));
 
 }  // namespace
+}  // namespace wavesim

@@ -23,6 +23,8 @@
 #include "state_vector.h"
 #include "threads.h"
 
+namespace wavesim {
+
 constexpr int kMaxQubitBits = 64;
 
 struct UnitLayout {
@@ -121,3 +123,5 @@ void run_kernel(StateVector<Real>& state, uint64_t zero_bits, uint64_t one_bits,
         std::memcpy(state.im, padded_im, state.dim * sizeof(Real));
     }
 }
+
+}  // namespace wavesim

@@ -13,6 +13,7 @@
 #include "fixed_gate_ops.h"
 #include "kernel_loops.h"
 
+namespace wavesim {
 namespace {
 
 constexpr size_t kSingleQubitEntries = 4;
@@ -356,3 +357,5 @@ void run_kernel_call(StateVector<Real>& s, const KernelCall& call, KernelExec ex
 
 WAVESIM_INSTANTIATE_KERNELS(double)
 WAVESIM_INSTANTIATE_KERNELS(float)
+
+}  // namespace wavesim

@@ -14,6 +14,8 @@
 
 #include "state_vector.h"
 
+namespace wavesim {
+
 using Matrix = std::vector<std::complex<double>>;
 
 // Fixed gates: exchanges and sign flips, plus the H and T constants.
@@ -78,3 +80,5 @@ struct KernelCall {
 // matrix must have (2^num_targets)^2 entries. Nothing is checked here.
 template <typename Real>
 void run_kernel_call(StateVector<Real>& s, const KernelCall& call, KernelExec exec);
+
+}  // namespace wavesim

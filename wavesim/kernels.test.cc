@@ -19,6 +19,7 @@
 #include "scalar_reference.test.h"
 #include "threads.h"
 
+namespace wavesim {
 namespace {
 
 using C = scalar_reference::Complex;
@@ -105,11 +106,11 @@ template <typename Real>
 PairUpdate reference_h() {
     if constexpr (std::is_same_v<Real, double>) return kRefH;
     return [](C& a0, C& a1) {
-        const float h = 0.70710677f;
-        const C n0 = {double(float(float(a0.real()) + float(a1.real())) * h),
-                      double(float(float(a0.imag()) + float(a1.imag())) * h)};
-        const C n1 = {double(float(float(a0.real()) - float(a1.real())) * h),
-                      double(float(float(a0.imag()) - float(a1.imag())) * h)};
+        constexpr float kFloatH = 0.70710677f;
+        const C n0 = {double(float(float(a0.real()) + float(a1.real())) * kFloatH),
+                      double(float(float(a0.imag()) + float(a1.imag())) * kFloatH)};
+        const C n1 = {double(float(float(a0.real()) - float(a1.real())) * kFloatH),
+                      double(float(float(a0.imag()) - float(a1.imag())) * kFloatH)};
         a0 = n0, a1 = n1;
     };
 }
@@ -357,11 +358,11 @@ TYPED_TEST(KernelTest, ThreeQubitMatrix) {
 TYPED_TEST(KernelTest, DispatchByControlCount) {
     using Real = TypeParam;
     std::mt19937_64 rng(kSeed);
-    constexpr int n = 5;
+    constexpr int kQubits = 5;
     const Matrix m1 = random_matrix(1, rng), m2 = random_matrix(2, rng);
     for (const std::vector<int>& controls : {std::vector<int>{}, {4}, {4, 2}, {4, 2, 3}}) {
-        Amps a = random_state(n, rng);
-        StateVector<Real> s(n);
+        Amps a = random_state(kQubits, rng);
+        StateVector<Real> s(kQubits);
         load(s, a);
         apply_single_qubit_matrix_ctrl(s, 0, controls, m1);
         expect_near(read(s), ref::apply(a, {0}, closed(controls), rounded<Real>(m1)), kTolerance<Real>);
@@ -390,8 +391,7 @@ Amps serial_result(const Amps& start, const std::function<void(StateVector<Real>
 TYPED_TEST(KernelTest, ThreadedRunsMatchReferenceAndSerialBitForBit) {
     using Real = TypeParam;
     std::mt19937_64 rng(kSeed);
-    constexpr int n = kThreadedQubits;
-    ASSERT_GT(thread_count_for(n), 1) << "needs a machine with at least two hardware threads";
+    ASSERT_GT(thread_count_for(kThreadedQubits), 1) << "needs a machine with at least two hardware threads";
     const Matrix m1 = random_matrix(1, rng), m2 = random_matrix(2, rng), m3 = random_matrix(3, rng);
     const Matrix r1 = rounded<Real>(m1), r2 = rounded<Real>(m2), r3 = rounded<Real>(m3);
     using Kernel = std::function<void(StateVector<Real>&)>;
@@ -402,10 +402,10 @@ TYPED_TEST(KernelTest, ThreadedRunsMatchReferenceAndSerialBitForBit) {
         bool exact;
     };
     std::vector<Case> cases;
-    // Top-qubit pivots (t = n-1, controls on n-1) leave a single block: the split runs inside it.
-    for (int t : {0, 1, 2, 3, 7, n - 1}) {
-        const int c = t == n - 1 ? 0 : n - 1;
-        const int u = (t + 1) % n, v = (t + 2) % n;
+    // Top-qubit pivots (target or controls on the highest qubit) leave a single block: the split runs inside it.
+    for (int t : {0, 1, 2, 3, 7, kThreadedQubits - 1}) {
+        const int c = t == kThreadedQubits - 1 ? 0 : kThreadedQubits - 1;
+        const int u = (t + 1) % kThreadedQubits, v = (t + 2) % kThreadedQubits;
         const std::string at = " t=" + std::to_string(t);
         cases.push_back({"h" + at, [=](auto& s) { apply_h(s, t); },
                          [=](const Amps& a) { return reference_pair(a, t, {}, reference_h<Real>()); }, true});
@@ -441,8 +441,8 @@ TYPED_TEST(KernelTest, ThreadedRunsMatchReferenceAndSerialBitForBit) {
     }
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
-        Amps a = random_state(n, rng);
-        StateVector<Real> s(n);
+        Amps a = random_state(kThreadedQubits, rng);
+        StateVector<Real> s(kThreadedQubits);
         load(s, a);
         k.kernel(s);
         const Amps got = read(s);
@@ -552,20 +552,20 @@ TYPED_TEST(KernelTest, XTwiceRestoresTheState) {
 
 TEST(KernelPrecisionTest, FloatFollowsDouble) {
     std::mt19937_64 rng(kSeed);
-    constexpr int n = 7;
+    constexpr int kQubits = 7;
     const Matrix m1 = random_matrix(1, rng), m2 = random_matrix(2, rng);
-    Amps a = random_state(n, rng);
-    StateVector<float> f(n);
+    Amps a = random_state(kQubits, rng);
+    StateVector<float> f(kQubits);
     load(f, a);  // a now holds float-exact values for both states
-    StateVector<double> d(n);
+    StateVector<double> d(kQubits);
     load(d, a);
     auto circuit = [&](auto& s) {
-        for (int q = 0; q < n; ++q) {
+        for (int q = 0; q < kQubits; ++q) {
             apply_h(s, q);
-            apply_t(s, (q + 2) % n);
+            apply_t(s, (q + 2) % kQubits);
             apply_single_qubit_matrix(s, q, m1);
-            apply_cx(s, q, (q + 1) % n);
-            apply_two_qubit_matrix(s, (q + 3) % n, q, m2);
+            apply_cx(s, q, (q + 1) % kQubits);
+            apply_two_qubit_matrix(s, (q + 3) % kQubits, q, m2);
         }
     };
     circuit(f);
@@ -573,7 +573,7 @@ TEST(KernelPrecisionTest, FloatFollowsDouble) {
     const Amps fd = read(f), dd = read(d);
     double norm = 0;
     for (const C& x : dd) norm = std::max(norm, std::abs(x));
-    expect_near(fd, dd, 1e-5 * norm * n);
+    expect_near(fd, dd, 1e-5 * norm * kQubits);
 }
 
 TYPED_TEST(KernelTest, MultiControlledWithControlOnTargetNeverActs) {
@@ -637,3 +637,4 @@ TYPED_TEST(KernelTest, StateVectorRefusesUnsupportedSizes) {
 }
 
 }  // namespace
+}  // namespace wavesim

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+namespace wavesim {
 namespace {
 
 constexpr double kTwoPowMinus53 = 1.1102230246251565e-16;
@@ -332,3 +333,5 @@ RandomSource& reset_random_source() {
 
 WAVESIM_MEASUREMENT_INSTANTIATE(double)
 WAVESIM_MEASUREMENT_INSTANTIATE(float)
+
+}  // namespace wavesim

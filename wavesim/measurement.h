@@ -10,6 +10,8 @@
 
 #include "state_vector.h"
 
+namespace wavesim {
+
 struct RandomSource {
     std::mt19937 engine;
     double low = 0.0;
@@ -117,3 +119,5 @@ std::vector<uint64_t> sample_indices(const StateVector<Real>& s, const Cumulativ
 // from std::random_device on first use, never re-seeded).
 template <typename Real>
 RandomSource& reset_random_source();
+
+}  // namespace wavesim

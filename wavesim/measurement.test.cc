@@ -10,6 +10,7 @@
 #include <cstring>
 #include <thread>
 
+namespace wavesim {
 namespace {
 
 using Amplitudes = std::vector<std::pair<double, double>>;
@@ -257,11 +258,11 @@ TYPED_TEST(Stochastic, ResetOfACertainOneMovesAmplitudesUnchanged) {
 }
 
 TYPED_TEST(Stochastic, ResetOfPlusGivesZeroUpToPhaseWithUnitNorm) {
-    const double h = 0.7071067811865475;
+    constexpr double kH = 0.7071067811865475;
     for (double r : {0.25, 0.75}) {
         StateVector<TypeParam> s(1);
-        s.re[0] = TypeParam(h);
-        s.re[1] = TypeParam(-h);  // |-> so the two branches differ in sign
+        s.re[0] = TypeParam(kH);
+        s.re[1] = TypeParam(-kH);  // |-> so the two branches differ in sign
         RandomSource source = pinned(r);
         reset_qubit(s, 0, source);
         EXPECT_NEAR(std::abs(double(s.re[0])), 1.0, 1e-7) << r;
@@ -431,6 +432,7 @@ TEST(Sampling, ForeignTableIsRefused) {
     EXPECT_THROW(sample_index(a, CumulativeTable{}, source), std::runtime_error);
     try {
         sample_index(b, ta, source);
+        ADD_FAILURE() << "sample_index accepted the table of another state";
     } catch (const std::runtime_error& error) {
         EXPECT_STREQ(error.what(), "sample_index: cumulative table does not belong to this state");
     }
@@ -524,3 +526,4 @@ TEST(ResetRandomSource, OnePerThreadAndPrecision) {
 }
 
 }  // namespace
+}  // namespace wavesim

@@ -17,13 +17,13 @@ namespace {
 
 // The array takes over the buffer: no copy of the amplitudes.
 template <typename Real>
-py::array to_numpy(AmplitudeBuffer<Real>&& buffer) {
+py::array to_numpy(wavesim::AmplitudeBuffer<Real>&& buffer) {
     std::vector<py::ssize_t> shape(buffer.shape.begin(), buffer.shape.end());
     py::capsule owner(buffer.data.get(), [](void* p) { std::free(p); });
     return py::array_t<std::complex<Real>>(shape, buffer.data.release(), owner);
 }
 
-py::dict to_dict(const ShotCounts& counts) {
+py::dict to_dict(const wavesim::ShotCounts& counts) {
     py::dict result;
     for (const auto& [key, count] : counts) result[py::str(key)] = py::int_(count);
     return result;
@@ -31,13 +31,15 @@ py::dict to_dict(const ShotCounts& counts) {
 
 template <typename Real>
 py::object cal_states(const CircuitData& circuit) {
-    return to_numpy(final_amplitudes<Real>(circuit, batch_count(circuit, read_bound_shape)));
+    const int batches = wavesim::batch_count(circuit, wavesim::read_bound_shape);
+    return to_numpy(wavesim::final_amplitudes<Real>(circuit, batches));
 }
 
 // One dict (key -> count, keys ascending) for a single parameter set, else a list of one per set.
 template <typename Real>
 py::object counts(const CircuitData& circuit, int shots, int num_cbits, int seed) {
-    const std::vector<ShotCounts> passes = run_shots<Real>(circuit, shots, num_cbits, seed, read_bound_shape);
+    const std::vector<wavesim::ShotCounts> passes =
+        wavesim::run_shots<Real>(circuit, shots, num_cbits, seed, wavesim::read_bound_shape);
     if (passes.size() == 1) return to_dict(passes[0]);
     py::list results;
     for (const auto& pass : passes) results.append(to_dict(pass));

@@ -2,6 +2,8 @@
 
 #include "circuit_walk.h"
 
+namespace wavesim {
+
 RunPlan compile_run(const std::vector<CircuitInstruction>& instructions, size_t begin, size_t end,
                     uint32_t num_qubits, GateMatrixCache* cache, int batch_index) {
     RunPlan plan;
@@ -29,3 +31,5 @@ RunPlan compile_run(const std::vector<CircuitInstruction>& instructions, size_t 
     }
     return plan;
 }
+
+}  // namespace wavesim

@@ -12,6 +12,8 @@
 #include "gate_application.h"
 #include "gate_catalogue.h"
 
+namespace wavesim {
+
 struct PlanStep {
     OperationKind kind = OperationKind::kNoEffect;
     KernelCall call;         // kGate
@@ -32,3 +34,5 @@ struct RunPlan {
 // repeat are shared through `cache` when given.
 RunPlan compile_run(const std::vector<CircuitInstruction>& instructions, size_t begin, size_t end,
                     uint32_t num_qubits, GateMatrixCache* cache, int batch_index);
+
+}  // namespace wavesim

@@ -4,6 +4,8 @@
 #include "shot_passes.h"
 #include "threads.h"
 
+namespace wavesim {
+
 template <typename Real>
 std::vector<ShotCounts> run_shots(const CircuitData& circuit, int shots, int num_cbits, int seed,
                                   TensorShapeReader read_bound_shape) {
@@ -17,3 +19,5 @@ std::vector<ShotCounts> run_shots(const CircuitData& circuit, int shots, int num
 
 template std::vector<ShotCounts> run_shots<double>(const CircuitData&, int, int, int, TensorShapeReader);
 template std::vector<ShotCounts> run_shots<float>(const CircuitData&, int, int, int, TensorShapeReader);
+
+}  // namespace wavesim

@@ -8,8 +8,12 @@
 #include "circuit_records.h"
 #include "shot_plan.h"
 
+namespace wavesim {
+
 // One ShotCounts per pass: a single one when the circuit has fewer than two
 // parameter sets, else one per set. `read_bound_shape` as for batch_count.
 template <typename Real>
 std::vector<ShotCounts> run_shots(const CircuitData& circuit, int shots, int num_cbits, int seed,
                                   TensorShapeReader read_bound_shape);
+
+}  // namespace wavesim

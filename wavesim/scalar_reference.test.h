@@ -10,6 +10,7 @@
 
 #include "state_vector.h"
 
+namespace wavesim {
 namespace scalar_reference {
 
 using Complex = std::complex<double>;
@@ -138,3 +139,4 @@ bool same_bits(const StateVector<Real>& a, const StateVector<Real>& b) {
 }
 
 }  // namespace scalar_reference
+}  // namespace wavesim

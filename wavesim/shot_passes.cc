@@ -12,6 +12,7 @@
 #include "shot_reference.h"
 #include "threads.h"
 
+namespace wavesim {
 namespace {
 
 // Draws resolved per sweep of the table: bounds the memory of a pass with many shots.
@@ -482,3 +483,5 @@ ShotCounts count_pass(const CircuitData& circuit, const ShotPlan& plan, int batc
 
 WAVESIM_INSTANTIATE_PASSES(double)
 WAVESIM_INSTANTIATE_PASSES(float)
+
+}  // namespace wavesim

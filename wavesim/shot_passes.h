@@ -9,6 +9,8 @@
 #include "measurement.h"
 #include "shot_plan.h"
 
+namespace wavesim {
+
 // Sample-once strategy: one simulation, then the pass's draws are taken in
 // order and resolved together in one sorted sweep of the cumulative table.
 template <typename Real>
@@ -39,3 +41,5 @@ ShotCounts per_shot_pass(const CircuitData& circuit, const ShotPlan& plan, int b
 template <typename Real>
 ShotCounts count_pass(const CircuitData& circuit, const ShotPlan& plan, int batch_index, int shots, int num_cbits,
                       RandomSource& source);
+
+}  // namespace wavesim

@@ -11,6 +11,7 @@
 #include "circuit_walk.h"
 #include "shot_reference.h"
 
+namespace wavesim {
 namespace {
 
 CircuitInstruction gate(const std::string& name, std::vector<int32_t> qubits, std::vector<int32_t> controls = {},
@@ -271,3 +272,4 @@ TYPED_TEST(ShotPasses, DegenerateShotCounts) {
 }
 
 }  // namespace
+}  // namespace wavesim

@@ -6,6 +6,7 @@
 #include "gate_catalogue.h"
 #include "state_vector.h"
 
+namespace wavesim {
 namespace {
 
 // Gates and RESET after a measurement force per-shot simulation; MEASURE and
@@ -72,3 +73,5 @@ ShotPlan plan_shots(const CircuitData& circuit, int num_cbits, TensorShapeReader
     refuse_out_of_range(circuit, plan);
     return plan;
 }
+
+}  // namespace wavesim

@@ -11,6 +11,8 @@
 #include "batch_count.h"
 #include "circuit_records.h"
 
+namespace wavesim {
+
 struct MeasuredBit {
     int32_t qubit;
     int32_t cbit;
@@ -47,3 +49,5 @@ std::string empty_key(int num_cbits);
 inline void set_key_bit(std::string& key, int32_t cbit, int bit) {
     key[key.size() - 1 - static_cast<size_t>(cbit)] = bit != 0 ? '1' : '0';
 }
+
+}  // namespace wavesim

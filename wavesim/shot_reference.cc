@@ -5,6 +5,7 @@
 #include "circuit_walk.h"
 #include "gate_catalogue.h"
 
+namespace wavesim {
 namespace {
 
 // Register entries 0, 1, ... as decimal text, then reversed: bit 0 rightmost.
@@ -69,3 +70,5 @@ ShotCounts literal_pass(const CircuitData& circuit, const ShotPlan& plan, int ba
 
 template ShotCounts literal_pass<double>(const CircuitData&, const ShotPlan&, int, int, int, RandomSource&);
 template ShotCounts literal_pass<float>(const CircuitData&, const ShotPlan&, int, int, int, RandomSource&);
+
+}  // namespace wavesim

@@ -7,6 +7,10 @@
 #include "measurement.h"
 #include "shot_plan.h"
 
+namespace wavesim {
+
 template <typename Real>
 ShotCounts literal_pass(const CircuitData& circuit, const ShotPlan& plan, int batch_index, int shots, int num_cbits,
                         RandomSource& source);
+
+}  // namespace wavesim

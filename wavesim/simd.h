@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+namespace wavesim {
+
 template <typename Real>
 struct Simd;
 
@@ -112,3 +114,5 @@ constexpr unsigned lanes_with_bit(int bit) {
         if ((l >> bit) & 1) imm |= 1u << l;
     return imm;
 }
+
+}  // namespace wavesim

@@ -9,11 +9,12 @@
 #include <fstream>
 #include <string>
 
+namespace wavesim {
 namespace {
 
 size_t page_size() {
-    static const size_t size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    return size;
+    static const size_t kSize = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    return kSize;
 }
 
 size_t round_up(size_t bytes, size_t unit) { return (bytes + unit - 1) / unit * unit; }
@@ -69,3 +70,5 @@ void release_consumed(void* data, size_t bytes, size_t begin, size_t end) {
     const size_t last = end >= bytes ? round_up(bytes, page_size()) : end / page_size() * page_size();
     if (first < last) madvise(static_cast<char*>(data) + first, last - first, MADV_DONTNEED);
 }
+
+}  // namespace wavesim

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <stdexcept>
 
+namespace wavesim {
+
 constexpr unsigned kMaxStateQubits = 62;
 constexpr size_t kStateAlignment = 64;
 
@@ -83,3 +85,5 @@ struct StateVector {
 
     size_t component_bytes() const { return static_cast<size_t>(dim) * sizeof(Real); }
 };
+
+}  // namespace wavesim

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace wavesim {
+
 namespace py = pybind11;
 
 namespace {
@@ -34,3 +36,5 @@ TensorShape read_bound_shape(const CircuitData& circuit) {
     if (shape.dims >= 2) shape.size1 = tensor.attr("size")(1).cast<int64_t>();
     return shape;
 }
+
+}  // namespace wavesim

@@ -5,7 +5,11 @@
 
 #include "batch_count.h"
 
+namespace wavesim {
+
 // The shape of `circuit.bound_values`. Fails, as a failed tensor cast would,
 // for anything that is not a torch.Tensor (and for every object when torch
 // has not been imported).
 TensorShape read_bound_shape(const CircuitData& circuit);
+
+}  // namespace wavesim

@@ -4,8 +4,10 @@
 
 #include <omp.h>
 
+namespace wavesim {
+
 // std::thread::hardware_concurrency() read once when the library is loaded.
-extern const int hardware_threads;
+extern const int kHardwareThreads;
 
 // Threads for a region over a state of `num_qubits` qubits: every hardware
 // thread above 14 qubits, one thread at or below (team wake-up costs more than
@@ -26,3 +28,5 @@ public:
 private:
     int saved_;
 };
+
+}  // namespace wavesim

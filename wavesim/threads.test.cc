@@ -8,6 +8,7 @@
 
 #include <stdexcept>
 
+namespace wavesim {
 namespace {
 
 // The processors the system has online, asked of the system itself.
@@ -15,7 +16,7 @@ int online_processors() { return static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN))
 
 TEST(ThreadRuleTest, HardwareThreadsAreTheOnlineProcessors) {
     ASSERT_GT(online_processors(), 0);
-    EXPECT_EQ(hardware_threads, online_processors());
+    EXPECT_EQ(kHardwareThreads, online_processors());
 }
 
 TEST(ThreadRuleTest, StatesOfAtMost16384AmplitudesStaySerial) {
@@ -48,3 +49,4 @@ TEST(ThreadCountGuardTest, PutsBackTheCallersCountOnReturnAndOnThrow) {
 }
 
 }  // namespace
+}  // namespace wavesim
