@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <string>
 
 #include "simd.h"
 #include "threads.h"
@@ -301,10 +303,41 @@ size_t apply_gates(StateVector<Real>& state, const std::vector<PlanStep>& steps,
 template <typename Real>
 constexpr WindowShape kGatheredShape = sizeof(Real) == sizeof(double) ? WindowShape{14, 4} : WindowShape{16, 6};
 
-// Bytes of the last-level cache; a conservative 8 MiB where the system does not say.
+// Size in bytes of a cache as the kernel lists it ("32768K"); 0 when unreadable.
+uint64_t listed_cache_bytes(const std::string& dir) {
+    std::ifstream size_file(dir + "/size");
+    uint64_t value = 0;
+    char unit = 0;
+    if (!(size_file >> value)) return 0;
+    size_file >> unit;
+    if (unit == 'K') return value << 10;
+    if (unit == 'M') return value << 20;
+    if (unit == 'G') return value << 30;
+    return value;
+}
+
+// Bytes of the last-level cache: the highest level the kernel lists for
+// CPU 0, else what the C library says, else a conservative 8 MiB. The
+// kernel's list comes first: under some hypervisors the C library's CPUID
+// reading reports several times the real size.
 uint64_t last_level_cache_bytes() {
     constexpr uint64_t kFallback = uint64_t{8} << 20;
+    constexpr int kMaxCacheIndex = 16;
     static const uint64_t kBytes = [] {
+        int best_level = 0;
+        uint64_t bytes = 0;
+        for (int index = 0; index < kMaxCacheIndex; ++index) {
+            const std::string dir = "/sys/devices/system/cpu/cpu0/cache/index" + std::to_string(index);
+            std::ifstream level_file(dir + "/level");
+            int level = 0;
+            if (!(level_file >> level)) break;
+            const uint64_t size = listed_cache_bytes(dir);
+            if (level > best_level && size > 0) {
+                best_level = level;
+                bytes = size;
+            }
+        }
+        if (bytes > 0) return bytes;
         const long l3 = sysconf(_SC_LEVEL3_CACHE_SIZE);
         return l3 > 0 ? uint64_t(l3) : kFallback;
     }();
