@@ -2,14 +2,16 @@
 // bound, measured in the same run, on the layered circuit of the peer suite
 // (H on every qubit, then per layer RZ and RX on every qubit and a CX brick).
 //
-//   build/bench/bench/windows_perf [--layers L] [--shapes] [n ...]   (default n = 20 24, 3 layers)
+//   build/bench/bench/windows_perf [--layers L] [--shapes] [--shape B/L[/R/RL] ...] [n ...]
+//   (default n = 20 24, 3 layers)
 //
 // Per n and precision: seconds of one read+write sweep of the state (the
 // bound), of the per-gate path and of the window engine at its default shape;
 // the engine's sweeps over the state per layer; its mean time per gate as a
 // fraction of one sweep (goal at n = 24: <= 0.35); and whether both paths gave
 // bit-identical amplitudes. --shapes also times the engine for a range of
-// block sizes and low prefixes (how the default shape was chosen).
+// block sizes, low prefixes and regions (how the default shape was chosen);
+// --shape times the given shape (block/low, or block/low/region/region low).
 #include <omp.h>
 
 #include <algorithm>
@@ -82,7 +84,7 @@ EngineRun best_engine_run(StateVector<Real>& state, const RunPlan& plan, WindowS
 }
 
 template <typename Real>
-void run_size(int n, int layers, bool shapes) {
+void run_size(int n, int layers, const std::vector<WindowShape>& shapes) {
     const std::vector<CircuitInstruction> ops = layered_circuit(n, layers);
     StateVector<Real> plain{unsigned(n)};
     StateVector<Real> windowed{unsigned(n)};
@@ -107,23 +109,13 @@ void run_size(int n, int layers, bool shapes) {
                 sizeof(Real) == 8 ? "double" : "float", bound, per_gate, engine.seconds, per_gate / engine.seconds,
                 double(engine.passes) / layers, per_gate_fraction, per_gate_fraction <= kGoalPerGate ? "" : " (goal 0.35)",
                 same_bits(plain, check) ? "yes" : "NO");
-    if (!shapes) return;
-    const WindowShape chosen = window_shape_for<Real>(unsigned(n));
-    for (int region : {17, 18, 19, 20, 21})
-        for (int region_low : {8, 10, 12}) {
-            if (region >= n) continue;
-            const EngineRun run =
-                best_engine_run(windowed, plan, WindowShape{chosen.block_qubits, chosen.low_qubits, region, region_low});
-            std::printf("|   | regions %d/%d | | | %.4g | %.2f | %.1f | %.3f | |\n", region, region_low, run.seconds,
-                        per_gate / run.seconds, double(run.passes) / layers, run.seconds / double(ops.size()) / bound);
-        }
-    for (int block : {12, 13, 14, 15, 16})
-        for (int low : {4, 6, 8, block}) {  // low == block: in place
-            const EngineRun run = best_engine_run(windowed, plan, WindowShape{block, low});
-            std::printf("|   | shape %d/%d | | | %.4g | %.2f | %.1f | %.3f | |\n", block, low, run.seconds,
-                        per_gate / run.seconds, double(run.passes) / layers,
-                        run.seconds / double(ops.size()) / bound);
-        }
+    for (const WindowShape& shape : shapes) {
+        if (shape.region_qubits >= n) continue;
+        const EngineRun run = best_engine_run(windowed, plan, shape);
+        std::printf("|   | shape %d/%d, regions %d/%d | | | %.4g | %.2f | %.1f | %.3f | |\n", shape.block_qubits,
+                    shape.low_qubits, shape.region_qubits, shape.region_low_qubits, run.seconds, per_gate / run.seconds,
+                    double(run.passes) / layers, run.seconds / double(ops.size()) / bound);
+    }
 }
 
 }  // namespace
@@ -133,20 +125,34 @@ int main(int argc, char** argv) {
     using namespace wavesim;
     int layers = kDefaultLayers;
     bool shapes = false;
+    std::vector<WindowShape> given;
     std::vector<int> sizes;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--layers" && i + 1 < argc) layers = std::atoi(argv[++i]);
         else if (arg == "--shapes") shapes = true;
+        else if (arg == "--shape" && i + 1 < argc) {
+            WindowShape shape{};
+            std::sscanf(argv[++i], "%d/%d/%d/%d", &shape.block_qubits, &shape.low_qubits, &shape.region_qubits,
+                        &shape.region_low_qubits);
+            given.push_back(shape);
+        }
         else sizes.push_back(std::atoi(argv[i]));
     }
     if (sizes.empty()) sizes.assign(std::begin(kDefaultSizes), std::end(kDefaultSizes));
     std::printf("CPU: %s, %d threads, layered circuit with %d layers\n", cpu_model().c_str(), kHardwareThreads, layers);
     std::printf("| n | precision | sweep (s) | per-gate (s) | windows (s) | speed-up | sweeps per layer | "
                 "time per gate / sweep | bit-identical |\n|---|---|---|---|---|---|---|---|---|\n");
+    std::vector<WindowShape> tried = given;
+    if (shapes)
+        for (int block : {12, 13, 14, 15, 16}) {
+            for (int low : {4, 6, 8, block}) tried.push_back({block, low});  // low == block: in place
+            for (int region : {18, 20})
+                for (int region_low : {10, 12}) tried.push_back({block, 4, region, region_low});
+        }
     for (int n : sizes) {
-        run_size<double>(n, layers, shapes);
-        run_size<float>(n, layers, shapes);
+        run_size<double>(n, layers, tried);
+        run_size<float>(n, layers, tried);
     }
     return 0;
 }

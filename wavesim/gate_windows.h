@@ -10,7 +10,10 @@
 // order of its qubits and always holds the qubits inside a vector register
 // at their own positions, so every amplitude sees the arithmetic of the
 // per-gate path in the same order: results are bit-identical to applying
-// the instructions one by one.
+// the instructions one by one. Regions add a level above the blocks: a
+// region is gathered the same way, with its own W, into a scratch that stays
+// in the last-level cache, and is taken through its run of gates as a state
+// of its own.
 #pragma once
 
 #include <cstddef>
@@ -39,7 +42,8 @@ struct WindowShape {
 // The shape measured fastest for a state of `num_qubits` qubits in this
 // precision. A state smaller than the last-level cache gains nothing from
 // gathering blocks (every sweep is served from that cache): its windows keep
-// to the lowest qubits and are applied in place.
+// to the lowest qubits and are applied in place. Only states many times that
+// cache go region by region.
 template <typename Real>
 WindowShape window_shape_for(unsigned num_qubits);
 
