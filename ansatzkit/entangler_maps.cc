@@ -90,9 +90,7 @@ QubitTuples entangler_tuples(const std::string& map, int n, int k) {
     tuples.arity = k;
     reserve_tuples(tuples, entangler_gate_count(map, n, k));
     switch (*kind) {
-        case EntanglerMap::kFull:
-            append_full(tuples, n, k);
-            break;
+        case EntanglerMap::kFull: append_full(tuples, n, k); break;
         case EntanglerMap::kLinear:
             for (int64_t i = 0; i <= last_window; ++i) append_window(tuples, i, k);
             break;
@@ -103,9 +101,7 @@ QubitTuples entangler_tuples(const std::string& map, int n, int k) {
             for (int64_t i = 0; i + 1 < n; i += 2) append_window(tuples, i, k);
             for (int64_t i = 1; i + 1 < n; i += 2) append_window(tuples, i, k);
             break;
-        case EntanglerMap::kCircular:
-            append_circular(tuples, n, k);
-            break;
+        case EntanglerMap::kCircular: append_circular(tuples, n, k); break;
     }
     return tuples;
 }
@@ -115,16 +111,11 @@ int64_t entangler_gate_count(const std::string& map, int n, int k) {
     const auto kind = parse_map(map);
     if (!kind) return 0;
     switch (*kind) {
-        case EntanglerMap::kFull:
-            return n < k ? 0 : binomial(n, k);
-        case EntanglerMap::kPairwise:
-            check_pairwise_arity(k);
-            [[fallthrough]];
+        case EntanglerMap::kFull: return n < k ? 0 : binomial(n, k);
+        case EntanglerMap::kPairwise: check_pairwise_arity(k); [[fallthrough]];
         case EntanglerMap::kLinear:
-        case EntanglerMap::kReverseLinear:
-            return static_cast<int64_t>(n) - k + 1;
-        case EntanglerMap::kCircular:
-            return n;
+        case EntanglerMap::kReverseLinear: return static_cast<int64_t>(n) - k + 1;
+        case EntanglerMap::kCircular: return n;
     }
     return 0;
 }

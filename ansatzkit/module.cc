@@ -48,6 +48,4 @@ CircuitData build_n_local_data(int num_qubits, const py::list& rotation_blocks, 
 
 }  // namespace
 
-PYBIND11_MODULE(ansatzkit, m) {
-    m.def("build_n_local_data", &build_n_local_data, "Build n-local circuit data in C++");
-}
+PYBIND11_MODULE(ansatzkit, m) { m.def("build_n_local_data", &build_n_local_data, "Build n-local circuit data in C++"); }

@@ -15,9 +15,9 @@
 #include <fstream>
 #include <string>
 
-#include "perf_harness.h"
 #include "gate_application.h"
 #include "gate_catalogue.h"
+#include "perf_harness.h"
 
 namespace wavesim {
 namespace {
@@ -61,7 +61,8 @@ int main(int argc, char** argv) {
         const CircuitInstruction crx = instruction("CRX", {0}, {n - 1}, {0.3, 0.4, 0.5});
         const Matrix m = target_matrix("CRX", {0.3});
         const double layered = seconds_per_call([&] { apply_gate_single_batch(state, crx, cache, 1); }, seconds);
-        const double direct = seconds_per_call([&] { apply_controlled_single_qubit_matrix(state, n - 1, 0, m); }, seconds);
+        const double direct =
+            seconds_per_call([&] { apply_controlled_single_qubit_matrix(state, n - 1, 0, m); }, seconds);
         report("CRX", n, layered, direct);
 
         const CircuitInstruction h = instruction("H", {n / 2}, {}, {});

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "perf_harness.h"
 #include "kernels.h"
+#include "perf_harness.h"
 #include "simd.h"
 #include "threads.h"
 
@@ -71,12 +71,14 @@ Matrix rotation(double theta, double phi) {
 }
 
 Matrix kron(const Matrix& a, const Matrix& b) {
-    const size_t na = size_t(std::lround(std::sqrt(double(a.size())))), nb = size_t(std::lround(std::sqrt(double(b.size()))));
+    const size_t na = size_t(std::lround(std::sqrt(double(a.size())))),
+                 nb = size_t(std::lround(std::sqrt(double(b.size()))));
     Matrix out(a.size() * b.size());
     for (size_t i = 0; i < na; ++i)
         for (size_t j = 0; j < na; ++j)
             for (size_t k = 0; k < nb; ++k)
-                for (size_t l = 0; l < nb; ++l) out[(i * nb + k) * na * nb + j * nb + l] = a[i * na + j] * b[k * nb + l];
+                for (size_t l = 0; l < nb; ++l)
+                    out[(i * nb + k) * na * nb + j * nb + l] = a[i * na + j] * b[k * nb + l];
     return out;
 }
 
@@ -179,8 +181,9 @@ int main(int argc, char** argv) {
         sizes.clear();
         for (int i = 1; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
     }
-    std::printf("kernels_perf: compiler %s, CPU %s, %d hardware threads, %d threads per kernel region above 14 qubits\n",
-                __VERSION__, cpu_model().c_str(), kHardwareThreads, thread_count_for(kSmallestGoalQubits));
+    std::printf(
+        "kernels_perf: compiler %s, CPU %s, %d hardware threads, %d threads per kernel region above 14 qubits\n",
+        __VERSION__, cpu_model().c_str(), kHardwareThreads, thread_count_for(kSmallestGoalQubits));
     std::printf("cells: ns per amplitude and bound/kernel in percent\n");
     int misses = 0;
     for (int n : sizes) {

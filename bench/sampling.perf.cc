@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "perf_harness.h"
 #include "measurement.h"
+#include "perf_harness.h"
 
 namespace wavesim {
 namespace {
@@ -72,7 +72,8 @@ int main(int argc, char** argv) {
                 for (int k = 0; k < size.shots; ++k) sink = sink + sample_index(state, table, replay);
             },
             seconds);
-        const double sweep = seconds_per_call([&] { sink = sink + sample_indices(state, table, draws).back(); }, seconds);
+        const double sweep =
+            seconds_per_call([&] { sink = sink + sample_indices(state, table, draws).back(); }, seconds);
         const double speedup = per_draw / sweep;
         std::printf("%7d %8d %14.3e %14.3e %9.2f %6s\n", size.qubits, size.shots, per_draw, sweep, speedup,
                     speedup >= kGoalSpeedup ? "met" : "MISSED");

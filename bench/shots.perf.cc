@@ -17,8 +17,8 @@
 #include <string>
 #include <thread>
 
-#include "perf_harness.h"
 #include "cal_states.h"
+#include "perf_harness.h"
 #include "shot_passes.h"
 #include "shot_reference.h"
 

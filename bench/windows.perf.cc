@@ -107,8 +107,8 @@ void run_size(int n, int layers, const std::vector<WindowShape>& shapes) {
     const double per_gate_fraction = engine.seconds / double(ops.size()) / bound;
     std::printf("| %d | %s | %.4g | %.4g | %.4g | %.2f | %.1f | %.3f%s | %s |\n", n,
                 sizeof(Real) == 8 ? "double" : "float", bound, per_gate, engine.seconds, per_gate / engine.seconds,
-                double(engine.passes) / layers, per_gate_fraction, per_gate_fraction <= kGoalPerGate ? "" : " (goal 0.35)",
-                same_bits(plain, check) ? "yes" : "NO");
+                double(engine.passes) / layers, per_gate_fraction,
+                per_gate_fraction <= kGoalPerGate ? "" : " (goal 0.35)", same_bits(plain, check) ? "yes" : "NO");
     for (const WindowShape& shape : shapes) {
         if (shape.region_qubits >= n) continue;
         const EngineRun run = best_engine_run(windowed, plan, shape);
@@ -136,8 +136,7 @@ int main(int argc, char** argv) {
             std::sscanf(argv[++i], "%d/%d/%d/%d", &shape.block_qubits, &shape.low_qubits, &shape.region_qubits,
                         &shape.region_low_qubits);
             given.push_back(shape);
-        }
-        else sizes.push_back(std::atoi(argv[i]));
+        } else sizes.push_back(std::atoi(argv[i]));
     }
     if (sizes.empty()) sizes.assign(std::begin(kDefaultSizes), std::end(kDefaultSizes));
     std::printf("CPU: %s, %d threads, layered circuit with %d layers\n", cpu_model().c_str(), kHardwareThreads, layers);

@@ -60,7 +60,8 @@ std::vector<Pair> reference_pairs(XorShift128Plus& g, uint32_t n, int count) {
 
 std::vector<Pair> pairs_of(const std::vector<CircuitInstruction>& records, size_t begin = 0) {
     std::vector<Pair> pairs;
-    for (size_t k = begin; k < records.size(); ++k) pairs.emplace_back(records[k].controls.at(0), records[k].qubits.at(0));
+    for (size_t k = begin; k < records.size(); ++k)
+        pairs.emplace_back(records[k].controls.at(0), records[k].qubits.at(0));
     return pairs;
 }
 

@@ -18,12 +18,11 @@ namespace {
 py::object object_or_none(const py::object& value) { return value ? value : py::none(); }
 py::object none_to_null(const py::object& value) { return value.is_none() ? py::object() : value; }
 
-std::string repr_value(const ParamValue& value) {
-    return py::repr(py::cast(value)).cast<std::string>();
-}
+std::string repr_value(const ParamValue& value) { return py::repr(py::cast(value)).cast<std::string>(); }
 
 std::string repr_binding(const ParamBinding& b) {
-    return "ParamBinding(name=" + py::repr(py::str(b.name)).cast<std::string>() + ", value=" + repr_value(b.value) + ")";
+    return "ParamBinding(name=" + py::repr(py::str(b.name)).cast<std::string>() + ", value=" + repr_value(b.value) +
+           ")";
 }
 
 std::string repr_instruction(const CircuitInstruction& ins) {
@@ -73,7 +72,8 @@ CircuitData data_from_state(const py::tuple& t) {
     if (t.size() != 8) throw std::runtime_error("CircuitData: invalid pickled state");
     CircuitData d;
     d.num_qubits = t[0].cast<int32_t>();
-    for (const auto& item : t[1].cast<py::list>()) d.instructions.push_back(instruction_from_state(item.cast<py::tuple>()));
+    for (const auto& item : t[1].cast<py::list>())
+        d.instructions.push_back(instruction_from_state(item.cast<py::tuple>()));
     auto table = t[2].cast<py::tuple>();
     d.params.prefix = table[0].cast<std::string>();
     d.params.size = table[1].cast<int32_t>();
@@ -101,7 +101,8 @@ void set_instructions(CircuitData& d, std::vector<CircuitInstruction> instructio
 template <typename T, typename Class>
 void add_copy_protocol(Class& cls) {
     cls.def("__copy__", [](const T& self) { return T(self); });
-    cls.def("__deepcopy__", [](const T& self, py::dict) { return T(self); }, py::arg("memo"));
+    cls.def(
+        "__deepcopy__", [](const T& self, py::dict) { return T(self); }, py::arg("memo"));
 }
 
 }  // namespace
@@ -111,13 +112,16 @@ PYBIND11_MODULE(circuitcore, m) {
 
     py::class_<ParamBinding> binding(m, "ParamBinding", "One circuit parameter and its bound value(s).");
     binding
-        .def(py::init([](std::string name, ParamValue value) { return ParamBinding{std::move(name), std::move(value)}; }),
+        .def(py::init([](std::string name, ParamValue value) {
+                 return ParamBinding{std::move(name), std::move(value)};
+             }),
              py::arg("name") = "", py::arg("value") = std::vector<double>{})
         .def_readwrite("name", &ParamBinding::name)
         .def_readwrite("value", &ParamBinding::value, "A float (one value) or a list of floats.")
         .def("__repr__", &repr_binding)
         .def(
-            "__eq__", [](const ParamBinding& a, const ParamBinding& b) { return a.name == b.name && a.value == b.value; },
+            "__eq__",
+            [](const ParamBinding& a, const ParamBinding& b) { return a.name == b.name && a.value == b.value; },
             py::is_operator())
         .def(py::pickle([](const ParamBinding& b) { return py::make_tuple(b.name, b.value); },
                         [](const py::tuple& t) {
@@ -176,8 +180,8 @@ PYBIND11_MODULE(circuitcore, m) {
                  return ins;
              }),
              py::arg("name") = "", py::arg("qubits") = std::vector<int32_t>{},
-             py::arg("controls") = std::vector<int32_t>{}, py::arg("param") = py::none(),
-             py::arg("has_param") = false, py::arg("dagger") = false, py::arg("ctrl_state") = "",
+             py::arg("controls") = std::vector<int32_t>{}, py::arg("param") = py::none(), py::arg("has_param") = false,
+             py::arg("dagger") = false, py::arg("ctrl_state") = "",
              py::arg("matrix") = std::vector<std::complex<double>>{})
         .def_readwrite("name", &CircuitInstruction::name)
         .def_readwrite("matrix", &CircuitInstruction::matrix, "Explicit unitary, column-major (list of complex).")
@@ -188,13 +192,14 @@ PYBIND11_MODULE(circuitcore, m) {
         .def_readwrite("dagger", &CircuitInstruction::dagger)
         .def_readwrite("ctrl_state", &CircuitInstruction::ctrl_state)
         .def("__repr__", &repr_instruction)
-        .def("__eq__",
-             [](const CircuitInstruction& a, const CircuitInstruction& b) {
-                 return a.name == b.name && a.matrix == b.matrix && a.qubits == b.qubits && a.controls == b.controls &&
-                        a.param.name == b.param.name && a.param.value == b.param.value &&
-                        a.has_param == b.has_param && a.dagger == b.dagger && a.ctrl_state == b.ctrl_state;
-             },
-             py::is_operator())
+        .def(
+            "__eq__",
+            [](const CircuitInstruction& a, const CircuitInstruction& b) {
+                return a.name == b.name && a.matrix == b.matrix && a.qubits == b.qubits && a.controls == b.controls &&
+                       a.param.name == b.param.name && a.param.value == b.param.value && a.has_param == b.has_param &&
+                       a.dagger == b.dagger && a.ctrl_state == b.ctrl_state;
+            },
+            py::is_operator())
         .def(py::pickle(&instruction_state, &instruction_from_state));
     add_copy_protocol<CircuitInstruction>(instruction);
 
@@ -214,9 +219,8 @@ PYBIND11_MODULE(circuitcore, m) {
                  return d;
              }),
              py::arg("num_qubits") = 0, py::arg("instructions") = std::vector<CircuitInstruction>{},
-             py::arg("params") = py::none(), py::arg("bound_values") = py::none(),
-             py::arg("shaped_binding") = false, py::arg("value_shape_set") = 0,
-             py::arg("value_shape") = std::vector<int64_t>{}, py::arg("aux_word") = 0)
+             py::arg("params") = py::none(), py::arg("bound_values") = py::none(), py::arg("shaped_binding") = false,
+             py::arg("value_shape_set") = 0, py::arg("value_shape") = std::vector<int64_t>{}, py::arg("aux_word") = 0)
         .def_readwrite("num_qubits", &CircuitData::num_qubits)
         .def_property("instructions", &instructions_copy, &set_instructions,
                       "The operations in order (a copy: assign a new list to change them).")
@@ -232,8 +236,8 @@ PYBIND11_MODULE(circuitcore, m) {
              [](const CircuitData& d) {
                  std::ostringstream out;
                  out << "CircuitData(num_qubits=" << d.num_qubits << ", instructions=<" << d.instructions.size()
-                     << ">, params=<" << d.params.entries.size() << " entries, prefix="
-                     << py::repr(py::str(d.params.prefix)).cast<std::string>() << ">";
+                     << ">, params=<" << d.params.entries.size()
+                     << " entries, prefix=" << py::repr(py::str(d.params.prefix)).cast<std::string>() << ">";
                  if (d.shaped_binding) out << ", shaped_binding=True";
                  out << ")";
                  return out.str();

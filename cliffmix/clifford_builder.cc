@@ -39,8 +39,8 @@ void check_operands(const CliffordGate& gate, const std::vector<int32_t>& indice
     const size_t written = written_index_count(gate, indices.size());
     for (size_t k = 0; k < written; ++k) {
         if (indices[k] < 0 || indices[k] >= num_qubits) {
-            throw std::invalid_argument(entry_label(position) + "[" + std::to_string(k) + "] = " +
-                                        std::to_string(indices[k]) + " is outside the qubit range 0 ... " +
+            throw std::invalid_argument(entry_label(position) + "[" + std::to_string(k) +
+                                        "] = " + std::to_string(indices[k]) + " is outside the qubit range 0 ... " +
                                         std::to_string(num_qubits - 1));
         }
     }

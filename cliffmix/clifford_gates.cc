@@ -106,16 +106,12 @@ CircuitInstruction make_clifford_instruction(const CliffordGate& gate, const int
     CircuitInstruction instruction;
     instruction.name = gate.record_name;
     switch (gate.layout) {
-        case QubitLayout::kSwap:
-            instruction.qubits.assign(indices, indices + count);
-            break;
+        case QubitLayout::kSwap: instruction.qubits.assign(indices, indices + count); break;
         case QubitLayout::kControlled:
             instruction.controls = {indices[0]};
             instruction.qubits = {indices[1]};
             break;
-        case QubitLayout::kSingle:
-            instruction.qubits = {indices[0]};
-            break;
+        case QubitLayout::kSingle: instruction.qubits = {indices[0]}; break;
     }
     return instruction;
 }

@@ -55,12 +55,12 @@ TEST(CliffordGates, UnsupportedMessageEscapesBytesPythonCannotDecode) {
     };
     const std::vector<Case> cases{
         {"\xff", "\\xff"},
-        {"h\xc3", "h\\xc3"},                                    // truncated sequence
-        {"\xc0\xaf", "\\xc0\\xaf"},                             // overlong
-        {"\xed\xa0\x80", "\\xed\\xa0\\x80"},                    // surrogate
-        {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},           // above U+10FFFF
-        {std::string("h\0x", 3), "h\\x00x"},                    // NUL would cut the message short
-        {"\xc3\xa9\x01", "\\xc3\\xa9\\x01"},                    // control byte: the whole name is escaped
+        {"h\xc3", "h\\xc3"},                           // truncated sequence
+        {"\xc0\xaf", "\\xc0\\xaf"},                    // overlong
+        {"\xed\xa0\x80", "\\xed\\xa0\\x80"},           // surrogate
+        {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},  // above U+10FFFF
+        {std::string("h\0x", 3), "h\\x00x"},           // NUL would cut the message short
+        {"\xc3\xa9\x01", "\\xc3\\xa9\\x01"},           // control byte: the whole name is escaped
     };
     for (const auto& c : cases) {
         EXPECT_EQ(unsupported_gate_message(c.name), "Unsupported gate '" + c.shown + kSupportedSuffix);

@@ -19,7 +19,7 @@ struct FreeDeleter {
 template <typename Real>
 struct AmplitudeBuffer {
     std::unique_ptr<std::complex<Real>, FreeDeleter> data;  // from std::malloc
-    std::vector<int64_t> shape;                              // (2^n) or (rows, 2^n)
+    std::vector<int64_t> shape;                             // (2^n) or (rows, 2^n)
 };
 
 // `rows` rows of 2^num_qubits amplitudes, uninitialised. A row longer than any

@@ -64,10 +64,17 @@ TYPED_TEST(AmplitudeBufferTest, FreshStatesAreTheZeroKetAlsoOnReusedMemory) {
 
 TYPED_TEST(AmplitudeBufferTest, MovedAmplitudesAreBitIdenticalAndMappedPagesAreReleased) {
     using Real = TypeParam;
-    const std::vector<std::tuple<unsigned, uint64_t>> cases = {
-        {0, 1}, {1, 1}, {5, 3}, {5, 32}, {5, 1000}, {kHeapQubits, 7}, {kHeapQubits, kConversionChunk},
-        {kMappedQubits, 3001}, {kMappedQubits, (uint64_t{1} << kMappedQubits) - 1}, {kMappedQubits, kConversionChunk},
-        {kMappedQubits + 1, kConversionChunk}};
+    const std::vector<std::tuple<unsigned, uint64_t>> cases = {{0, 1},
+                                                               {1, 1},
+                                                               {5, 3},
+                                                               {5, 32},
+                                                               {5, 1000},
+                                                               {kHeapQubits, 7},
+                                                               {kHeapQubits, kConversionChunk},
+                                                               {kMappedQubits, 3001},
+                                                               {kMappedQubits, (uint64_t{1} << kMappedQubits) - 1},
+                                                               {kMappedQubits, kConversionChunk},
+                                                               {kMappedQubits + 1, kConversionChunk}};
     for (const auto& [n, chunk] : cases) {
         SCOPED_TRACE("n=" + std::to_string(n) + " chunk=" + std::to_string(chunk));
         StateVector<Real> s(n);

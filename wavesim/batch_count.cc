@@ -27,7 +27,8 @@ size_t value_count(const ParamValue& value) {
 // Counts come from user-controlled lengths and shapes; one too large for an int
 // must not wrap around into a different (possibly plausible) batch count.
 int to_batch_count(int64_t count) {
-    if (count > INT_MAX) throw std::overflow_error("batch count " + std::to_string(count) + " exceeds the supported range");
+    if (count > INT_MAX)
+        throw std::overflow_error("batch count " + std::to_string(count) + " exceeds the supported range");
     return static_cast<int>(std::max<int64_t>(count, 0));
 }
 

@@ -79,8 +79,8 @@ struct DenseOp {
 // with (2^count)^2 entries; `mask` opens the lanes whose controls below the
 // register width hold. Float states round each entry of the double matrix.
 template <typename Real, int Outer, unsigned InnerMask>
-DenseOp<Real, Outer, InnerMask> make_dense_op(const int* targets, int count,
-                                              const std::vector<std::complex<double>>& m, LaneMask<Real> mask) {
+DenseOp<Real, Outer, InnerMask> make_dense_op(const int* targets, int count, const std::vector<std::complex<double>>& m,
+                                              LaneMask<Real> mask) {
     using Op = DenseOp<Real, Outer, InnerMask>;
     using S = Simd<Real>;
     constexpr int kLogWidth = S::kLogWidth;
@@ -115,7 +115,8 @@ DenseOp<Real, Outer, InnerMask> make_dense_op(const int* targets, int count,
             for (int x = 0; x < Op::kPatterns; ++x) {
                 const unsigned pattern = deposit_bits(unsigned(x), InnerMask);
                 for (unsigned l = 0; l < unsigned(S::kWidth); ++l) {
-                    const std::complex<double> entry = m[size_t(matrix_index(l, h) * size + matrix_index(l ^ pattern, v))];
+                    const std::complex<double> entry =
+                        m[size_t(matrix_index(l, h) * size + matrix_index(l ^ pattern, v))];
                     lane_re[l] = Real(entry.real());
                     lane_im[l] = Real(entry.imag());
                 }

@@ -43,13 +43,15 @@ void check_qubits(const CircuitInstruction& ins, uint32_t num_qubits, FastKernel
     const bool repeat_allowed = is_swap_fast_path(ins, fast);
     auto in_range = [&](int32_t q) {
         if (q < 0 || q >= n) {
-            refuse(ins, "addresses qubit " + std::to_string(q) + ", outside a state of " + std::to_string(n) + " qubits");
+            refuse(ins,
+                   "addresses qubit " + std::to_string(q) + ", outside a state of " + std::to_string(n) + " qubits");
         }
         return uint64_t{1} << q;
     };
     for (int32_t q : ins.qubits) {
         const uint64_t bit = in_range(q);
-        if ((targets & bit) != 0 && !repeat_allowed) refuse(ins, "names qubit " + std::to_string(q) + " twice among its targets");
+        if ((targets & bit) != 0 && !repeat_allowed)
+            refuse(ins, "names qubit " + std::to_string(q) + " twice among its targets");
         targets |= bit;
     }
     for (int32_t q : ins.controls) {
@@ -78,7 +80,8 @@ ValueSlice batch_slice(const CircuitInstruction& ins, const GateEntry* gate, int
     const size_t k = gate == nullptr ? 0 : static_cast<size_t>(gate->num_params);
     if (k == 0 || list.size() <= k) return {list.data(), list.data() + list.size(), false};
     size_t start = 0;
-    if (batch_index >= 0 && k * static_cast<size_t>(batch_index) + k <= list.size()) start = k * static_cast<size_t>(batch_index);
+    if (batch_index >= 0 && k * static_cast<size_t>(batch_index) + k <= list.size())
+        start = k * static_cast<size_t>(batch_index);
     return {list.data() + start, list.data() + start + k, true};
 }
 
@@ -184,9 +187,9 @@ void matrix_call(const CircuitInstruction& ins, const GateEntry* gate, MatrixSto
     const size_t entries = m.size();
     if (!((targets == 1 && entries == kOneQubitEntries) || (targets == 2 && entries == kTwoQubitEntries))) {
         throw std::runtime_error("apply_gate_single_batch: unsupported configuration for gate " + ins.name +
-                                 " (targets=" + std::to_string(targets) + ", ctrls=" +
-                                 std::to_string(ins.controls.size()) + ", matrix_size=" + std::to_string(entries) +
-                                 ")");
+                                 " (targets=" + std::to_string(targets) +
+                                 ", ctrls=" + std::to_string(ins.controls.size()) +
+                                 ", matrix_size=" + std::to_string(entries) + ")");
     }
     call.gate = KernelGate::kMatrix;
     call.num_targets = int(targets);
@@ -211,8 +214,7 @@ size_t GateCacheKeyHash::operator()(const GateCacheKey& key) const {
     return h;
 }
 
-KernelCall plan_gate(const CircuitInstruction& instruction, uint32_t num_qubits, MatrixStore& store,
-                     int batch_index) {
+KernelCall plan_gate(const CircuitInstruction& instruction, uint32_t num_qubits, MatrixStore& store, int batch_index) {
     const GateEntry* gate = find_gate(instruction.name);
     const FastKernel fast = fast_kernel(gate, instruction.name);
     check_qubits(instruction, num_qubits, fast);

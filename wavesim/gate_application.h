@@ -55,7 +55,6 @@ void apply_gate_single_batch(StateVector<Real>& state, const CircuitInstruction&
 // a skipped name) on a state of `num_qubits` qubits, throwing exactly as it
 // does, and the kernel call that applies it. Open controls ('0' in
 // ctrl_state) become controls that must be 0.
-KernelCall plan_gate(const CircuitInstruction& instruction, uint32_t num_qubits, MatrixStore& store,
-                     int batch_index);
+KernelCall plan_gate(const CircuitInstruction& instruction, uint32_t num_qubits, MatrixStore& store, int batch_index);
 
 }  // namespace wavesim

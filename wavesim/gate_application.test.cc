@@ -360,20 +360,19 @@ TEST_P(BatchSlice, UsesTheExpectedParameterSet) {
 
 INSTANTIATE_TEST_SUITE_P(
     GateApplication, BatchSlice,
-    ::testing::Values(SliceCase{"second_set", "RX", std::vector<double>{0.1, 0.2, 0.3}, 1, {0.2}, true},
-                      SliceCase{"last_set", "RX", std::vector<double>{0.1, 0.2, 0.3}, 2, {0.3}, true},
-                      SliceCase{"past_end_falls_back", "RX", std::vector<double>{0.1, 0.2, 0.3}, 5, {0.1}, true},
-                      SliceCase{"negative_index_falls_back", "RX", std::vector<double>{0.1, 0.2, 0.3}, -1, {0.1}, true},
-                      SliceCase{"single_value_every_batch", "RX", 0.4, 7, {0.4}, false},
-                      SliceCase{"exact_length_used_whole", "U3", std::vector<double>{0.1, 0.2, 0.3}, 4, {0.1, 0.2, 0.3},
-                                false},
-                      SliceCase{"short_list_used_whole", "U3", std::vector<double>{0.5}, 2, {0.5}, false},
-                      SliceCase{"empty_list", "RY", std::vector<double>{}, 0, {}, false},
-                      SliceCase{"partial_last_set_falls_back", "U3", std::vector<double>{1, 2, 3, 4, 5}, 1, {1, 2, 3},
-                                true},
-                      SliceCase{"second_u3_set", "U3", std::vector<double>{1, 2, 3, 4, 5, 6}, 1, {4, 5, 6}, true},
-                      SliceCase{"huge_index_falls_back", "R", std::vector<double>{1, 2, 3, 4}, 2147483647, {1, 2}, true},
-                      SliceCase{"no_parameters_list_kept", "SX", std::vector<double>{9, 8}, 1, {9, 8}, false}),
+    ::testing::Values(
+        SliceCase{"second_set", "RX", std::vector<double>{0.1, 0.2, 0.3}, 1, {0.2}, true},
+        SliceCase{"last_set", "RX", std::vector<double>{0.1, 0.2, 0.3}, 2, {0.3}, true},
+        SliceCase{"past_end_falls_back", "RX", std::vector<double>{0.1, 0.2, 0.3}, 5, {0.1}, true},
+        SliceCase{"negative_index_falls_back", "RX", std::vector<double>{0.1, 0.2, 0.3}, -1, {0.1}, true},
+        SliceCase{"single_value_every_batch", "RX", 0.4, 7, {0.4}, false},
+        SliceCase{"exact_length_used_whole", "U3", std::vector<double>{0.1, 0.2, 0.3}, 4, {0.1, 0.2, 0.3}, false},
+        SliceCase{"short_list_used_whole", "U3", std::vector<double>{0.5}, 2, {0.5}, false},
+        SliceCase{"empty_list", "RY", std::vector<double>{}, 0, {}, false},
+        SliceCase{"partial_last_set_falls_back", "U3", std::vector<double>{1, 2, 3, 4, 5}, 1, {1, 2, 3}, true},
+        SliceCase{"second_u3_set", "U3", std::vector<double>{1, 2, 3, 4, 5, 6}, 1, {4, 5, 6}, true},
+        SliceCase{"huge_index_falls_back", "R", std::vector<double>{1, 2, 3, 4}, 2147483647, {1, 2}, true},
+        SliceCase{"no_parameters_list_kept", "SX", std::vector<double>{9, 8}, 1, {9, 8}, false}),
     [](const ::testing::TestParamInfo<SliceCase>& info) { return info.param.label; });
 
 // A sweep of parametrised gates (daggers, closed and open controls, one and
@@ -393,14 +392,10 @@ void expect_sweep_matches_cached_plans() {
         return values;
     };
     const std::vector<GateInput> gates = {
-        {"RY", {0}, {}, sets(1)},
-        {"RX", {3}, {}, sets(1), true},
-        {"U3", {2}, {}, sets(3)},
-        {"CRZ", {1}, {4}, sets(1), false, "0"},
-        {"RZZ", {0, 4}, {}, sets(1)},
-        {"RXX", {1, 3}, {2}, sets(1), true, "1"},
-        {"RY", {4}, {}, {0.7}},
-        {"U3", {0}, {1, 2}, {0.1, 0.2, 0.3}, true, "01"},
+        {"RY", {0}, {}, sets(1)},     {"RX", {3}, {}, sets(1), true},
+        {"U3", {2}, {}, sets(3)},     {"CRZ", {1}, {4}, sets(1), false, "0"},
+        {"RZZ", {0, 4}, {}, sets(1)}, {"RXX", {1, 3}, {2}, sets(1), true, "1"},
+        {"RY", {4}, {}, {0.7}},       {"U3", {0}, {1, 2}, {0.1, 0.2, 0.3}, true, "01"},
         {"RY", {0}, {}, sets(1)},
     };
     for (int b = 0; b < kBatches; ++b) {
@@ -446,12 +441,12 @@ TEST(GateCache, FastPathsNeverTouchTheCache) {
     StateVector<double> s(3);
     GateMatrixCache cache;
     for (const GateInput& g : std::vector<GateInput>{{"X", {0}},
-                                                             {"H", {1}},
-                                                             {"Tdg", {2}},
-                                                             {"CX", {0}, {1}},
-                                                             {"CZ", {2, 0}},
-                                                             {"SWAP", {1, 2}},
-                                                             {"CCX", {2}, {0, 1}}}) {
+                                                     {"H", {1}},
+                                                     {"Tdg", {2}},
+                                                     {"CX", {0}, {1}},
+                                                     {"CZ", {2, 0}},
+                                                     {"SWAP", {1, 2}},
+                                                     {"CCX", {2}, {0, 1}}}) {
         apply_gate_single_batch(s, make_instruction(g), cache, 0);
     }
     EXPECT_TRUE(cache.empty());
@@ -461,9 +456,8 @@ TEST(GateCache, EachKeyFieldMakesADistinctEntry) {
     StateVector<double> s(4);
     GateMatrixCache cache;
     const std::vector<GateInput> gates = {
-        {"CRX", {0}, {1}, {0.3}},        {"CRY", {0}, {1}, {0.3}},  {"CRX", {0}, {1}, {0.4}},
-        {"CRX", {0}, {2}, {0.3}},        {"CRX", {0}, {1}, {0.3}, true},
-        {"CRX", {0}, {1}, {0.3}, false, "0"},
+        {"CRX", {0}, {1}, {0.3}}, {"CRY", {0}, {1}, {0.3}},       {"CRX", {0}, {1}, {0.4}},
+        {"CRX", {0}, {2}, {0.3}}, {"CRX", {0}, {1}, {0.3}, true}, {"CRX", {0}, {1}, {0.3}, false, "0"},
     };
     size_t expected = 0;
     for (const GateInput& g : gates) {
@@ -546,28 +540,65 @@ INSTANTIATE_TEST_SUITE_P(
     GateApplication, Refused,
     ::testing::Values(
         Refusal{"target_too_high", {"H", {4}}, kPrefix + "gate H addresses qubit 4, outside a state of 4 qubits"},
-        Refusal{"target_negative", {"RX", {-1}, {}, {0.2}}, kPrefix + "gate RX addresses qubit -1, outside a state of 4 qubits"},
-        Refusal{"second_target_too_high", {"SWAP", {0, 40}}, kPrefix + "gate SWAP addresses qubit 40, outside a state of 4 qubits"},
-        Refusal{"open_control_too_high", {"X", {0}, {9}, {}, false, "0"}, kPrefix + "gate X addresses qubit 9, outside a state of 4 qubits"},
-        Refusal{"control_negative", {"CX", {1}, {-3}}, kPrefix + "gate CX addresses qubit -3, outside a state of 4 qubits"},
-        Refusal{"equal_targets_matrix", {"RXX", {1, 1}, {}, {0.2}}, kPrefix + "gate RXX names qubit 1 twice among its targets"},
+        Refusal{"target_negative",
+                {"RX", {-1}, {}, {0.2}},
+                kPrefix + "gate RX addresses qubit -1, outside a state of 4 qubits"},
+        Refusal{"second_target_too_high",
+                {"SWAP", {0, 40}},
+                kPrefix + "gate SWAP addresses qubit 40, outside a state of 4 qubits"},
+        Refusal{"open_control_too_high",
+                {"X", {0}, {9}, {}, false, "0"},
+                kPrefix + "gate X addresses qubit 9, outside a state of 4 qubits"},
+        Refusal{
+            "control_negative", {"CX", {1}, {-3}}, kPrefix + "gate CX addresses qubit -3, outside a state of 4 qubits"},
+        Refusal{"equal_targets_matrix",
+                {"RXX", {1, 1}, {}, {0.2}},
+                kPrefix + "gate RXX names qubit 1 twice among its targets"},
         Refusal{"equal_targets_cx_pair", {"CX", {2, 2}}, kPrefix + "gate CX names qubit 2 twice among its targets"},
         Refusal{"equal_targets_cz_pair", {"CZ", {3, 3}}, kPrefix + "gate CZ names qubit 3 twice among its targets"},
-        Refusal{"equal_targets_swap_dagger", {"SWAP", {0, 0}, {}, {}, true}, kPrefix + "gate SWAP names qubit 0 twice among its targets"},
-        Refusal{"equal_targets_cswap", {"CSWAP", {2, 2}, {0}}, kPrefix + "gate CSWAP names qubit 2 twice among its targets"},
+        Refusal{"equal_targets_swap_dagger",
+                {"SWAP", {0, 0}, {}, {}, true},
+                kPrefix + "gate SWAP names qubit 0 twice among its targets"},
+        Refusal{"equal_targets_cswap",
+                {"CSWAP", {2, 2}, {0}},
+                kPrefix + "gate CSWAP names qubit 2 twice among its targets"},
         Refusal{"control_is_target", {"CX", {1}, {1}}, kPrefix + "gate CX uses qubit 1 as both control and target"},
-        Refusal{"control_is_target_matrix", {"CRX", {2}, {2}, {0.3}}, kPrefix + "gate CRX uses qubit 2 as both control and target"},
-        Refusal{"control_is_target_ccx", {"CCX", {2}, {0, 2}}, kPrefix + "gate CCX uses qubit 2 as both control and target"},
-        Refusal{"repeated_control", {"CCX", {0}, {1, 1}, {}, false, "01"}, kPrefix + "gate CCX names qubit 1 twice among its controls"},
-        Refusal{"swap_one_target_one_control", {"SWAP", {1}, {0}}, kPrefix + "unsupported configuration for gate SWAP (targets=1, ctrls=1, matrix_size=16)"},
-        Refusal{"cx_dagger_two_targets", {"CX", {0, 1}, {}, {}, true}, kPrefix + "unsupported configuration for gate CX (targets=2, ctrls=0, matrix_size=4)"},
-        Refusal{"h_two_targets", {"H", {0, 1}}, kPrefix + "unsupported configuration for gate H (targets=2, ctrls=0, matrix_size=4)"},
-        Refusal{"rxx_one_target", {"RXX", {2}, {}, {0.1}}, kPrefix + "unsupported configuration for gate RXX (targets=1, ctrls=0, matrix_size=16)"},
-        Refusal{"three_targets", {"CRX", {0, 1, 2}, {}, {0.1}}, kPrefix + "unsupported configuration for gate CRX (targets=3, ctrls=0, matrix_size=4)"},
-        Refusal{"two_controls_two_targets", {"CRX", {0, 1}, {2, 3}, {0.1}}, kPrefix + "unsupported configuration for gate CRX (targets=2, ctrls=2, matrix_size=4)"},
-        Refusal{"no_targets", {"H", {}}, kPrefix + "unsupported configuration for gate H (targets=0, ctrls=0, matrix_size=4)"},
-        Refusal{"no_targets_open_control", {"X", {}, {1}, {}, false, "0"}, kPrefix + "unsupported configuration for gate X (targets=0, ctrls=1, matrix_size=4)"},
-        Refusal{"four_targets", {"SWAP", {0, 1, 2, 3}}, kPrefix + "unsupported configuration for gate SWAP (targets=4, ctrls=0, matrix_size=16)"},
+        Refusal{"control_is_target_matrix",
+                {"CRX", {2}, {2}, {0.3}},
+                kPrefix + "gate CRX uses qubit 2 as both control and target"},
+        Refusal{"control_is_target_ccx",
+                {"CCX", {2}, {0, 2}},
+                kPrefix + "gate CCX uses qubit 2 as both control and target"},
+        Refusal{"repeated_control",
+                {"CCX", {0}, {1, 1}, {}, false, "01"},
+                kPrefix + "gate CCX names qubit 1 twice among its controls"},
+        Refusal{"swap_one_target_one_control",
+                {"SWAP", {1}, {0}},
+                kPrefix + "unsupported configuration for gate SWAP (targets=1, ctrls=1, matrix_size=16)"},
+        Refusal{"cx_dagger_two_targets",
+                {"CX", {0, 1}, {}, {}, true},
+                kPrefix + "unsupported configuration for gate CX (targets=2, ctrls=0, matrix_size=4)"},
+        Refusal{"h_two_targets",
+                {"H", {0, 1}},
+                kPrefix + "unsupported configuration for gate H (targets=2, ctrls=0, matrix_size=4)"},
+        Refusal{"rxx_one_target",
+                {"RXX", {2}, {}, {0.1}},
+                kPrefix + "unsupported configuration for gate RXX (targets=1, ctrls=0, matrix_size=16)"},
+        Refusal{"three_targets",
+                {"CRX", {0, 1, 2}, {}, {0.1}},
+                kPrefix + "unsupported configuration for gate CRX (targets=3, ctrls=0, matrix_size=4)"},
+        Refusal{"two_controls_two_targets",
+                {"CRX", {0, 1}, {2, 3}, {0.1}},
+                kPrefix + "unsupported configuration for gate CRX (targets=2, ctrls=2, matrix_size=4)"},
+        Refusal{"no_targets",
+                {"H", {}},
+                kPrefix + "unsupported configuration for gate H (targets=0, ctrls=0, matrix_size=4)"},
+        Refusal{"no_targets_open_control",
+                {"X", {}, {1}, {}, false, "0"},
+                kPrefix + "unsupported configuration for gate X (targets=0, ctrls=1, matrix_size=4)"},
+        Refusal{"four_targets",
+                {"SWAP", {0, 1, 2, 3}},
+                kPrefix + "unsupported configuration for gate SWAP (targets=4, ctrls=0, matrix_size=16)"},
         Refusal{"unknown_gate", {"FOO", {0}}, "Unknown gate: FOO"},
         Refusal{"lower_case", {"rx", {0}, {}, {0.1}}, "Unknown gate: rx"},
         Refusal{"mixed_case_sdg", {"Sdg", {0}}, "Unknown gate: Sdg"},
@@ -603,7 +634,8 @@ struct ThrowingList {
 TEST(GateApplication, ValuelessParameterFailsWithBadVariantAccess) {
     CircuitInstruction ins = make_instruction({"H", {0}});
     EXPECT_THROW(ins.param.value.emplace<1>(ThrowingList{}), std::runtime_error);
-    if (!ins.param.value.valueless_by_exception()) GTEST_SKIP() << "this standard library never leaves ParamValue valueless";
+    if (!ins.param.value.valueless_by_exception())
+        GTEST_SKIP() << "this standard library never leaves ParamValue valueless";
     StateVector<double> s(1);
     GateMatrixCache cache;
     EXPECT_THROW(apply_gate_single_batch(s, ins, cache, 0), std::bad_variant_access);

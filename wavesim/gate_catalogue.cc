@@ -21,9 +21,7 @@ const Complex kOne{1.0, 0.0};
 const Complex kI{0.0, 1.0};
 const Complex kMinusI{-0.0, -1.0};
 
-double param_at(const std::vector<double>& params, size_t index) {
-    return index < params.size() ? params[index] : 0.0;
-}
+double param_at(const std::vector<double>& params, size_t index) { return index < params.size() ? params[index] : 0.0; }
 
 struct HalfAngle {
     double c;

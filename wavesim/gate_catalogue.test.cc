@@ -57,8 +57,8 @@ std::map<std::string, Matrix> expected_targets() {
     const Matrix p = {1, 0, 0, e(kTheta)};
     const Matrix u2 = {kH, -kH * e(kPhi), kH * e(kTheta), kH * e(kTheta + kPhi)};
     const Matrix u3 = {kCos, -kSin * e(kLambda), kSin * e(kPhi), kCos * e(kPhi + kLambda)};
-    const Matrix rzz = {Complex(kCos, -kSin), 0, 0, 0, 0, Complex(kCos, kSin), 0, 0,
-                        0, 0, Complex(kCos, kSin), 0, 0, 0, 0, Complex(kCos, -kSin)};
+    const Matrix rzz = {Complex(kCos, -kSin), 0, 0, 0, 0, Complex(kCos, kSin), 0, 0, 0, 0,
+                        Complex(kCos, kSin),  0, 0, 0, 0, Complex(kCos, -kSin)};
     const Complex mis{0, -kSin};
     const Complex pis{0, kSin};
     return {
@@ -123,7 +123,8 @@ void expect_exact(const Matrix& actual, const Matrix& expected, const std::strin
 
 void expect_near(const Matrix& actual, const Matrix& expected, double tol, const std::string& what) {
     ASSERT_EQ(actual.size(), expected.size()) << what;
-    for (size_t k = 0; k < actual.size(); ++k) EXPECT_LE(std::abs(actual[k] - expected[k]), tol) << what << " entry " << k;
+    for (size_t k = 0; k < actual.size(); ++k)
+        EXPECT_LE(std::abs(actual[k] - expected[k]), tol) << what << " entry " << k;
 }
 
 size_t dim_of(const Matrix& m) { return static_cast<size_t>(std::lround(std::sqrt(static_cast<double>(m.size())))); }
@@ -251,9 +252,9 @@ TEST(GateCatalogue, MissingParametersReadAsZeroAndExtraOnesAreIgnored) {
 
 TEST(GateCatalogue, ParameterCounts) {
     const std::map<std::string, int> counts = {
-        {"RX", 1},  {"RY", 1},  {"RZ", 1},  {"P", 1},  {"U1", 1},      {"CRX", 1}, {"CRY", 1}, {"CRZ", 1},
-        {"CP", 1},  {"CU1", 1}, {"ISINGZZ", 1}, {"IZZ", 1}, {"RXX", 1}, {"RYY", 1}, {"RZZ", 1}, {"R", 2},
-        {"U2", 2},  {"CU2", 2}, {"U3", 3},  {"U", 3},  {"CU3", 3},     {"CU", 4},
+        {"RX", 1}, {"RY", 1},  {"RZ", 1},      {"P", 1},   {"U1", 1},  {"CRX", 1}, {"CRY", 1}, {"CRZ", 1},
+        {"CP", 1}, {"CU1", 1}, {"ISINGZZ", 1}, {"IZZ", 1}, {"RXX", 1}, {"RYY", 1}, {"RZZ", 1}, {"R", 2},
+        {"U2", 2}, {"CU2", 2}, {"U3", 3},      {"U", 3},   {"CU3", 3}, {"CU", 4},
     };
     for (const GateEntry& gate : gate_catalogue()) {
         const auto it = counts.find(gate.name);

@@ -273,7 +273,8 @@ template <typename Real>
 size_t apply_gates(StateVector<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
                    WindowShape shape, RegionScratch<Real>& regions, BlockScratch<Real>& blocks) {
     const unsigned n = state.num_qubits;
-    if (shape.region_qubits <= 0 || shape.region_qubits >= int(n)) return apply_windows(state, steps, begin, end, shape, blocks);
+    if (shape.region_qubits <= 0 || shape.region_qubits >= int(n))
+        return apply_windows(state, steps, begin, end, shape, blocks);
     const int threads = thread_count_for(int(n));
     const int block_qubits = block_qubits_for(n, threads, shape.block_qubits);
     const int low_qubits = std::max(shape.low_qubits, Simd<Real>::kLogWidth);
@@ -302,8 +303,8 @@ size_t apply_gates(StateVector<Real>& state, const std::vector<PlanStep>& steps,
 // and a shared 32 MiB L3: 256 KiB blocks in double, 512 KiB in float;
 // regions of 4 MiB in double and 8 MiB in float, moved in 32 KiB and 16 KiB chunks.
 template <typename Real>
-constexpr WindowShape kGatheredShape =
-    sizeof(Real) == sizeof(double) ? WindowShape{14, 4, 18, 12} : WindowShape{16, 6, 20, 12};
+constexpr WindowShape kGatheredShape = sizeof(Real) == sizeof(double) ? WindowShape{14, 4, 18, 12}
+                                                                      : WindowShape{16, 6, 20, 12};
 
 // Regions paid off only for states of more than this many last-level caches
 // (1.3 to 2.1 times faster at 512 MiB and 1 GiB; slower at 256 MiB and less,
@@ -395,11 +396,11 @@ void apply_instructions(StateVector<Real>& state, const std::vector<CircuitInstr
     apply_plan(state, plan, source, window_shape_for<Real>(state.num_qubits));
 }
 
-#define WAVESIM_INSTANTIATE_WINDOWS(Real)                                                                     \
-    template WindowShape window_shape_for<Real>(unsigned);                                                    \
-    template size_t apply_plan<Real>(StateVector<Real>&, const RunPlan&, RandomSource&, WindowShape);        \
-    template void apply_instructions<Real>(StateVector<Real>&, const std::vector<CircuitInstruction>&, size_t, \
-                                           size_t, GateMatrixCache&, int, RandomSource&);
+#define WAVESIM_INSTANTIATE_WINDOWS(Real)                                                                              \
+    template WindowShape window_shape_for<Real>(unsigned);                                                             \
+    template size_t apply_plan<Real>(StateVector<Real>&, const RunPlan&, RandomSource&, WindowShape);                  \
+    template void apply_instructions<Real>(StateVector<Real>&, const std::vector<CircuitInstruction>&, size_t, size_t, \
+                                           GateMatrixCache&, int, RandomSource&);
 
 WAVESIM_INSTANTIATE_WINDOWS(double)
 WAVESIM_INSTANTIATE_WINDOWS(float)

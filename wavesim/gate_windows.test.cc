@@ -151,13 +151,15 @@ class Windows : public ::testing::TestWithParam<WindowCase> {};
 TEST_P(Windows, BitIdenticalToPerGateInDouble) {
     const WindowCase& c = GetParam();
     for (int batch : {0, kBatches - 1})
-        expect_windows_equal_per_gate<double>(c, batch, unsigned(kSeed + c.num_qubits * 7 + c.shape.block_qubits + batch));
+        expect_windows_equal_per_gate<double>(c, batch,
+                                              unsigned(kSeed + c.num_qubits * 7 + c.shape.block_qubits + batch));
 }
 
 TEST_P(Windows, BitIdenticalToPerGateInFloat) {
     const WindowCase& c = GetParam();
     for (int batch : {0, kBatches - 1})
-        expect_windows_equal_per_gate<float>(c, batch, unsigned(kSeed + c.num_qubits * 11 + c.shape.block_qubits + batch));
+        expect_windows_equal_per_gate<float>(c, batch,
+                                             unsigned(kSeed + c.num_qubits * 11 + c.shape.block_qubits + batch));
 }
 
 // Blocks from barely wider than the widest gates (most gates alone in their
@@ -206,9 +208,8 @@ CircuitInstruction with_controls(CircuitInstruction ins, std::vector<int32_t> co
 
 INSTANTIATE_TEST_SUITE_P(GateWindows, RefusedInsideWindow,
                          ::testing::Values(named("NOT_A_GATE", {3}), named("H", {16}), named("H", {-2}),
-                                           named("H", {40}), with_controls(named("RX", {2}), {2}),
-                                           named("RXX", {4, 4}), named("RX", {3, 4, 5}),
-                                           with_controls(named("SWAP", {1, 2, 3}), {4}),
+                                           named("H", {40}), with_controls(named("RX", {2}), {2}), named("RXX", {4, 4}),
+                                           named("RX", {3, 4, 5}), with_controls(named("SWAP", {1, 2, 3}), {4}),
                                            with_controls(named("X", {1}), {5, 5})));
 
 }  // namespace

@@ -30,7 +30,7 @@ constexpr int kMaxQubitBits = 64;
 struct UnitLayout {
     int fixed_count = 0;
     int fixed_positions[kMaxQubitBits] = {};  // ascending, all at or above the register width
-    uint64_t ones = 0;                         // fixed bits that are set in every base index
+    uint64_t ones = 0;                        // fixed bits that are set in every base index
     int log_width = 0;
     uint64_t units = 0;
     uint64_t run = 0;  // consecutive units whose base indices are consecutive registers

@@ -133,9 +133,8 @@ void run_swap(StateVector<Real>& s, int q0, int q1, KernelExec exec) {
     if (lo >= kLogWidth) {
         run_kernel(s, zeros, 0, OuterSwapOp<Real>{bit(lo), bit(hi)}, exec);
     } else if (hi >= kLogWidth) {
-        with_constant<kLogWidth>(lo, [&](auto low) {
-            run_kernel(s, zeros, 0, MixedSwapOp<Real, decltype(low)::value>{bit(hi)}, exec);
-        });
+        with_constant<kLogWidth>(
+            lo, [&](auto low) { run_kernel(s, zeros, 0, MixedSwapOp<Real, decltype(low)::value>{bit(hi)}, exec); });
     } else {
         with_constant<kLogWidth>(lo, [&](auto low) {
             with_constant<kLogWidth>(hi, [&](auto high) {
@@ -328,31 +327,31 @@ void run_kernel_call(StateVector<Real>& s, const KernelCall& call, KernelExec ex
     }
 }
 
-#define WAVESIM_INSTANTIATE_KERNELS(Real)                                                                            \
-    template void apply_x<Real>(StateVector<Real>&, int);                                                           \
-    template void apply_y<Real>(StateVector<Real>&, int);                                                           \
-    template void apply_z<Real>(StateVector<Real>&, int);                                                           \
-    template void apply_h<Real>(StateVector<Real>&, int);                                                           \
-    template void apply_s<Real>(StateVector<Real>&, int);                                                           \
-    template void apply_sdg<Real>(StateVector<Real>&, int);                                                         \
-    template void apply_t<Real>(StateVector<Real>&, int);                                                           \
-    template void apply_tdg<Real>(StateVector<Real>&, int);                                                         \
-    template void apply_cx<Real>(StateVector<Real>&, int, int);                                                     \
-    template void apply_cz<Real>(StateVector<Real>&, int, int);                                                     \
-    template void apply_swap<Real>(StateVector<Real>&, int, int);                                                   \
-    template void apply_ccx<Real>(StateVector<Real>&, int, int, int);                                               \
-    template void apply_single_qubit_matrix<Real>(StateVector<Real>&, int, const Matrix&);                          \
-    template void apply_controlled_single_qubit_matrix<Real>(StateVector<Real>&, int, int, const Matrix&);          \
-    template void apply_multi_controlled_single_qubit_matrix<Real>(StateVector<Real>&, int, const std::vector<int>&, \
-                                                                   const Matrix&);                                   \
-    template void apply_two_qubit_matrix<Real>(StateVector<Real>&, int, int, const Matrix&);                        \
-    template void apply_multi_controlled_two_qubit_matrix<Real>(StateVector<Real>&, int, int,                       \
-                                                                const std::vector<int>&, const Matrix&);            \
-    template void apply_three_qubit_matrix<Real>(StateVector<Real>&, int, int, int, const Matrix&);                 \
-    template void apply_single_qubit_matrix_ctrl<Real>(StateVector<Real>&, int, const std::vector<int>&,            \
-                                                       const Matrix&);                                              \
-    template void apply_two_qubit_matrix_ctrl<Real>(StateVector<Real>&, int, int, const std::vector<int>&,          \
-                                                    const Matrix&);                                              \
+#define WAVESIM_INSTANTIATE_KERNELS(Real)                                                                              \
+    template void apply_x<Real>(StateVector<Real>&, int);                                                              \
+    template void apply_y<Real>(StateVector<Real>&, int);                                                              \
+    template void apply_z<Real>(StateVector<Real>&, int);                                                              \
+    template void apply_h<Real>(StateVector<Real>&, int);                                                              \
+    template void apply_s<Real>(StateVector<Real>&, int);                                                              \
+    template void apply_sdg<Real>(StateVector<Real>&, int);                                                            \
+    template void apply_t<Real>(StateVector<Real>&, int);                                                              \
+    template void apply_tdg<Real>(StateVector<Real>&, int);                                                            \
+    template void apply_cx<Real>(StateVector<Real>&, int, int);                                                        \
+    template void apply_cz<Real>(StateVector<Real>&, int, int);                                                        \
+    template void apply_swap<Real>(StateVector<Real>&, int, int);                                                      \
+    template void apply_ccx<Real>(StateVector<Real>&, int, int, int);                                                  \
+    template void apply_single_qubit_matrix<Real>(StateVector<Real>&, int, const Matrix&);                             \
+    template void apply_controlled_single_qubit_matrix<Real>(StateVector<Real>&, int, int, const Matrix&);             \
+    template void apply_multi_controlled_single_qubit_matrix<Real>(StateVector<Real>&, int, const std::vector<int>&,   \
+                                                                   const Matrix&);                                     \
+    template void apply_two_qubit_matrix<Real>(StateVector<Real>&, int, int, const Matrix&);                           \
+    template void apply_multi_controlled_two_qubit_matrix<Real>(StateVector<Real>&, int, int, const std::vector<int>&, \
+                                                                const Matrix&);                                        \
+    template void apply_three_qubit_matrix<Real>(StateVector<Real>&, int, int, int, const Matrix&);                    \
+    template void apply_single_qubit_matrix_ctrl<Real>(StateVector<Real>&, int, const std::vector<int>&,               \
+                                                       const Matrix&);                                                 \
+    template void apply_two_qubit_matrix_ctrl<Real>(StateVector<Real>&, int, int, const std::vector<int>&,             \
+                                                    const Matrix&);                                                    \
     template void run_kernel_call<Real>(StateVector<Real>&, const KernelCall&, KernelExec);
 
 WAVESIM_INSTANTIATE_KERNELS(double)

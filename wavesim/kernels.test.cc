@@ -160,9 +160,9 @@ TEST(ReferenceTest, MatchesKroneckerExpansion) {
     };
     const Control open0(0, 0), open2(2, 0), open3(3, 0);
     const std::vector<Case> cases = {
-        {1, {0}, {}},          {3, {1}, {}},          {4, {3}, {0}},       {5, {2}, {4, 0}},      {3, {0, 2}, {}},
-        {3, {2, 0}, {}},       {4, {1, 3}, {2}},      {5, {4, 1}, {0, 3}}, {3, {0, 1, 2}, {}},    {5, {3, 0, 4}, {}},
-        {5, {1, 2, 4}, {3}},   {3, {1}, {open0}},     {4, {1}, {open3, 0}}, {4, {0, 1}, {open2}}, {5, {1, 2, 4}, {open3}},
+        {1, {0}, {}},        {3, {1}, {}},      {4, {3}, {0}},        {5, {2}, {4, 0}},     {3, {0, 2}, {}},
+        {3, {2, 0}, {}},     {4, {1, 3}, {2}},  {5, {4, 1}, {0, 3}},  {3, {0, 1, 2}, {}},   {5, {3, 0, 4}, {}},
+        {5, {1, 2, 4}, {3}}, {3, {1}, {open0}}, {4, {1}, {open3, 0}}, {4, {0, 1}, {open2}}, {5, {1, 2, 4}, {open3}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("n=" + std::to_string(c.n));
@@ -176,14 +176,9 @@ TEST(ReferenceTest, MatchesKroneckerExpansion) {
 TEST(ReferenceTest, FixedGatesMatchTheirMatrices) {
     std::mt19937_64 rng(kSeed);
     const std::vector<std::pair<PairUpdate, Matrix>> gates = {
-        {kRefX, {0, 1, 1, 0}},
-        {kRefY, {0, C(0, -1), C(0, 1), 0}},
-        {kRefZ, {1, 0, 0, -1}},
-        {kRefH, {kH, kH, kH, -kH}},
-        {kRefS, {1, 0, 0, C(0, 1)}},
-        {kRefSdg, {1, 0, 0, C(0, -1)}},
-        {kRefT, {1, 0, 0, C(kT, kT)}},
-        {kRefTdg, {1, 0, 0, C(kT, -kT)}},
+        {kRefX, {0, 1, 1, 0}},         {kRefY, {0, C(0, -1), C(0, 1), 0}}, {kRefZ, {1, 0, 0, -1}},
+        {kRefH, {kH, kH, kH, -kH}},    {kRefS, {1, 0, 0, C(0, 1)}},        {kRefSdg, {1, 0, 0, C(0, -1)}},
+        {kRefT, {1, 0, 0, C(kT, kT)}}, {kRefTdg, {1, 0, 0, C(kT, -kT)}},
     };
     for (const auto& [update, m] : gates)
         for (int t = 0; t < 3; ++t) {
@@ -205,10 +200,10 @@ struct FixedSingle {
 template <typename Real>
 std::vector<FixedSingle<Real>> fixed_single_gates() {
     return {
-        {"x", apply_x<Real>, kRefX, true},       {"y", apply_y<Real>, kRefY, true},
-        {"z", apply_z<Real>, kRefZ, true},       {"h", apply_h<Real>, reference_h<Real>(), true},
-        {"s", apply_s<Real>, kRefS, true},       {"sdg", apply_sdg<Real>, kRefSdg, true},
-        {"t", apply_t<Real>, kRefT, false},      {"tdg", apply_tdg<Real>, kRefTdg, false},
+        {"x", apply_x<Real>, kRefX, true},  {"y", apply_y<Real>, kRefY, true},
+        {"z", apply_z<Real>, kRefZ, true},  {"h", apply_h<Real>, reference_h<Real>(), true},
+        {"s", apply_s<Real>, kRefS, true},  {"sdg", apply_sdg<Real>, kRefSdg, true},
+        {"t", apply_t<Real>, kRefT, false}, {"tdg", apply_tdg<Real>, kRefTdg, false},
     };
 }
 
@@ -418,7 +413,10 @@ TYPED_TEST(KernelTest, ThreadedRunsMatchReferenceAndSerialBitForBit) {
         cases.push_back({"cz" + at, [=](auto& s) { apply_cz(s, c, t); },
                          [=](const Amps& a) { return reference_pair(a, t, {c}, kRefZ); }, true});
         cases.push_back({"ccx" + at, [=](auto& s) { apply_ccx(s, c, u == c ? v : u, t); },
-                         [=](const Amps& a) { return reference_pair(a, t, {c, u == c ? v : u}, kRefX); }, true});
+                         [=](const Amps& a) {
+                             return reference_pair(a, t, {c, u == c ? v : u}, kRefX);
+                         },
+                         true});
         cases.push_back({"swap" + at, [=](auto& s) { apply_swap(s, t, c); },
                          [=](const Amps& a) {
                              return ref::apply(a, {t, c}, {}, {1, 0, 0, 0, 0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 0, 1});
@@ -429,15 +427,29 @@ TYPED_TEST(KernelTest, ThreadedRunsMatchReferenceAndSerialBitForBit) {
         cases.push_back({"controlled matrix" + at, [=](auto& s) { apply_controlled_single_qubit_matrix(s, c, t, m1); },
                          [=](const Amps& a) { return ref::apply(a, {t}, {c}, r1); }, false});
         cases.push_back({"multi-controlled matrix" + at,
-                         [=](auto& s) { apply_multi_controlled_single_qubit_matrix(s, t, {c, 5 + (t == 5)}, m1); },
-                         [=](const Amps& a) { return ref::apply(a, {t}, {c, 5 + (t == 5)}, r1); }, false});
+                         [=](auto& s) {
+                             apply_multi_controlled_single_qubit_matrix(s, t, {c, 5 + (t == 5)}, m1);
+                         },
+                         [=](const Amps& a) {
+                             return ref::apply(a, {t}, {c, 5 + (t == 5)}, r1);
+                         },
+                         false});
         cases.push_back({"two-qubit" + at, [=](auto& s) { apply_two_qubit_matrix(s, c, t, m2); },
-                         [=](const Amps& a) { return ref::apply(a, {c, t}, {}, r2); }, false});
+                         [=](const Amps& a) {
+                             return ref::apply(a, {c, t}, {}, r2);
+                         },
+                         false});
         cases.push_back({"multi-controlled two-qubit" + at,
                          [=](auto& s) { apply_multi_controlled_two_qubit_matrix(s, t, c, {8 + (t == 8)}, m2); },
-                         [=](const Amps& a) { return ref::apply(a, {t, c}, {8 + (t == 8)}, r2); }, false});
+                         [=](const Amps& a) {
+                             return ref::apply(a, {t, c}, {8 + (t == 8)}, r2);
+                         },
+                         false});
         cases.push_back({"three-qubit" + at, [=](auto& s) { apply_three_qubit_matrix(s, v, t, u, m3); },
-                         [=](const Amps& a) { return ref::apply(a, {v, t, u}, {}, r3); }, false});
+                         [=](const Amps& a) {
+                             return ref::apply(a, {v, t, u}, {}, r3);
+                         },
+                         false});
     }
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
@@ -633,7 +645,8 @@ TYPED_TEST(KernelTest, StateVectorRefusesUnsupportedSizes) {
     // 2^61 or 2^62 amplitudes cannot be held here; a wrapped byte count would have
     // returned an undersized state instead of this error.
     // 45 qubits need more than any machine this runs on: refused before the allocator overcommits.
-    for (unsigned n : {45u, 61u, 62u}) EXPECT_EQ(construction_error<Real>(n), "Failed to allocate memory for StateVector") << n;
+    for (unsigned n : {45u, 61u, 62u})
+        EXPECT_EQ(construction_error<Real>(n), "Failed to allocate memory for StateVector") << n;
 }
 
 }  // namespace

@@ -316,19 +316,19 @@ RandomSource& reset_random_source() {
     return source;
 }
 
-#define WAVESIM_MEASUREMENT_INSTANTIATE(Real)                                                                        \
-    template int measure_qubit<Real>(StateVector<Real>&, int, RandomSource&);                                        \
-    template QubitOdds measure_odds<Real>(const StateVector<Real>&, int);                                            \
-    template void collapse_measured<Real>(StateVector<Real>&, int, int, const QubitOdds&);                           \
+#define WAVESIM_MEASUREMENT_INSTANTIATE(Real)                                                                         \
+    template int measure_qubit<Real>(StateVector<Real>&, int, RandomSource&);                                         \
+    template QubitOdds measure_odds<Real>(const StateVector<Real>&, int);                                             \
+    template void collapse_measured<Real>(StateVector<Real>&, int, int, const QubitOdds&);                            \
     template void keep_measured_half<Real>(const StateVector<Real>&, int, int, const QubitOdds&, StateVector<Real>&); \
-    template double total_probability<Real>(const StateVector<Real>&);                                              \
-    template QubitOdds reset_odds<Real>(const StateVector<Real>&, int);                                              \
-    template void apply_reset_outcome<Real>(StateVector<Real>&, int, int, const QubitOdds&);                         \
-    template void reset_qubit<Real>(StateVector<Real>&, int, RandomSource&);                                         \
+    template double total_probability<Real>(const StateVector<Real>&);                                                \
+    template QubitOdds reset_odds<Real>(const StateVector<Real>&, int);                                               \
+    template void apply_reset_outcome<Real>(StateVector<Real>&, int, int, const QubitOdds&);                          \
+    template void reset_qubit<Real>(StateVector<Real>&, int, RandomSource&);                                          \
     template CumulativeTable build_cumulative<Real>(const StateVector<Real>&);                                        \
     template uint64_t sample_index<Real>(const StateVector<Real>&, const CumulativeTable&, RandomSource&);            \
-    template std::vector<uint64_t> sample_indices<Real>(const StateVector<Real>&, const CumulativeTable&,            \
-                                                        const std::vector<double>&);                                 \
+    template std::vector<uint64_t> sample_indices<Real>(const StateVector<Real>&, const CumulativeTable&,             \
+                                                        const std::vector<double>&);                                  \
     template RandomSource& reset_random_source<Real>();
 
 WAVESIM_MEASUREMENT_INSTANTIATE(double)

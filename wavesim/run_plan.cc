@@ -4,8 +4,8 @@
 
 namespace wavesim {
 
-RunPlan compile_run(const std::vector<CircuitInstruction>& instructions, size_t begin, size_t end,
-                    uint32_t num_qubits, GateMatrixCache* cache, int batch_index) {
+RunPlan compile_run(const std::vector<CircuitInstruction>& instructions, size_t begin, size_t end, uint32_t num_qubits,
+                    GateMatrixCache* cache, int batch_index) {
     RunPlan plan;
     plan.num_qubits = num_qubits;
     plan.matrices.cache = cache;

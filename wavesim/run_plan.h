@@ -16,7 +16,7 @@ namespace wavesim {
 
 struct PlanStep {
     OperationKind kind = OperationKind::kNoEffect;
-    KernelCall call;         // kGate
+    KernelCall call;          // kGate
     int32_t reset_qubit = 0;  // kReset
     uint64_t qubits = 0;      // every qubit the step reads or writes (targets and controls)
 };
@@ -32,7 +32,7 @@ struct RunPlan {
 // a RESET with a qubit refuses one outside the state (a RESET without qubits
 // has no effect), gates are checked by gate application. Matrices that may
 // repeat are shared through `cache` when given.
-RunPlan compile_run(const std::vector<CircuitInstruction>& instructions, size_t begin, size_t end,
-                    uint32_t num_qubits, GateMatrixCache* cache, int batch_index);
+RunPlan compile_run(const std::vector<CircuitInstruction>& instructions, size_t begin, size_t end, uint32_t num_qubits,
+                    GateMatrixCache* cache, int batch_index);
 
 }  // namespace wavesim

@@ -13,7 +13,8 @@ std::vector<ShotCounts> run_shots(const CircuitData& circuit, int shots, int num
     const ShotPlan plan = plan_shots(circuit, num_cbits, read_bound_shape);
     RandomSource source = make_seeded_source(seed);
     std::vector<ShotCounts> results;
-    for (int b = 0; b < plan.passes; ++b) results.push_back(count_pass<Real>(circuit, plan, b, shots, num_cbits, source));
+    for (int b = 0; b < plan.passes; ++b)
+        results.push_back(count_pass<Real>(circuit, plan, b, shots, num_cbits, source));
     return results;
 }
 

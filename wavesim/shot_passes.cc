@@ -79,7 +79,7 @@ struct OutcomeNode {
     QubitOdds odds;  // of the state at `step`, fixed when the node is made
     int32_t child[2] = {-1, -1};
     int32_t parent = -1;
-    uint32_t step = 0;  // the number of steps: a leaf
+    uint32_t step = 0;    // the number of steps: a leaf
     int32_t outcome = 0;  // taken at the parent's step
     int32_t leaf = -1;
     StatePtr<Real> state;  // a full state kept from one block of shots to the next
@@ -117,8 +117,8 @@ struct OutcomeTree {
     uint64_t node_bytes = 0;  // of the states the nodes keep
     std::vector<Leaf> leaves;
     std::unique_ptr<StateVector<Real>> root;  // the state at step 0, kept for the whole pass
-    GateMatrixCache cache;  // matrices are pure functions of their key: shared by every shot
-    RandomSource unused;    // the stretches between steps hold no stochastic instruction
+    GateMatrixCache cache;                    // matrices are pure functions of their key: shared by every shot
+    RandomSource unused;                      // the stretches between steps hold no stochastic instruction
 };
 
 bool gate_free(const std::vector<CircuitInstruction>& instructions, size_t begin, size_t end) {
@@ -259,7 +259,8 @@ void make_again(OutcomeTree<Real>& tree, std::vector<Frame<Real>>& frames, size_
     while (held_state(tree, frames, from) == nullptr) --from;
     for (size_t g = from; g < f; ++g) {
         const bool keep = g == from || held_bytes(tree, frames) <= tree.limits.state_bytes;
-        frames[g + 1].state = child_state(tree, frames, g, tree.nodes[static_cast<size_t>(frames[g + 1].node)].outcome, keep);
+        frames[g + 1].state =
+            child_state(tree, frames, g, tree.nodes[static_cast<size_t>(frames[g + 1].node)].outcome, keep);
     }
 }
 
@@ -306,7 +307,8 @@ void enter_child(OutcomeTree<Real>& tree, std::vector<Frame<Real>>& frames, size
             if (held_state(tree, frames, f) == nullptr) make_again(tree, frames, f);
             const bool wanted_later =
                 outcome == 0 && frames[f].split < frames[f].end && tree.nodes[static_cast<size_t>(parent)].child[1] < 0;
-            next.state = child_state(tree, frames, f, outcome, wanted_later && held_bytes(tree, frames) <= tree.limits.state_bytes);
+            next.state = child_state(tree, frames, f, outcome,
+                                     wanted_later && held_bytes(tree, frames) <= tree.limits.state_bytes);
             OutcomeNode<Real>& child = tree.nodes[static_cast<size_t>(next.node)];
             child.odds = odds_at(tree, next.state->view, t + 1, next.dropped, next.values);
             // Full states are the costly ones to make again: kept for later
@@ -334,7 +336,8 @@ void walk_block(OutcomeTree<Real>& tree, const std::vector<double>& draws, std::
         const OutcomeNode<Real>& node = tree.nodes[static_cast<size_t>(frames[f].node)];
         if (frames[f].phase == 0) {
             if (node.leaf >= 0) {
-                tree.leaves[static_cast<size_t>(node.leaf)].count += static_cast<int64_t>(frames[f].end - frames[f].begin);
+                tree.leaves[static_cast<size_t>(node.leaf)].count +=
+                    static_cast<int64_t>(frames[f].end - frames[f].begin);
                 frames.pop_back();
                 continue;
             }
@@ -390,7 +393,8 @@ ShotCounts walk_all_shots(OutcomeTree<Real>& tree, int shots, int num_cbits, Ran
     list_steps(tree, num_cbits);
     tree.root = std::make_unique<StateVector<Real>>(static_cast<unsigned>(tree.circuit.num_qubits));
     tree.empty_key = empty_key(num_cbits);
-    apply_instructions(*tree.root, instructions, 0, step_instruction(tree, 0), tree.cache, tree.batch_index, tree.unused);
+    apply_instructions(*tree.root, instructions, 0, step_instruction(tree, 0), tree.cache, tree.batch_index,
+                       tree.unused);
     plant_root(tree);
 
     ShotCounts counts;
@@ -475,10 +479,10 @@ ShotCounts count_pass(const CircuitData& circuit, const ShotPlan& plan, int batc
     return sample_once_pass<Real>(circuit, plan, batch_index, shots, num_cbits, source);
 }
 
-#define WAVESIM_INSTANTIATE_PASSES(Real)                                                                            \
+#define WAVESIM_INSTANTIATE_PASSES(Real)                                                                           \
     template ShotCounts sample_once_pass<Real>(const CircuitData&, const ShotPlan&, int, int, int, RandomSource&); \
     template ShotCounts per_shot_pass<Real>(const CircuitData&, const ShotPlan&, int, int, int, RandomSource&,     \
-                                            const OutcomeTreeLimits&);                                            \
+                                            const OutcomeTreeLimits&);                                             \
     template ShotCounts count_pass<Real>(const CircuitData&, const ShotPlan&, int, int, int, RandomSource&);
 
 WAVESIM_INSTANTIATE_PASSES(double)

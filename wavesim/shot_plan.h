@@ -19,9 +19,9 @@ struct MeasuredBit {
 };
 
 struct ShotPlan {
-    int batches = 0;        // batch_count of the circuit
-    int passes = 1;         // max(batches, 1)
-    bool per_shot = false;  // some operation follows a measurement
+    int batches = 0;                    // batch_count of the circuit
+    int passes = 1;                     // max(batches, 1)
+    bool per_shot = false;              // some operation follows a measurement
     std::vector<MeasuredBit> measured;  // counted MEASUREs, in circuit order
 };
 

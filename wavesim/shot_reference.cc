@@ -15,12 +15,11 @@ std::string key_of_register(const std::vector<int>& cbits) {
     return std::string(key.rbegin(), key.rend());
 }
 
-std::vector<int> make_register(int num_cbits) {
-    return std::vector<int>(empty_key(num_cbits).size(), 0);
-}
+std::vector<int> make_register(int num_cbits) { return std::vector<int>(empty_key(num_cbits).size(), 0); }
 
 template <typename Real>
-ShotCounts literal_per_shot(const CircuitData& circuit, int batch_index, int shots, int num_cbits, RandomSource& source) {
+ShotCounts literal_per_shot(const CircuitData& circuit, int batch_index, int shots, int num_cbits,
+                            RandomSource& source) {
     ShotCounts counts;
     for (int s = 0; s < shots; ++s) {
         StateVector<Real> state(static_cast<unsigned>(circuit.num_qubits));
@@ -47,13 +46,15 @@ ShotCounts literal_sample_once(const CircuitData& circuit, const ShotPlan& plan,
                                int num_cbits, RandomSource& source) {
     StateVector<Real> state(static_cast<unsigned>(circuit.num_qubits));
     GateMatrixCache cache;
-    for (const auto& instruction : circuit.instructions) apply_instruction(state, instruction, cache, batch_index, source);
+    for (const auto& instruction : circuit.instructions)
+        apply_instruction(state, instruction, cache, batch_index, source);
     const CumulativeTable table = build_cumulative(state);
     ShotCounts counts;
     for (int s = 0; s < shots; ++s) {
         const uint64_t index = sample_index(state, table, source);
         std::vector<int> cbits = make_register(num_cbits);
-        for (const auto& m : plan.measured) cbits[static_cast<size_t>(m.cbit)] = static_cast<int>((index >> m.qubit) & 1U);
+        for (const auto& m : plan.measured)
+            cbits[static_cast<size_t>(m.cbit)] = static_cast<int>((index >> m.qubit) & 1U);
         ++counts[key_of_register(cbits)];
     }
     return counts;

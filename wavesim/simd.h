@@ -44,7 +44,9 @@ struct Simd<double> {
         if constexpr (X == 2) return _mm256_permute2f128_pd(v, v, 0x01);
         if constexpr (X == 3) return _mm256_permute4x64_pd(v, _MM_SHUFFLE(0, 1, 2, 3));
     }
-    static V from_bits(const Bits* lanes) { return _mm256_castsi256_pd(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes))); }
+    static V from_bits(const Bits* lanes) {
+        return _mm256_castsi256_pd(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes)));
+    }
 };
 
 template <>
@@ -74,12 +76,15 @@ struct Simd<float> {
         static_assert(X < kWidth, "lane pattern wider than the register");
         constexpr unsigned kInHalf = X & 3u;
         // Selector of _mm256_permute_ps: element j of each 128-bit half takes element j ^ kInHalf.
-        constexpr int kSelector = int((0u ^ kInHalf) | ((1u ^ kInHalf) << 2) | ((2u ^ kInHalf) << 4) | ((3u ^ kInHalf) << 6));
+        constexpr int kSelector =
+            int((0u ^ kInHalf) | ((1u ^ kInHalf) << 2) | ((2u ^ kInHalf) << 4) | ((3u ^ kInHalf) << 6));
         const V halves = (X & 4u) ? _mm256_permute2f128_ps(v, v, 0x01) : v;
         if constexpr (kInHalf == 0) return halves;
         else return _mm256_permute_ps(halves, kSelector);
     }
-    static V from_bits(const Bits* lanes) { return _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes))); }
+    static V from_bits(const Bits* lanes) {
+        return _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes)));
+    }
 };
 
 // The lanes a unit may change (controls below the register width). With every

@@ -47,7 +47,8 @@ bool memory_available_for(uint64_t bytes) {
 
 void* allocate_component(size_t bytes) {
     if (bytes >= kMappedComponentBytes) {
-        void* data = mmap(nullptr, round_up(bytes, page_size()), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void* data =
+            mmap(nullptr, round_up(bytes, page_size()), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         return data == MAP_FAILED ? nullptr : data;
     }
     void* data = std::aligned_alloc(kStateAlignment, round_up(bytes, kStateAlignment));

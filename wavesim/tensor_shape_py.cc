@@ -22,8 +22,9 @@ bool is_torch_tensor(py::handle object) {
 
 // The text pybind11 gives a failed cast in a release build.
 [[noreturn]] void throw_cast_error(py::handle object) {
-    throw py::cast_error("Unable to cast Python instance of type " + py::str(py::type::handle_of(object)).cast<std::string>() +
-                         " to C++ type '?' (#define PYBIND11_DETAILED_ERROR_MESSAGES or compile in debug mode for details)");
+    throw py::cast_error(
+        "Unable to cast Python instance of type " + py::str(py::type::handle_of(object)).cast<std::string>() +
+        " to C++ type '?' (#define PYBIND11_DETAILED_ERROR_MESSAGES or compile in debug mode for details)");
 }
 
 }  // namespace

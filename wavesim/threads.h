@@ -19,13 +19,13 @@ int thread_count_for(int num_qubits);
 // thrown), the caller's own count is put back so that it does not leak into
 // the caller's other parallel work.
 class ThreadCountGuard {
-public:
+  public:
     ThreadCountGuard() : saved_(omp_get_max_threads()) {}
     ~ThreadCountGuard() { omp_set_num_threads(saved_); }
     ThreadCountGuard(const ThreadCountGuard&) = delete;
     ThreadCountGuard& operator=(const ThreadCountGuard&) = delete;
 
-private:
+  private:
     int saved_;
 };
 
