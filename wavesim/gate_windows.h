@@ -52,7 +52,7 @@ WindowShape window_shape_for(unsigned num_qubits);
 // would have left in force, MEASURE and the names without effect skipped. A
 // window ends at every MEASURE and RESET. Leaves the thread rule's count set
 // on the calling thread after any gate, as the per-gate kernels do. Returns
-// the number of sweeps over the state the gates took (one per window).
+// the number of sweeps over the state the gates took (one per window or region run).
 template <typename Real>
 size_t apply_plan(StateVector<Real>& state, const RunPlan& plan, RandomSource& source, WindowShape shape);
 
