@@ -56,24 +56,32 @@ int block_qubits_for(unsigned num_qubits, int threads, int shape_qubits) {
     return std::max(0, std::min(shape_qubits, int(num_qubits) - spread));
 }
 
+struct FreeScratch {
+    void operator()(void* p) const { std::free(p); }
+};
+template <typename Real>
+using Scratch = std::unique_ptr<Real, FreeScratch>;
+
+// Both arrays of 2^qubits amplitudes, aligned as a state; empty when the memory is not there.
+template <typename Real>
+Scratch<Real> allocate_scratch(int qubits) {
+    const size_t bytes = std::max<size_t>(2 * sizeof(Real) << qubits, kStateAlignment);
+    return Scratch<Real>(static_cast<Real*>(std::aligned_alloc(kStateAlignment, bytes)));
+}
+
 // One gathered block per thread, allocated once per plan outside any region.
 template <typename Real>
 struct BlockScratch {
-    struct Free {
-        void operator()(Real* p) const { std::free(p); }
-    };
-    std::vector<std::unique_ptr<Real, Free>> buffers;
+    std::vector<Scratch<Real>> buffers;
     uint64_t dim = 0;
 
     void reserve(int threads, int block_qubits) {
         if (!buffers.empty() && dim == uint64_t{1} << block_qubits) return;
         buffers.clear();
         dim = uint64_t{1} << block_qubits;
-        const size_t bytes = std::max<size_t>(2 * dim * sizeof(Real), kStateAlignment);
         for (int t = 0; t < threads; ++t) {
-            Real* p = static_cast<Real*>(std::aligned_alloc(kStateAlignment, bytes));
-            if (p == nullptr) throw std::bad_alloc();
-            buffers.emplace_back(p);
+            buffers.push_back(allocate_scratch<Real>(block_qubits));
+            if (!buffers.back()) throw std::bad_alloc();
         }
     }
 };
@@ -164,18 +172,31 @@ void apply_window(StateVector<Real>& state, const std::vector<PlanStep>& steps, 
     for (int64_t b = 0; b < blocks; ++b) run_block(b, omp_get_thread_num());
 }
 
+// The thread rule's team and the block of a shape for a state of n qubits.
+struct BlockLimits {
+    int threads;
+    int block_qubits;
+    int low_qubits;
+};
+
+template <typename Real>
+BlockLimits block_limits(unsigned n, WindowShape shape) {
+    const int threads = thread_count_for(int(n));
+    // The lowest qubits must keep their positions inside a block (lane
+    // permutes and masks of the kernels); a block narrower than a register
+    // only occurs when the block is the whole state.
+    return {threads, block_qubits_for(n, threads, shape.block_qubits),
+            std::max(shape.low_qubits, Simd<Real>::kLogWidth)};
+}
+
 // One level of windows over the gates among steps [begin, end) (no RESET or
 // MEASURE among them). Returns the sweeps over the state.
 template <typename Real>
 size_t apply_windows(StateVector<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
                      WindowShape shape, BlockScratch<Real>& scratch) {
     const unsigned n = state.num_qubits;
-    const int threads = thread_count_for(int(n));
-    const int block_qubits = block_qubits_for(n, threads, shape.block_qubits);
-    // The lowest qubits must keep their positions inside a block (lane
-    // permutes and masks of the kernels); a block narrower than a register
-    // only occurs when the block is the whole state.
-    const int low_qubits = std::max(shape.low_qubits, Simd<Real>::kLogWidth);
+    const BlockLimits limits = block_limits<Real>(n, shape);
+    const int block_qubits = limits.block_qubits;
     size_t passes = 0;
     size_t i = begin;
     while (i < end) {
@@ -183,7 +204,7 @@ size_t apply_windows(StateVector<Real>& state, const std::vector<PlanStep>& step
             ++i;
             continue;
         }
-        const Window w = find_window(steps, i, end, block_qubits, low_qubits);
+        const Window w = find_window(steps, i, end, block_qubits, limits.low_qubits);
         ++passes;
         if (block_qubits < int(n) && w.gates <= 1) {
             // One gate is one pass either way: the kernel's own region over the whole state.
@@ -191,7 +212,7 @@ size_t apply_windows(StateVector<Real>& state, const std::vector<PlanStep>& step
             ++i;
             continue;
         }
-        apply_window(state, steps, i, w.end, fill_window(w.qubits, block_qubits), threads, scratch);
+        apply_window(state, steps, i, w.end, fill_window(w.qubits, block_qubits), limits.threads, scratch);
         i = w.end;
     }
     return passes;
@@ -201,17 +222,14 @@ size_t apply_windows(StateVector<Real>& state, const std::vector<PlanStep>& step
 // goes through it window by window, allocated once per plan.
 template <typename Real>
 struct RegionScratch {
-    struct Free {
-        void operator()(Real* p) const { std::free(p); }
-    };
-    std::unique_ptr<Real, Free> buffer;
+    Scratch<Real> buffer;
     uint64_t dim = 0;
 
     // False when the memory is not there: the caller then goes without regions.
     bool reserve(int region_qubits) {
         if (buffer) return true;
         dim = uint64_t{1} << region_qubits;
-        buffer.reset(static_cast<Real*>(std::aligned_alloc(kStateAlignment, 2 * dim * sizeof(Real))));
+        buffer = allocate_scratch<Real>(region_qubits);
         return bool(buffer);
     }
 };
@@ -275,15 +293,13 @@ size_t apply_gates(StateVector<Real>& state, const std::vector<PlanStep>& steps,
     const unsigned n = state.num_qubits;
     if (shape.region_qubits <= 0 || shape.region_qubits >= int(n))
         return apply_windows(state, steps, begin, end, shape, blocks);
-    const int threads = thread_count_for(int(n));
-    const int block_qubits = block_qubits_for(n, threads, shape.block_qubits);
-    const int low_qubits = std::max(shape.low_qubits, Simd<Real>::kLogWidth);
-    const int region_low = std::max(shape.region_low_qubits, low_qubits);
+    const BlockLimits limits = block_limits<Real>(n, shape);
+    const int region_low = std::max(shape.region_low_qubits, limits.low_qubits);
     const WindowShape inner{shape.block_qubits, shape.block_qubits};
     size_t passes = 0;
     size_t i = begin;
     while (i < end) {
-        const Window first = find_window(steps, i, end, block_qubits, low_qubits);
+        const Window first = find_window(steps, i, end, limits.block_qubits, limits.low_qubits);
         const Window region = find_window(steps, i, end, shape.region_qubits, region_low);
         if (first.end >= region.end || region.gates <= 1 || !regions.reserve(shape.region_qubits)) {
             const size_t stop = std::max(first.end, i + 1);  // a gate wider than a block is a window of its own
