@@ -1,9 +1,11 @@
 #include "amplitude_buffer.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <new>
 #include <stdexcept>
 
+#include "page_memory.h"
 #include "threads.h"
 
 namespace wavesim {
@@ -20,6 +22,11 @@ constexpr int kIndexBits = 64;
 
 }  // namespace
 
+void AmplitudeRelease::operator()(void* data) const {
+    if (bytes >= kMappedBytes) unmap_pages(data, bytes);
+    else std::free(data);
+}
+
 template <typename Real>
 AmplitudeBuffer<Real> allocate_amplitudes(int num_qubits, uint64_t rows, bool batched) {
     if (num_qubits < 0) throw std::runtime_error("StateVector: num_qubits out of supported range");
@@ -28,10 +35,11 @@ AmplitudeBuffer<Real> allocate_amplitudes(int num_qubits, uint64_t rows, bool ba
     if (dim > max_row_length<Real>()) throw std::length_error("vector too long");
     if (rows != 0 && dim > max_row_length<Real>() / rows) throw std::bad_alloc();
     const size_t bytes = static_cast<size_t>(rows * dim * sizeof(std::complex<Real>));
-    void* memory = std::malloc(bytes == 0 ? 1 : bytes);
+    void* memory = bytes >= kMappedBytes ? map_pages(bytes) : std::malloc(bytes == 0 ? 1 : bytes);
     if (memory == nullptr) throw std::bad_alloc();
     AmplitudeBuffer<Real> buffer;
-    buffer.data.reset(static_cast<std::complex<Real>*>(memory));
+    buffer.data = std::unique_ptr<std::complex<Real>, AmplitudeRelease>(static_cast<std::complex<Real>*>(memory),
+                                                                         AmplitudeRelease{bytes});
     if (batched) buffer.shape.push_back(static_cast<int64_t>(rows));
     buffer.shape.push_back(static_cast<int64_t>(dim));
     return buffer;
@@ -54,9 +62,26 @@ void move_amplitudes(StateVector<Real>& state, std::complex<Real>* out, uint64_t
     }
 }
 
+template <typename Real>
+void copy_and_clear(StateVector<Real>& state, std::complex<Real>* out) {
+    Real* re = state.re;
+    Real* im = state.im;
+    const auto dim = static_cast<int64_t>(state.dim);
+    const int threads = thread_count_for(static_cast<int>(state.num_qubits));
+#pragma omp parallel for schedule(static) num_threads(threads)
+    for (int64_t k = 0; k < dim; ++k) {
+        out[k] = std::complex<Real>(re[k], im[k]);
+        re[k] = Real(0);
+        im[k] = Real(0);
+    }
+    re[0] = Real(1);
+}
+
 template AmplitudeBuffer<double> allocate_amplitudes<double>(int, uint64_t, bool);
 template AmplitudeBuffer<float> allocate_amplitudes<float>(int, uint64_t, bool);
 template void move_amplitudes<double>(StateVector<double>&, std::complex<double>*, uint64_t);
 template void move_amplitudes<float>(StateVector<float>&, std::complex<float>*, uint64_t);
+template void copy_and_clear<double>(StateVector<double>&, std::complex<double>*);
+template void copy_and_clear<float>(StateVector<float>&, std::complex<float>*);
 
 }  // namespace wavesim

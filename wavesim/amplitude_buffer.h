@@ -4,7 +4,6 @@
 
 #include <complex>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -12,17 +11,20 @@
 
 namespace wavesim {
 
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
+// Frees an array made by allocate_amplitudes: mapped pages or heap memory by its size.
+struct AmplitudeRelease {
+    size_t bytes = 0;
+    void operator()(void* data) const;
 };
 
 template <typename Real>
 struct AmplitudeBuffer {
-    std::unique_ptr<std::complex<Real>, FreeDeleter> data;  // from std::malloc
-    std::vector<int64_t> shape;                             // (2^n) or (rows, 2^n)
+    std::unique_ptr<std::complex<Real>, AmplitudeRelease> data;
+    std::vector<int64_t> shape;  // (2^n) or (rows, 2^n)
 };
 
-// `rows` rows of 2^num_qubits amplitudes, uninitialised. A row longer than any
+// `rows` rows of 2^num_qubits amplitudes, uninitialised (a large buffer is
+// mapped: its pages are committed by the first writes). A row longer than any
 // vector can be fails with std::length_error("vector too long"); a total that
 // cannot be had fails with std::bad_alloc.
 template <typename Real>
@@ -39,5 +41,11 @@ constexpr uint64_t kConversionChunk = uint64_t{1} << 18;
 // zero. A view is only read.
 template <typename Real>
 void move_amplitudes(StateVector<Real>& state, std::complex<Real>* out, uint64_t chunk = kConversionChunk);
+
+// Writes the state's amplitudes interleaved to `out` and leaves the state
+// |0...0> again, in one pass: a worker's state serves its next parameter set
+// without new pages.
+template <typename Real>
+void copy_and_clear(StateVector<Real>& state, std::complex<Real>* out);
 
 }  // namespace wavesim

@@ -1,7 +1,7 @@
 // Moving a state into its result: every amplitude arrives bit for bit, for
 // chunks that do and do not divide the state, on heap and mapped arrays; the
 // mapped arrays are given back entirely. Fresh states read |0...0> whether
-// their memory is new pages or reused.
+// their memory is heap, mapped, huge pages or reused.
 #include "amplitude_buffer.h"
 
 #include <gtest/gtest.h>
@@ -20,13 +20,15 @@ class AmplitudeBufferTest : public ::testing::Test {};
 using Precisions = ::testing::Types<double, float>;
 TYPED_TEST_SUITE(AmplitudeBufferTest, Precisions);
 
-// Qubit counts whose component arrays are mapped in both precisions, and one below.
+// Qubit counts whose component arrays are mapped in both precisions, and one below;
+// from kHugeQubits on every component spans whole huge pages.
 constexpr unsigned kMappedQubits = 18;
 constexpr unsigned kHeapQubits = 12;
+constexpr unsigned kHugeQubits = 20;
 
 template <typename Real>
 bool is_mapped(const StateVector<Real>& s) {
-    return s.component_bytes() >= kMappedComponentBytes;
+    return s.component_bytes() >= kMappedBytes;
 }
 
 // Random bit patterns, so that signed zeros, subnormals and NaN payloads must survive too.
@@ -53,7 +55,7 @@ void expect_zero_ket(const StateVector<Real>& s) {
 
 TYPED_TEST(AmplitudeBufferTest, FreshStatesAreTheZeroKetAlsoOnReusedMemory) {
     using Real = TypeParam;
-    for (const unsigned n : {0u, 3u, kHeapQubits, kMappedQubits}) {
+    for (const unsigned n : {0u, 3u, kHeapQubits, kMappedQubits, kHugeQubits}) {
         for (int round = 0; round < 3; ++round) {
             StateVector<Real> s(n);
             expect_zero_ket(s);
@@ -91,6 +93,23 @@ TYPED_TEST(AmplitudeBufferTest, MovedAmplitudesAreBitIdenticalAndMappedPagesAreR
             uint64_t kept = 0;
             for (uint64_t k = 0; k < s.dim; ++k) kept += (s.re[k] != Real(0)) + (s.im[k] != Real(0));
             EXPECT_EQ(kept, 0u) << "pages of the consumed state were not given back";
+        }
+    }
+}
+
+// A worker's state serves set after set: each copy is bit for bit and leaves |0...0>.
+TYPED_TEST(AmplitudeBufferTest, CopyAndClearLeavesTheZeroKet) {
+    using Real = TypeParam;
+    for (const unsigned n : {0u, 5u, kMappedQubits}) {
+        StateVector<Real> s(n);
+        for (uint32_t round = 0; round < 2; ++round) {
+            fill_bits(s, n + round);
+            std::vector<std::complex<Real>> want(s.dim);
+            for (uint64_t k = 0; k < s.dim; ++k) want[k] = {s.re[k], s.im[k]};
+            std::vector<std::complex<Real>> got(s.dim);
+            copy_and_clear(s, got.data());
+            EXPECT_EQ(std::memcmp(got.data(), want.data(), want.size() * sizeof(want[0])), 0);
+            expect_zero_ket(s);
         }
     }
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -46,7 +47,7 @@ template <typename Real>
 void check_batch_memory(int num_qubits, int batches, int team) {
     const uint64_t state_bytes = (uint64_t{2} << num_qubits) * sizeof(Real);
     const uint64_t row_bytes = static_cast<uint64_t>(batches) * state_bytes;  // allocate_amplitudes bounded it
-    if (row_bytes < kMappedComponentBytes) return;
+    if (row_bytes < kMappedBytes) return;
     if (!memory_available_for(row_bytes)) throw std::bad_alloc();
     if (!memory_available_for(row_bytes + static_cast<uint64_t>(team) * state_bytes))
         throw std::runtime_error("Failed to allocate memory for StateVector");
@@ -67,18 +68,24 @@ AmplitudeBuffer<Real> batched_run(const CircuitData& circuit, int batches) {
     std::atomic<bool> failed{false};
 
     omp_set_num_threads(thread_count_for(n));
-#pragma omp parallel for schedule(static) num_threads(team)
-    for (int b = 0; b < batches; ++b) {
-        if (failed.load(std::memory_order_relaxed)) continue;
-        try {
-            StateVector<Real> state(static_cast<unsigned>(n));
-            run_circuit(state, circuit, &caches[static_cast<size_t>(omp_get_thread_num())], b);
-            move_amplitudes(state, rows + static_cast<uint64_t>(b) * dim);
-        } catch (...) {
-            // Exceptions must not cross the region's boundary: keep the first, rethrow after it.
+#pragma omp parallel num_threads(team)
+    {
+        // One state per worker, made at its first set and left |0...0> by each copy for the next.
+        std::unique_ptr<StateVector<Real>> state;
+        GateMatrixCache& cache = caches[static_cast<size_t>(omp_get_thread_num())];
+#pragma omp for schedule(static)
+        for (int b = 0; b < batches; ++b) {
+            if (failed.load(std::memory_order_relaxed)) continue;
+            try {
+                if (!state) state = std::make_unique<StateVector<Real>>(static_cast<unsigned>(n));
+                run_circuit(*state, circuit, &cache, b);
+                copy_and_clear(*state, rows + static_cast<uint64_t>(b) * dim);
+            } catch (...) {
+                // Exceptions must not cross the region's boundary: keep the first, rethrow after it.
 #pragma omp critical(wavesim_batch_failure)
-            if (!failure) failure = std::current_exception();
-            failed.store(true, std::memory_order_relaxed);
+                if (!failure) failure = std::current_exception();
+                failed.store(true, std::memory_order_relaxed);
+            }
         }
     }
     if (failure) std::rethrow_exception(failure);

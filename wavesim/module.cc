@@ -4,6 +4,8 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <memory>
+
 #include "batch_count.h"
 #include "cal_states.h"
 #include "circuit_records.h"
@@ -15,12 +17,17 @@ namespace py = pybind11;
 
 namespace {
 
-// The array takes over the buffer: no copy of the amplitudes.
+// The array takes over the buffer: no copy of the amplitudes. The capsule
+// owns the buffer, which frees its memory the way it was taken.
 template <typename Real>
 py::array to_numpy(wavesim::AmplitudeBuffer<Real>&& buffer) {
+    using Buffer = wavesim::AmplitudeBuffer<Real>;
     std::vector<py::ssize_t> shape(buffer.shape.begin(), buffer.shape.end());
-    py::capsule owner(buffer.data.get(), [](void* p) { std::free(p); });
-    return py::array_t<std::complex<Real>>(shape, buffer.data.release(), owner);
+    std::complex<Real>* data = buffer.data.get();
+    auto held = std::make_unique<Buffer>(std::move(buffer));
+    py::capsule owner(held.get(), [](void* p) { delete static_cast<Buffer*>(p); });
+    held.release();
+    return py::array_t<std::complex<Real>>(shape, data, owner);
 }
 
 py::dict to_dict(const wavesim::ShotCounts& counts) {

@@ -8,32 +8,23 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "page_memory.h"
+#include "threads.h"
+
 namespace wavesim {
 
 constexpr unsigned kMaxStateQubits = 62;
 constexpr size_t kStateAlignment = 64;
 
-// Component arrays of at least this many bytes are mapped from the operating
-// system: their pages are zero until first touched (no clearing pass, no
-// memory used for amplitudes never written) and can be given back one range
-// at a time. Smaller ones come from the heap.
-constexpr size_t kMappedComponentBytes = size_t{1} << 20;
-
-// Whether `bytes` more fit in the memory the machine has available now (free
-// and reclaimable memory plus free swap). Linux grants far larger allocations
-// than it can back and kills the process when they are touched, so a state
-// that cannot fit is refused before its pages are committed.
-bool memory_available_for(uint64_t bytes);
-
 // A zeroed, kStateAlignment-aligned component array of `bytes` bytes, or
-// nullptr when it cannot be had.
-void* allocate_component(size_t bytes);
+// nullptr when it cannot be had. A large one is mapped and its pages written
+// before anything reads them, `threads` threads each writing one share.
+void* allocate_component(size_t bytes, int threads);
 void free_component(void* data, size_t bytes);
 
-// The bytes before `end` of a component array of `bytes` bytes are no longer
-// needed: gives the pages from the one holding `begin` up to `end` (the last,
-// partial page too when `end` reaches `bytes`) back to the operating system;
-// they read as zero afterwards. Heap arrays keep their memory.
+// The bytes [begin, end) of a component array of `bytes` bytes are no longer
+// needed: gives their whole pages back to the operating system (they read
+// as zero afterwards). Heap arrays keep their memory.
 void release_consumed(void* data, size_t bytes, size_t begin, size_t end);
 
 template <typename Real>
@@ -53,10 +44,11 @@ struct StateVector {
         constexpr uint64_t kLargestCount = (SIZE_MAX - kStateAlignment) / sizeof(Real) / 2;
         if (count > kLargestCount) throw std::runtime_error("Failed to allocate memory for StateVector");
         const size_t bytes = static_cast<size_t>(count) * sizeof(Real);
-        if (bytes >= kMappedComponentBytes && !memory_available_for(2 * uint64_t{bytes}))
+        if (bytes >= kMappedBytes && !memory_available_for(2 * uint64_t{bytes}))
             throw std::runtime_error("Failed to allocate memory for StateVector");
-        re = static_cast<Real*>(allocate_component(bytes));
-        im = static_cast<Real*>(allocate_component(bytes));
+        const int threads = thread_count_for(int(n));
+        re = static_cast<Real*>(allocate_component(bytes, threads));
+        im = static_cast<Real*>(allocate_component(bytes, threads));
         if (re == nullptr || im == nullptr) {
             free_component(re, bytes);
             free_component(im, bytes);
