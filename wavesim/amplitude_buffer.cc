@@ -39,7 +39,7 @@ AmplitudeBuffer<Real> allocate_amplitudes(int num_qubits, uint64_t rows, bool ba
     if (memory == nullptr) throw std::bad_alloc();
     AmplitudeBuffer<Real> buffer;
     buffer.data = std::unique_ptr<std::complex<Real>, AmplitudeRelease>(static_cast<std::complex<Real>*>(memory),
-                                                                         AmplitudeRelease{bytes});
+                                                                        AmplitudeRelease{bytes});
     if (batched) buffer.shape.push_back(static_cast<int64_t>(rows));
     buffer.shape.push_back(static_cast<int64_t>(dim));
     return buffer;

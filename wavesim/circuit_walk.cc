@@ -7,13 +7,6 @@
 
 namespace wavesim {
 
-void check_qubit(const char* operation, int32_t qubit, int64_t num_qubits) {
-    if (qubit < 0 || qubit >= num_qubits) {
-        throw std::runtime_error(std::string(operation) + " addresses qubit " + std::to_string(qubit) +
-                                 ", outside a state of " + std::to_string(num_qubits) + " qubits");
-    }
-}
-
 template <typename Real>
 void apply_instruction(StateVector<Real>& state, const CircuitInstruction& instruction, GateMatrixCache& cache,
                        int batch_index, RandomSource& source) {

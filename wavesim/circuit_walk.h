@@ -11,9 +11,6 @@
 
 namespace wavesim {
 
-// Refuses a qubit outside 0 ... num_qubits-1 before it can address the state.
-void check_qubit(const char* operation, int32_t qubit, int64_t num_qubits);
-
 // RESET acts on its first qubit (none: no effect) with `source`; every other
 // name goes to gate application, which skips MEASURE, BARRIER, QIF and QWHILE.
 template <typename Real>

@@ -56,17 +56,13 @@ int block_qubits_for(unsigned num_qubits, int threads, int shape_qubits) {
     return std::max(0, std::min(shape_qubits, int(num_qubits) - spread));
 }
 
-struct FreeScratch {
-    void operator()(void* p) const { std::free(p); }
-};
 template <typename Real>
-using Scratch = std::unique_ptr<Real, FreeScratch>;
+using Scratch = AlignedArray<Real>;
 
 // Both arrays of 2^qubits amplitudes, aligned as a state; empty when the memory is not there.
 template <typename Real>
 Scratch<Real> allocate_scratch(int qubits) {
-    const size_t bytes = std::max<size_t>(2 * sizeof(Real) << qubits, kStateAlignment);
-    return Scratch<Real>(static_cast<Real*>(std::aligned_alloc(kStateAlignment, bytes)));
+    return allocate_aligned<Real>(size_t{2} << qubits);
 }
 
 // One gathered block per thread, allocated once per plan outside any region.

@@ -2,10 +2,18 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "page_memory.h"
 
 namespace wavesim {
+
+void check_qubit(const char* operation, int64_t qubit, int64_t num_qubits) {
+    if (qubit < 0 || qubit >= num_qubits) {
+        throw std::runtime_error(std::string(operation) + " addresses qubit " + std::to_string(qubit) +
+                                 ", outside a state of " + std::to_string(num_qubits) + " qubits");
+    }
+}
 
 void* allocate_component(size_t bytes, int threads) {
     if (bytes >= kMappedBytes) {

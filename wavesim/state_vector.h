@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <stdexcept>
 
 #include "page_memory.h"
@@ -26,6 +28,25 @@ void free_component(void* data, size_t bytes);
 // needed: gives their whole pages back to the operating system (they read
 // as zero afterwards). Heap arrays keep their memory.
 void release_consumed(void* data, size_t bytes, size_t begin, size_t end);
+
+// Refuses (std::runtime_error "<operation> addresses qubit q, outside a state
+// of n qubits") a qubit that does not index a state of `num_qubits` qubits.
+void check_qubit(const char* operation, int64_t qubit, int64_t num_qubits);
+
+// Heap arrays aligned as a state's components, freed with std::free.
+struct FreeAligned {
+    void operator()(void* data) const { std::free(data); }
+};
+template <typename Real>
+using AlignedArray = std::unique_ptr<Real, FreeAligned>;
+
+// `count` values, uninitialised; empty when the memory is not there.
+template <typename Real>
+AlignedArray<Real> allocate_aligned(size_t count) {
+    const size_t bytes = (count * sizeof(Real) + kStateAlignment - 1) / kStateAlignment * kStateAlignment;
+    return AlignedArray<Real>(
+        static_cast<Real*>(std::aligned_alloc(kStateAlignment, bytes > 0 ? bytes : kStateAlignment)));
+}
 
 template <typename Real>
 struct StateVector {
