@@ -15,9 +15,10 @@
 #include <fstream>
 #include <string>
 
-#include "gate_application.h"
 #include "gate_catalogue.h"
+#include "kernel_entries.h"
 #include "perf_harness.h"
+#include "reference_path.h"
 
 namespace wavesim {
 namespace {

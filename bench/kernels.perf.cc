@@ -23,9 +23,9 @@
 #include <string>
 #include <vector>
 
-#include "kernels.h"
+#include "kernel_entries.h"
+#include "kernel_simd.h"
 #include "perf_harness.h"
-#include "simd.h"
 #include "threads.h"
 
 namespace wavesim {

@@ -18,8 +18,8 @@
 
 #include "batch_count.h"
 #include "cal_states.h"
-#include "gate_windows.h"
 #include "perf_harness.h"
+#include "plan_apply.h"
 
 namespace wavesim {
 namespace {

@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
-#include "circuit_walk.h"
-#include "gate_windows.h"
 #include "perf_harness.h"
+#include "plan_apply.h"
+#include "reference_path.h"
 #include "threads.h"
 
 namespace wavesim {
@@ -68,7 +68,7 @@ bool same_bits(const StateVector<Real>& a, const StateVector<Real>& b) {
 
 struct EngineRun {
     double seconds;
-    size_t passes;
+    size_t sweeps;
 };
 
 template <typename Real>
@@ -76,9 +76,9 @@ EngineRun best_engine_run(StateVector<Real>& state, const RunPlan& plan, WindowS
     EngineRun best{1e300, 0};
     for (int r = 0; r < kRepeats; ++r) {
         RandomSource source = make_seeded_source(1);
-        size_t passes = 0;
-        const double seconds = seconds_of([&] { passes = apply_plan(state, plan, source, shape); });
-        if (seconds < best.seconds) best = {seconds, passes};
+        size_t sweeps = 0;
+        const double seconds = seconds_of([&] { sweeps = apply_plan(state, plan, source, shape); });
+        if (seconds < best.seconds) best = {seconds, sweeps};
     }
     return best;
 }
@@ -96,7 +96,7 @@ void run_size(int n, int layers, const std::vector<WindowShape>& shapes) {
     std::memset(plain.im, 0, plain.dim * sizeof(Real));
     plain.re[0] = Real(1);
     const double per_gate = seconds_of([&] {
-        for (const auto& ins : ops) apply_instruction(plain, ins, cache, 0, source);
+        for (const auto& ins : ops) apply_one_instruction(plain, ins, cache, 0, source);
     });
     const RunPlan plan = compile_run(ops, 0, ops.size(), unsigned(n), &cache, 0);
     // Timed from |0>: each repeat starts where the previous ended, which changes no cost.
@@ -107,14 +107,14 @@ void run_size(int n, int layers, const std::vector<WindowShape>& shapes) {
     const double per_gate_fraction = engine.seconds / double(ops.size()) / bound;
     std::printf("| %d | %s | %.4g | %.4g | %.4g | %.2f | %.1f | %.3f%s | %s |\n", n,
                 sizeof(Real) == 8 ? "double" : "float", bound, per_gate, engine.seconds, per_gate / engine.seconds,
-                double(engine.passes) / layers, per_gate_fraction,
+                double(engine.sweeps) / layers, per_gate_fraction,
                 per_gate_fraction <= kGoalPerGate ? "" : " (goal 0.35)", same_bits(plain, check) ? "yes" : "NO");
     for (const WindowShape& shape : shapes) {
         if (shape.region_qubits >= n) continue;
         const EngineRun run = best_engine_run(windowed, plan, shape);
         std::printf("|   | shape %d/%d, regions %d/%d | | | %.4g | %.2f | %.1f | %.3f | |\n", shape.block_qubits,
                     shape.low_qubits, shape.region_qubits, shape.region_low_qubits, run.seconds, per_gate / run.seconds,
-                    double(run.passes) / layers, run.seconds / double(ops.size()) / bound);
+                    double(run.sweeps) / layers, run.seconds / double(ops.size()) / bound);
     }
 }
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "amplitude_buffer.h"
-#include "gate_windows.h"
+#include "plan_apply.h"
 #include "threads.h"
 
 namespace wavesim {

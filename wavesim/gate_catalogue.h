@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "kernels.h"
+#include "kernel_call.h"
 
 namespace wavesim {
 

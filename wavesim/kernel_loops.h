@@ -18,8 +18,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "kernels.h"
-#include "simd.h"
+#include "kernel_call.h"
+#include "kernel_simd.h"
 #include "state_vector.h"
 #include "threads.h"
 

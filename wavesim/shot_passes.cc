@@ -6,9 +6,8 @@
 #include <cstring>
 #include <memory>
 
-#include "circuit_walk.h"
 #include "gate_catalogue.h"
-#include "gate_windows.h"
+#include "plan_apply.h"
 #include "shot_reference.h"
 #include "threads.h"
 
@@ -210,8 +209,8 @@ StatePtr<Real> derive(OutcomeTree<Real>& tree, const StateVector<Real>& from, St
     } else {
         collapse_measured(own, step.qubit, outcome, node.odds);
     }
-    apply_instructions(own, tree.circuit.instructions, step.instruction + 1, step_instruction(tree, node.step + 1),
-                       tree.cache, tree.batch_index, tree.unused);
+    run_instructions(own, tree.circuit.instructions, step.instruction + 1, step_instruction(tree, node.step + 1),
+                     tree.cache, tree.batch_index, tree.unused);
     return state;
 }
 
@@ -393,8 +392,7 @@ ShotCounts walk_all_shots(OutcomeTree<Real>& tree, int shots, int num_cbits, Ran
     list_steps(tree, num_cbits);
     tree.root = std::make_unique<StateVector<Real>>(static_cast<unsigned>(tree.circuit.num_qubits));
     tree.empty_key = empty_key(num_cbits);
-    apply_instructions(*tree.root, instructions, 0, step_instruction(tree, 0), tree.cache, tree.batch_index,
-                       tree.unused);
+    run_instructions(*tree.root, instructions, 0, step_instruction(tree, 0), tree.cache, tree.batch_index, tree.unused);
     plant_root(tree);
 
     ShotCounts counts;
@@ -418,8 +416,8 @@ ShotCounts walk_all_shots(OutcomeTree<Real>& tree, int shots, int num_cbits, Ran
     flush_leaves(tree, counts);
     // A literal shot applies the gates after the last step too, and fails where they fail.
     if (!tree.steps.empty()) {
-        apply_instructions(*tree.root, instructions, tree.steps.back().instruction + 1, instructions.size(), tree.cache,
-                           tree.batch_index, tree.unused);
+        run_instructions(*tree.root, instructions, tree.steps.back().instruction + 1, instructions.size(), tree.cache,
+                         tree.batch_index, tree.unused);
     }
     return counts;
 }
@@ -431,7 +429,7 @@ ShotCounts sample_once_pass(const CircuitData& circuit, const ShotPlan& plan, in
                             RandomSource& source) {
     StateVector<Real> state(static_cast<unsigned>(circuit.num_qubits));
     GateMatrixCache cache;
-    apply_instructions(state, circuit.instructions, 0, circuit.instructions.size(), cache, batch_index, source);
+    run_instructions(state, circuit.instructions, 0, circuit.instructions.size(), cache, batch_index, source);
     const CumulativeTable table = build_cumulative(state);
     ShotCounts counts;
     if (shots <= 0) return counts;

@@ -8,7 +8,7 @@
 #include <cmath>
 #include <random>
 
-#include "circuit_walk.h"
+#include "reference_path.h"
 #include "shot_reference.h"
 
 namespace wavesim {
@@ -192,7 +192,7 @@ double literal_p0_at(const CircuitData& circuit, int num_cbits, double r, int k)
     for (const auto& instruction : circuit.instructions) {
         const bool reset = instruction.name == "RESET" && !instruction.qubits.empty();
         if (!reset && !is_counted_measure(instruction, num_cbits)) {
-            if (instruction.name != "MEASURE") apply_instruction(state, instruction, cache, 0, unused);
+            if (instruction.name != "MEASURE") apply_one_instruction(state, instruction, cache, 0, unused);
             continue;
         }
         const int q = instruction.qubits[0];

@@ -2,7 +2,6 @@
 
 #include <stdexcept>
 
-#include "circuit_walk.h"
 #include "gate_catalogue.h"
 #include "state_vector.h"
 

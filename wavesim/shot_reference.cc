@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "circuit_walk.h"
 #include "gate_catalogue.h"
+#include "reference_path.h"
 
 namespace wavesim {
 namespace {
@@ -33,7 +33,7 @@ ShotCounts literal_per_shot(const CircuitData& circuit, int batch_index, int sho
                 if (c >= num_cbits) continue;
                 cbits[static_cast<size_t>(c)] = measure_qubit(state, instruction.qubits[0], source);
             } else if (kind != OperationKind::kNoEffect) {
-                apply_instruction(state, instruction, cache, batch_index, source);
+                apply_one_instruction(state, instruction, cache, batch_index, source);
             }
         }
         ++counts[key_of_register(cbits)];
@@ -47,7 +47,7 @@ ShotCounts literal_sample_once(const CircuitData& circuit, const ShotPlan& plan,
     StateVector<Real> state(static_cast<unsigned>(circuit.num_qubits));
     GateMatrixCache cache;
     for (const auto& instruction : circuit.instructions)
-        apply_instruction(state, instruction, cache, batch_index, source);
+        apply_one_instruction(state, instruction, cache, batch_index, source);
     const CumulativeTable table = build_cumulative(state);
     ShotCounts counts;
     for (int s = 0; s < shots; ++s) {

@@ -1,8 +1,12 @@
-// The simulator's one threading policy: the thread count of a parallel region
-// depends only on the number of qubits of the state it works on.
+// What the machine offers a call and how it is shared: the thread rule (the
+// thread count of a parallel region depends only on the number of qubits of
+// the state it works on) and the size of the last-level cache.
 #pragma once
 
 #include <omp.h>
+
+#include <cstdint>
+#include <string>
 
 namespace wavesim {
 
@@ -28,5 +32,15 @@ class ThreadCountGuard {
   private:
     int saved_;
 };
+
+// Bytes of the last-level cache, read once: the highest level the kernel
+// lists for CPU 0, else what the C library says, else a conservative 8 MiB.
+// The kernel's list comes first: under some hypervisors the C library's
+// CPUID reading reports several times the real size.
+uint64_t last_level_cache_bytes();
+
+// A cache size as the kernel lists it ("32768K", "8M", "512"): bytes, or 0
+// when the text is not a size.
+uint64_t parse_cache_size(const std::string& text);
 
 }  // namespace wavesim

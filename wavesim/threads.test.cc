@@ -1,6 +1,6 @@
 // The thread rule against facts from outside it: the operating system's count
 // of online processors, and the 16384-amplitude boundary between serial and
-// parallel regions.
+// parallel regions; cache sizes read as the kernel lists them.
 #include "threads.h"
 
 #include <gtest/gtest.h>
@@ -46,6 +46,22 @@ TEST(ThreadCountGuardTest, PutsBackTheCallersCountOnReturnAndOnThrow) {
     } catch (const std::runtime_error&) {
     }
     EXPECT_EQ(omp_get_max_threads(), 3);
+}
+
+TEST(CacheSizeTest, ReadsTheKernelsUnits) {
+    EXPECT_EQ(parse_cache_size("32768K"), uint64_t{32} << 20);
+    EXPECT_EQ(parse_cache_size("1024K\n"), uint64_t{1} << 20);
+    EXPECT_EQ(parse_cache_size("8M"), uint64_t{8} << 20);
+    EXPECT_EQ(parse_cache_size("1G"), uint64_t{1} << 30);
+    EXPECT_EQ(parse_cache_size("512"), 512u);
+    EXPECT_EQ(parse_cache_size(""), 0u);
+    EXPECT_EQ(parse_cache_size("K"), 0u);
+}
+
+// Whatever the machine lists, the probe gives a size (the fallback at worst) and the same one every time.
+TEST(CacheSizeTest, LastLevelCacheIsKnownAndStable) {
+    EXPECT_GT(last_level_cache_bytes(), 0u);
+    EXPECT_EQ(last_level_cache_bytes(), last_level_cache_bytes());
 }
 
 }  // namespace

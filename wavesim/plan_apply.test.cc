@@ -2,8 +2,10 @@
 // bit: random circuits over the whole vocabulary (controls, open controls
 // done the old way with X before and after, daggers, RESET and MEASURE
 // between windows) on up to 20 qubits, in both precisions and for several
-// block shapes; refused instructions raise what the per-gate path raises.
-#include "gate_windows.h"
+// block shapes; the sweeps a plan takes on circuits whose windows are known;
+// the shape chosen at the cache-size boundaries; refused instructions raise
+// what the per-gate path raises.
+#include "plan_apply.h"
 
 #include <gtest/gtest.h>
 
@@ -14,8 +16,9 @@
 #include <tuple>
 #include <typeinfo>
 
-#include "circuit_walk.h"
 #include "gate_catalogue.h"
+#include "kernel_entries.h"
+#include "reference_path.h"
 
 namespace wavesim {
 namespace {
@@ -115,7 +118,7 @@ void apply_per_gate(StateVector<Real>& state, const CircuitInstruction& ins, Gat
     CircuitInstruction closed = ins;
     closed.ctrl_state.clear();
     for (int32_t q : open) apply_x(state, q);
-    apply_instruction(state, closed, cache, batch_index, source);
+    apply_one_instruction(state, closed, cache, batch_index, source);
     for (int32_t q : open) apply_x(state, q);
 }
 
@@ -173,6 +176,101 @@ INSTANTIATE_TEST_SUITE_P(GateWindows, Windows,
                                            WindowCase{18, {6, 3, 11, 5}}, WindowCase{20, {9, 4, 15, 9}},
                                            WindowCase{16, {5, 4, 9, 3}}, WindowCase{17, {8, 3, 17, 8}}));
 
+// Circuits whose windows are known: the sweeps apply_plan reports, and the
+// same bits as the per-gate path. Every shape here gives a block of
+// `block_qubits` whatever the machine's thread count.
+struct SweepCase {
+    std::string label;
+    int num_qubits;
+    WindowShape shape;
+    std::vector<CircuitInstruction> circuit;
+    size_t sweeps;
+};
+
+std::vector<CircuitInstruction> h_on(std::vector<int32_t> qubits) {
+    std::vector<CircuitInstruction> out;
+    for (int32_t q : qubits) out.push_back(named("H", {q}));
+    return out;
+}
+
+std::vector<int32_t> range(int32_t begin, int32_t end) {
+    std::vector<int32_t> out;
+    for (int32_t q = begin; q < end; ++q) out.push_back(q);
+    return out;
+}
+
+std::vector<CircuitInstruction> joined(std::vector<std::vector<CircuitInstruction>> parts) {
+    std::vector<CircuitInstruction> out;
+    for (auto& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+std::vector<SweepCase> sweep_cases() {
+    const WindowShape blocks{14, 4};
+    const WindowShape regions{6, 3, 12, 4};
+    CircuitInstruction ccx = named("CCX", {19});
+    ccx.controls = {17, 18};
+    return {
+        // Qubits 0-13 fill the first block (the lowest 4 always in it); 14-19 join the lowest 4 in a second.
+        {"every_qubit_in_two_blocks", 20, blocks, h_on(range(0, 20)), 2},
+        {"alternating_ends_in_one_block", 20, blocks, h_on({19, 0, 19, 0, 18, 1}), 1},
+        {"reset_ends_a_window", 20, blocks, joined({h_on({0, 1}), {named("RESET", {5})}, h_on({0, 1})}), 2},
+        {"measure_ends_a_window", 20, blocks, joined({h_on({0, 1}), {named("MEASURE", {5})}, h_on({0, 1})}), 2},
+        {"names_without_effect_stay_inside", 20, blocks, joined({h_on({0}), {named("BARRIER", {7})}, h_on({1})}), 1},
+        // Three targets with the lowest 4 do not fit a block of 5: the gate is a sweep of its own.
+        {"gate_wider_than_a_block", 20, {5, 4}, joined({h_on({0}), {ccx}, h_on({0})}), 3},
+        // Qubits 0-11 need two blocks of 6 but fit one region of 12; 12-15 join the region's lowest 4.
+        {"regions_hold_what_blocks_cannot", 16, regions, h_on(range(0, 16)), 2},
+        {"no_gates_no_sweeps", 20, blocks, {named("MEASURE", {1}), named("BARRIER", {2})}, 0},
+    };
+}
+
+class Sweeps : public ::testing::TestWithParam<SweepCase> {};
+
+template <typename Real>
+void expect_sweeps(const SweepCase& c) {
+    StateVector<Real> plain{unsigned(c.num_qubits)}, windowed{unsigned(c.num_qubits)};
+    GateMatrixCache cache;
+    RandomSource plain_source = make_seeded_source(3);
+    RandomSource windowed_source = make_seeded_source(3);
+    apply_one_by_one(plain, c.circuit, 0, c.circuit.size(), cache, 0, plain_source);
+    const RunPlan plan = compile_run(c.circuit, 0, c.circuit.size(), unsigned(c.num_qubits), &cache, 0);
+    EXPECT_EQ(apply_plan(windowed, plan, windowed_source, c.shape), c.sweeps);
+    EXPECT_TRUE(same_bits(plain, windowed));
+}
+
+TEST_P(Sweeps, AsManyAsTheWindowsAndTheSameBits) {
+    expect_sweeps<double>(GetParam());
+    expect_sweeps<float>(GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(GateWindows, Sweeps, ::testing::ValuesIn(sweep_cases()),
+                         [](const ::testing::TestParamInfo<SweepCase>& info) { return info.param.label; });
+
+bool operator==(const WindowShape& a, const WindowShape& b) {
+    return a.block_qubits == b.block_qubits && a.low_qubits == b.low_qubits && a.region_qubits == b.region_qubits &&
+           a.region_low_qubits == b.region_low_qubits;
+}
+
+// A state below the last-level cache keeps its windows to the lowest qubits in
+// place; from the cache's size on, blocks are gathered; beyond eight caches,
+// regions come in. Checked at both sides of each boundary for a 32 MiB cache.
+TEST(WindowShapeFor, FollowsTheCacheSizeBoundaries) {
+    constexpr uint64_t kCache = uint64_t{32} << 20;
+    // Double: 16 bytes an amplitude, so 2^21 amplitudes fill the cache and 2^24 fill eight.
+    EXPECT_TRUE((window_shape_for<double>(20, kCache) == WindowShape{14, 14}));
+    EXPECT_TRUE((window_shape_for<double>(21, kCache) == WindowShape{14, 4}));
+    EXPECT_TRUE((window_shape_for<double>(24, kCache) == WindowShape{14, 4}));
+    EXPECT_TRUE((window_shape_for<double>(25, kCache) == WindowShape{14, 4, 18, 12}));
+    // Float: 8 bytes an amplitude, one qubit more at each boundary.
+    EXPECT_TRUE((window_shape_for<float>(21, kCache) == WindowShape{16, 16}));
+    EXPECT_TRUE((window_shape_for<float>(22, kCache) == WindowShape{16, 6}));
+    EXPECT_TRUE((window_shape_for<float>(25, kCache) == WindowShape{16, 6}));
+    EXPECT_TRUE((window_shape_for<float>(26, kCache) == WindowShape{16, 6, 20, 12}));
+    // A state far larger than any cache still counts its bytes without overflow.
+    EXPECT_TRUE((window_shape_for<double>(62, kCache) == WindowShape{14, 4, 18, 12}));
+}
+
 template <typename Real>
 std::string failure_of(const std::vector<CircuitInstruction>& circuit, bool blocked) {
     StateVector<Real> state(16u);
@@ -180,9 +278,9 @@ std::string failure_of(const std::vector<CircuitInstruction>& circuit, bool bloc
     RandomSource source = make_seeded_source(1);
     try {
         if (blocked) {
-            apply_instructions(state, circuit, 0, circuit.size(), cache, 0, source);
+            run_instructions(state, circuit, 0, circuit.size(), cache, 0, source);
         } else {
-            for (const auto& ins : circuit) apply_instruction(state, ins, cache, 0, source);
+            apply_one_by_one(state, circuit, 0, circuit.size(), cache, 0, source);
         }
     } catch (const std::exception& e) {
         return std::string(typeid(e).name()) + ": " + e.what();

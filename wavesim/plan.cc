@@ -1,6 +1,4 @@
-// Gate application: every check and the matrix lookup happen before the
-// state is touched, so a refused instruction leaves the state as it was.
-#include "gate_application.h"
+#include "plan.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -9,8 +7,6 @@
 #include <stdexcept>
 #include <string_view>
 #include <variant>
-
-#include "gate_catalogue.h"
 
 namespace wavesim {
 namespace {
@@ -42,23 +38,20 @@ void check_qubits(const CircuitInstruction& ins, uint32_t num_qubits, FastKernel
     uint64_t controls = 0;
     const bool repeat_allowed = is_swap_fast_path(ins, fast);
     auto in_range = [&](int32_t q) {
-        if (q < 0 || q >= n) {
-            refuse(ins,
-                   "addresses qubit " + std::to_string(q) + ", outside a state of " + std::to_string(n) + " qubits");
-        }
-        return uint64_t{1} << q;
+        if (q < 0 || q >= n) check_qubit(("apply_gate_single_batch: gate " + ins.name).c_str(), q, n);
+        return bit(q);
     };
     for (int32_t q : ins.qubits) {
-        const uint64_t bit = in_range(q);
-        if ((targets & bit) != 0 && !repeat_allowed)
+        const uint64_t mask = in_range(q);
+        if ((targets & mask) != 0 && !repeat_allowed)
             refuse(ins, "names qubit " + std::to_string(q) + " twice among its targets");
-        targets |= bit;
+        targets |= mask;
     }
     for (int32_t q : ins.controls) {
-        const uint64_t bit = in_range(q);
-        if ((controls & bit) != 0) refuse(ins, "names qubit " + std::to_string(q) + " twice among its controls");
-        if ((targets & bit) != 0) refuse(ins, "uses qubit " + std::to_string(q) + " as both control and target");
-        controls |= bit;
+        const uint64_t mask = in_range(q);
+        if ((controls & mask) != 0) refuse(ins, "names qubit " + std::to_string(q) + " twice among its controls");
+        if ((targets & mask) != 0) refuse(ins, "uses qubit " + std::to_string(q) + " as both control and target");
+        controls |= mask;
     }
 }
 
@@ -114,8 +107,6 @@ const Matrix& resolve_matrix(const CircuitInstruction& ins, const GateEntry* gat
     if (key.dagger) m = dagger_matrix(m);
     return store.cache->emplace(key, std::move(m)).first->second;
 }
-
-uint64_t bit(int32_t q) { return uint64_t{1} << q; }
 
 // Closed controls in `ones`, open ones ('0' in ctrl_state) in `zeros`.
 void set_controls(const CircuitInstruction& ins, KernelCall& call) {
@@ -214,7 +205,8 @@ size_t GateCacheKeyHash::operator()(const GateCacheKey& key) const {
     return h;
 }
 
-KernelCall plan_gate(const CircuitInstruction& instruction, uint32_t num_qubits, MatrixStore& store, int batch_index) {
+KernelCall resolve_gate(const CircuitInstruction& instruction, uint32_t num_qubits, MatrixStore& store,
+                        int batch_index) {
     const GateEntry* gate = find_gate(instruction.name);
     const FastKernel fast = fast_kernel(gate, instruction.name);
     check_qubits(instruction, num_qubits, fast);
@@ -225,15 +217,32 @@ KernelCall plan_gate(const CircuitInstruction& instruction, uint32_t num_qubits,
     return call;
 }
 
-template <typename Real>
-void apply_gate_single_batch(StateVector<Real>& state, const CircuitInstruction& instruction, GateMatrixCache& cache,
-                             int batch_index) {
-    if (operation_kind(instruction.name) != OperationKind::kGate) return;
-    MatrixStore store{&cache, {}};
-    run_kernel_call(state, plan_gate(instruction, state.num_qubits, store, batch_index), KernelExec::kRegion);
+RunPlan compile_run(const std::vector<CircuitInstruction>& instructions, size_t begin, size_t end, uint32_t num_qubits,
+                    GateMatrixCache* cache, int batch_index) {
+    RunPlan plan;
+    plan.num_qubits = num_qubits;
+    plan.matrices.cache = cache;
+    plan.steps.reserve(end - begin);
+    for (size_t i = begin; i < end; ++i) {
+        const CircuitInstruction& instruction = instructions[i];
+        PlanStep step;
+        step.kind = operation_kind(instruction.name);
+        if (step.kind == OperationKind::kReset) {
+            if (instruction.qubits.empty()) {
+                step.kind = OperationKind::kNoEffect;
+            } else {
+                step.reset_qubit = instruction.qubits[0];
+                check_qubit("RESET", step.reset_qubit, num_qubits);
+                step.qubits = bit(step.reset_qubit);
+            }
+        } else if (step.kind == OperationKind::kGate) {
+            step.call = resolve_gate(instruction, num_qubits, plan.matrices, batch_index);
+            step.qubits = step.call.ones | step.call.zeros;
+            for (int j = 0; j < step.call.num_targets; ++j) step.qubits |= bit(step.call.targets[j]);
+        }
+        plan.steps.push_back(step);
+    }
+    return plan;
 }
-
-template void apply_gate_single_batch<double>(StateVector<double>&, const CircuitInstruction&, GateMatrixCache&, int);
-template void apply_gate_single_batch<float>(StateVector<float>&, const CircuitInstruction&, GateMatrixCache&, int);
 
 }  // namespace wavesim

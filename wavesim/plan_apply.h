@@ -17,12 +17,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "circuit_records.h"
-#include "gate_application.h"
 #include "measurement.h"
-#include "run_plan.h"
+#include "plan.h"
 #include "state_vector.h"
 
 namespace wavesim {
@@ -40,10 +40,14 @@ struct WindowShape {
 };
 
 // The shape measured fastest for a state of `num_qubits` qubits in this
-// precision. A state smaller than the last-level cache gains nothing from
-// gathering blocks (every sweep is served from that cache): its windows keep
-// to the lowest qubits and are applied in place. Only states many times that
-// cache go region by region.
+// precision, on a machine whose last-level cache holds `cache_bytes`. A state
+// smaller than that cache gains nothing from gathering blocks (every sweep is
+// served from the cache): its windows keep to the lowest qubits and are
+// applied in place. Only states many times that cache go region by region.
+template <typename Real>
+WindowShape window_shape_for(unsigned num_qubits, uint64_t cache_bytes);
+
+// The same for this machine's last-level cache.
 template <typename Real>
 WindowShape window_shape_for(unsigned num_qubits);
 
@@ -56,11 +60,11 @@ WindowShape window_shape_for(unsigned num_qubits);
 template <typename Real>
 size_t apply_plan(StateVector<Real>& state, const RunPlan& plan, RandomSource& source, WindowShape shape);
 
-// Instructions [begin, end) compiled and applied: what apply_instruction does
-// to each in turn, bit for bit, except that a refused instruction raises
-// before any of them touches the state.
+// Instructions [begin, end) compiled and applied with this machine's shape:
+// what applying them one by one does, except that a refused instruction
+// raises before any of them touches the state.
 template <typename Real>
-void apply_instructions(StateVector<Real>& state, const std::vector<CircuitInstruction>& instructions, size_t begin,
-                        size_t end, GateMatrixCache& cache, int batch_index, RandomSource& source);
+void run_instructions(StateVector<Real>& state, const std::vector<CircuitInstruction>& instructions, size_t begin,
+                      size_t end, GateMatrixCache& cache, int batch_index, RandomSource& source);
 
 }  // namespace wavesim

@@ -1,23 +1,18 @@
-#include "gate_windows.h"
+#include "plan_apply.h"
 
 #include <omp.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <string>
 
-#include "simd.h"
+#include "kernel_simd.h"
 #include "threads.h"
 
 namespace wavesim {
 namespace {
-
-uint64_t bit(int q) { return uint64_t{1} << q; }
 
 int popcount(uint64_t x) { return __builtin_popcountll(x); }
 
@@ -193,7 +188,7 @@ size_t apply_windows(StateVector<Real>& state, const std::vector<PlanStep>& step
     const unsigned n = state.num_qubits;
     const BlockLimits limits = block_limits<Real>(n, shape);
     const int block_qubits = limits.block_qubits;
-    size_t passes = 0;
+    size_t sweeps = 0;
     size_t i = begin;
     while (i < end) {
         if (steps[i].kind != OperationKind::kGate) {
@@ -201,17 +196,17 @@ size_t apply_windows(StateVector<Real>& state, const std::vector<PlanStep>& step
             continue;
         }
         const Window w = find_window(steps, i, end, block_qubits, limits.low_qubits);
-        ++passes;
+        ++sweeps;
         if (block_qubits < int(n) && w.gates <= 1) {
             // One gate is one pass either way: the kernel's own region over the whole state.
-            run_kernel_call(state, steps[i].call, KernelExec::kRegion);
+            run_kernel_call(state, steps[i].call, KernelExec::kParallel);
             ++i;
             continue;
         }
         apply_window(state, steps, i, w.end, fill_window(w.qubits, block_qubits), limits.threads, scratch);
         i = w.end;
     }
-    return passes;
+    return sweeps;
 }
 
 // A region of the state kept in the last-level cache while a run of gates
@@ -292,23 +287,23 @@ size_t apply_gates(StateVector<Real>& state, const std::vector<PlanStep>& steps,
     const BlockLimits limits = block_limits<Real>(n, shape);
     const int region_low = std::max(shape.region_low_qubits, limits.low_qubits);
     const WindowShape inner{shape.block_qubits, shape.block_qubits};
-    size_t passes = 0;
+    size_t sweeps = 0;
     size_t i = begin;
     while (i < end) {
         const Window first = find_window(steps, i, end, limits.block_qubits, limits.low_qubits);
         const Window region = find_window(steps, i, end, shape.region_qubits, region_low);
         if (first.end >= region.end || region.gates <= 1 || !regions.reserve(shape.region_qubits)) {
             const size_t stop = std::max(first.end, i + 1);  // a gate wider than a block is a window of its own
-            passes += apply_windows(state, steps, i, stop, shape, blocks);
+            sweeps += apply_windows(state, steps, i, stop, shape, blocks);
             i = stop;
             continue;
         }
-        ++passes;
+        ++sweeps;
         apply_region_windows(state, steps, i, region.end, fill_window(region.qubits, shape.region_qubits), inner,
                              regions, blocks);
         i = region.end;
     }
-    return passes;
+    return sweeps;
 }
 
 // Measured with bench/windows.perf.cc --shapes on cores with 512 KiB of L2
@@ -323,57 +318,21 @@ constexpr WindowShape kGatheredShape = sizeof(Real) == sizeof(double) ? WindowSh
 // where the blocks' gathers still run at memory speed).
 constexpr uint64_t kRegionMinCaches = 8;
 
-// Size in bytes of a cache as the kernel lists it ("32768K"); 0 when unreadable.
-uint64_t listed_cache_bytes(const std::string& dir) {
-    std::ifstream size_file(dir + "/size");
-    uint64_t value = 0;
-    char unit = 0;
-    if (!(size_file >> value)) return 0;
-    size_file >> unit;
-    if (unit == 'K') return value << 10;
-    if (unit == 'M') return value << 20;
-    if (unit == 'G') return value << 30;
-    return value;
-}
-
-// Bytes of the last-level cache: the highest level the kernel lists for
-// CPU 0, else what the C library says, else a conservative 8 MiB. The
-// kernel's list comes first: under some hypervisors the C library's CPUID
-// reading reports several times the real size.
-uint64_t last_level_cache_bytes() {
-    constexpr uint64_t kFallback = uint64_t{8} << 20;
-    constexpr int kMaxCacheIndex = 16;
-    static const uint64_t kBytes = [] {
-        int best_level = 0;
-        uint64_t bytes = 0;
-        for (int index = 0; index < kMaxCacheIndex; ++index) {
-            const std::string dir = "/sys/devices/system/cpu/cpu0/cache/index" + std::to_string(index);
-            std::ifstream level_file(dir + "/level");
-            int level = 0;
-            if (!(level_file >> level)) break;
-            const uint64_t size = listed_cache_bytes(dir);
-            if (level > best_level && size > 0) {
-                best_level = level;
-                bytes = size;
-            }
-        }
-        if (bytes > 0) return bytes;
-        const long l3 = sysconf(_SC_LEVEL3_CACHE_SIZE);
-        return l3 > 0 ? uint64_t(l3) : kFallback;
-    }();
-    return kBytes;
-}
-
 }  // namespace
 
 template <typename Real>
-WindowShape window_shape_for(unsigned num_qubits) {
+WindowShape window_shape_for(unsigned num_qubits, uint64_t cache_bytes) {
+    constexpr unsigned kLargestCounted = 40;  // keeps the byte count in range; far beyond any cache
     const WindowShape gathered = kGatheredShape<Real>;
-    const uint64_t state_bytes = 2 * sizeof(Real) * (uint64_t{1} << std::min(num_qubits, 40u));
-    const uint64_t cache_bytes = last_level_cache_bytes();
+    const uint64_t state_bytes = 2 * sizeof(Real) * (uint64_t{1} << std::min(num_qubits, kLargestCounted));
     if (state_bytes < cache_bytes) return {gathered.block_qubits, gathered.block_qubits};
     if (state_bytes <= kRegionMinCaches * cache_bytes) return {gathered.block_qubits, gathered.low_qubits};
     return gathered;
+}
+
+template <typename Real>
+WindowShape window_shape_for(unsigned num_qubits) {
+    return window_shape_for<Real>(num_qubits, last_level_cache_bytes());
 }
 
 template <typename Real>
@@ -381,7 +340,7 @@ size_t apply_plan(StateVector<Real>& state, const RunPlan& plan, RandomSource& s
     const std::vector<PlanStep>& steps = plan.steps;
     RegionScratch<Real> regions;
     BlockScratch<Real> blocks;
-    size_t passes = 0;
+    size_t sweeps = 0;
     size_t i = 0;
     while (i < steps.size()) {
         if (steps[i].kind == OperationKind::kReset) reset_qubit(state, steps[i].reset_qubit, source);
@@ -393,26 +352,27 @@ size_t apply_plan(StateVector<Real>& state, const RunPlan& plan, RandomSource& s
         while (end < steps.size() && steps[end].kind != OperationKind::kReset &&
                steps[end].kind != OperationKind::kMeasure)
             ++end;
-        passes += apply_gates(state, steps, i, end, shape, regions, blocks);
+        sweeps += apply_gates(state, steps, i, end, shape, regions, blocks);
         // Later regions (a RESET's loops) expect the count a kernel leaves.
         omp_set_num_threads(thread_count_for(int(state.num_qubits)));
         i = end;
     }
-    return passes;
+    return sweeps;
 }
 
 template <typename Real>
-void apply_instructions(StateVector<Real>& state, const std::vector<CircuitInstruction>& instructions, size_t begin,
-                        size_t end, GateMatrixCache& cache, int batch_index, RandomSource& source) {
+void run_instructions(StateVector<Real>& state, const std::vector<CircuitInstruction>& instructions, size_t begin,
+                      size_t end, GateMatrixCache& cache, int batch_index, RandomSource& source) {
     const RunPlan plan = compile_run(instructions, begin, end, state.num_qubits, &cache, batch_index);
     apply_plan(state, plan, source, window_shape_for<Real>(state.num_qubits));
 }
 
-#define WAVESIM_INSTANTIATE_WINDOWS(Real)                                                                              \
-    template WindowShape window_shape_for<Real>(unsigned);                                                             \
-    template size_t apply_plan<Real>(StateVector<Real>&, const RunPlan&, RandomSource&, WindowShape);                  \
-    template void apply_instructions<Real>(StateVector<Real>&, const std::vector<CircuitInstruction>&, size_t, size_t, \
-                                           GateMatrixCache&, int, RandomSource&);
+#define WAVESIM_INSTANTIATE_WINDOWS(Real)                                                                            \
+    template WindowShape window_shape_for<Real>(unsigned, uint64_t);                                                 \
+    template WindowShape window_shape_for<Real>(unsigned);                                                           \
+    template size_t apply_plan<Real>(StateVector<Real>&, const RunPlan&, RandomSource&, WindowShape);                \
+    template void run_instructions<Real>(StateVector<Real>&, const std::vector<CircuitInstruction>&, size_t, size_t, \
+                                         GateMatrixCache&, int, RandomSource&);
 
 WAVESIM_INSTANTIATE_WINDOWS(double)
 WAVESIM_INSTANTIATE_WINDOWS(float)

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "simd.h"
+#include "kernel_simd.h"
 
 namespace wavesim {
 

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "simd.h"
+#include "kernel_simd.h"
 
 namespace wavesim {
 

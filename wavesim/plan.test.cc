@@ -1,7 +1,10 @@
-// apply_gate_single_batch against the shared scalar reference (an index loop
-// over std::complex<double>, checked against a Kronecker-expanded operator in
-// the kernel tests) with the catalogue matrix, on 4 and on 16 qubits.
-#include "gate_application.h"
+// Resolving a gate into its kernel call: every dispatch case applied alone
+// (apply_gate_single_batch, the reference path) against the shared scalar
+// reference (an index loop over std::complex<double>, checked against a
+// Kronecker-expanded operator in the kernel tests) with the catalogue matrix,
+// on 4 and on 16 qubits; batch slices, the matrix cache and the store; every
+// refusal, raised alike when a run is compiled.
+#include "plan.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +16,7 @@
 #include <utility>
 
 #include "gate_catalogue.h"
+#include "reference_path.h"
 #include "scalar_reference.test.h"
 
 namespace wavesim {
@@ -351,7 +355,7 @@ TEST_P(BatchSlice, UsesTheExpectedParameterSet) {
     // A compiled run keeps a batch's own set in its store and shares the others through the cache.
     GateMatrixCache plan_cache;
     MatrixStore store{&plan_cache, {}};
-    const KernelCall call = plan_gate(ins, 2, store, c.batch_index);
+    const KernelCall call = resolve_gate(ins, 2, store, c.batch_index);
     EXPECT_EQ(plan_cache.size(), c.cut_per_batch ? 0u : 1u);
     EXPECT_EQ(store.owned.size(), c.cut_per_batch ? 1u : 0u);
     ASSERT_NE(call.matrix, nullptr);
@@ -374,52 +378,6 @@ INSTANTIATE_TEST_SUITE_P(
         SliceCase{"huge_index_falls_back", "R", std::vector<double>{1, 2, 3, 4}, 2147483647, {1, 2}, true},
         SliceCase{"no_parameters_list_kept", "SX", std::vector<double>{9, 8}, 1, {9, 8}, false}),
     [](const ::testing::TestParamInfo<SliceCase>& info) { return info.param.label; });
-
-// A sweep of parametrised gates (daggers, closed and open controls, one and
-// two targets) applied per gate, batch by batch, matches bit for bit the
-// same sweep applied through planned kernel calls on the calling thread, in
-// both precisions; both caches hold only the gates whose values are shared
-// by every batch.
-template <typename Real>
-void expect_sweep_matches_cached_plans() {
-    constexpr int kQubits = 5;
-    constexpr int kBatches = 6;
-    std::mt19937 rng(2026);
-    std::uniform_real_distribution<double> angle(-7.0, 7.0);
-    auto sets = [&](int per_set) {
-        std::vector<double> values(static_cast<size_t>(per_set * kBatches));
-        for (double& v : values) v = angle(rng);
-        return values;
-    };
-    const std::vector<GateInput> gates = {
-        {"RY", {0}, {}, sets(1)},     {"RX", {3}, {}, sets(1), true},
-        {"U3", {2}, {}, sets(3)},     {"CRZ", {1}, {4}, sets(1), false, "0"},
-        {"RZZ", {0, 4}, {}, sets(1)}, {"RXX", {1, 3}, {2}, sets(1), true, "1"},
-        {"RY", {4}, {}, {0.7}},       {"U3", {0}, {1, 2}, {0.1, 0.2, 0.3}, true, "01"},
-        {"RY", {0}, {}, sets(1)},
-    };
-    for (int b = 0; b < kBatches; ++b) {
-        StateVector<Real> per_gate(kQubits), planned(kQubits);
-        fill_random(per_gate, 100 + static_cast<uint32_t>(b));
-        fill_random(planned, 100 + static_cast<uint32_t>(b));
-        GateMatrixCache cache;
-        GateMatrixCache plan_cache;
-        MatrixStore store{&plan_cache, {}};
-        for (const GateInput& g : gates) {
-            const CircuitInstruction ins = make_instruction(g);
-            apply_gate_single_batch(per_gate, ins, cache, b);
-            run_kernel_call(planned, plan_gate(ins, kQubits, store, b), KernelExec::kCallingThread);
-        }
-        EXPECT_EQ(read(per_gate), read(planned)) << "batch " << b;
-        EXPECT_EQ(cache.size(), 2u) << "batch " << b;
-        EXPECT_EQ(plan_cache.size(), 2u) << "batch " << b;
-    }
-}
-
-TEST(GateCache, PerBatchSetsMatchCachedPlansBitForBit) {
-    expect_sweep_matches_cached_plans<double>();
-    expect_sweep_matches_cached_plans<float>();
-}
 
 TEST(GateCache, RepeatedGateComputesItsMatrixOnce) {
     StateVector<double> s(3);
@@ -525,13 +483,21 @@ TEST_P(Refused, WithItsMessageAndTheStateUntouched) {
     fill_random(s, 9);
     fill_random(copy, 9);
     GateMatrixCache cache;
+    const CircuitInstruction ins = make_instruction(c.gate);
     try {
-        apply_gate_single_batch(s, make_instruction(c.gate), cache, 0);
+        apply_gate_single_batch(s, ins, cache, 0);
         FAIL() << c.label << ": no error";
     } catch (const std::runtime_error& error) {
         EXPECT_EQ(std::string(error.what()), c.message);
     }
     EXPECT_TRUE(same_bits(s, copy)) << c.label;
+    const std::vector<CircuitInstruction> run = {make_instruction({"H", {0}}), ins};
+    try {
+        (void)compile_run(run, 0, run.size(), kSmallQubits, &cache, 0);
+        FAIL() << c.label << ": compiled";
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(std::string(error.what()), c.message);
+    }
 }
 
 const std::string kPrefix = "apply_gate_single_batch: ";
