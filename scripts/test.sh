@@ -4,13 +4,23 @@
 # modules installed in .venv/, then the C++ unit tests and the whole Python suite
 # again against a build with AddressSanitizer and UndefinedBehaviorSanitizer
 # (scripts/sanitize.sh). A missing C++ test binary fails the run.
-# Arguments go to both pytest runs (for example a test file, or -x).
+#   scripts/test.sh [--quick] [pytest arguments]
+# --quick leaves out the sanitizer build and run (the inner loop while editing).
+# Other arguments go to both pytest runs (for example a test file, or -x).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PY=$PWD/.venv/bin/python
+
+quick=false
+if [[ "${1:-}" == "--quick" ]]; then
+    quick=true
+    shift
+fi
 
 scripts/run_cpp_tests.sh build/wheel
 
 "$PY" -m pytest -q "$@"
 
-scripts/sanitize.sh "$@"
+if ! $quick; then
+    scripts/sanitize.sh "$@"
+fi

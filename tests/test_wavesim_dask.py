@@ -19,6 +19,7 @@ import reference_model as ref
 from wavesim_circuits import instruction, random_circuit
 
 import wavesim_dask
+from wavesim_dask import cluster_runs
 
 distributed = pytest.importorskip("distributed")
 
@@ -171,6 +172,36 @@ def test_part_seeds_are_derived_from_the_seed_and_the_index():
     assert wavesim_dask.part_seeds(7, 5)[:4] == seeds  # more parts do not change the first ones
 
 
+class Truth:
+    def __init__(self, value):
+        self.value = value
+
+    def __bool__(self):
+        if isinstance(self.value, Exception):
+            raise self.value
+        return self.value
+
+
+class Sized:
+    def __len__(self):
+        return 1
+
+
+FLAGS = [True, False, 1, 0, 2, -1, 0.5, 0.0, float("nan"), 1j, np.bool_(True), np.bool_(False), np.int64(3),
+         np.float32(0), np.array([1]), np.array([1, 2]), None, "yes", "", b"", [], [1], (), {}, object(), Sized(),
+         Truth(True), Truth(False), Truth(ValueError("no truth"))]
+
+
+@pytest.mark.parametrize("flag", FLAGS, ids=[f"{type(f).__name__}-{i}" for i, f in enumerate(FLAGS)])
+def test_precision_flag_is_read_as_the_simulator_reads_it(flag):
+    """The precision the cluster functions take from use_float32 (None: the simulator refuses the flag)."""
+    try:
+        want = wavesim.cal_states_cpp(cc.CircuitData(0), flag).dtype == np.complex64
+    except TypeError:
+        want = None
+    assert cluster_runs._c_bool(flag) is want
+
+
 # ---------------------------------------------------------------- on the cluster
 
 @pytest.fixture(scope="module")
@@ -267,6 +298,7 @@ def test_bad_input_gets_the_simulators_own_error(client, name, make):
 @pytest.mark.parametrize("call, local", [
     (lambda c, d: wavesim_dask.cal_states(c, "circuit"), lambda d: wavesim.cal_states_cpp("circuit", False)),
     (lambda c, d: wavesim_dask.cal_states(c, d, "yes"), lambda d: wavesim.cal_states_cpp(d, "yes")),
+    (lambda c, d: wavesim_dask.run(c, d, 10, 1, use_float32=[]), lambda d: wavesim.run_cpp(d, 10, 1, -1, [])),
     (lambda c, d: wavesim_dask.run(c, d, 1.5, 1), lambda d: wavesim.run_cpp(d, 1.5, 1, -1, False)),
     (lambda c, d: wavesim_dask.run(c, d, 2**40, 1), lambda d: wavesim.run_cpp(d, 2**40, 1, -1, False)),
     (lambda c, d: wavesim_dask.run(c, d, 10, 1, seed=2**31), lambda d: wavesim.run_cpp(d, 10, 1, 2**31, False)),

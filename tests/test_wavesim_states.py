@@ -1,5 +1,6 @@
 """cal_states_cpp against an independent NumPy model, batch counts, resets and errors."""
 
+import ast
 import subprocess
 import sys
 
@@ -10,7 +11,8 @@ import circuitcore as cc
 import wavesim
 
 import reference_model as ref
-from wavesim_circuits import instruction, random_circuit
+import stub_check
+from wavesim_circuits import PLAIN_ONLY, instruction, random_circuit
 
 DOUBLE_TOL = 1e-11
 FLOAT_TOL = 2e-5
@@ -47,6 +49,7 @@ def test_unshaped_batches_match_reference(n, batches, use_float32):
     data = random_circuit(77 + n, n, 30 if n < 15 else 12, batches=batches)
     got = wavesim.cal_states_cpp(data, use_float32)
     assert got.shape == (batches, 1 << n) and got.flags["C_CONTIGUOUS"]
+    assert wavesim.batch_count(data) == batches
     for b in range(batches):
         np.testing.assert_allclose(got[b], ref.simulate(data, b), atol=FLOAT_TOL if use_float32 else DOUBLE_TOL)
 
@@ -85,6 +88,11 @@ def batch_shape(data):
     return result.shape[0] if result.ndim == 2 else 0
 
 
+def rows_of_count(count):
+    """The rows a batch count gives: 0 (one-dimensional) for a single run, a count of 0 or 1."""
+    return count if count >= 2 else 0
+
+
 def torch_tensor(shape):
     torch = pytest.importorskip("torch")
     return torch.zeros(shape)
@@ -118,12 +126,17 @@ def torch_tensor(shape):
                      value_shape_set=1, value_shape=[2, 12]), 4),
     (lambda: circuit(1, [instruction("RX", [0], values=[0.1])], shaped_binding=True,
                      value_shape_set=0, value_shape=[1, 9, 1]), 0),
+    (lambda: circuit(1, [instruction("RX", [0], values=[0.1])], shaped_binding=True,
+                     value_shape_set=1, value_shape=[1, 1, 1]), 0),
+    (lambda: circuit(1, [instruction("RX", [0], values=[0.1])], shaped_binding=True,
+                     value_shape_set=1, value_shape=[1, -4, 1]), 0),
     (lambda: circuit(1, [instruction("RX", [0], values=[0.1] * 8)], shaped_binding=True), 0),
     # no parametrised gate with a count: the tensor is not even looked at
     (lambda: circuit(1, [instruction("H", [0], values=[0.1] * 4)], shaped_binding=True, bound_values=[1, 2]), 0),
 ])
 def test_batch_count_rules(make, rows):
-    assert batch_shape(make()) == rows
+    data = make()
+    assert batch_shape(data) == rows == rows_of_count(wavesim.batch_count(data))
 
 
 def test_shaped_batches_take_values_from_the_instructions():
@@ -141,9 +154,41 @@ CAST_ERROR = ("Unable to cast Python instance of type {} to C++ type '?' "
 @pytest.mark.parametrize("value", [[1, 2], np.zeros((2, 3, 4)), "tensor"])
 def test_non_tensor_bound_values_fail_like_a_cast(value):
     data = circuit(1, [instruction("RX", [0], values=[0.1])], shaped_binding=True, bound_values=value)
-    with pytest.raises(RuntimeError) as info:
-        wavesim.cal_states_cpp(data)
-    assert str(info.value) == CAST_ERROR.format(str(type(value)))
+    for call in (wavesim.cal_states_cpp, wavesim.batch_count):
+        with pytest.raises(RuntimeError) as info:
+            call(data)
+        assert str(info.value) == CAST_ERROR.format(str(type(value)))
+
+
+def test_batch_count_beyond_a_c_int_overflows_as_the_run_does():
+    data = circuit(1, [instruction("RX", [0], values=[0.1])], shaped_binding=True, value_shape_set=1,
+                   value_shape=[1, 2**31, 1])
+    for call in (wavesim.cal_states_cpp, wavesim.batch_count):
+        with pytest.raises(OverflowError, match=f"batch count {2**31} exceeds the supported range"):
+            call(data)
+    data.value_shape = [1, 2**31 - 1, 1]
+    assert wavesim.batch_count(data) == 2**31 - 1
+
+
+GATE_TABLES = {**ref.ONE_QUBIT, **ref.TWO_QUBIT, **ref.CONTROLLED}
+
+
+@pytest.mark.parametrize("name", sorted(GATE_TABLES))
+def test_gate_param_count_matches_the_gate_tables(name):
+    k = GATE_TABLES[name][0]
+    assert wavesim.gate_param_count(name) == k
+    # k values are one set: a list of 2k values (k >= 1) is two sets, of k values a single run
+    if k > 0:
+        targets = [0, 1] if name in ref.TWO_QUBIT else [0]
+        controls = [2, 3][:ref.CONTROLLED[name][2]] if name in ref.CONTROLLED else []
+        for values, rows in ([0.1] * k, 0), ([0.1] * (2 * k), 2):
+            data = circuit(4, [instruction(name, targets, controls, values=values)])
+            assert batch_shape(data) == rows
+
+
+@pytest.mark.parametrize("name", PLAIN_ONLY + sorted(ref.SKIPPED) + ["", "rx", "Rx", "FOO", "U3 ", "C" + "X" * 40])
+def test_gate_param_count_is_zero_for_every_other_name(name):
+    assert wavesim.gate_param_count(name) == 0
 
 
 def test_bound_values_fail_when_torch_was_never_imported():
@@ -242,6 +287,18 @@ def test_complex64_rows_of_2_to_61_are_too_long():
 def test_62_qubits_pass_the_range_check():
     with pytest.raises(RuntimeError, match="Failed to allocate memory for StateVector"):
         wavesim.cal_states_cpp(circuit(62, []))
+
+
+def test_type_stub_matches_the_module():
+    stub = ast.parse((stub_check.ROOT / "wavesim" / "wavesim.pyi").read_text())
+    docstrings = {f.name: ast.get_docstring(f) for f in stub.body if isinstance(f, ast.FunctionDef)}
+    public = {name for name in dir(wavesim) if not name.startswith("_")}
+    assert set(docstrings) == public
+    stubs = stub_check.stub_parameters("wavesim")
+    for name in public:
+        runtime = getattr(wavesim, name)
+        assert stubs[name] == stub_check.runtime_parameters(runtime), name
+        assert docstrings[name] == runtime.__doc__.strip().splitlines()[-1], name
 
 
 def test_arguments_are_converted_by_pybind11():

@@ -10,6 +10,7 @@
 #include "cal_states.h"
 #include "circuit_records.h"
 #include "cpu_features.h"
+#include "gate_catalogue.h"
 #include "run_shots.h"
 #include "tensor_shape_py.h"
 
@@ -53,6 +54,10 @@ py::object counts(const CircuitData& circuit, int shots, int num_cbits, int seed
     return std::move(results);
 }
 
+int batch_count(const CircuitData& circuit_data) {
+    return wavesim::batch_count(circuit_data, wavesim::read_bound_shape);
+}
+
 py::object cal_states_cpp(CircuitData& circuit_data, bool use_float32) {
     return use_float32 ? cal_states<float>(circuit_data) : cal_states<double>(circuit_data);
 }
@@ -70,4 +75,11 @@ PYBIND11_MODULE(wavesim, m) {
           py::arg("use_float32") = false);
     m.def("run_cpp", &run_cpp, "Perform shots measurements with projective sampling", py::arg("circuit_data"),
           py::arg("shots"), py::arg("num_cbits"), py::arg("seed") = -1, py::arg("use_float32") = false);
+    m.def("batch_count", &batch_count,
+          "Number of parameter sets cal_states_cpp and run_cpp run the circuit for; 0 or 1 means a single run",
+          py::arg("circuit_data"));
+    m.def("gate_param_count", &wavesim::gate_param_count,
+          "Number of parameters one set of the named gate takes (0 to 4); 0 for a name outside the simulator's "
+          "vocabulary",
+          py::arg("name"));
 }

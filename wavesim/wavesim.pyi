@@ -22,3 +22,9 @@ def run_cpp(
     use_float32: bool = False,
 ) -> dict[str, int] | list[dict[str, int]]:
     """Perform shots measurements with projective sampling"""
+
+def batch_count(circuit_data: CircuitData) -> int:
+    """Number of parameter sets cal_states_cpp and run_cpp run the circuit for; 0 or 1 means a single run"""
+
+def gate_param_count(name: str) -> int:
+    """Number of parameters one set of the named gate takes (0 to 4); 0 for a name outside the simulator's vocabulary"""

@@ -2,42 +2,33 @@
 parameter sets, so that the parts' results stacked in order are bit for bit those of
 one call on the whole circuit.
 
-Everything here follows what the simulator does, observed through its Python API:
+The set count B and each gate's parameter count k are the simulator's own
+(``wavesim.batch_count``, ``wavesim.gate_param_count``); B <= 1 is a single run. What
+cutting relies on besides is how the simulator reads a value list:
 
-- The set count B: with ``shaped_binding`` false, the length of the first parametrised
-  instruction's value list (a single value counts as one) divided by the parameter count
-  of the first parametrised gate that takes parameters, when it is longer and divisible;
-  with ``shaped_binding`` true, the second extent of a three-dimensional ``bound_values``
-  tensor (else of ``value_shape``), or that extent divided by the largest parameter count.
-  B <= 1 is a single run.
 - Set b of an instruction whose value list is longer than its gate's parameter count k
   is the b-th slice of k values, or the first k values when the list ends before it. A
   single value, a list of at most k values and the values of a gate without parameters
   are shared by every set. This holds for every instruction, parametrised or not.
 
-A gate's parameter count is learnt from the simulator itself: one tiny run of the
-instruction on a few qubits with a value list of ``PROBE_VALUES`` values reveals it
-through the set count of the result; an instruction the simulator refuses is thereby
-found before anything is cut.
+Before anything is cut, each instruction that is parametrised or carries values that
+may differ from set to set is run once on its own, on a state of just its qubits: an
+instruction the simulator refuses is thereby found, with the simulator's own error.
 """
 
 from __future__ import annotations
 
 import copy
-import sys
 from dataclasses import dataclass
 
 import circuitcore
 import wavesim
 from circuitcore import CircuitData, CircuitInstruction, ParamBinding
 
-# Divisible by every count from 1 to 6, so the set count of the probe names the
-# count (the simulator's largest is 4). Small, so the probe costs microseconds.
-PROBE_VALUES = 60
-
-# The largest probe state: PROBE_VALUES states of 2^10 amplitudes are 1 MiB. A gate on
-# more qubits (many controls) is not probed, and its circuit not split.
-PROBE_QUBITS = 10
+# The largest state an instruction is checked on (2^10 amplitudes, a few microseconds per
+# distinct form). A gate on more qubits (many controls) is not checked, and its circuit
+# not split.
+CHECK_QUBITS = 10
 
 # Names whose values the simulator never reads: they cannot change a set's state.
 NAMES_WITHOUT_STATE_CHANGE_FROM_VALUES = frozenset({"MEASURE", "BARRIER", "RESET", "QIF", "QWHILE"})
@@ -45,15 +36,10 @@ NAMES_WITHOUT_STATE_CHANGE_FROM_VALUES = frozenset({"MEASURE", "BARRIER", "RESET
 # The qubit counts the simulator can hold; outside them a run fails however it is cut.
 LARGEST_STATE_QUBITS = 62
 
-# A shaped binding of three dimensions gives the set count directly, as its extent
-# along this axis; parts carry their count that way.
-BATCHED_RANK = 3
-BATCH_AXIS = 1
-
 
 class Unsplittable(Exception):
     """The circuit cannot be cut faithfully: the simulator refuses something in it (its
-    own error is then the cause), or a gate's parameter count cannot be learnt cheaply.
+    own error is then the cause), or an instruction is too large to be checked cheaply.
 
     Raised while learning the layout; the callers either report it (split_batches) or
     leave the whole circuit to the simulator, which then reports its own error (or gives
@@ -69,74 +55,31 @@ class BatchLayout:
     param_counts: list[int]  # -1 where the values are never cut (no need to know the count)
 
 
-_known_param_counts: dict[tuple[object, ...], int] = {}
+_accepted_forms: set[tuple[object, ...]] = set()
 
 
-def param_count(instruction: CircuitInstruction) -> int:
-    """The number of parameters the simulator reads for one set of this gate (0 to 6).
+def check_accepted(instruction: CircuitInstruction) -> None:
+    """Raises Unsplittable when the simulator refuses the instruction.
 
-    Learnt from a run of the instruction itself, its qubits renumbered onto a state of
-    just those qubits, once per distinct form (name, renumbered qubits, dagger, control
-    state). Raises Unsplittable when the simulator refuses the instruction."""
+    The instruction runs alone without values (what the simulator refuses does not
+    depend on them), its qubits renumbered onto a state of just those qubits, once per
+    distinct form (name, renumbered qubits, dagger, control state)."""
     rank = {q: i for i, q in enumerate(sorted(set(instruction.qubits) | set(instruction.controls)))}
     qubits = [rank[q] for q in instruction.qubits]
     controls = [rank[q] for q in instruction.controls]
     form = (instruction.name, tuple(qubits), tuple(controls), instruction.dagger, instruction.ctrl_state)
-    if form in _known_param_counts:
-        return _known_param_counts[form]
-    if len(rank) > PROBE_QUBITS:
+    if form in _accepted_forms:
+        return
+    if len(rank) > CHECK_QUBITS:
         raise Unsplittable(f"instruction {instruction!r} acts on {len(rank)} qubits, more than the "
-                               f"{PROBE_QUBITS} on which its parameter count can be learnt cheaply")
-    probe = CircuitInstruction(name=instruction.name, qubits=qubits, controls=controls,
-                               param=ParamBinding("", [0.0] * PROBE_VALUES), has_param=True,
-                               dagger=instruction.dagger, ctrl_state=instruction.ctrl_state)
+                           f"{CHECK_QUBITS} on which it can be checked cheaply")
+    alone = CircuitInstruction(name=instruction.name, qubits=qubits, controls=controls, dagger=instruction.dagger,
+                               ctrl_state=instruction.ctrl_state)
     try:
-        amplitudes = wavesim.cal_states_cpp(CircuitData(len(rank), [probe]))
+        wavesim.cal_states_cpp(CircuitData(len(rank), [alone]))
     except Exception as error:
         raise Unsplittable(f"the simulator refuses instruction {instruction!r}: {error}") from error
-    count = PROBE_VALUES // amplitudes.shape[0] if amplitudes.ndim == 2 else 0
-    _known_param_counts[form] = count
-    return count
-
-
-def _value_length(value: float | list[float]) -> int:
-    return 1 if isinstance(value, float) else len(value)
-
-
-def _whole_sets(length: int, per_set: int) -> int:
-    return length // per_set if length > per_set and length % per_set == 0 else 0
-
-
-def _tensor_shape(tensor: object) -> tuple[int, int]:
-    """(dimensions, extent of dimension 1) of a torch tensor, read as the simulator reads it."""
-    torch = sys.modules.get("torch")
-    if torch is None or not isinstance(tensor, torch.Tensor):
-        raise Unsplittable(f"bound_values of type {type(tensor).__name__} is not a tensor")
-    dims = int(tensor.dim())
-    return dims, int(tensor.size(1)) if dims >= 2 else 0
-
-
-def _set_count(circuit: CircuitData, instructions: list[CircuitInstruction]) -> int:
-    parametrised = [ins for ins in instructions if ins.has_param]
-    positive = [k for k in (param_count(ins) for ins in parametrised) if k > 0]
-    if not positive:
-        return 0
-    if not circuit.shaped_binding:
-        return _whole_sets(_value_length(parametrised[0].param.value), positive[0])
-    extent = 0
-    if circuit.bound_values is not None:
-        dims, size1 = _tensor_shape(circuit.bound_values)
-        if dims >= 2:
-            extent = size1
-        if dims == BATCHED_RANK:
-            return max(extent, 0)
-    elif circuit.value_shape_set != 0 and circuit.value_shape:
-        shape = circuit.value_shape
-        if len(shape) >= 2:
-            extent = shape[BATCH_AXIS]
-        if len(shape) == BATCHED_RANK:
-            return max(extent, 0)
-    return _whole_sets(extent, max(positive))
+    _accepted_forms.add(form)
 
 
 def _values_are_cut(instruction: CircuitInstruction) -> bool:
@@ -151,17 +94,19 @@ def batch_layout(circuit_data: CircuitData) -> BatchLayout:
 
     Raises Unsplittable for what the simulator itself would refuse before or while
     counting sets (an instruction it cannot apply, bound values that are not a tensor,
-    a qubit count outside what it can hold, a set count beyond its range), and for a
-    gate on more than PROBE_QUBITS qubits whose values would need cutting."""
+    a qubit count outside what it can hold, a set count beyond its range), and for an
+    instruction to check on more than CHECK_QUBITS qubits."""
     if not 0 <= circuit_data.num_qubits <= LARGEST_STATE_QUBITS:
         raise Unsplittable(f"a state of {circuit_data.num_qubits} qubits is outside the simulator's range")
     instructions = circuit_data.instructions
-    if not instructions:
-        return BatchLayout(0, instructions, [])
-    sets = _set_count(circuit_data, instructions)
-    if sets > 2**31 - 1:
-        raise Unsplittable(f"{sets} parameter sets exceed the simulator's range")
-    counts = [param_count(ins) if _values_are_cut(ins) else -1 for ins in instructions]
+    for instruction in instructions:
+        if instruction.has_param or _values_are_cut(instruction):
+            check_accepted(instruction)
+    try:
+        sets = wavesim.batch_count(circuit_data)
+    except Exception as error:
+        raise Unsplittable(f"the simulator cannot count the parameter sets: {error}") from error
+    counts = [wavesim.gate_param_count(ins.name) if _values_are_cut(ins) else -1 for ins in instructions]
     return BatchLayout(sets, instructions, counts)
 
 
@@ -231,8 +176,8 @@ def split_batches(circuit_data: CircuitData, parts: int) -> list[CircuitData]:
 
     Raises ValueError when ``parts`` is below 1 or above the number of sets, and when
     the circuit cannot be split faithfully: the simulator refuses it (its error is
-    chained as the cause), or a gate on more than PROBE_QUBITS qubits carries values to
-    cut; TypeError for a ``circuit_data`` that is not a CircuitData.
+    chained as the cause), or a gate on more than CHECK_QUBITS qubits is parametrised or
+    carries values to cut; TypeError for a ``circuit_data`` that is not a CircuitData.
     """
     if not isinstance(circuit_data, circuitcore.CircuitData):
         raise TypeError(f"circuit_data must be a circuitcore.CircuitData, not {type(circuit_data).__name__}")

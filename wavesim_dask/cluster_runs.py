@@ -112,9 +112,10 @@ def cal_states(client: Client, circuit_data: CircuitData, use_float32: bool = Fa
     if Dask gives up the call raises (distributed's KilledWorker), never returning a
     partial array.
     """
-    if not isinstance(circuit_data, circuitcore.CircuitData):
+    flag = _c_bool(use_float32)
+    if not isinstance(circuit_data, circuitcore.CircuitData) or flag is None:
         return wavesim.cal_states_cpp(circuit_data, use_float32)  # fails converting: the simulator's own TypeError
-    use_float32 = _precision_flag(circuit_data, use_float32)
+    use_float32 = flag
     layout = _layout_or_none(circuit_data)
     if layout is None:
         return _whole_result(client, wavesim.cal_states_cpp, circuit_data, use_float32)
@@ -139,14 +140,15 @@ def cal_states(client: Client, circuit_data: CircuitData, use_float32: bool = Fa
     return states
 
 
-def _precision_flag(circuit_data: CircuitData, use_float32: Any) -> bool:
-    """use_float32 as the simulator converts it; a value it refuses raises its own TypeError
-    (the conversion fails before any work)."""
+def _c_bool(value: Any) -> bool | None:
+    """The value as the simulator's bool arguments take it (pybind11: the truth of anything
+    whose type defines __bool__, None included), or None where they refuse it."""
+    if not hasattr(type(value), "__bool__"):
+        return None
     try:
-        return bool(wavesim.cal_states_cpp(CircuitData(0), use_float32).dtype == np.complex64)
-    except TypeError:
-        wavesim.cal_states_cpp(circuit_data, use_float32)
-        raise
+        return bool(value)
+    except Exception:  # a failing __bool__ is a refusal there too
+        return None
 
 
 def _c_int(value: Any) -> int | None:
@@ -200,11 +202,12 @@ def run(client: Client, circuit_data: CircuitData, shots: int, num_cbits: int, s
     the simulator's, raised here; see cal_states for dying workers.
     """
     numbers = [_c_int(v) for v in (shots, num_cbits, seed)]
-    if not isinstance(circuit_data, circuitcore.CircuitData) or None in numbers:
+    flag = _c_bool(use_float32)
+    if not isinstance(circuit_data, circuitcore.CircuitData) or None in numbers or flag is None:
         # Fails converting the arguments, before any work: the simulator's own TypeError.
         return wavesim.run_cpp(circuit_data, shots, num_cbits, seed, use_float32)
     shots, num_cbits, seed = numbers
-    use_float32 = _precision_flag(circuit_data, use_float32)
+    use_float32 = flag
     layout = _layout_or_none(circuit_data)
     if layout is None:
         return _whole_result(client, wavesim.run_cpp, circuit_data, shots, num_cbits, seed, use_float32)
