@@ -3,6 +3,8 @@
 // kernel_fixed.h, matrices from kernel_dense.h).
 #include "kernel_call.h"
 
+#include <cmath>
+#include <iterator>
 #include <type_traits>
 #include <utility>
 
@@ -62,23 +64,48 @@ void run_phase_gate(StateVector<Real>& state, uint64_t ones, uint64_t zeros, con
     run_kernel(state, zeros, ones, PhaseOp<Real, Phase>{phase, low_control_mask<Real>(ones, zeros)}, exec);
 }
 
+// The forms with kernels of their own, besides dense (kernel_form_of picks among them).
+constexpr unsigned kDiagonal = matrix_form(kDiagonalEntry, kDiagonalEntry);
+constexpr unsigned kRealDiagonal = matrix_form(kDiagonalEntry, 0);
+constexpr unsigned kRealDiagonalAndAnti = matrix_form(kDiagonalEntry | kAntiDiagonalEntry, 0);
+constexpr unsigned kRealDiagonalImagAnti = matrix_form(kDiagonalEntry, kAntiDiagonalEntry);
+constexpr unsigned kRealAnti = matrix_form(kAntiDiagonalEntry, 0);
+constexpr unsigned kImagAnti = matrix_form(0, kAntiDiagonalEntry);
+constexpr unsigned kKernelForms[] = {kDiagonal, kRealDiagonal, kRealDiagonalAndAnti, kRealDiagonalImagAnti, kRealAnti,
+                                     kImagAnti, kDenseForm};
+constexpr int kStructuredTargets = 2;
+
+// Calls f(std::integral_constant<unsigned, form>) for the kernel form `form`.
+template <typename F, size_t... I>
+void with_form_impl(unsigned form, F& f, std::index_sequence<I...>) {
+    ((form == kKernelForms[I] ? (f(std::integral_constant<unsigned, kKernelForms[I]>{}), 0) : 0), ...);
+}
+
+template <typename F>
+void with_form(unsigned form, F&& f) {
+    with_form_impl(form, f, std::make_index_sequence<std::size(kKernelForms)>{});
+}
+
 template <typename Real, int K>
 void run_matrix(StateVector<Real>& state, const int* targets, uint64_t ones, uint64_t zeros, const Matrix& m,
-                KernelExec exec) {
+                unsigned form, KernelExec exec) {
     uint64_t target_bits = 0;
     for (int j = 0; j < K; ++j) target_bits |= bit(targets[j]);
     if ((ones | zeros) & target_bits) return skip_kernel(state, exec);
     const unsigned inner = unsigned(target_bits & kLaneBits<Real>);
     const int outer = K - bit_count(inner);
     const LaneMask<Real> mask = low_control_mask<Real>(ones, zeros);
-    with_constant<Simd<Real>::kWidth>(int(inner), [&](auto inner_mask) {
-        constexpr unsigned kInner = unsigned(decltype(inner_mask)::value);
-        with_constant<K + 1>(outer, [&](auto outer_count) {
-            constexpr int kOuter = decltype(outer_count)::value;
-            if constexpr (bit_count(kInner) + kOuter == K) {
-                const auto op = make_dense_op<Real, kOuter, kInner>(targets, K, m, mask);
-                run_kernel(state, target_bits | zeros, ones, op, exec);
-            }
+    with_form(K <= kStructuredTargets ? form : kDenseForm, [&](auto form_constant) {
+        constexpr unsigned kForm = decltype(form_constant)::value;
+        with_constant<Simd<Real>::kWidth>(int(inner), [&](auto inner_mask) {
+            constexpr unsigned kInner = unsigned(decltype(inner_mask)::value);
+            with_constant<K + 1>(outer, [&](auto outer_count) {
+                constexpr int kOuter = decltype(outer_count)::value;
+                if constexpr (bit_count(kInner) + kOuter == K && (K <= kStructuredTargets || kForm == kDenseForm)) {
+                    const auto op = make_dense_op<Real, kOuter, kInner, kForm>(targets, K, m, mask);
+                    run_kernel(state, target_bits | zeros, ones, op, exec);
+                }
+            });
         });
     });
 }
@@ -130,10 +157,36 @@ void run_kernel_call(StateVector<Real>& s, const KernelCall& call, KernelExec ex
         case KernelGate::kTdg: return run_phase_gate(s, ones | bit(t), zeros, t_phase<Real>(Real(-1)), exec);
         case KernelGate::kSwap: return run_swap(s, t, call.targets[1], exec);
         case KernelGate::kMatrix:
-            if (call.num_targets == 1) return run_matrix<Real, 1>(s, call.targets, ones, zeros, *call.matrix, exec);
-            if (call.num_targets == 2) return run_matrix<Real, 2>(s, call.targets, ones, zeros, *call.matrix, exec);
-            return run_matrix<Real, 3>(s, call.targets, ones, zeros, *call.matrix, exec);
+            if (call.num_targets == 1)
+                return run_matrix<Real, 1>(s, call.targets, ones, zeros, *call.matrix, call.form, exec);
+            if (call.num_targets == 2)
+                return run_matrix<Real, 2>(s, call.targets, ones, zeros, *call.matrix, call.form, exec);
+            return run_matrix<Real, 3>(s, call.targets, ones, zeros, *call.matrix, call.form, exec);
     }
+}
+
+unsigned kernel_form_of(const Matrix& m) {
+    const size_t size = size_t(std::sqrt(double(m.size())));
+    if (size * size != m.size() || size > (size_t{1} << kStructuredTargets)) return kDenseForm;
+    const size_t all = size - 1;
+    unsigned real = 0;
+    unsigned imag = 0;
+    for (size_t r = 0; r < size; ++r)
+        for (size_t c = 0; c < size; ++c) {
+            const std::complex<double> entry = m[r * size + c];
+            if (!std::isfinite(entry.real()) || !std::isfinite(entry.imag())) return kDenseForm;
+            const size_t flipped = r ^ c;
+            const unsigned kind = flipped == 0 ? kDiagonalEntry : flipped == all ? kAntiDiagonalEntry : kOtherEntry;
+            if (entry.real() != 0) real |= kind;
+            if (entry.imag() != 0) imag |= kind;
+        }
+    // The covering form with the fewest kinds of products.
+    unsigned best = kDenseForm;
+    for (unsigned form : kKernelForms) {
+        const bool covers = (real & ~real_kinds(form)) == 0 && (imag & ~imag_kinds(form)) == 0;
+        if (covers && __builtin_popcount(form) < __builtin_popcount(best)) best = form;
+    }
+    return best;
 }
 
 template void run_kernel_call<double>(StateVector<double>&, const KernelCall&, KernelExec);

@@ -30,6 +30,27 @@ enum class KernelGate : uint8_t { kX, kY, kH, kZ, kS, kSdg, kT, kTdg, kSwap, kMa
 // Targets a dense matrix kernel takes.
 constexpr int kMaxMatrixTargets = 3;
 
+// Which entries of a matrix may be nonzero, told apart by how an entry's row
+// index differs from its column index: in no bit (the diagonal), in every bit
+// (the anti-diagonal) or in some. A form lists the kinds whose real parts and
+// whose imaginary parts may be nonzero; a kernel of that form leaves out the
+// products with the other entries, which are exact zeros. What is left is
+// the dense kernel's arithmetic in its order, so for finite amplitudes every
+// result equals the dense one (only the sign of a zero result may differ).
+enum EntryKind : unsigned { kDiagonalEntry = 1, kAntiDiagonalEntry = 2, kOtherEntry = 4 };
+constexpr unsigned kAllEntries = kDiagonalEntry | kAntiDiagonalEntry | kOtherEntry;
+constexpr unsigned matrix_form(unsigned real_kinds, unsigned imag_kinds) { return real_kinds | (imag_kinds << 3); }
+constexpr unsigned real_kinds(unsigned form) { return form & kAllEntries; }
+constexpr unsigned imag_kinds(unsigned form) { return form >> 3; }
+constexpr unsigned kDenseForm = matrix_form(kAllEntries, kAllEntries);
+
+// The form with a kernel of its own that covers every nonzero entry of `m`
+// with the fewest products: diagonal (RZ, P, RZZ, phases under controls),
+// real (RY, H under controls, SWAP), "c, -i s" (RX, RXX, RYY, ISWAP),
+// anti-diagonal (X, Y under controls), or dense. A matrix with a non-finite
+// entry, or on more than two targets, is dense.
+unsigned kernel_form_of(const Matrix& m);
+
 // One kernel invocation: target(s), controls that must be 1 (`ones`) and
 // controls that must be 0 (`zeros`, open controls). kX, kY, kH act on
 // targets[0]; the phase gates multiply the amplitudes whose targets[0] bit is
@@ -43,6 +64,7 @@ struct KernelCall {
     uint64_t ones = 0;
     uint64_t zeros = 0;
     const Matrix* matrix = nullptr;
+    unsigned form = kDenseForm;  // kMatrix: the kernel form, from kernel_form_of or dense
 };
 
 // Applies `call`. Its qubits must lie in `s` and be distinct (controls neither

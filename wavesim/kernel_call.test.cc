@@ -13,6 +13,7 @@
 #include <complex>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -408,6 +409,104 @@ TYPED_TEST(KernelTest, ThreeQubitMatrix) {
                     expect_near(read(s), ref::apply(a, {mid, hi, lo}, {}, rounded<Real>(m)), kTolerance<Real>);
                 }
     }
+}
+
+// --- structured forms ------------------------------------------------------
+
+// A random matrix on `targets` targets whose entries of the kinds outside
+// real_kinds (imag_kinds) have a zero real (imaginary) part.
+Matrix structured_matrix(int targets, unsigned real_kinds, unsigned imag_kinds, std::mt19937_64& rng) {
+    std::normal_distribution<double> normal;
+    const size_t size = size_t{1} << targets;
+    Matrix m(size * size);
+    for (size_t r = 0; r < size; ++r)
+        for (size_t c = 0; c < size; ++c) {
+            const size_t flipped = r ^ c;
+            const unsigned kind = flipped == 0          ? kDiagonalEntry
+                                  : flipped == size - 1 ? kAntiDiagonalEntry
+                                                        : kOtherEntry;
+            m[r * size + c] = {real_kinds & kind ? normal(rng) : 0.0, imag_kinds & kind ? normal(rng) : 0.0};
+        }
+    return m;
+}
+
+// Amplitudes with exact zeros of both signs among them.
+Amps state_with_zeros(int n, std::mt19937_64& rng) {
+    Amps a = random_state(n, rng);
+    std::uniform_int_distribution<int> pick(0, 3);
+    for (C& x : a) {
+        const int which = pick(rng);
+        if (which == 1) x = {0.0, x.imag()};
+        if (which == 2) x = {x.real(), -0.0};
+        if (which == 3) x = {-0.0, 0.0};
+    }
+    return a;
+}
+
+bool equal_values(const Amps& a, const Amps& b) {
+    for (size_t k = 0; k < a.size(); ++k)
+        if (!(a[k] == b[k])) return false;
+    return true;
+}
+
+// Whatever form kernel_form_of picks for a matrix with known zero entries, its
+// kernel gives values equal to the dense kernel's, on one and two targets at
+// every position, alone and under closed and open controls, on random states
+// and on states with exact zeros.
+TYPED_TEST(KernelTest, StructuredFormsEqualTheDenseKernel) {
+    using Real = TypeParam;
+    std::mt19937_64 rng(kSeed);
+    constexpr int kQubits = 7;
+    std::uniform_int_distribution<unsigned> kinds(0, kAllEntries);
+    int structured = 0;
+    for (int targets = 1; targets <= 2; ++targets)
+        for (int trial = 0; trial < 40; ++trial) {
+            const Matrix m = structured_matrix(targets, kinds(rng), kinds(rng), rng);
+            const unsigned form = kernel_form_of(m);
+            structured += form != kDenseForm;
+            for (int t : qubit_positions(kQubits)) {
+                std::vector<int> on = {t};
+                if (targets == 2) on.push_back((t + 3) % kQubits);
+                const int c = (t + 1) % kQubits, o = (t + 5) % kQubits;
+                for (const KernelCall& dense : {matrix_call(m, on), matrix_call(m, on, {c}, {o})}) {
+                    SCOPED_TRACE("form " + std::to_string(form) + " t=" + std::to_string(t));
+                    KernelCall shaped = dense;
+                    shaped.form = form;
+                    for (Amps a : {random_state(kQubits, rng), state_with_zeros(kQubits, rng)}) {
+                        StateVector<Real> x(kQubits), y(kQubits);
+                        load(x, a);
+                        load(y, a);
+                        run(x, shaped);
+                        run(y, dense);
+                        EXPECT_TRUE(equal_values(read(x), read(y)));
+                    }
+                }
+            }
+        }
+    EXPECT_GT(structured, 20);  // a good share of random structures have a kernel of their own
+}
+
+TEST(KernelForm, CoversTheEntriesWithTheFewestProducts) {
+    const C i(0, 1);
+    const double c = std::cos(0.3), s = std::sin(0.3);
+    const unsigned diagonal = matrix_form(kDiagonalEntry, kDiagonalEntry);
+    EXPECT_EQ(kernel_form_of({C(c, -s), 0, 0, C(c, s)}), diagonal);                                      // RZ
+    EXPECT_EQ(kernel_form_of({c, -s, s, c}), matrix_form(kDiagonalEntry | kAntiDiagonalEntry, 0));       // RY
+    EXPECT_EQ(kernel_form_of({c, -i * s, -i * s, c}), matrix_form(kDiagonalEntry, kAntiDiagonalEntry));  // RX
+    EXPECT_EQ(kernel_form_of({0, 1, 1, 0}), matrix_form(kAntiDiagonalEntry, 0));                         // X
+    EXPECT_EQ(kernel_form_of({0, -i, i, 0}), matrix_form(0, kAntiDiagonalEntry));                        // Y
+    EXPECT_EQ(kernel_form_of({1, 0, 0, -1}), matrix_form(kDiagonalEntry, 0));                            // Z
+    EXPECT_EQ(kernel_form_of({C(c, -s), 0, 0, 0, 0, C(c, s), 0, 0, 0, 0, C(c, s), 0, 0, 0, 0, C(c, -s)}),
+              diagonal);  // RZZ
+    EXPECT_EQ(kernel_form_of({c, 0, 0, -i * s, 0, c, -i * s, 0, 0, -i * s, c, 0, -i * s, 0, 0, c}),
+              matrix_form(kDiagonalEntry, kAntiDiagonalEntry));  // RXX
+    EXPECT_EQ(kernel_form_of({1, 0, 0, 0, 0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 0, 1}),
+              matrix_form(kDiagonalEntry | kAntiDiagonalEntry, 0));                                         // SWAP
+    EXPECT_EQ(kernel_form_of({0.5, 0.5, 0.5, -0.5}), matrix_form(kDiagonalEntry | kAntiDiagonalEntry, 0));  // H
+    EXPECT_EQ(kernel_form_of({C(0.5, 0.5), C(0.5, -0.5), C(0.5, -0.5), C(0.5, 0.5)}), kDenseForm);          // SX
+    EXPECT_EQ(kernel_form_of({C(c, std::nan("")), 0, 0, 1}), kDenseForm);
+    EXPECT_EQ(kernel_form_of({std::numeric_limits<double>::infinity(), 0, 0, 1}), kDenseForm);
+    EXPECT_EQ(kernel_form_of(Matrix(64, 0.0)), kDenseForm);  // three targets: always dense
 }
 
 // --- threads ---------------------------------------------------------------

@@ -1,11 +1,9 @@
-// Per-unit operation of the matrix kernels: a dense 2^k x 2^k matrix on k
-// targets, Outer of them at or above the register width (one register per
-// combination, 2^Outer registers per unit) and the others inside the register
-// (the lane bits in InnerMask, known at compile time). New amplitude of lane
-// l in register h = sum over registers v and lane patterns x of
-// coef[h][v][x][l] * amplitude of lane l^x in register v, so each register is
-// permuted once per pattern and everything else is lane-wise FMA. The
-// coefficients are the matrix entries laid out per lane before the region.
+// Per-unit operation of the matrix kernels: a 2^k x 2^k matrix on k
+// targets, dense or with entries of some kinds known to be zero (forms), Outer of them at or above the register width
+// (one register per combination, 2^Outer registers per unit) and the others inside the register (the lane bits in
+// InnerMask, known at compile time). New amplitude of lane l in register h = sum over registers v and lane patterns x
+// of coef[h][v][x][l] * amplitude of lane l^x in register v, so each register is permuted once per pattern and
+// everything else is lane-wise FMA. The coefficients are the matrix entries laid out per lane before the region.
 #pragma once
 
 #include <complex>
@@ -13,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "kernel_call.h"
 #include "kernel_simd.h"
 
 namespace wavesim {
@@ -30,12 +29,24 @@ constexpr unsigned deposit_bits(unsigned value, unsigned mask) {
     return out;
 }
 
-template <typename Real, int Outer, unsigned InnerMask>
+// The kind of the entries a coefficient term of a unit couples: register v
+// into register h through lane pattern x (Inner lane bits, Outer register bits).
+constexpr unsigned entry_kind(int inner_bits, int outer, int h, int v, int x) {
+    const unsigned flipped = unsigned(x) | (unsigned(h ^ v) << inner_bits);
+    const unsigned all = (1u << (inner_bits + outer)) - 1;
+    return flipped == 0 ? kDiagonalEntry : flipped == all ? kAntiDiagonalEntry : kOtherEntry;
+}
+
+template <typename Real, int Outer, unsigned InnerMask, unsigned Form = kDenseForm>
 struct DenseOp {
     using S = Simd<Real>;
     using V = typename S::V;
+    static constexpr int kInnerBits = bit_count(InnerMask);
     static constexpr int kRegisters = 1 << Outer;
-    static constexpr int kPatterns = 1 << bit_count(InnerMask);
+    static constexpr int kPatterns = 1 << kInnerBits;
+    static constexpr int kTerms =
+        kRegisters * kPatterns;  // per output register: term t is (v, x) = (t / kPatterns, t % kPatterns)
+    using Terms = V[kRegisters][kPatterns];
 
     uint64_t offset[kRegisters];
     V coef_re[kRegisters][kRegisters][kPatterns];
@@ -47,41 +58,76 @@ struct DenseOp {
         ((out[K] = S::template xor_lanes<deposit_bits(unsigned(K), InnerMask)>(v)), ...);
     }
 
+    static constexpr bool kept(unsigned kinds, int h, int t) {
+        return (kinds & entry_kind(kInnerBits, Outer, h, t / kPatterns, t % kPatterns)) != 0;
+    }
+    static constexpr int first_kept(unsigned kinds, int h) {
+        for (int t = 0; t < kTerms; ++t)
+            if (kept(kinds, h, t)) return t;
+        return -1;
+    }
+
+    // Sum over the kept terms, in term order: the first a product, the others fused in.
+    template <unsigned Kinds, int H, size_t... T>
+    static V chain(const Terms& coef, const Terms& value, std::index_sequence<T...>) {
+        constexpr int kFirst = first_kept(Kinds, H);
+        V sum = S::mul(coef[kFirst / kPatterns][kFirst % kPatterns], value[kFirst / kPatterns][kFirst % kPatterns]);
+        ((int(T) > kFirst && kept(Kinds, H, int(T))
+              ? (sum = S::fmadd(coef[T / kPatterns][T % kPatterns], value[T / kPatterns][T % kPatterns], sum), 0)
+              : 0),
+         ...);
+        return sum;
+    }
+
+    // New register h: re = sum(Mre ar) - sum(Mim ai), im = sum(Mre ai) + sum(Mim ar), as four
+    // independent chains that keep the FMA latencies apart; an empty chain is an exact zero.
+    template <int H>
+    void output(Real* re, Real* im, uint64_t i, const Terms& pr, const Terms& pi) const {
+        constexpr unsigned kRe = real_kinds(Form);
+        constexpr unsigned kIm = imag_kinds(Form);
+        constexpr bool kHasRe = first_kept(kRe, H) >= 0;
+        constexpr bool kHasIm = first_kept(kIm, H) >= 0;
+        constexpr auto kAll = std::make_index_sequence<kTerms>{};
+        V acc_re, acc_im;
+        if constexpr (kHasRe && kHasIm) {
+            acc_re = S::sub(chain<kRe, H>(coef_re[H], pr, kAll), chain<kIm, H>(coef_im[H], pi, kAll));
+            acc_im = S::add(chain<kRe, H>(coef_re[H], pi, kAll), chain<kIm, H>(coef_im[H], pr, kAll));
+        } else if constexpr (kHasRe) {
+            acc_re = chain<kRe, H>(coef_re[H], pr, kAll);
+            acc_im = chain<kRe, H>(coef_re[H], pi, kAll);
+        } else if constexpr (kHasIm) {
+            acc_re = S::bit_xor(chain<kIm, H>(coef_im[H], pi, kAll), S::set1(Real(-0.0)));
+            acc_im = chain<kIm, H>(coef_im[H], pr, kAll);
+        } else {
+            acc_re = acc_im = S::set1(Real(0));
+        }
+        S::store(re + i + offset[H], mask.apply(pr[H][0], acc_re));
+        S::store(im + i + offset[H], mask.apply(pi[H][0], acc_im));
+    }
+
+    template <size_t... H>
+    void outputs(Real* re, Real* im, uint64_t i, const Terms& pr, const Terms& pi, std::index_sequence<H...>) const {
+        (output<int(H)>(re, im, i, pr, pi), ...);
+    }
+
     void operator()(Real* re, Real* im, uint64_t i) const {
-        V pr[kRegisters][kPatterns];
-        V pi[kRegisters][kPatterns];
+        Terms pr;
+        Terms pi;
         for (int v = 0; v < kRegisters; ++v) {
             permute_all(S::load(re + i + offset[v]), pr[v], std::make_index_sequence<kPatterns>{});
             permute_all(S::load(im + i + offset[v]), pi[v], std::make_index_sequence<kPatterns>{});
         }
-        // Four independent accumulators per output keep the FMA chains short.
-        for (int h = 0; h < kRegisters; ++h) {
-            V re_re = S::mul(coef_re[h][0][0], pr[0][0]);
-            V im_im = S::mul(coef_im[h][0][0], pi[0][0]);
-            V re_im = S::mul(coef_re[h][0][0], pi[0][0]);
-            V im_re = S::mul(coef_im[h][0][0], pr[0][0]);
-            for (int v = 0; v < kRegisters; ++v)
-                for (int x = (v == 0 ? 1 : 0); x < kPatterns; ++x) {
-                    re_re = S::fmadd(coef_re[h][v][x], pr[v][x], re_re);
-                    im_im = S::fmadd(coef_im[h][v][x], pi[v][x], im_im);
-                    re_im = S::fmadd(coef_re[h][v][x], pi[v][x], re_im);
-                    im_re = S::fmadd(coef_im[h][v][x], pr[v][x], im_re);
-                }
-            const V acc_re = S::sub(re_re, im_im);
-            const V acc_im = S::add(re_im, im_re);
-            S::store(re + i + offset[h], mask.apply(pr[h][0], acc_re));
-            S::store(im + i + offset[h], mask.apply(pi[h][0], acc_im));
-        }
+        outputs(re, im, i, pr, pi, std::make_index_sequence<kRegisters>{});
     }
 };
 
 // targets[j] is the qubit carrying bit j of the matrix index; `m` is row-major
 // with (2^count)^2 entries; `mask` opens the lanes whose controls below the
 // register width hold. Float states round each entry of the double matrix.
-template <typename Real, int Outer, unsigned InnerMask>
-DenseOp<Real, Outer, InnerMask> make_dense_op(const int* targets, int count, const std::vector<std::complex<double>>& m,
-                                              LaneMask<Real> mask) {
-    using Op = DenseOp<Real, Outer, InnerMask>;
+template <typename Real, int Outer, unsigned InnerMask, unsigned Form = kDenseForm>
+DenseOp<Real, Outer, InnerMask, Form> make_dense_op(const int* targets, int count,
+                                                    const std::vector<std::complex<double>>& m, LaneMask<Real> mask) {
+    using Op = DenseOp<Real, Outer, InnerMask, Form>;
     using S = Simd<Real>;
     constexpr int kLogWidth = S::kLogWidth;
     const int size = 1 << count;

@@ -1,6 +1,7 @@
 #include "plan.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -186,6 +187,13 @@ void matrix_call(const CircuitInstruction& ins, const GateEntry* gate, MatrixSto
     call.num_targets = int(targets);
     for (size_t j = 0; j < targets; ++j) call.targets[j] = ins.qubits[j];
     call.matrix = &m;
+    call.form = kernel_form_of(m);
+}
+
+bool has_finite_entries(const Matrix& m) {
+    for (const auto& entry : m)
+        if (!std::isfinite(entry.real()) || !std::isfinite(entry.imag())) return false;
+    return true;
 }
 
 }  // namespace
@@ -242,6 +250,14 @@ RunPlan compile_run(const std::vector<CircuitInstruction>& instructions, size_t 
         }
         plan.steps.push_back(step);
     }
+    // A non-finite matrix puts NaN into the state; the dense kernels then spread it exactly as
+    // applying the gates one by one does, where a structured kernel would skip its zero products.
+    bool finite = true;
+    for (const PlanStep& step : plan.steps)
+        if (step.kind == OperationKind::kGate && step.call.matrix != nullptr)
+            finite = finite && has_finite_entries(*step.call.matrix);
+    if (!finite)
+        for (PlanStep& step : plan.steps) step.call.form = kDenseForm;
     return plan;
 }
 

@@ -573,6 +573,40 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"unknown_under_open_control", {"su4", {1}, {0}, {}, false, "0"}, "Unknown gate: su4"}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return info.param.label; });
 
+// The parametrised gates and the catalogue matrices under controls take a
+// structured kernel where their zeros allow one; a run holding a non-finite
+// matrix keeps every gate on the dense kernel, so NaN spreads as it does when
+// the gates are applied one by one.
+TEST(KernelForms, StructuredWhereTheMatrixAllowsAndDenseAfterANonFiniteOne) {
+    const std::vector<GateInput> gates = {
+        {"RX", {0}, {}, {kA}},
+        {"RY", {1}, {}, {kB}},
+        {"RZ", {2}, {}, {kC}},
+        {"P", {0}, {}, {kD}},
+        {"CRX", {1}, {0}, {kA}},
+        {"CRY", {2}, {3}, {kB}},
+        {"CRZ", {0}, {1}, {kC}, true},
+        {"CU1", {3}, {2}, {kD}},
+        {"RXX", {0, 1}, {}, {kA}},
+        {"RYY", {2, 3}, {}, {kB}},
+        {"RZZ", {1, 3}, {}, {kC}},
+        {"ISWAP", {0, 2}},
+        {"H", {3}, {1}},
+        {"Y", {0}, {2}, {}, false, "0"},
+        {"CX", {1}, {0}, {}, true},
+    };
+    std::vector<CircuitInstruction> run;
+    for (const GateInput& g : gates) run.push_back(make_instruction(g));
+    GateMatrixCache cache;
+    const RunPlan plan = compile_run(run, 0, run.size(), kSmallQubits, &cache, 0);
+    for (size_t i = 0; i < run.size(); ++i) EXPECT_NE(plan.steps[i].call.form, kDenseForm) << run[i].name;
+    EXPECT_EQ(compile_run({make_instruction({"U3", {0}, {}, {kA, kB, kC}})}, 0, 1, 2, nullptr, 0).steps[0].call.form,
+              kDenseForm);
+    run.push_back(make_instruction({"RY", {0}, {}, {std::nan("")}}));
+    const RunPlan with_nan = compile_run(run, 0, run.size(), kSmallQubits, &cache, 0);
+    for (const PlanStep& step : with_nan.steps) EXPECT_EQ(step.call.form, kDenseForm);
+}
+
 TEST(GateApplication, EqualQubitSwapIsANoOp) {
     StateVector<double> s(3), copy(3);
     fill_random(s, 2);

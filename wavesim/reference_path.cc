@@ -10,7 +10,9 @@ void apply_gate_single_batch(StateVector<Real>& state, const CircuitInstruction&
                              int batch_index) {
     if (operation_kind(instruction.name) != OperationKind::kGate) return;
     MatrixStore store{&cache, {}};
-    run_kernel_call(state, resolve_gate(instruction, state.num_qubits, store, batch_index), KernelExec::kParallel);
+    KernelCall call = resolve_gate(instruction, state.num_qubits, store, batch_index);
+    call.form = kDenseForm;
+    run_kernel_call(state, call, KernelExec::kParallel);
 }
 
 template <typename Real>

@@ -2,7 +2,8 @@
 // its fast-path kernel or its dense matrix kernel in a parallel region of its
 // own, a RESET with the given random source. It is what a circuit means: every
 // faster way of running one (windows, regions, structured kernels) returns
-// values equal to it, and the tests compare them with it. Production runs
+// values equal to it (==, so -0 equals +0) for finite inputs, and the tests
+// compare them with it. Production runs
 // compile a whole stretch instead (plan.h, plan_apply.h).
 #pragma once
 
@@ -16,8 +17,8 @@
 namespace wavesim {
 
 // One instruction with the checks of resolve_gate, run before the state is
-// touched. "MEASURE", "RESET", "BARRIER", "QIF" and "QWHILE" have no
-// unitary action and are skipped.
+// touched; a matrix always takes the dense kernel. "MEASURE", "RESET",
+// "BARRIER", "QIF" and "QWHILE" have no unitary action and are skipped.
 template <typename Real>
 void apply_gate_single_batch(StateVector<Real>& state, const CircuitInstruction& instruction, GateMatrixCache& cache,
                              int batch_index);

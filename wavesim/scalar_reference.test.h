@@ -138,5 +138,15 @@ bool same_bits(const StateVector<Real>& a, const StateVector<Real>& b) {
            std::memcmp(a.im, b.im, a.dim * sizeof(Real)) == 0;
 }
 
+// Equal values amplitude by amplitude (==: -0 equals +0, NaN equals nothing):
+// the contract between the plain per-gate path and every faster one.
+template <typename Real>
+bool same_values(const StateVector<Real>& a, const StateVector<Real>& b) {
+    if (a.dim != b.dim) return false;
+    for (uint64_t k = 0; k < a.dim; ++k)
+        if (!(a.re[k] == b.re[k] && a.im[k] == b.im[k])) return false;
+    return true;
+}
+
 }  // namespace scalar_reference
 }  // namespace wavesim
