@@ -1,9 +1,11 @@
-#include "shot_reference.h"
+// The literal shot procedure, shot by shot and draw by draw.
+#include "shots_literal.h"
 
 #include <vector>
 
 #include "circuit_walk.h"
 #include "gate_catalogue.h"
+#include "measurement.h"
 
 namespace wavesim {
 namespace {
@@ -42,7 +44,7 @@ ShotCounts literal_per_shot(const CircuitData& circuit, int batch_index, int sho
 }
 
 template <typename Real>
-ShotCounts literal_sample_once(const CircuitData& circuit, const ShotPlan& plan, int batch_index, int shots,
+ShotCounts literal_sample_once(const CircuitData& circuit, const ShotSetup& setup, int batch_index, int shots,
                                int num_cbits, RandomSource& source) {
     StateVector<Real> state(static_cast<unsigned>(circuit.num_qubits));
     GateMatrixCache cache;
@@ -53,7 +55,7 @@ ShotCounts literal_sample_once(const CircuitData& circuit, const ShotPlan& plan,
     for (int s = 0; s < shots; ++s) {
         const uint64_t index = sample_index(state, table, source);
         std::vector<int> cbits = make_register(num_cbits);
-        for (const auto& m : plan.measured)
+        for (const auto& m : setup.measured)
             cbits[static_cast<size_t>(m.cbit)] = static_cast<int>((index >> m.qubit) & 1U);
         ++counts[key_of_register(cbits)];
     }
@@ -63,13 +65,13 @@ ShotCounts literal_sample_once(const CircuitData& circuit, const ShotPlan& plan,
 }  // namespace
 
 template <typename Real>
-ShotCounts literal_pass(const CircuitData& circuit, const ShotPlan& plan, int batch_index, int shots, int num_cbits,
-                        RandomSource& source) {
-    if (plan.per_shot) return literal_per_shot<Real>(circuit, batch_index, shots, num_cbits, source);
-    return literal_sample_once<Real>(circuit, plan, batch_index, shots, num_cbits, source);
+ShotCounts literal_counts(const CircuitData& circuit, const ShotSetup& setup, int batch_index, int shots, int num_cbits,
+                          RandomSource& source) {
+    if (setup.per_shot) return literal_per_shot<Real>(circuit, batch_index, shots, num_cbits, source);
+    return literal_sample_once<Real>(circuit, setup, batch_index, shots, num_cbits, source);
 }
 
-template ShotCounts literal_pass<double>(const CircuitData&, const ShotPlan&, int, int, int, RandomSource&);
-template ShotCounts literal_pass<float>(const CircuitData&, const ShotPlan&, int, int, int, RandomSource&);
+template ShotCounts literal_counts<double>(const CircuitData&, const ShotSetup&, int, int, int, RandomSource&);
+template ShotCounts literal_counts<float>(const CircuitData&, const ShotSetup&, int, int, int, RandomSource&);
 
 }  // namespace wavesim

@@ -1,4 +1,5 @@
-#include "shot_passes.h"
+// The outcome tree of a per-shot batch and the walk of its shots through it.
+#include "shots_outcome_tree.h"
 
 #include <omp.h>
 
@@ -6,23 +7,13 @@
 #include <cstring>
 #include <memory>
 
-#include "circuit_walk.h"
 #include "gate_catalogue.h"
 #include "gate_windows.h"
-#include "shot_reference.h"
+#include "measurement.h"
 #include "threads.h"
 
 namespace wavesim {
 namespace {
-
-// Draws resolved per sweep of the table: bounds the memory of a pass with many shots.
-constexpr int kDrawBlock = 1 << 20;
-
-std::string key_of_index(uint64_t index, const ShotPlan& plan, const std::string& empty) {
-    std::string key = empty;
-    for (const auto& m : plan.measured) set_key_bit(key, m.cbit, static_cast<int>((index >> m.qubit) & 1U));
-    return key;
-}
 
 // Amplitudes the tree holds beside its root: aligned as an owned state's are,
 // but neither zeroed first nor weighed against the machine (the root was, and
@@ -427,65 +418,16 @@ ShotCounts walk_all_shots(OutcomeTree<Real>& tree, int shots, int num_cbits, Ran
 }  // namespace
 
 template <typename Real>
-ShotCounts sample_once_pass(const CircuitData& circuit, const ShotPlan& plan, int batch_index, int shots, int num_cbits,
-                            RandomSource& source) {
-    StateVector<Real> state(static_cast<unsigned>(circuit.num_qubits));
-    GateMatrixCache cache;
-    apply_instructions(state, circuit.instructions, 0, circuit.instructions.size(), cache, batch_index, source);
-    const CumulativeTable table = build_cumulative(state);
-    ShotCounts counts;
-    if (shots <= 0) return counts;
-    const std::string empty = empty_key(num_cbits);
-
-    std::vector<double> draws;
-    draws.reserve(static_cast<size_t>(std::min(shots, kDrawBlock)));
-    for (int done = 0; done < shots;) {
-        const int block = std::min(shots - done, kDrawBlock);
-        draws.clear();
-        for (int i = 0; i < block; ++i) draws.push_back(draw_uniform(source));
-        std::vector<uint64_t> indices = sample_indices(state, table, draws);
-        std::sort(indices.begin(), indices.end());
-        for (size_t i = 0; i < indices.size();) {
-            size_t end = i;
-            while (end < indices.size() && indices[end] == indices[i]) ++end;
-            counts[key_of_index(indices[i], plan, empty)] += static_cast<int>(end - i);
-            i = end;
-        }
-        done += block;
-    }
-    return counts;
-}
-
-template <typename Real>
-ShotCounts per_shot_pass(const CircuitData& circuit, const ShotPlan& plan, int batch_index, int shots, int num_cbits,
-                         RandomSource& source, const OutcomeTreeLimits& limits) {
+ShotCounts outcome_tree_counts(const CircuitData& circuit, int batch_index, int shots, int num_cbits,
+                               RandomSource& source, const OutcomeTreeLimits& limits) {
     if (shots <= 0) return {};
-    const RandomSource start = source;
-    try {
-        OutcomeTree<Real> tree{circuit, batch_index, limits, {}, {}, {}, 0, {}, {}, {}, {}};
-        return walk_all_shots(tree, shots, num_cbits, source);
-    } catch (...) {
-        // Whatever failed (a non-finite state, a refused gate, memory), the
-        // literal shots meet it in their own order and report it as they do.
-        source = start;
-        return literal_pass<Real>(circuit, plan, batch_index, shots, num_cbits, source);
-    }
+    OutcomeTree<Real> tree{circuit, batch_index, limits, {}, {}, {}, 0, {}, {}, {}, {}};
+    return walk_all_shots(tree, shots, num_cbits, source);
 }
 
-template <typename Real>
-ShotCounts count_pass(const CircuitData& circuit, const ShotPlan& plan, int batch_index, int shots, int num_cbits,
-                      RandomSource& source) {
-    if (plan.per_shot) return per_shot_pass<Real>(circuit, plan, batch_index, shots, num_cbits, source);
-    return sample_once_pass<Real>(circuit, plan, batch_index, shots, num_cbits, source);
-}
-
-#define WAVESIM_INSTANTIATE_PASSES(Real)                                                                           \
-    template ShotCounts sample_once_pass<Real>(const CircuitData&, const ShotPlan&, int, int, int, RandomSource&); \
-    template ShotCounts per_shot_pass<Real>(const CircuitData&, const ShotPlan&, int, int, int, RandomSource&,     \
-                                            const OutcomeTreeLimits&);                                             \
-    template ShotCounts count_pass<Real>(const CircuitData&, const ShotPlan&, int, int, int, RandomSource&);
-
-WAVESIM_INSTANTIATE_PASSES(double)
-WAVESIM_INSTANTIATE_PASSES(float)
+template ShotCounts outcome_tree_counts<double>(const CircuitData&, int, int, int, RandomSource&,
+                                                const OutcomeTreeLimits&);
+template ShotCounts outcome_tree_counts<float>(const CircuitData&, int, int, int, RandomSource&,
+                                               const OutcomeTreeLimits&);
 
 }  // namespace wavesim
