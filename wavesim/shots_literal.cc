@@ -1,10 +1,10 @@
 // The literal shot procedure, shot by shot and draw by draw.
 #include "shots_literal.h"
 
+#include <string>
 #include <vector>
 
-#include "circuit_walk.h"
-#include "gate_catalogue.h"
+#include "gate_windows.h"
 #include "measurement.h"
 
 namespace wavesim {
@@ -19,37 +19,40 @@ std::string key_of_register(const std::vector<int>& cbits) {
 
 std::vector<int> make_register(int num_cbits) { return std::vector<int>(empty_key(num_cbits).size(), 0); }
 
+// Each shot on a fresh state with a fresh matrix cache, so that no shot
+// depends on what another left behind: every stretch of instructions between
+// counted MEASUREs compiled and applied (its RESETs drawing in circuit order),
+// then the MEASURE's own draw.
 template <typename Real>
 ShotCounts literal_per_shot(const CircuitData& circuit, int batch_index, int shots, int num_cbits,
                             RandomSource& source) {
+    const std::vector<CircuitInstruction>& instructions = circuit.instructions;
     ShotCounts counts;
     for (int s = 0; s < shots; ++s) {
         StateVector<Real> state(static_cast<unsigned>(circuit.num_qubits));
         GateMatrixCache cache;
         std::vector<int> cbits = make_register(num_cbits);
-        for (const auto& instruction : circuit.instructions) {
-            const OperationKind kind = operation_kind(instruction.name);
-            if (kind == OperationKind::kMeasure) {
-                if (instruction.qubits.empty()) continue;
-                const int32_t c = classical_bit(instruction);
-                if (c >= num_cbits) continue;
-                cbits[static_cast<size_t>(c)] = measure_qubit(state, instruction.qubits[0], source);
-            } else if (kind != OperationKind::kNoEffect) {
-                apply_instruction(state, instruction, cache, batch_index, source);
-            }
+        size_t stretch = 0;
+        for (size_t i = 0; i < instructions.size(); ++i) {
+            if (!is_counted_measure(instructions[i], num_cbits)) continue;
+            apply_instructions(state, instructions, stretch, i, cache, batch_index, source);
+            cbits[static_cast<size_t>(classical_bit(instructions[i]))] =
+                measure_qubit(state, instructions[i].qubits[0], source);
+            stretch = i + 1;
         }
+        apply_instructions(state, instructions, stretch, instructions.size(), cache, batch_index, source);
         ++counts[key_of_register(cbits)];
     }
     return counts;
 }
 
+// The circuit applied once, then one table search per draw.
 template <typename Real>
 ShotCounts literal_sample_once(const CircuitData& circuit, const ShotSetup& setup, int batch_index, int shots,
                                int num_cbits, RandomSource& source) {
     StateVector<Real> state(static_cast<unsigned>(circuit.num_qubits));
     GateMatrixCache cache;
-    for (const auto& instruction : circuit.instructions)
-        apply_instruction(state, instruction, cache, batch_index, source);
+    apply_instructions(state, circuit.instructions, 0, circuit.instructions.size(), cache, batch_index, source);
     const CumulativeTable table = build_cumulative(state);
     ShotCounts counts;
     for (int s = 0; s < shots; ++s) {

@@ -1,9 +1,10 @@
-// The shot procedure in its plainest form: a fresh state for every shot of a
-// per-shot batch, one table search per draw of a sample-once batch. It is the
-// oracle the fast procedures are tested against and the baseline of the shots
-// benchmark, and production falls back to it for a per-shot batch that the
-// outcome tree refuses, so that the refusal reaches the caller as a literal
-// shot raises it.
+// The shot procedure in its plainest form: every shot of a per-shot batch on
+// a fresh state, its instructions compiled and applied stretch by stretch
+// between counted MEASUREs; one table search per draw of a sample-once batch.
+// It is the oracle the fast procedures are tested against and the baseline of
+// the shots benchmark, and production falls back to it for a per-shot batch
+// that the outcome tree refuses, so that the refusal reaches the caller as a
+// literal shot raises it.
 #pragma once
 
 #include "circuit_records.h"
