@@ -1,4 +1,6 @@
-// The outcome tree of a per-shot batch and the walk of its shots through it.
+// The outcome tree of a per-shot batch: its steps, its nodes and leaves, the
+// one rule for the memory its states take, and the depth-first walk that takes
+// a block of shots through it at once.
 #include "shots_outcome_tree.h"
 
 #include <omp.h>
@@ -6,62 +8,66 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <string>
+#include <vector>
 
 #include "gate_catalogue.h"
 #include "gate_windows.h"
 #include "measurement.h"
+#include "state_vector.h"
 #include "threads.h"
 
 namespace wavesim {
 namespace {
 
-// Amplitudes the tree holds beside its root: aligned as an owned state's are,
+// A state the tree holds beside its root: aligned as an owned state's are,
 // but neither zeroed first nor weighed against the machine (the root was, and
 // the budget bounds how many are held), which small compact states would pay
-// for again and again.
-template <typename Real>
-struct FreeBlock {
-    void operator()(Real* block) const { std::free(block); }
-};
-
+// for again and again. One array holds the real parts, then the imaginary ones.
 template <typename Real>
 struct HeldState {
-    std::unique_ptr<Real, FreeBlock<Real>> block;
+    AlignedArray<Real> amplitudes;
     StateVector<Real> view;
-    HeldState(unsigned n, std::unique_ptr<Real, FreeBlock<Real>> data, uint64_t stride)
-        : block(std::move(data)), view(n, block.get(), block.get() + stride) {}
+    HeldState(unsigned num_qubits, AlignedArray<Real> data, uint64_t stride)
+        : amplitudes(std::move(data)), view(num_qubits, amplitudes.get(), amplitudes.get() + stride) {}
 };
 
 template <typename Real>
-using StatePtr = std::unique_ptr<HeldState<Real>>;
+using HeldStatePtr = std::unique_ptr<HeldState<Real>>;
 
 template <typename Real>
-StatePtr<Real> make_held(unsigned n) {
+HeldStatePtr<Real> allocate_held_state(unsigned num_qubits) {
     constexpr uint64_t kLine = kStateAlignment / sizeof(Real);
-    const uint64_t stride = ((uint64_t{1} << n) + kLine - 1) / kLine * kLine;
-    std::unique_ptr<Real, FreeBlock<Real>> data(
-        static_cast<Real*>(std::aligned_alloc(kStateAlignment, 2 * stride * sizeof(Real))));
-    if (!data) throw std::bad_alloc();
-    return std::make_unique<HeldState<Real>>(n, std::move(data), stride);
+    const uint64_t stride = ((uint64_t{1} << num_qubits) + kLine - 1) / kLine * kLine;
+    AlignedArray<Real> amplitudes = allocate_aligned<Real>(2 * stride);
+    if (!amplitudes) throw std::bad_alloc();
+    return std::make_unique<HeldState<Real>>(num_qubits, std::move(amplitudes), stride);
 }
 
 template <typename Real>
-StatePtr<Real> copy_of(const StateVector<Real>& from) {
-    StatePtr<Real> to = make_held<Real>(from.num_qubits);
+HeldStatePtr<Real> copy_state(const StateVector<Real>& from) {
+    HeldStatePtr<Real> to = allocate_held_state<Real>(from.num_qubits);
     std::memcpy(to->view.re, from.re, from.dim * sizeof(Real));
     std::memcpy(to->view.im, from.im, from.dim * sizeof(Real));
     return to;
 }
 
+template <typename Real>
+uint64_t state_bytes(const StateVector<Real>& state) {
+    return 2 * state.dim * sizeof(Real);
+}
+
 // A stochastic instruction: a counted MEASURE or a RESET of a qubit. In the
-// terminal stretch (nothing but MEASUREs from here on, no gate between them) a
-// state is held compactly: the qubits measured in the stretch leave the index.
+// terminal stretch (MEASUREs only from this step on, with no gate or RESET
+// between them) a state is held compactly: the qubits measured in the stretch
+// leave the index.
 struct Step {
-    size_t instruction;
-    int32_t qubit;
-    int32_t cbit;
-    bool reset;
-    bool terminal;
+    size_t instruction = 0;
+    int32_t qubit = 0;
+    int32_t cbit = -1;  // a MEASURE's classical bit
+    bool reset = false;
+    bool terminal = false;
 };
 
 // Reached by every shot with the same outcomes at the steps before `step`.
@@ -73,12 +79,20 @@ struct OutcomeNode {
     uint32_t step = 0;    // the number of steps: a leaf
     int32_t outcome = 0;  // taken at the parent's step
     int32_t leaf = -1;
-    StatePtr<Real> state;  // a full state kept from one block of shots to the next
+    HeldStatePtr<Real> state;  // a full state kept from one block of shots to the next
 };
 
 struct Leaf {
     std::string key;
     int64_t count = 0;
+};
+
+// What a frame of the walk does when it is next on top.
+enum class FramePhase : uint8_t {
+    kSplitShots,     // count the shots of a leaf, or order the node's shots by the outcome they take
+    kVisitOutcome0,  // enter the child that outcome 0 picks, with its shots
+    kVisitOutcome1,  // enter the child that outcome 1 picks, with its shots
+    kDone,           // leave the node
 };
 
 // A node on the walk's path with its shots [begin, end) of the block, those
@@ -87,18 +101,21 @@ struct Leaf {
 // lacks and the outcomes they were measured with.
 template <typename Real>
 struct Frame {
-    int32_t node;
-    size_t begin;
-    size_t end;
+    int32_t node = 0;
+    size_t begin = 0;
+    size_t end = 0;
     size_t split = 0;
-    int phase = 0;  // 0: split the shots, 1: enter child 0, 2: enter child 1, 3: done
-    StatePtr<Real> state = nullptr;
+    FramePhase phase = FramePhase::kSplitShots;
+    HeldStatePtr<Real> state;
     uint64_t dropped = 0;
     uint64_t values = 0;
 };
 
 template <typename Real>
 struct OutcomeTree {
+    OutcomeTree(const CircuitData& circuit, int batch_index, const OutcomeTreeLimits& limits)
+        : circuit(circuit), batch_index(batch_index), limits(limits) {}
+
     const CircuitData& circuit;
     int batch_index;
     OutcomeTreeLimits limits;
@@ -107,10 +124,36 @@ struct OutcomeTree {
     std::vector<OutcomeNode<Real>> nodes;
     uint64_t node_bytes = 0;  // of the states the nodes keep
     std::vector<Leaf> leaves;
-    std::unique_ptr<StateVector<Real>> root;  // the state at step 0, kept for the whole pass
+    std::vector<Frame<Real>> path;            // the walk's frames, the root's first
+    std::unique_ptr<StateVector<Real>> root;  // the state at step 0, kept for the whole batch
     GateMatrixCache cache;                    // matrices are pure functions of their key: shared by every shot
     RandomSource unused;                      // the stretches between steps hold no stochastic instruction
 };
+
+// The memory rule of the tree. Beside the root's state, which is always kept,
+// states are held in two places: by nodes, for the blocks of shots still to
+// come, and by the frames of the walk, for the children still to be made below
+// them. Together they stay within limits.state_bytes. Full states are the
+// costly ones to make again, so nodes keep those, in at most half of the
+// budget; the other half is left for the walk.
+template <typename Real>
+uint64_t held_bytes(const OutcomeTree<Real>& tree) {
+    uint64_t bytes = tree.node_bytes;
+    for (const auto& frame : tree.path)
+        if (frame.state) bytes += state_bytes(frame.state->view);
+    return bytes;
+}
+
+template <typename Real>
+bool frame_may_keep_state(const OutcomeTree<Real>& tree) {
+    return held_bytes(tree) <= tree.limits.state_bytes;
+}
+
+template <typename Real>
+bool node_may_keep_state(const OutcomeTree<Real>& tree, uint64_t bytes) {
+    return tree.node_bytes + bytes <= tree.limits.state_bytes / 2 &&
+           held_bytes(tree) + bytes <= tree.limits.state_bytes;
+}
 
 bool gate_free(const std::vector<CircuitInstruction>& instructions, size_t begin, size_t end) {
     for (size_t i = begin; i < end; ++i)
@@ -118,9 +161,10 @@ bool gate_free(const std::vector<CircuitInstruction>& instructions, size_t begin
     return true;
 }
 
+// The instruction of step t; past the last step, the end of the circuit.
 template <typename Real>
-size_t step_instruction(const OutcomeTree<Real>& tree, size_t step) {
-    return step < tree.steps.size() ? tree.steps[step].instruction : tree.circuit.instructions.size();
+size_t instruction_of_step(const OutcomeTree<Real>& tree, size_t t) {
+    return t < tree.steps.size() ? tree.steps[t].instruction : tree.circuit.instructions.size();
 }
 
 template <typename Real>
@@ -129,9 +173,13 @@ void list_steps(OutcomeTree<Real>& tree, int num_cbits) {
     for (size_t i = 0; i < instructions.size(); ++i) {
         const auto& instruction = instructions[i];
         const bool reset = operation_kind(instruction.name) == OperationKind::kReset && !instruction.qubits.empty();
-        if (reset || is_counted_measure(instruction, num_cbits)) {
-            tree.steps.push_back({i, instruction.qubits[0], reset ? -1 : classical_bit(instruction), reset, false});
-        }
+        if (!reset && !is_counted_measure(instruction, num_cbits)) continue;
+        Step step;
+        step.instruction = i;
+        step.qubit = instruction.qubits[0];
+        step.reset = reset;
+        if (!reset) step.cbit = classical_bit(instruction);
+        tree.steps.push_back(step);
     }
     for (size_t t = tree.steps.size(); t-- > 0;) {
         const bool rest = t + 1 == tree.steps.size() ||
@@ -148,14 +196,17 @@ int compact_position(int32_t q, uint64_t dropped) {
 
 // A reset sums its odds in parallel, so with the thread count a literal shot
 // has in force on a full state, whatever smaller states ran in between.
-void reset_threads(const CircuitData& circuit) { omp_set_num_threads(thread_count_for(circuit.num_qubits)); }
+void use_literal_reset_threads(const CircuitData& circuit) {
+    omp_set_num_threads(thread_count_for(circuit.num_qubits));
+}
 
+// The odds of step t on `state`, summed as the literal operation sums them.
 template <typename Real>
-QubitOdds odds_at(const OutcomeTree<Real>& tree, const StateVector<Real>& state, uint32_t t, uint64_t dropped,
-                  uint64_t values) {
+QubitOdds step_odds(const OutcomeTree<Real>& tree, const StateVector<Real>& state, uint32_t t, uint64_t dropped,
+                    uint64_t values) {
     const Step& step = tree.steps[t];
     if (step.reset) {
-        reset_threads(tree.circuit);
+        use_literal_reset_threads(tree.circuit);
         return reset_odds(state, step.qubit);
     }
     if ((dropped >> step.qubit) & 1U) {
@@ -169,95 +220,86 @@ QubitOdds odds_at(const OutcomeTree<Real>& tree, const StateVector<Real>& state,
 // A terminal MEASURE of a qubit still in the index leaves a state of one qubit
 // fewer, made beside the parent's, which stays as it was.
 template <typename Real>
-bool makes_half(const Step& step, const Frame<Real>& at) {
+bool shrinks_state(const Step& step, const Frame<Real>& at) {
     return step.terminal && ((at.dropped >> step.qubit) & 1U) == 0;
 }
 
-// The state after the step of frame `at` took `outcome`, with the gates up to the next step.
+// Takes `state`, in place, past the step of frame `at` with `outcome` and
+// through the gates up to the next step (a step that does not shrink the state).
 template <typename Real>
-StatePtr<Real> derive(OutcomeTree<Real>& tree, const StateVector<Real>& from, StatePtr<Real> state,
-                      const Frame<Real>& at, int outcome) {
+void advance_past_step(OutcomeTree<Real>& tree, StateVector<Real>& state, const Frame<Real>& at, int outcome) {
     const OutcomeNode<Real>& node = tree.nodes[static_cast<size_t>(at.node)];
     const Step& step = tree.steps[node.step];
-    if (makes_half(step, at)) {
-        StatePtr<Real> half = make_held<Real>(from.num_qubits - 1);
-        keep_measured_half(from, compact_position(step.qubit, at.dropped), outcome, node.odds, half->view);
-        return half;
-    }
-    StateVector<Real>& own = state->view;
     if (step.terminal) {
         // Measured again: the state keeps its size, scaled, or is all zero.
         const bool kept = static_cast<int>((at.values >> step.qubit) & 1U) == outcome;
         const double k = measured_scale(outcome, node.odds);
-        for (uint64_t i = 0; i < own.dim; ++i) {
-            own.re[i] = kept ? scaled_component(own.re[i], k) : Real(0);
-            own.im[i] = kept ? scaled_component(own.im[i], k) : Real(0);
+        for (uint64_t i = 0; i < state.dim; ++i) {
+            state.re[i] = kept ? scaled_component(state.re[i], k) : Real(0);
+            state.im[i] = kept ? scaled_component(state.im[i], k) : Real(0);
         }
-        return state;
+        return;
     }
     if (step.reset) {
-        reset_threads(tree.circuit);
-        apply_reset_outcome(own, step.qubit, outcome, node.odds);
+        use_literal_reset_threads(tree.circuit);
+        apply_reset_outcome(state, step.qubit, outcome, node.odds);
     } else {
-        collapse_measured(own, step.qubit, outcome, node.odds);
+        collapse_measured(state, step.qubit, outcome, node.odds);
     }
-    apply_instructions(own, tree.circuit.instructions, step.instruction + 1, step_instruction(tree, node.step + 1),
+    apply_instructions(state, tree.circuit.instructions, step.instruction + 1, instruction_of_step(tree, node.step + 1),
                        tree.cache, tree.batch_index, tree.unused);
-    return state;
 }
 
+// The state frame f can make its children from, or nullptr: the root's, the
+// frame's own, or the one its node keeps.
 template <typename Real>
-const StateVector<Real>* held_state(const OutcomeTree<Real>& tree, const std::vector<Frame<Real>>& frames, size_t f) {
+const StateVector<Real>* state_of_frame(const OutcomeTree<Real>& tree, size_t f) {
     if (f == 0) return tree.root.get();
-    if (frames[f].state) return &frames[f].state->view;
-    const auto& kept = tree.nodes[static_cast<size_t>(frames[f].node)].state;
+    if (tree.path[f].state) return &tree.path[f].state->view;
+    const auto& kept = tree.nodes[static_cast<size_t>(tree.path[f].node)].state;
     return kept ? &kept->view : nullptr;
 }
 
-template <typename Real>
-uint64_t held_bytes(const OutcomeTree<Real>& tree, const std::vector<Frame<Real>>& frames) {
-    uint64_t bytes = tree.node_bytes;
-    for (const auto& frame : frames)
-        if (frame.state) bytes += 2 * frame.state->view.dim * sizeof(Real);
-    return bytes;
-}
-
-// The state of the child that `outcome` picks at frame g (which has one),
-// from which g keeps its own state only if `keep`; the root's and those the
+// The state of the child that `outcome` picks at frame g (which has a state),
+// after which g keeps its own state only if `keep`; the root's and those the
 // nodes keep always stay.
 template <typename Real>
-StatePtr<Real> child_state(OutcomeTree<Real>& tree, std::vector<Frame<Real>>& frames, size_t g, int outcome,
-                           bool keep) {
-    const StateVector<Real>& from = *held_state(tree, frames, g);
-    const Step& step = tree.steps[tree.nodes[static_cast<size_t>(frames[g].node)].step];
-    StatePtr<Real> state;
-    if (makes_half(step, frames[g])) {
-        state = derive(tree, from, StatePtr<Real>(), frames[g], outcome);
+HeldStatePtr<Real> make_child_state(OutcomeTree<Real>& tree, size_t g, int outcome, bool keep) {
+    Frame<Real>& frame = tree.path[g];
+    const StateVector<Real>& from = *state_of_frame(tree, g);
+    const OutcomeNode<Real>& node = tree.nodes[static_cast<size_t>(frame.node)];
+    const Step& step = tree.steps[node.step];
+    HeldStatePtr<Real> child;
+    if (shrinks_state(step, frame)) {
+        child = allocate_held_state<Real>(from.num_qubits - 1);
+        keep_measured_half(from, compact_position(step.qubit, frame.dropped), outcome, node.odds, child->view);
     } else {
-        const bool owned = g != 0 && frames[g].state;
-        state = derive(tree, from, keep || !owned ? copy_of(from) : std::move(frames[g].state), frames[g], outcome);
+        const bool owned = g != 0 && frame.state;
+        child = keep || !owned ? copy_state(from) : std::move(frame.state);
+        advance_past_step(tree, child->view, frame, outcome);
     }
-    if (!keep && g != 0) frames[g].state.reset();
-    return state;
+    if (!keep && g != 0) frame.state.reset();
+    return child;
 }
 
 // Makes the state of frame f again, from the nearest frame above it that
 // holds one; the frames between keep theirs while the budget allows, for the
 // other nodes of the block below them.
 template <typename Real>
-void make_again(OutcomeTree<Real>& tree, std::vector<Frame<Real>>& frames, size_t f) {
+void remake_frame_state(OutcomeTree<Real>& tree, size_t f) {
     size_t from = f;
-    while (held_state(tree, frames, from) == nullptr) --from;
+    while (state_of_frame(tree, from) == nullptr) --from;
     for (size_t g = from; g < f; ++g) {
-        const bool keep = g == from || held_bytes(tree, frames) <= tree.limits.state_bytes;
-        frames[g + 1].state =
-            child_state(tree, frames, g, tree.nodes[static_cast<size_t>(frames[g + 1].node)].outcome, keep);
+        const bool keep = g == from || frame_may_keep_state(tree);
+        const int outcome = tree.nodes[static_cast<size_t>(tree.path[g + 1].node)].outcome;
+        tree.path[g + 1].state = make_child_state(tree, g, outcome, keep);
     }
 }
 
-// The key of a leaf: the bits its path writes, in circuit order (a later write wins).
+// A leaf for `node`, keyed by the bits its path writes, in circuit order (a
+// later write wins); returns its index.
 template <typename Real>
-int32_t make_leaf(OutcomeTree<Real>& tree, int32_t node) {
+int32_t add_leaf(OutcomeTree<Real>& tree, int32_t node) {
     std::vector<int32_t> path;
     for (int32_t at = node; at > 0; at = tree.nodes[static_cast<size_t>(at)].parent) path.push_back(at);
     Leaf leaf{tree.empty_key, 0};
@@ -270,102 +312,119 @@ int32_t make_leaf(OutcomeTree<Real>& tree, int32_t node) {
     return static_cast<int32_t>(tree.leaves.size()) - 1;
 }
 
-// Enters the child that `outcome` picks at frame f, with shots [begin, end),
-// making it on the first visit: its state where steps follow, and its odds.
+// Makes the child that `outcome` picks at frame f, the frame `next` enters:
+// a leaf after the last step, else a node with its state and the odds of its step.
 template <typename Real>
-void enter_child(OutcomeTree<Real>& tree, std::vector<Frame<Real>>& frames, size_t f, int outcome, size_t begin,
-                 size_t end) {
-    const int32_t parent = frames[f].node;
+void make_child(OutcomeTree<Real>& tree, size_t f, int outcome, Frame<Real>& next) {
+    const int32_t parent = tree.path[f].node;
     const uint32_t t = tree.nodes[static_cast<size_t>(parent)].step;
-    const Step& step = tree.steps[t];
-    Frame<Real> next{tree.nodes[static_cast<size_t>(parent)].child[outcome], begin, end};
+    OutcomeNode<Real> made;
+    made.parent = parent;
+    made.step = t + 1;
+    made.outcome = outcome;
+    next.node = static_cast<int32_t>(tree.nodes.size());
+    tree.nodes.push_back(std::move(made));
+    tree.nodes[static_cast<size_t>(parent)].child[outcome] = next.node;
+    OutcomeNode<Real>& child = tree.nodes[static_cast<size_t>(next.node)];
+    if (t + 1 == tree.steps.size()) {
+        child.leaf = add_leaf(tree, next.node);
+        return;
+    }
+    if (state_of_frame(tree, f) == nullptr) remake_frame_state(tree, f);
+    const Frame<Real>& at = tree.path[f];
+    // The parent's state makes child 1 too if shots go there and it is missing.
+    const bool wanted_later = outcome == 0 && at.split < at.end && tree.nodes[static_cast<size_t>(parent)].child[1] < 0;
+    next.state = make_child_state(tree, f, outcome, wanted_later && frame_may_keep_state(tree));
+    child.odds = step_odds(tree, next.state->view, t + 1, next.dropped, next.values);
+    const uint64_t bytes = state_bytes(next.state->view);
+    if (next.dropped == 0 && node_may_keep_state(tree, bytes)) {
+        child.state = std::move(next.state);
+        tree.node_bytes += bytes;
+    }
+}
+
+// Enters the child that `outcome` picks at frame f, with shots [begin, end),
+// making it on the first visit.
+template <typename Real>
+void enter_child(OutcomeTree<Real>& tree, size_t f, int outcome, size_t begin, size_t end) {
+    const Frame<Real>& at = tree.path[f];
+    const Step& step = tree.steps[tree.nodes[static_cast<size_t>(at.node)].step];
+    Frame<Real> next;
+    next.node = tree.nodes[static_cast<size_t>(at.node)].child[outcome];
+    next.begin = begin;
+    next.end = end;
     if (step.terminal) {
-        const bool again = (frames[f].dropped >> step.qubit) & 1U;
-        next.dropped = frames[f].dropped | (uint64_t{1} << step.qubit);
-        next.values = frames[f].values | (again ? 0 : static_cast<uint64_t>(outcome) << step.qubit);
+        const bool again = (at.dropped >> step.qubit) & 1U;
+        next.dropped = at.dropped | (uint64_t{1} << step.qubit);
+        next.values = at.values | (again ? 0 : static_cast<uint64_t>(outcome) << step.qubit);
     }
-    if (next.node < 0) {
-        OutcomeNode<Real> made;
-        made.parent = parent;
-        made.step = t + 1;
-        made.outcome = outcome;
-        next.node = static_cast<int32_t>(tree.nodes.size());
-        tree.nodes.push_back(std::move(made));
-        tree.nodes[static_cast<size_t>(parent)].child[outcome] = next.node;
-        if (t + 1 == tree.steps.size()) {
-            tree.nodes[static_cast<size_t>(next.node)].leaf = make_leaf(tree, next.node);
-        } else {
-            if (held_state(tree, frames, f) == nullptr) make_again(tree, frames, f);
-            const bool wanted_later =
-                outcome == 0 && frames[f].split < frames[f].end && tree.nodes[static_cast<size_t>(parent)].child[1] < 0;
-            next.state = child_state(tree, frames, f, outcome,
-                                     wanted_later && held_bytes(tree, frames) <= tree.limits.state_bytes);
-            OutcomeNode<Real>& child = tree.nodes[static_cast<size_t>(next.node)];
-            child.odds = odds_at(tree, next.state->view, t + 1, next.dropped, next.values);
-            // Full states are the costly ones to make again: kept for later
-            // blocks in half the budget, the other half left for the walk.
-            const uint64_t bytes = 2 * next.state->view.dim * sizeof(Real);
-            if (next.dropped == 0 && tree.node_bytes + bytes <= tree.limits.state_bytes / 2 &&
-                held_bytes(tree, frames) + bytes <= tree.limits.state_bytes) {
-                child.state = std::move(next.state);
-                tree.node_bytes += bytes;
-            }
-        }
+    if (next.node < 0) make_child(tree, f, outcome, next);
+    tree.path.push_back(std::move(next));
+}
+
+// Counts the shots [begin, end) of a leaf, or orders those of a node so that
+// the ones whose draw at its step gives outcome 0 come first.
+template <typename Real>
+void split_shots(OutcomeTree<Real>& tree, const std::vector<double>& draws, std::vector<uint32_t>& shots) {
+    Frame<Real>& frame = tree.path.back();
+    const OutcomeNode<Real>& node = tree.nodes[static_cast<size_t>(frame.node)];
+    if (node.leaf >= 0) {
+        tree.leaves[static_cast<size_t>(node.leaf)].count += static_cast<int64_t>(frame.end - frame.begin);
+        frame.phase = FramePhase::kDone;
+        return;
     }
-    frames.push_back(std::move(next));
+    const size_t per_shot = tree.steps.size();
+    const bool reset = tree.steps[node.step].reset;
+    const QubitOdds odds = node.odds;
+    const double* column = draws.data() + node.step;
+    const auto first = shots.begin() + static_cast<std::ptrdiff_t>(frame.begin);
+    const auto last = shots.begin() + static_cast<std::ptrdiff_t>(frame.end);
+    const auto split = std::partition(first, last, [&](uint32_t shot) {
+        const double r = column[static_cast<size_t>(shot) * per_shot];
+        return (reset ? reset_outcome(r, odds) : measure_outcome(r, odds)) == 0;
+    });
+    frame.split = static_cast<size_t>(split - shots.begin());
+    frame.phase = FramePhase::kVisitOutcome0;
 }
 
 // Walks the tree with every shot of a block at once, depth first: `draws`
 // holds each shot's draws in step order, shot after shot.
 template <typename Real>
 void walk_block(OutcomeTree<Real>& tree, const std::vector<double>& draws, std::vector<uint32_t>& shots) {
-    const size_t per_shot = tree.steps.size();
-    std::vector<Frame<Real>> frames;
-    frames.push_back(Frame<Real>{0, 0, shots.size()});
-    while (!frames.empty()) {
-        const size_t f = frames.size() - 1;
-        const OutcomeNode<Real>& node = tree.nodes[static_cast<size_t>(frames[f].node)];
-        if (frames[f].phase == 0) {
-            if (node.leaf >= 0) {
-                tree.leaves[static_cast<size_t>(node.leaf)].count +=
-                    static_cast<int64_t>(frames[f].end - frames[f].begin);
-                frames.pop_back();
-                continue;
-            }
-            const bool reset = tree.steps[node.step].reset;
-            const QubitOdds odds = node.odds;
-            const double* column = draws.data() + node.step;
-            const auto first = shots.begin() + static_cast<std::ptrdiff_t>(frames[f].begin);
-            const auto last = shots.begin() + static_cast<std::ptrdiff_t>(frames[f].end);
-            const auto split = std::partition(first, last, [&](uint32_t shot) {
-                const double r = column[static_cast<size_t>(shot) * per_shot];
-                return (reset ? reset_outcome(r, odds) : measure_outcome(r, odds)) == 0;
-            });
-            frames[f].split = static_cast<size_t>(split - shots.begin());
-            frames[f].phase = 1;
+    tree.path.clear();
+    Frame<Real> root;
+    root.end = shots.size();
+    tree.path.push_back(std::move(root));
+    while (!tree.path.empty()) {
+        const size_t f = tree.path.size() - 1;
+        Frame<Real>& frame = tree.path[f];
+        switch (frame.phase) {
+            case FramePhase::kSplitShots: split_shots(tree, draws, shots); break;
+            case FramePhase::kVisitOutcome0:
+                frame.phase = FramePhase::kVisitOutcome1;
+                if (frame.begin < frame.split) enter_child(tree, f, 0, frame.begin, frame.split);
+                break;
+            case FramePhase::kVisitOutcome1:
+                frame.phase = FramePhase::kDone;
+                if (frame.split < frame.end) enter_child(tree, f, 1, frame.split, frame.end);
+                break;
+            case FramePhase::kDone: tree.path.pop_back(); break;
         }
-        if (frames[f].phase == 3) {
-            frames.pop_back();
-            continue;
-        }
-        const int outcome = frames[f].phase - 1;
-        ++frames[f].phase;
-        const size_t begin = outcome == 0 ? frames[f].begin : frames[f].split;
-        const size_t end = outcome == 0 ? frames[f].split : frames[f].end;
-        if (begin < end) enter_child(tree, frames, f, outcome, begin, end);
     }
 }
 
 template <typename Real>
-void flush_leaves(OutcomeTree<Real>& tree, ShotCounts& counts) {
+void add_leaf_counts(OutcomeTree<Real>& tree, ShotCounts& counts) {
     for (Leaf& leaf : tree.leaves) {
         if (leaf.count > 0) counts[leaf.key] += static_cast<int>(leaf.count);
         leaf.count = 0;
     }
 }
 
+// Forgets every node and leaf but a fresh root: a node with the odds of step 0
+// on the root's state, or the one leaf of a circuit without steps.
 template <typename Real>
-void plant_root(OutcomeTree<Real>& tree) {
+void start_from_root(OutcomeTree<Real>& tree) {
     tree.nodes.clear();
     tree.nodes.emplace_back();
     tree.node_bytes = 0;
@@ -374,19 +433,22 @@ void plant_root(OutcomeTree<Real>& tree) {
         tree.nodes[0].leaf = 0;
         tree.leaves.push_back({tree.empty_key, 0});
     } else {
-        tree.nodes[0].odds = odds_at(tree, *tree.root, 0, 0, 0);
+        tree.nodes[0].odds = step_odds(tree, *tree.root, 0, 0, 0);
     }
 }
 
+// The root's state, key and node made in the order a literal shot makes its
+// state, register and first stretch (so the first of them to fail fails as it
+// does), then block after block of shots, each block's draws taken ahead.
 template <typename Real>
-ShotCounts walk_all_shots(OutcomeTree<Real>& tree, int shots, int num_cbits, RandomSource& source) {
+ShotCounts count_with_tree(OutcomeTree<Real>& tree, int shots, int num_cbits, RandomSource& source) {
     const auto& instructions = tree.circuit.instructions;
     list_steps(tree, num_cbits);
     tree.root = std::make_unique<StateVector<Real>>(static_cast<unsigned>(tree.circuit.num_qubits));
     tree.empty_key = empty_key(num_cbits);
-    apply_instructions(*tree.root, instructions, 0, step_instruction(tree, 0), tree.cache, tree.batch_index,
+    apply_instructions(*tree.root, instructions, 0, instruction_of_step(tree, 0), tree.cache, tree.batch_index,
                        tree.unused);
-    plant_root(tree);
+    start_from_root(tree);
 
     ShotCounts counts;
     const size_t per_shot = tree.steps.size();
@@ -402,11 +464,11 @@ ShotCounts walk_all_shots(OutcomeTree<Real>& tree, int shots, int num_cbits, Ran
         walk_block(tree, draws, order);
         done += size;
         if (tree.nodes.size() > tree.limits.max_nodes) {
-            flush_leaves(tree, counts);
-            plant_root(tree);
+            add_leaf_counts(tree, counts);
+            start_from_root(tree);
         }
     }
-    flush_leaves(tree, counts);
+    add_leaf_counts(tree, counts);
     // A literal shot applies the gates after the last step too, and fails where they fail.
     if (!tree.steps.empty()) {
         apply_instructions(*tree.root, instructions, tree.steps.back().instruction + 1, instructions.size(), tree.cache,
@@ -421,8 +483,8 @@ template <typename Real>
 ShotCounts outcome_tree_counts(const CircuitData& circuit, int batch_index, int shots, int num_cbits,
                                RandomSource& source, const OutcomeTreeLimits& limits) {
     if (shots <= 0) return {};
-    OutcomeTree<Real> tree{circuit, batch_index, limits, {}, {}, {}, 0, {}, {}, {}, {}};
-    return walk_all_shots(tree, shots, num_cbits, source);
+    OutcomeTree<Real> tree(circuit, batch_index, limits);
+    return count_with_tree(tree, shots, num_cbits, source);
 }
 
 template ShotCounts outcome_tree_counts<double>(const CircuitData&, int, int, int, RandomSource&,
