@@ -121,7 +121,8 @@ inline CircuitData random_dynamic_circuit(uint32_t seed, int n, int rounds, int 
 }
 
 // Counts equal, and both streams advanced by the same number of draws, batch
-// after batch: count_batch, or the outcome tree under `limits` when given.
+// after batch: count_batch (counting with its fast procedure, never the
+// literal fallback), or the outcome tree under `limits` when given.
 template <typename Real>
 void expect_same_as_literal(const CircuitData& circuit, int shots, int num_cbits, int seed,
                             const OutcomeTreeLimits* limits = nullptr) {
@@ -130,10 +131,15 @@ void expect_same_as_literal(const CircuitData& circuit, int shots, int num_cbits
     RandomSource literal = make_seeded_source(seed);
     for (int b = 0; b < setup.batches; ++b) {
         const ShotCounts want = literal_counts<Real>(circuit, setup, b, shots, num_cbits, literal);
+        CountedBy counted_by = CountedBy::kLiteral;
         const ShotCounts got = limits == nullptr
-                                   ? count_batch<Real>(circuit, setup, b, shots, num_cbits, fast)
+                                   ? count_batch<Real>(circuit, setup, b, shots, num_cbits, fast, &counted_by)
                                    : outcome_tree_counts<Real>(circuit, b, shots, num_cbits, fast, *limits);
         EXPECT_EQ(got, want) << "batch " << b << ", seed " << seed;
+        if (limits == nullptr) {
+            EXPECT_EQ(counted_by, setup.per_shot ? CountedBy::kOutcomeTree : CountedBy::kSampleOnce)
+                << "batch " << b << ", seed " << seed;
+        }
         EXPECT_TRUE(fast.engine == literal.engine) << "draws consumed differ in batch " << b;
     }
 }

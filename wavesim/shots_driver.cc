@@ -1,6 +1,8 @@
 // run_cpp's driver and the choice of procedure for each batch.
 #include "shots_driver.h"
 
+#include <stdexcept>
+
 #include "shots_literal.h"
 #include "shots_outcome_tree.h"
 #include "shots_sample_once.h"
@@ -10,15 +12,23 @@ namespace wavesim {
 
 template <typename Real>
 ShotCounts count_batch(const CircuitData& circuit, const ShotSetup& setup, int batch_index, int shots, int num_cbits,
-                       RandomSource& source) {
-    if (!setup.per_shot) return sample_once_counts<Real>(circuit, setup, batch_index, shots, num_cbits, source);
+                       RandomSource& source, CountedBy* counted_by) {
+    const auto note = [counted_by](CountedBy procedure) {
+        if (counted_by != nullptr) *counted_by = procedure;
+    };
+    if (!setup.per_shot) {
+        note(CountedBy::kSampleOnce);
+        return sample_once_counts<Real>(circuit, setup, batch_index, shots, num_cbits, source);
+    }
     const RandomSource start = source;
     try {
+        note(CountedBy::kOutcomeTree);
         return outcome_tree_counts<Real>(circuit, batch_index, shots, num_cbits, source);
-    } catch (...) {
-        // Whatever failed (a non-finite state, a refused gate, memory), the
-        // literal shots meet it in their own order and report it as they do.
+    } catch (const std::runtime_error&) {
+        // The tree meets a refusal in its own order; the literal shots meet it
+        // in theirs and raise it as run_cpp reports it.
         source = start;
+        note(CountedBy::kLiteral);
         return literal_counts<Real>(circuit, setup, batch_index, shots, num_cbits, source);
     }
 }
@@ -35,8 +45,9 @@ std::vector<ShotCounts> run_shots(const CircuitData& circuit, int shots, int num
     return results;
 }
 
-#define WAVESIM_INSTANTIATE_DRIVER(Real)                                                                       \
-    template ShotCounts count_batch<Real>(const CircuitData&, const ShotSetup&, int, int, int, RandomSource&); \
+#define WAVESIM_INSTANTIATE_DRIVER(Real)                                                                      \
+    template ShotCounts count_batch<Real>(const CircuitData&, const ShotSetup&, int, int, int, RandomSource&, \
+                                          CountedBy*);                                                        \
     template std::vector<ShotCounts> run_shots<Real>(const CircuitData&, int, int, int, TensorShapeReader);
 
 WAVESIM_INSTANTIATE_DRIVER(double)

@@ -3,6 +3,7 @@
 // procedure its strategy takes.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "batch_count.h"
@@ -12,12 +13,19 @@
 
 namespace wavesim {
 
-// The counts of one batch, from `source`: sample-once batches by
-// sample_once_counts; per-shot batches by the outcome tree, or by the literal
-// procedure from the same stream when the tree refuses the batch.
+// The procedure that counted a batch.
+enum class CountedBy : uint8_t { kSampleOnce, kOutcomeTree, kLiteral };
+
+// The counts of one batch, from `source`: a sample-once batch by
+// sample_once_counts; a per-shot batch by the outcome tree, or, when the tree
+// meets one of the simulator's refusals (std::runtime_error: an unknown gate,
+// an unsupported configuration, a qubit outside the state, a non-finite state,
+// a state too large), by the literal procedure from the same stream, which
+// raises the refusal as a literal shot does. Any other exception propagates as
+// it is. `counted_by`, when given, tells which procedure counted (or raised).
 template <typename Real>
 ShotCounts count_batch(const CircuitData& circuit, const ShotSetup& setup, int batch_index, int shots, int num_cbits,
-                       RandomSource& source);
+                       RandomSource& source, CountedBy* counted_by = nullptr);
 
 // One ShotCounts per batch (a single one when the circuit has fewer than two
 // parameter sets), the batches drawing in turn from one stream seeded with

@@ -107,8 +107,10 @@ TYPED_TEST(OutcomeTree, DrawsAtTheTiesOfEveryStep) {
                 EXPECT_EQ(outcome_tree_counts<TypeParam>(circuit, 0, 2, n, fast, limits),
                           literal_counts<TypeParam>(circuit, setup, 0, 2, n, literal))
                     << "seed " << seed << ", step " << k << ", draw " << draw;
-                EXPECT_EQ(count_batch<TypeParam>(circuit, setup, 0, 2, n, fast),
+                CountedBy counted_by = CountedBy::kLiteral;
+                EXPECT_EQ(count_batch<TypeParam>(circuit, setup, 0, 2, n, fast, &counted_by),
                           literal_counts<TypeParam>(circuit, setup, 0, 2, n, literal));
+                EXPECT_EQ(counted_by, CountedBy::kOutcomeTree);
             }
         }
     }
