@@ -16,6 +16,9 @@
 namespace wavesim {
 namespace shot_tests {
 
+// Every shot test runs in both precisions.
+using Precisions = ::testing::Types<double, float>;
+
 inline CircuitInstruction gate(const std::string& name, std::vector<int32_t> qubits, std::vector<int32_t> controls = {},
                                std::vector<double> values = {}) {
     CircuitInstruction ins;

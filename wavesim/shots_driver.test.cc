@@ -20,7 +20,6 @@ using namespace shot_tests;
 
 template <typename Real>
 class ShotDriver : public ::testing::Test {};
-using Precisions = ::testing::Types<double, float>;
 TYPED_TEST_SUITE(ShotDriver, Precisions);
 
 TYPED_TEST(ShotDriver, SampleOnceBothTableForms) {

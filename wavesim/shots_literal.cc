@@ -6,6 +6,7 @@
 
 #include "gate_windows.h"
 #include "measurement.h"
+#include "shots_sample_once.h"
 
 namespace wavesim {
 namespace {
@@ -50,13 +51,10 @@ ShotCounts literal_per_shot(const CircuitData& circuit, int batch_index, int sho
 template <typename Real>
 ShotCounts literal_sample_once(const CircuitData& circuit, const ShotSetup& setup, int batch_index, int shots,
                                int num_cbits, RandomSource& source) {
-    StateVector<Real> state(static_cast<unsigned>(circuit.num_qubits));
-    GateMatrixCache cache;
-    apply_instructions(state, circuit.instructions, 0, circuit.instructions.size(), cache, batch_index, source);
-    const CumulativeTable table = build_cumulative(state);
+    const SampleOnceState<Real> sampled(circuit, batch_index, source);
     ShotCounts counts;
     for (int s = 0; s < shots; ++s) {
-        const uint64_t index = sample_index(state, table, source);
+        const uint64_t index = sample_index(sampled.state, sampled.table, source);
         std::vector<int> cbits = make_register(num_cbits);
         for (const auto& m : setup.measured)
             cbits[static_cast<size_t>(m.cbit)] = static_cast<int>((index >> m.qubit) & 1U);

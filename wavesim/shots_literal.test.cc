@@ -123,7 +123,6 @@ const PinnedRun kPinnedRuns[] = {
 
 template <typename Real>
 class LiteralShots : public ::testing::Test {};
-using Precisions = ::testing::Types<double, float>;
 TYPED_TEST_SUITE(LiteralShots, Precisions);
 
 TYPED_TEST(LiteralShots, CountsAndDrawsOfThePerInstructionProcedure) {

@@ -18,7 +18,6 @@ using namespace shot_tests;
 
 template <typename Real>
 class OutcomeTree : public ::testing::Test {};
-using Precisions = ::testing::Types<double, float>;
 TYPED_TEST_SUITE(OutcomeTree, Precisions);
 
 // Random dynamic circuits on 1 ... 14 qubits, some with two parameter sets,

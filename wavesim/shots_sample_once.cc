@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "gate_windows.h"
-#include "measurement.h"
 
 namespace wavesim {
 namespace {
@@ -23,12 +22,17 @@ std::string key_of_index(uint64_t index, const ShotSetup& setup, const std::stri
 }  // namespace
 
 template <typename Real>
-ShotCounts sample_once_counts(const CircuitData& circuit, const ShotSetup& setup, int batch_index, int shots,
-                              int num_cbits, RandomSource& source) {
-    StateVector<Real> state(static_cast<unsigned>(circuit.num_qubits));
+SampleOnceState<Real>::SampleOnceState(const CircuitData& circuit, int batch_index, RandomSource& source)
+    : state(static_cast<unsigned>(circuit.num_qubits)) {
     GateMatrixCache cache;
     apply_instructions(state, circuit.instructions, 0, circuit.instructions.size(), cache, batch_index, source);
-    const CumulativeTable table = build_cumulative(state);
+    table = build_cumulative(state);
+}
+
+template <typename Real>
+ShotCounts sample_once_counts(const CircuitData& circuit, const ShotSetup& setup, int batch_index, int shots,
+                              int num_cbits, RandomSource& source) {
+    const SampleOnceState<Real> sampled(circuit, batch_index, source);
     ShotCounts counts;
     if (shots <= 0) return counts;
     const std::string empty = empty_key(num_cbits);
@@ -39,7 +43,7 @@ ShotCounts sample_once_counts(const CircuitData& circuit, const ShotSetup& setup
         const int block = std::min(shots - done, kDrawBlock);
         draws.clear();
         for (int i = 0; i < block; ++i) draws.push_back(draw_uniform(source));
-        std::vector<uint64_t> indices = sample_indices(state, table, draws);
+        std::vector<uint64_t> indices = sample_indices(sampled.state, sampled.table, draws);
         std::sort(indices.begin(), indices.end());
         for (size_t i = 0; i < indices.size();) {
             size_t end = i;
@@ -52,6 +56,8 @@ ShotCounts sample_once_counts(const CircuitData& circuit, const ShotSetup& setup
     return counts;
 }
 
+template struct SampleOnceState<double>;
+template struct SampleOnceState<float>;
 template ShotCounts sample_once_counts<double>(const CircuitData&, const ShotSetup&, int, int, int, RandomSource&);
 template ShotCounts sample_once_counts<float>(const CircuitData&, const ShotSetup&, int, int, int, RandomSource&);
 
