@@ -1,6 +1,7 @@
-// Measurement, reset and sampling of a state. Every probability is a double formed as
-// fma(re, re, im * im) from widened amplitudes, the same expression in every
-// sum, so the per-draw search and the sorted sweep see identical running sums.
+// Measurement, reset and sampling of a state. Every probability is a double
+// formed as fma(re, re, im * im) from widened amplitudes, the same expression
+// in every sum, so the per-draw search and the sorted sweep see identical
+// running sums.
 #include "measurement.h"
 
 #include <algorithm>

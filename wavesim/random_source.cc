@@ -1,4 +1,4 @@
-// The seeded source and its uniform draw.
+// The seeded source, its uniform draw and the per-thread reset sources.
 #include "random_source.h"
 
 #include <cmath>
