@@ -8,7 +8,7 @@
 //
 // The literal procedure costs the same for every shot (fresh state, whole
 // circuit), so it runs on the first --literal-shots shots only and its time is
-// scaled to 10^4; the fast pass's counts on those shots are checked equal.
+// scaled to 10^4; the fast counts on those shots are checked equal.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,8 +19,8 @@
 
 #include "cal_states.h"
 #include "perf_harness.h"
-#include "shot_passes.h"
-#include "shot_reference.h"
+#include "shots_driver.h"
+#include "shots_literal.h"
 
 namespace wavesim {
 namespace {
@@ -70,9 +70,9 @@ void terminal_case() {
     const double evaluate = seconds_of([&] { final_amplitudes<double>(circuit, 0); });
     size_t outcomes = 0;
     const double shots = seconds_of([&] {
-        const ShotPlan plan = plan_shots(circuit, kTerminalQubits);
+        const ShotSetup setup = setup_shots(circuit, kTerminalQubits);
         RandomSource source = make_seeded_source(kSeed);
-        outcomes = count_pass<double>(circuit, plan, 0, kTerminalShots, kTerminalQubits, source).size();
+        outcomes = count_batch<double>(circuit, setup, 0, kTerminalShots, kTerminalQubits, source).size();
     });
     std::printf("terminal: %d qubits, %zu gates, %d shots (%zu distinct keys)\n", kTerminalQubits,
                 circuit.instructions.size() - kTerminalQubits, kTerminalShots, outcomes);
@@ -88,21 +88,21 @@ void mid_circuit_case(int literal_shots) {
     circuit.instructions.push_back(measure(0));
     add_layers(circuit, kLayersAfter);
     measure_all(circuit);
-    const ShotPlan plan = plan_shots(circuit, kMidQubits);
+    const ShotSetup setup = setup_shots(circuit, kMidQubits);
 
     ShotCounts fast_subset;
     ShotCounts literal_subset;
     const double literal = seconds_of([&] {
         RandomSource source = make_seeded_source(kSeed);
-        literal_subset = literal_pass<double>(circuit, plan, 0, literal_shots, kMidQubits, source);
+        literal_subset = literal_counts<double>(circuit, setup, 0, literal_shots, kMidQubits, source);
     });
     {
         RandomSource source = make_seeded_source(kSeed);
-        fast_subset = count_pass<double>(circuit, plan, 0, literal_shots, kMidQubits, source);
+        fast_subset = count_batch<double>(circuit, setup, 0, literal_shots, kMidQubits, source);
     }
     const double fast = seconds_of([&] {
         RandomSource source = make_seeded_source(kSeed);
-        count_pass<double>(circuit, plan, 0, kMidShots, kMidQubits, source);
+        count_batch<double>(circuit, setup, 0, kMidShots, kMidQubits, source);
     });
     const double literal_scaled = literal * kMidShots / literal_shots;
     std::printf("mid-circuit: %d qubits, %zu instructions, %d shots\n", kMidQubits, circuit.instructions.size(),

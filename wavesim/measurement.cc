@@ -1,6 +1,7 @@
-// Measurement, reset and sampling. Every probability is a double formed as
-// fma(re, re, im * im) from widened amplitudes, the same expression in every
-// sum, so the per-draw search and the sorted sweep see identical running sums.
+// Measurement, reset and sampling of a state. Every probability is a double
+// formed as fma(re, re, im * im) from widened amplitudes, the same expression
+// in every sum, so the per-draw search and the sorted sweep see identical
+// running sums.
 #include "measurement.h"
 
 #include <algorithm>
@@ -12,9 +13,6 @@
 namespace wavesim {
 namespace {
 
-constexpr double kTwoPowMinus53 = 1.1102230246251565e-16;
-constexpr int kDroppedLowBits = 11;
-constexpr int kHighWordShift = 21;
 constexpr double kProbabilityFloor = 1e-15;
 // Independent accumulators per chunk sum, so the loop vectorises.
 constexpr size_t kPartialSums = 8;
@@ -32,14 +30,6 @@ double probability(const StateVector<Real>& s, uint64_t i) {
     const double re = s.re[i];
     const double im = s.im[i];
     return std::fma(re, re, im * im);
-}
-
-template <typename Real>
-void check_qubit(const StateVector<Real>& s, int q, const char* operation) {
-    if (q < 0 || static_cast<int64_t>(q) >= static_cast<int64_t>(s.num_qubits)) {
-        throw std::runtime_error(std::string(operation) + ": qubit " + std::to_string(q) + " is outside a state of " +
-                                 std::to_string(s.num_qubits) + " qubits");
-    }
 }
 
 template <typename Real>
@@ -94,23 +84,9 @@ double chunk_probability(const StateVector<Real>& s, uint64_t base) {
 
 }  // namespace
 
-RandomSource make_seeded_source(int seed) {
-    RandomSource source;
-    source.engine.seed(seed >= 0 ? static_cast<uint32_t>(seed) : std::random_device{}());
-    return source;
-}
-
-double draw_uniform(RandomSource& source) {
-    const uint64_t x1 = source.engine();
-    const uint64_t x2 = source.engine();
-    const uint64_t m = (x2 << kHighWordShift) + (x1 >> kDroppedLowBits);
-    const double u = static_cast<double>(m) * kTwoPowMinus53;
-    return std::fma(source.high - source.low, u, source.low);
-}
-
 template <typename Real>
 QubitOdds measure_odds(const StateVector<Real>& s, int q) {
-    check_qubit(s, q, "measure_qubit");
+    check_qubit("measure_qubit", q, s.num_qubits);
     const uint64_t half = uint64_t{1} << q;
     QubitOdds odds;  // p1 only to tell a NaN in the other half, which the collapse would erase
     for (uint64_t base = 0; base < s.dim; base += 2 * half) {
@@ -147,7 +123,7 @@ void collapse_measured(StateVector<Real>& s, int q, int outcome, const QubitOdds
 template <typename Real>
 void keep_measured_half(const StateVector<Real>& from, int q, int outcome, const QubitOdds& odds,
                         StateVector<Real>& to) {
-    check_qubit(from, q, "keep_measured_half");
+    check_qubit("keep_measured_half", q, from.num_qubits);
     if (to.num_qubits + 1 != from.num_qubits) {
         throw std::runtime_error("keep_measured_half: the kept half needs a state of one qubit fewer");
     }
@@ -181,7 +157,7 @@ int measure_qubit(StateVector<Real>& s, int q, RandomSource& source) {
 
 template <typename Real>
 QubitOdds reset_odds(const StateVector<Real>& s, int q) {
-    check_qubit(s, q, "reset_qubit");
+    check_qubit("reset_qubit", q, s.num_qubits);
     const uint64_t half = uint64_t{1} << q;
     const int64_t pairs = static_cast<int64_t>(s.dim / 2);
     double p0 = 0.0;
@@ -310,12 +286,6 @@ std::vector<uint64_t> sample_indices(const StateVector<Real>& s, const Cumulativ
     return indices;
 }
 
-template <typename Real>
-RandomSource& reset_random_source() {
-    thread_local RandomSource source = make_seeded_source(-1);
-    return source;
-}
-
 #define WAVESIM_MEASUREMENT_INSTANTIATE(Real)                                                                         \
     template int measure_qubit<Real>(StateVector<Real>&, int, RandomSource&);                                         \
     template QubitOdds measure_odds<Real>(const StateVector<Real>&, int);                                             \
@@ -328,8 +298,7 @@ RandomSource& reset_random_source() {
     template CumulativeTable build_cumulative<Real>(const StateVector<Real>&);                                        \
     template uint64_t sample_index<Real>(const StateVector<Real>&, const CumulativeTable&, RandomSource&);            \
     template std::vector<uint64_t> sample_indices<Real>(const StateVector<Real>&, const CumulativeTable&,             \
-                                                        const std::vector<double>&);                                  \
-    template RandomSource& reset_random_source<Real>();
+                                                        const std::vector<double>&);
 
 WAVESIM_MEASUREMENT_INSTANTIATE(double)
 WAVESIM_MEASUREMENT_INSTANTIATE(float)

@@ -1,34 +1,23 @@
-// The simulator's stochastic operations: the uniform draw shared by every
-// random source, projective measurement, reset, and sampling of basis states
-// from a cumulative probability table. Probabilities are always doubles, also
-// for a float state.
+// The simulator's stochastic operations on a state: projective measurement,
+// reset, and sampling of basis states from a cumulative probability table,
+// each deciding its outcome with draws from a RandomSource. Probabilities are
+// always doubles, also for a float state.
 #pragma once
 
 #include <cstdint>
-#include <random>
 #include <vector>
 
+#include "random_source.h"
 #include "state_vector.h"
 
 namespace wavesim {
 
-struct RandomSource {
-    std::mt19937 engine;
-    double low = 0.0;
-    double high = 1.0;
-};
-
-// seed >= 0: its 32-bit pattern; seed < 0: one value from std::random_device.
-RandomSource make_seeded_source(int seed);
-
-// Exactly two engine outputs x1, x2: m = x2 * 2^21 + (x1 >> 11), u = m * 2^-53,
-// result fma(high - low, u, low). Fixed so that a seed gives the same stream everywhere.
-double draw_uniform(RandomSource& source);
-
 // Collapses qubit q and returns the outcome (a draw r >= p0 gives 1). A branch
 // of probability at most 1e-15 leaves the zero vector instead of dividing by it.
 // A state whose probabilities are not finite (NaN amplitudes) is refused with
-// std::runtime_error before anything is drawn.
+// std::runtime_error before anything is drawn, as is a qubit outside the state
+// (check_qubit's message; callers refuse such qubits first, so the simulator's
+// users never see it).
 template <typename Real>
 int measure_qubit(StateVector<Real>& s, int q, RandomSource& source);
 
@@ -76,7 +65,8 @@ double total_probability(const StateVector<Real>& s);
 // Leaves qubit q in |0> (a draw r > P0 takes the |1> branch and moves it down).
 // Runs with the OpenMP thread count already in force on the calling thread.
 // A state whose probabilities are not finite is left as it is (after the
-// draw), so its NaN amplitudes propagate.
+// draw), so its NaN amplitudes propagate. A qubit outside the state is refused
+// as measure_qubit refuses it.
 template <typename Real>
 void reset_qubit(StateVector<Real>& s, int q, RandomSource& source);
 
@@ -114,10 +104,5 @@ uint64_t sample_index(const StateVector<Real>& s, const CumulativeTable& t, Rand
 template <typename Real>
 std::vector<uint64_t> sample_indices(const StateVector<Real>& s, const CumulativeTable& t,
                                      const std::vector<double>& draws);
-
-// The calling thread's reset source for this precision (thread_local, seeded
-// from std::random_device on first use, never re-seeded).
-template <typename Real>
-RandomSource& reset_random_source();
 
 }  // namespace wavesim

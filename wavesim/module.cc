@@ -11,7 +11,7 @@
 #include "circuit_records.h"
 #include "cpu_features.h"
 #include "gate_catalogue.h"
-#include "run_shots.h"
+#include "shots_driver.h"
 #include "tensor_shape_py.h"
 
 namespace py = pybind11;
@@ -46,11 +46,11 @@ py::object cal_states(const CircuitData& circuit) {
 // One dict (key -> count, keys ascending) for a single parameter set, else a list of one per set.
 template <typename Real>
 py::object counts(const CircuitData& circuit, int shots, int num_cbits, int seed) {
-    const std::vector<wavesim::ShotCounts> passes =
+    const std::vector<wavesim::ShotCounts> batches =
         wavesim::run_shots<Real>(circuit, shots, num_cbits, seed, wavesim::read_bound_shape);
-    if (passes.size() == 1) return to_dict(passes[0]);
+    if (batches.size() == 1) return to_dict(batches[0]);
     py::list results;
-    for (const auto& pass : passes) results.append(to_dict(pass));
+    for (const auto& batch : batches) results.append(to_dict(batch));
     return std::move(results);
 }
 

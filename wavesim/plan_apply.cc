@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "kernel_simd.h"
+#include "measurement.h"
 #include "threads.h"
 
 namespace wavesim {

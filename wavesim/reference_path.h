@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "circuit_records.h"
-#include "measurement.h"
 #include "plan.h"
+#include "random_source.h"
 #include "state_vector.h"
 
 namespace wavesim {

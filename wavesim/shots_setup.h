@@ -1,6 +1,6 @@
-// What run_cpp decides once per call before any shot: the batch count, the
-// strategy and the measurement map. Shared by the optimised passes and the
-// literal reference procedure.
+// What run_cpp settles once per call before any shot: how many batches to
+// count, the strategy, and which qubit each counted MEASURE writes to which
+// classical bit; with the helpers that read and write the result keys.
 #pragma once
 
 #include <cstdint>
@@ -18,9 +18,8 @@ struct MeasuredBit {
     int32_t cbit;
 };
 
-struct ShotPlan {
-    int batches = 0;                    // batch_count of the circuit
-    int passes = 1;                     // max(batches, 1)
+struct ShotSetup {
+    int batches = 1;                    // counted separately: the circuit's batch_count, at least 1
     bool per_shot = false;              // some operation follows a measurement
     std::vector<MeasuredBit> measured;  // counted MEASUREs, in circuit order
 };
@@ -33,7 +32,7 @@ using ShotCounts = std::map<std::string, int>;
 // state, counted MEASUREs and RESETs on qubits outside the register and
 // negative classical bits (skipped when num_qubits is out of range: creating
 // the state reports that first). `read_bound_shape` as for batch_count.
-ShotPlan plan_shots(const CircuitData& circuit, int num_cbits, TensorShapeReader read_bound_shape = nullptr);
+ShotSetup setup_shots(const CircuitData& circuit, int num_cbits, TensorShapeReader read_bound_shape = nullptr);
 
 // Classical bit of a MEASURE with at least one qubit: the first control, or the qubit itself.
 int32_t classical_bit(const CircuitInstruction& measure);

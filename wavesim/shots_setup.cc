@@ -1,6 +1,9 @@
-#include "shot_plan.h"
+// The call set-up of run_cpp and the key helpers.
+#include "shots_setup.h"
 
+#include <algorithm>
 #include <stdexcept>
+#include <string>
 
 #include "gate_catalogue.h"
 #include "state_vector.h"
@@ -20,8 +23,8 @@ bool needs_per_shot(const CircuitData& circuit) {
     return false;
 }
 
-void refuse_out_of_range(const CircuitData& circuit, const ShotPlan& plan) {
-    for (const auto& m : plan.measured) {
+void refuse_out_of_range(const CircuitData& circuit, const ShotSetup& setup) {
+    for (const auto& m : setup.measured) {
         if (m.cbit < 0) {
             throw std::runtime_error("MEASURE addresses classical bit " + std::to_string(m.cbit) +
                                      ", outside a register that starts at bit 0");
@@ -29,7 +32,7 @@ void refuse_out_of_range(const CircuitData& circuit, const ShotPlan& plan) {
     }
     const int64_t n = circuit.num_qubits;
     if (n < 0 || n > kMaxStateQubits) return;
-    for (const auto& m : plan.measured) check_qubit("MEASURE", m.qubit, n);
+    for (const auto& m : setup.measured) check_qubit("MEASURE", m.qubit, n);
     for (const auto& instruction : circuit.instructions) {
         if (operation_kind(instruction.name) == OperationKind::kReset && !instruction.qubits.empty())
             check_qubit("RESET", instruction.qubits[0], n);
@@ -52,7 +55,7 @@ std::string empty_key(int num_cbits) {
     return std::string(static_cast<size_t>(num_cbits), '0');
 }
 
-ShotPlan plan_shots(const CircuitData& circuit, int num_cbits, TensorShapeReader read_bound_shape) {
+ShotSetup setup_shots(const CircuitData& circuit, int num_cbits, TensorShapeReader read_bound_shape) {
     bool any_measure = false;
     for (const auto& instruction : circuit.instructions)
         any_measure = any_measure || operation_kind(instruction.name) == OperationKind::kMeasure;
@@ -60,17 +63,16 @@ ShotPlan plan_shots(const CircuitData& circuit, int num_cbits, TensorShapeReader
         throw std::runtime_error(
             "Circuit does not contain any MEASURE gate. Measurement requires explicit MEASURE gates in the circuit.");
     }
-    ShotPlan plan;
-    plan.batches = batch_count(circuit, read_bound_shape);
-    plan.passes = plan.batches > 1 ? plan.batches : 1;
-    plan.per_shot = needs_per_shot(circuit);
+    ShotSetup setup;
+    setup.batches = std::max(batch_count(circuit, read_bound_shape), 1);
+    setup.per_shot = needs_per_shot(circuit);
     for (const auto& instruction : circuit.instructions) {
         if (is_counted_measure(instruction, num_cbits)) {
-            plan.measured.push_back({instruction.qubits[0], classical_bit(instruction)});
+            setup.measured.push_back({instruction.qubits[0], classical_bit(instruction)});
         }
     }
-    refuse_out_of_range(circuit, plan);
-    return plan;
+    refuse_out_of_range(circuit, setup);
+    return setup;
 }
 
 }  // namespace wavesim

@@ -1,0 +1,56 @@
+// run_cpp's driver and the choice of procedure for each batch.
+#include "shots_driver.h"
+
+#include <stdexcept>
+
+#include "shots_literal.h"
+#include "shots_outcome_tree.h"
+#include "shots_sample_once.h"
+#include "threads.h"
+
+namespace wavesim {
+
+template <typename Real>
+ShotCounts count_batch(const CircuitData& circuit, const ShotSetup& setup, int batch_index, int shots, int num_cbits,
+                       RandomSource& source, CountedBy* counted_by) {
+    const auto note = [counted_by](CountedBy procedure) {
+        if (counted_by != nullptr) *counted_by = procedure;
+    };
+    if (!setup.per_shot) {
+        note(CountedBy::kSampleOnce);
+        return sample_once_counts<Real>(circuit, setup, batch_index, shots, num_cbits, source);
+    }
+    const RandomSource start = source;
+    try {
+        note(CountedBy::kOutcomeTree);
+        return outcome_tree_counts<Real>(circuit, batch_index, shots, num_cbits, source);
+    } catch (const std::runtime_error&) {
+        // The tree meets a refusal in its own order; the literal shots meet it
+        // in theirs and raise it as run_cpp reports it.
+        source = start;
+        note(CountedBy::kLiteral);
+        return literal_counts<Real>(circuit, setup, batch_index, shots, num_cbits, source);
+    }
+}
+
+template <typename Real>
+std::vector<ShotCounts> run_shots(const CircuitData& circuit, int shots, int num_cbits, int seed,
+                                  TensorShapeReader read_bound_shape) {
+    const ThreadCountGuard caller_threads;
+    const ShotSetup setup = setup_shots(circuit, num_cbits, read_bound_shape);
+    RandomSource source = make_seeded_source(seed);
+    std::vector<ShotCounts> results;
+    for (int b = 0; b < setup.batches; ++b)
+        results.push_back(count_batch<Real>(circuit, setup, b, shots, num_cbits, source));
+    return results;
+}
+
+#define WAVESIM_INSTANTIATE_DRIVER(Real)                                                                      \
+    template ShotCounts count_batch<Real>(const CircuitData&, const ShotSetup&, int, int, int, RandomSource&, \
+                                          CountedBy*);                                                        \
+    template std::vector<ShotCounts> run_shots<Real>(const CircuitData&, int, int, int, TensorShapeReader);
+
+WAVESIM_INSTANTIATE_DRIVER(double)
+WAVESIM_INSTANTIATE_DRIVER(float)
+
+}  // namespace wavesim
