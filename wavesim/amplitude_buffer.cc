@@ -1,3 +1,4 @@
+// Result buffers and the moves of a state into them.
 #include "amplitude_buffer.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The batch-count rule: parameter sets from value lists or from the bound values' shape.
 #include "batch_count.h"
 
 #include <algorithm>

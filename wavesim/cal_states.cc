@@ -1,3 +1,4 @@
+// The driver behind cal_states_cpp: one run, or one run per parameter set across worker threads.
 #include "cal_states.h"
 
 #include <omp.h>

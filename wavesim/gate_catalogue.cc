@@ -129,25 +129,24 @@ Matrix cu_target(const std::vector<double>& p) {
     return one_qubit(a.c * g, -a.s * (g * phase(lambda)), a.s * (g * phase(phi)), a.c * (g * phase(phi + lambda)));
 }
 
+// c on the diagonal, `corner` at (0, 3) and (3, 0), `middle` at (1, 2) and (2, 1).
+Matrix two_qubit_rotation(double c, Complex corner, Complex middle) {
+    Matrix m = diagonal({c, c, c, c});
+    m[0 * 4 + 3] = corner;
+    m[1 * 4 + 2] = middle;
+    m[2 * 4 + 1] = middle;
+    m[3 * 4 + 0] = corner;
+    return m;
+}
+
 Matrix rxx_gate(const std::vector<double>& p) {
     const HalfAngle a = half_angle(param_at(p, 0));
-    const Complex off = kMinusI * a.s;
-    Matrix m = diagonal({a.c, a.c, a.c, a.c});
-    m[0 * 4 + 3] = off;
-    m[1 * 4 + 2] = off;
-    m[2 * 4 + 1] = off;
-    m[3 * 4 + 0] = off;
-    return m;
+    return two_qubit_rotation(a.c, kMinusI * a.s, kMinusI * a.s);
 }
 
 Matrix ryy_gate(const std::vector<double>& p) {
     const HalfAngle a = half_angle(param_at(p, 0));
-    Matrix m = diagonal({a.c, a.c, a.c, a.c});
-    m[0 * 4 + 3] = kI * a.s;
-    m[1 * 4 + 2] = kMinusI * a.s;
-    m[2 * 4 + 1] = kMinusI * a.s;
-    m[3 * 4 + 0] = kI * a.s;
-    return m;
+    return two_qubit_rotation(a.c, kI * a.s, kMinusI * a.s);
 }
 
 Matrix rzz_gate(const std::vector<double>& p) {

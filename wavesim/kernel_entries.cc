@@ -1,3 +1,4 @@
+// The named kernels: each checks its qubits and matrix, then runs its kernel call.
 #include "kernel_entries.h"
 
 #include <initializer_list>

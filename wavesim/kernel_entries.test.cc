@@ -16,17 +16,9 @@ namespace wavesim {
 namespace {
 
 namespace ref = scalar_reference;
+using ref::fill_random;
 constexpr unsigned kQubits = 5;
 constexpr uint32_t kSeed = 20261209;
-
-template <typename Real>
-void fill_random(StateVector<Real>& s, std::mt19937_64& rng) {
-    std::normal_distribution<double> normal;
-    for (uint64_t k = 0; k < s.dim; ++k) {
-        s.re[k] = Real(normal(rng));
-        s.im[k] = Real(normal(rng));
-    }
-}
 
 Matrix random_matrix(int targets, std::mt19937_64& rng) {
     std::normal_distribution<double> normal;

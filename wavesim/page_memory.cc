@@ -1,3 +1,4 @@
+// Mapping, committing and releasing the pages of large arrays.
 #include "page_memory.h"
 
 #include <omp.h>

@@ -1,3 +1,4 @@
+// Resolving gates into kernel calls (checks, parameter slices, matrices, forms) and compiling runs.
 #include "plan.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Applying a compiled run: windows of gates over blocks in L2, and regions of blocks in the last-level cache.
 #include "plan_apply.h"
 
 #include <omp.h>

@@ -91,15 +91,7 @@ std::vector<CircuitInstruction> random_circuit(Draw& draw, int num_qubits) {
     return out;
 }
 
-template <typename Real>
-void fill_random(StateVector<Real>& s, std::mt19937& engine) {
-    std::normal_distribution<double> normal;
-    for (uint64_t i = 0; i < s.dim; ++i) {
-        s.re[i] = Real(normal(engine));
-        s.im[i] = Real(normal(engine));
-    }
-}
-
+using scalar_reference::fill_random;
 using scalar_reference::same_values;
 
 // The plain path, with open controls as they were first built: X on every

@@ -1,3 +1,4 @@
+// The plain per-gate path: one instruction at a time, dense matrix kernels.
 #include "reference_path.h"
 
 #include "gate_catalogue.h"

@@ -6,6 +6,7 @@
 
 #include <complex>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "state_vector.h"
@@ -130,6 +131,16 @@ void load(StateVector<Real>& s, Amplitudes& a) {
         s.im[k] = Real(a[k].imag());
     }
     a = read(s);
+}
+
+// Normally distributed parts (not normalised), from `engine`.
+template <typename Real, typename Engine>
+void fill_random(StateVector<Real>& s, Engine& engine) {
+    std::normal_distribution<double> normal;
+    for (uint64_t i = 0; i < s.dim; ++i) {
+        s.re[i] = Real(normal(engine));
+        s.im[i] = Real(normal(engine));
+    }
 }
 
 template <typename Real>

@@ -1,3 +1,4 @@
+// The qubit check and the component arrays of a state: heap or mapped, committed before use.
 #include "state_vector.h"
 
 #include <cstdlib>

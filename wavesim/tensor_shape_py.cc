@@ -1,3 +1,4 @@
+// Reading a bound-values tensor's shape through Python, for the batch-count rule.
 #include "tensor_shape_py.h"
 
 #include <pybind11/pybind11.h>

@@ -1,3 +1,4 @@
+// The thread rule and the last-level cache probe.
 #include "threads.h"
 
 #include <unistd.h>
