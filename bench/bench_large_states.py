@@ -329,6 +329,12 @@ def print_per_gate(blocks, precision, families):
                   f"| {yes_no(per_gate <= PER_GATE_TARGET)} | {m['minflt']:.0f} | {m['stime']:.3g} |")
 
 
+def write_json(path, machine, settings, blocks):
+    if path:
+        with open(path, "w") as out:
+            json.dump({"machine": machine, "settings": settings, "blocks": blocks}, out, indent=1)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--sizes", type=int, nargs="+", default=DEFAULT_SIZES)
@@ -355,6 +361,8 @@ def main():
     print_machine(machine)
     sys.stdout.flush()
 
+    settings = {k: v for k, v in vars(args).items() if k != "json"}
+    settings.update(sweeps_per_round=SWEEPS_PER_ROUND, sweep_threads=SWEEP_THREADS, page_bytes=PAGE_BYTES)
     blocks = []
     with concurrent.futures.ThreadPoolExecutor(max_workers=SWEEP_THREADS) as pool:
         for precision in args.precisions:
@@ -365,19 +373,15 @@ def main():
                 status = block.get("skipped") or (f"{time.perf_counter() - started:.1f} s, load average "
                                                   f"{block['load_before'][0]:.2f} -> {block['load_after'][0]:.2f}")
                 print(f"measured n={n} {precision}: {status}", file=sys.stderr, flush=True)
+                write_json(args.json, machine, settings, blocks)  # a stopped run keeps what it measured
 
     machine["load_after"] = os.getloadavg()
+    write_json(args.json, machine, settings, blocks)
     for precision in args.precisions:
         print_fixed_cost(blocks, precision)
         if args.families:
             print_per_gate(blocks, precision, args.families)
     print(f"\nload average after: {' '.join(f'{x:.2f}' for x in machine['load_after'])}")
-    if args.json:
-        settings = {k: v for k, v in vars(args).items() if k != "json"}
-        settings.update(sweeps_per_round=SWEEPS_PER_ROUND, sweep_threads=SWEEP_THREADS, page_bytes=PAGE_BYTES)
-        with open(args.json, "w") as out:
-            json.dump({"machine": machine, "settings": settings, "blocks": blocks}, out, indent=1)
-
 
 if __name__ == "__main__":
     main()
