@@ -23,6 +23,9 @@ Numbers reported, per size n and precision:
                   for comparison
   sys, user (s)   ru_stime, ru_utime deltas around the call, summed over all
                   threads of the process (user can exceed wall)
+  cpu/wall        (user + sys) / wall: near 2 for a compute-bound call on two
+                  idle cores; well below 1 means the call waited for a core,
+                  so its wall time measures the machine's other work too
   t_sweep (s)     the yardstick: one read+write pass over a state of that size
                   on memory already touched: two arrays of 2^n float64 (float32)
                   for the real and imaginary parts, negated in place, each array
@@ -275,6 +278,10 @@ def file_facts(path):
     return {"sha256": hashlib.sha256(data).hexdigest(), "modified": modified}
 
 
+def cpu_share(m):
+    return (m["utime"] + m["stime"]) / m["seconds"]
+
+
 def yes_no(ok):
     return "yes" if ok else "NO"
 
@@ -292,16 +299,16 @@ def print_machine(machine):
 def print_fixed_cost(blocks, precision):
     rows = [b for b in blocks if b["precision"] == precision]
     print(f"\n## Fixed cost per call, {precision}\n")
-    print("| n | call | wall (s) | minor faults | result pages | sys (s) | user (s) |")
-    print("|---|---|---|---|---|---|---|")
+    print("| n | call | wall (s) | minor faults | result pages | sys (s) | user (s) | cpu/wall |")
+    print("|---|---|---|---|---|---|---|---|")
     for b in rows:
         if "skipped" in b:
-            print(f"| {b['n']} | skipped: {b['skipped']} | | | | | |")
+            print(f"| {b['n']} | skipped: {b['skipped']} | | | | | | |")
             continue
         for case in FIXED_CASES:
             m = b["median"][case]
             print(f"| {b['n']} | {case} | {m['seconds']:.4g} | {m['minflt']:.0f} | {b['result_bytes'] // PAGE_BYTES} "
-                  f"| {m['stime']:.3g} | {m['utime']:.3g} |")
+                  f"| {m['stime']:.3g} | {m['utime']:.3g} | {cpu_share(m):.2f} |")
     print(f"\n| n | t_sweep (s) | t(one H) - t(empty) (s) | (t(one H) - t(empty)) / t_sweep "
           f"| <= {FIXED_COST_TARGET} |")
     print("|---|---|---|---|---|")
@@ -314,19 +321,21 @@ def print_fixed_cost(blocks, precision):
 
 def print_per_gate(blocks, precision, families):
     print(f"\n## Time per gate, {precision}\n")
-    print(f"| n | family | gates | t (s) | per gate (sweeps) | <= {PER_GATE_TARGET} | minor faults | sys (s) |")
-    print("|---|---|---|---|---|---|---|---|")
+    print(f"| n | family | gates | t (s) | per gate (sweeps) | <= {PER_GATE_TARGET} | minor faults | sys (s) "
+          "| cpu/wall |")
+    print("|---|---|---|---|---|---|---|---|---|")
     for b in blocks:
         if b["precision"] != precision:
             continue
         if "skipped" in b:
-            print(f"| {b['n']} | skipped: {b['skipped']} | | | | | | |")
+            print(f"| {b['n']} | skipped: {b['skipped']} | | | | | | | |")
             continue
         for family in families:
             m = b["median"][family]
             per_gate = b["per_gate_sweeps"][family]
             print(f"| {b['n']} | {family} | {b['gates'][family]} | {m['seconds']:.4g} | {per_gate:.3f} "
-                  f"| {yes_no(per_gate <= PER_GATE_TARGET)} | {m['minflt']:.0f} | {m['stime']:.3g} |")
+                  f"| {yes_no(per_gate <= PER_GATE_TARGET)} | {m['minflt']:.0f} | {m['stime']:.3g} "
+                  f"| {cpu_share(m):.2f} |")
 
 
 def write_json(path, machine, settings, blocks):
