@@ -18,9 +18,10 @@ over --repeats rounds.
 
 Numbers reported, per size n and precision:
   wall (s)        median wall time of the call
-  minor faults    ru_minflt delta around the call (pages the process first
-                  touched); "result pages" is the size of one result in pages,
-                  for comparison
+  minor faults    ru_minflt delta around the call: page faults served without
+                  I/O (a fresh page read first and written later costs two);
+                  "result pages" is the size of one result in pages, for
+                  comparison
   sys, user (s)   ru_stime, ru_utime deltas around the call, summed over all
                   threads of the process (user can exceed wall)
   cpu/wall        (user + sys) / wall: near 2 for a compute-bound call on two
