@@ -62,20 +62,26 @@ Scratch<Real> allocate_scratch(int qubits) {
     return allocate_aligned<Real>(size_t{2} << qubits);
 }
 
-// One gathered block per thread, allocated once per plan outside any region.
+// Per-thread scratch arrays of 2^qubits amplitudes (both parts), allocated
+// outside any parallel region and kept for the whole plan.
 template <typename Real>
-struct BlockScratch {
+struct ThreadScratch {
     std::vector<Scratch<Real>> buffers;
     uint64_t dim = 0;
 
-    void reserve(int threads, int block_qubits) {
-        if (!buffers.empty() && dim == uint64_t{1} << block_qubits) return;
+    // False, holding nothing, when the memory is not there.
+    bool reserve(int threads, int qubits) {
+        if (buffers.size() >= size_t(threads) && dim == uint64_t{1} << qubits) return true;
         buffers.clear();
-        dim = uint64_t{1} << block_qubits;
+        dim = uint64_t{1} << qubits;
         for (int t = 0; t < threads; ++t) {
-            buffers.push_back(allocate_scratch<Real>(block_qubits));
-            if (!buffers.back()) throw std::bad_alloc();
+            buffers.push_back(allocate_scratch<Real>(qubits));
+            if (!buffers.back()) {
+                buffers.clear();
+                return false;
+            }
         }
+        return true;
     }
 };
 
@@ -104,12 +110,17 @@ Window find_window(const std::vector<PlanStep>& steps, size_t begin, size_t end,
     return w;
 }
 
+// Whether the blocks of window W must be gathered: W is not just the lowest qubits.
+bool is_gathered(uint64_t window) { return (window & (window + 1)) != 0; }
+
 // W filled up with the lowest qubits it lacks until it has `block_qubits`.
 uint64_t fill_window(uint64_t qubits, int block_qubits) {
     for (int q = 0; popcount(qubits) < block_qubits; ++q) qubits |= bit(q);
     return qubits;
 }
 
+// Moves the 2^popcount(high) chunks of `chunk` values that make up one block
+// (or region) between the state and a scratch, in ascending order.
 template <typename Real>
 void copy_chunks(Real* block, Real* state, uint64_t base, uint64_t high, uint64_t chunk, bool gather) {
     uint64_t offset = 0;
@@ -122,22 +133,58 @@ void copy_chunks(Real* block, Real* state, uint64_t base, uint64_t high, uint64_
     } while (offset != 0);
 }
 
-// Applies the gates among steps [begin, end), all of whose qubits lie in
-// `window` (block_qubits qubits, the lowest kLogWidth among them), block by block.
-template <typename Real>
-void apply_window(StateVector<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
-                  uint64_t window, int threads, BlockScratch<Real>& scratch) {
-    const int block_qubits = popcount(window);
+// One sweep's worth of gates: the calls of a window, renumbered into its
+// block of qubits W; or (W empty) one gate alone, applied to the whole state.
+struct WindowRun {
+    uint64_t window = 0;
     std::vector<KernelCall> calls;
-    for (size_t i = begin; i < end; ++i)
-        if (steps[i].kind == OperationKind::kGate) calls.push_back(remap_call(window, steps[i].call));
+};
 
-    const int low = trailing_ones(window);
-    const uint64_t high = window & ~(bit(low) - 1);
-    const uint64_t outside = (state.dim - 1) & ~window;
+// The windows of the gates among steps [begin, end) (no RESET or MEASURE
+// among them) on a state of n qubits, for blocks of `block_qubits` qubits
+// that always hold the lowest `low_qubits`.
+std::vector<WindowRun> plan_windows(const std::vector<PlanStep>& steps, size_t begin, size_t end, unsigned n,
+                                    int block_qubits, int low_qubits) {
+    std::vector<WindowRun> runs;
+    size_t i = begin;
+    while (i < end) {
+        if (steps[i].kind != OperationKind::kGate) {
+            ++i;
+            continue;
+        }
+        const Window w = find_window(steps, i, end, block_qubits, low_qubits);
+        WindowRun run;
+        if (block_qubits < int(n) && w.gates <= 1) {
+            // One gate is one sweep either way (and a gate wider than a block has no window).
+            run.calls.push_back(steps[i].call);
+            ++i;
+        } else {
+            run.window = fill_window(w.qubits, block_qubits);
+            for (size_t k = i; k < w.end; ++k)
+                if (steps[k].kind == OperationKind::kGate) run.calls.push_back(remap_call(run.window, steps[k].call));
+            i = w.end;
+        }
+        runs.push_back(std::move(run));
+    }
+    return runs;
+}
+
+// Applies one run to `state` with a team of `threads`: a window block by
+// block, each block gathered into the scratch of its thread (or used in
+// place when W is the lowest qubits), the threads splitting the blocks.
+// Every scratch a gathered window needs must be reserved beforehand.
+template <typename Real>
+void run_window(StateVector<Real>& state, const WindowRun& run, int threads, const ThreadScratch<Real>& scratch) {
+    if (run.window == 0) {
+        run_kernel_call(state, run.calls[0], threads > 1 ? KernelExec::kParallel : KernelExec::kCallingThread);
+        return;
+    }
+    const int block_qubits = popcount(run.window);
+    const int low = trailing_ones(run.window);
+    const uint64_t high = run.window & ~(bit(low) - 1);
+    const uint64_t outside = (state.dim - 1) & ~run.window;
     const int64_t blocks = int64_t{1} << (int(state.num_qubits) - block_qubits);
-    const bool gathered = high != 0;
-    if (gathered) scratch.reserve(threads, block_qubits);
+    const bool gathered = is_gathered(run.window);
     const uint64_t chunk = bit(low);
 
     auto run_block = [&](int64_t b, int thread) {
@@ -151,7 +198,7 @@ void apply_window(StateVector<Real>& state, const std::vector<PlanStep>& steps, 
             copy_chunks(im, state.im, base, high, chunk, true);
         }
         StateVector<Real> view(unsigned(block_qubits), re, im);
-        for (const KernelCall& call : calls) run_kernel_call(view, call, KernelExec::kCallingThread);
+        for (const KernelCall& call : run.calls) run_kernel_call(view, call, KernelExec::kCallingThread);
         if (gathered) {
             copy_chunks(re, state.re, base, high, chunk, false);
             copy_chunks(im, state.im, base, high, chunk, false);
@@ -165,91 +212,56 @@ void apply_window(StateVector<Real>& state, const std::vector<PlanStep>& steps, 
     for (int64_t b = 0; b < blocks; ++b) run_block(b, omp_get_thread_num());
 }
 
-// The thread rule's team and the block of a shape for a state of n qubits.
-struct BlockLimits {
-    int threads;
-    int block_qubits;
-    int low_qubits;
-};
-
+// The lowest qubits must keep their positions inside a block (lane permutes
+// and masks of the kernels); a block narrower than a register only occurs
+// when the block is the whole state.
 template <typename Real>
-BlockLimits block_limits(unsigned n, WindowShape shape) {
-    const int threads = thread_count_for(int(n));
-    // The lowest qubits must keep their positions inside a block (lane
-    // permutes and masks of the kernels); a block narrower than a register
-    // only occurs when the block is the whole state.
-    return {threads, block_qubits_for(n, threads, shape.block_qubits),
-            std::max(shape.low_qubits, Simd<Real>::kLogWidth)};
+int low_qubits_of(WindowShape shape) {
+    return std::max(shape.low_qubits, Simd<Real>::kLogWidth);
 }
 
 // One level of windows over the gates among steps [begin, end) (no RESET or
-// MEASURE among them). Returns the sweeps over the state.
+// MEASURE among them), with a team of `threads`. Returns the sweeps over the state.
 template <typename Real>
 size_t apply_windows(StateVector<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
-                     WindowShape shape, BlockScratch<Real>& scratch) {
+                     WindowShape shape, int threads, ThreadScratch<Real>& scratch) {
     const unsigned n = state.num_qubits;
-    const BlockLimits limits = block_limits<Real>(n, shape);
-    const int block_qubits = limits.block_qubits;
-    size_t sweeps = 0;
-    size_t i = begin;
-    while (i < end) {
-        if (steps[i].kind != OperationKind::kGate) {
-            ++i;
-            continue;
-        }
-        const Window w = find_window(steps, i, end, block_qubits, limits.low_qubits);
-        ++sweeps;
-        if (block_qubits < int(n) && w.gates <= 1) {
-            // One gate is one pass either way: the kernel's own region over the whole state.
-            run_kernel_call(state, steps[i].call, KernelExec::kParallel);
-            ++i;
-            continue;
-        }
-        apply_window(state, steps, i, w.end, fill_window(w.qubits, block_qubits), limits.threads, scratch);
-        i = w.end;
+    const int block_qubits = block_qubits_for(n, threads, shape.block_qubits);
+    const std::vector<WindowRun> runs = plan_windows(steps, begin, end, n, block_qubits, low_qubits_of<Real>(shape));
+    for (const WindowRun& run : runs) {
+        if (is_gathered(run.window) && !scratch.reserve(threads, block_qubits)) throw std::bad_alloc();
+        run_window(state, run, threads, scratch);
     }
-    return sweeps;
+    return runs.size();
 }
 
-// A region of the state kept in the last-level cache while a run of gates
-// goes through it window by window, allocated once per plan.
+// What a plan keeps between its runs of gates: one gathered block per thread,
+// and for regions one region and one block per thread.
 template <typename Real>
-struct RegionScratch {
-    Scratch<Real> buffer;
-    uint64_t dim = 0;
+struct PlanScratch {
+    ThreadScratch<Real> blocks;
+    ThreadScratch<Real> regions;
+    std::vector<ThreadScratch<Real>> region_blocks;
 
-    // False when the memory is not there: the caller then goes without regions.
-    bool reserve(int region_qubits) {
-        if (buffer) return true;
-        dim = uint64_t{1} << region_qubits;
-        buffer = allocate_scratch<Real>(region_qubits);
-        return bool(buffer);
+    // False when the memory for regions is not there: the caller then goes without.
+    bool reserve_regions(int threads, int region_qubits, int block_qubits) {
+        if (!regions.reserve(threads, region_qubits)) return false;
+        region_blocks.resize(size_t(threads));
+        for (ThreadScratch<Real>& scratch : region_blocks)
+            if (!scratch.reserve(1, block_qubits)) return false;
+        return true;
     }
 };
 
-// Moves the chunks of one region between the state and the region's scratch,
-// threads splitting the chunks.
-template <typename Real>
-void copy_region(Real* region, Real* state, uint64_t base, uint64_t high, int low, int64_t chunks, int threads,
-                 bool gather) {
-    const uint64_t chunk = bit(low);
-#pragma omp parallel for schedule(static) num_threads(threads)
-    for (int64_t k = 0; k < chunks; ++k) {
-        Real* slot = region + uint64_t(k) * chunk;
-        Real* place = state + base + deposit(uint64_t(k), high);
-        if (gather) std::memcpy(slot, place, chunk * sizeof(Real));
-        else std::memcpy(place, slot, chunk * sizeof(Real));
-    }
-}
-
 // Gates among steps [begin, end), whose qubits lie in `region` (the lowest
-// qubits among them), applied region by region: each region is gathered into
-// the scratch, goes through every gate with one level of windows as a state
-// of its own (its qubits renumbered in order), and is scattered back.
+// qubits among them), applied region by region: the threads split the
+// regions; each gathers its region into its scratch, takes it through every
+// gate with one level of windows in place as a state of its own (its qubits
+// renumbered in order), and scatters it back. The windows are the same for
+// every region and are found once. No barrier between the regions of a run.
 template <typename Real>
 void apply_region_windows(StateVector<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
-                          uint64_t region, WindowShape inner, RegionScratch<Real>& scratch,
-                          BlockScratch<Real>& blocks) {
+                          uint64_t region, WindowShape inner, int threads, PlanScratch<Real>& scratch) {
     std::vector<PlanStep> local;
     for (size_t i = begin; i < end; ++i)
         if (steps[i].kind == OperationKind::kGate) {
@@ -259,19 +271,26 @@ void apply_region_windows(StateVector<Real>& state, const std::vector<PlanStep>&
             local.push_back(step);
         }
     const int region_qubits = popcount(region);
+    const int block_qubits = block_qubits_for(unsigned(region_qubits), 1, inner.block_qubits);
+    const std::vector<WindowRun> runs =
+        plan_windows(local, 0, local.size(), unsigned(region_qubits), block_qubits, low_qubits_of<Real>(inner));
     const int low = trailing_ones(region);
     const uint64_t high = region & ~(bit(low) - 1);
     const uint64_t outside = (state.dim - 1) & ~region;
-    const int64_t chunks = int64_t{1} << (region_qubits - low);
-    const int threads = thread_count_for(int(state.num_qubits));
-    StateVector<Real> view(unsigned(region_qubits), scratch.buffer.get(), scratch.buffer.get() + scratch.dim);
-    for (uint64_t r = 0; r >> (int(state.num_qubits) - region_qubits) == 0; ++r) {
-        const uint64_t base = deposit(r, outside);
-        copy_region(view.re, state.re, base, high, low, chunks, threads, true);
-        copy_region(view.im, state.im, base, high, low, chunks, threads, true);
-        apply_windows(view, local, 0, local.size(), inner, blocks);
-        copy_region(view.re, state.re, base, high, low, chunks, threads, false);
-        copy_region(view.im, state.im, base, high, low, chunks, threads, false);
+    const uint64_t chunk = bit(low);
+    const int64_t count = int64_t{1} << (int(state.num_qubits) - region_qubits);
+#pragma omp parallel for schedule(static) num_threads(threads)
+    for (int64_t r = 0; r < count; ++r) {
+        const size_t t = size_t(omp_get_thread_num());
+        const uint64_t base = deposit(uint64_t(r), outside);
+        Real* re = scratch.regions.buffers[t].get();
+        Real* im = re + scratch.regions.dim;
+        copy_chunks(re, state.re, base, high, chunk, true);
+        copy_chunks(im, state.im, base, high, chunk, true);
+        StateVector<Real> view(unsigned(region_qubits), re, im);
+        for (const WindowRun& run : runs) run_window(view, run, 1, scratch.region_blocks[t]);
+        copy_chunks(re, state.re, base, high, chunk, false);
+        copy_chunks(im, state.im, base, high, chunk, false);
     }
 }
 
@@ -282,27 +301,31 @@ void apply_region_windows(StateVector<Real>& state, const std::vector<PlanStep>&
 // over the state.
 template <typename Real>
 size_t apply_gates(StateVector<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
-                   WindowShape shape, RegionScratch<Real>& regions, BlockScratch<Real>& blocks) {
+                   WindowShape shape, PlanScratch<Real>& scratch) {
     const unsigned n = state.num_qubits;
+    const int threads = thread_count_for(int(n));
     if (shape.region_qubits <= 0 || shape.region_qubits >= int(n))
-        return apply_windows(state, steps, begin, end, shape, blocks);
-    const BlockLimits limits = block_limits<Real>(n, shape);
-    const int region_low = std::max(shape.region_low_qubits, limits.low_qubits);
+        return apply_windows(state, steps, begin, end, shape, threads, scratch.blocks);
+    const int block_qubits = block_qubits_for(n, threads, shape.block_qubits);
+    const int low = low_qubits_of<Real>(shape);
+    const int region_low = std::max(shape.region_low_qubits, low);
+    // Inside a region the windows keep to its lowest qubits, in place.
     const WindowShape inner{shape.block_qubits, shape.block_qubits};
     size_t sweeps = 0;
     size_t i = begin;
     while (i < end) {
-        const Window first = find_window(steps, i, end, limits.block_qubits, limits.low_qubits);
+        const Window first = find_window(steps, i, end, block_qubits, low);
         const Window region = find_window(steps, i, end, shape.region_qubits, region_low);
-        if (first.end >= region.end || region.gates <= 1 || !regions.reserve(shape.region_qubits)) {
+        if (first.end >= region.end || region.gates <= 1 ||
+            !scratch.reserve_regions(threads, shape.region_qubits, inner.block_qubits)) {
             const size_t stop = std::max(first.end, i + 1);  // a gate wider than a block is a window of its own
-            sweeps += apply_windows(state, steps, i, stop, shape, blocks);
+            sweeps += apply_windows(state, steps, i, stop, shape, threads, scratch.blocks);
             i = stop;
             continue;
         }
         ++sweeps;
         apply_region_windows(state, steps, i, region.end, fill_window(region.qubits, shape.region_qubits), inner,
-                             regions, blocks);
+                             threads, scratch);
         i = region.end;
     }
     return sweeps;
@@ -340,8 +363,7 @@ WindowShape window_shape_for(unsigned num_qubits) {
 template <typename Real>
 size_t apply_plan(StateVector<Real>& state, const RunPlan& plan, RandomSource& source, WindowShape shape) {
     const std::vector<PlanStep>& steps = plan.steps;
-    RegionScratch<Real> regions;
-    BlockScratch<Real> blocks;
+    PlanScratch<Real> scratch;
     size_t sweeps = 0;
     size_t i = 0;
     while (i < steps.size()) {
@@ -354,7 +376,7 @@ size_t apply_plan(StateVector<Real>& state, const RunPlan& plan, RandomSource& s
         while (end < steps.size() && steps[end].kind != OperationKind::kReset &&
                steps[end].kind != OperationKind::kMeasure)
             ++end;
-        sweeps += apply_gates(state, steps, i, end, shape, regions, blocks);
+        sweeps += apply_gates(state, steps, i, end, shape, scratch);
         // Later regions (a RESET's loops) expect the count a kernel leaves.
         omp_set_num_threads(thread_count_for(int(state.num_qubits)));
         i = end;
