@@ -59,6 +59,7 @@ GRAD_TARGET_QUBITS = 20
 PEERS = ("qulacs", "qsim", "lightning")
 
 QULACS_SETTINGS = ({}, {"optimize": "light"}, {"optimize": 2})
+QULACS_SWEEP_SETTINGS = ({"circuit": "parametric"}, {"circuit": "per_set"})
 QSIM_SETTINGS = ({"fusion": 2}, {"fusion": 3}, {"fusion": 4})
 LIGHTNING_SETTINGS = ({"observable": "hamiltonian"}, {"observable": "sum"})
 
@@ -77,11 +78,10 @@ class Column:
 
 
 def energy_columns(sweep):
-    # A parametric qulacs circuit is not passed through its optimiser.
     return [Column("wavesim", "wavesim", method="native"),
             Column("wavesim-single", "wavesim", "single", method="native"),
             Column("cal_states+numpy", "wavesim", method="numpy"),
-            Column("qulacs", "qulacs", settings=({},) if sweep else QULACS_SETTINGS),
+            Column("qulacs", "qulacs", settings=QULACS_SWEEP_SETTINGS if sweep else QULACS_SETTINGS),
             Column("qsim", "qsim", "single", settings=QSIM_SETTINGS),
             Column("lightning", "lightning", settings=LIGHTNING_SETTINGS),
             Column("lightning-single", "lightning", "single", settings=LIGHTNING_SETTINGS)]
