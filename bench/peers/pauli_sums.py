@@ -10,11 +10,11 @@ An observable is a list of terms (paulis, qubits, coefficient), e.g.
 
 A Pauli string P maps |i> to i^(#Y) (-1)^popcount(i & z) |i ^ x>, where x
 holds the qubits under X or Y and z those under Z or Y (Y = iXZ). So
-<psi|P|psi> = i^(#Y) sum_i conj(psi[i ^ x]) psi[i] (-1)^popcount(i & z):
-the products conj(psi[i ^ x]) psi[i] are formed once for all terms that flip
-the same qubits (every diagonal term shares |psi|^2), then summed over the
-qubits outside z before the signs are applied, so a term costs one reduction
-of the state rather than a copy of it.
+<psi|P|psi> = Re(i^(#Y) S), S = sum_i conj(psi[i ^ x]) psi[i] (-1)^popcount(i & z),
+of which only Re S (#Y even) or Im S (#Y odd) is needed. Each is one einsum
+over the real and imaginary parts of the state and of its flipped view, kept
+apart along the qubits of z, whose signs are applied to the small result:
+one pass over the state per term and no copy of it.
 
 Imported by workers under different interpreters: standard library and NumPy
 only.
@@ -22,8 +22,8 @@ only.
 
 import numpy as np
 
-# Rows are taken this many amplitudes at a time, so the products of a large
-# batch never hold more than one block's worth of memory.
+# Rows are taken this many amplitudes at a time, so that the float64 copy of
+# a single-precision batch never holds more than one block.
 BLOCK_AMPLITUDES = 1 << 22
 PAULI_LETTERS = "IXYZ"
 
@@ -58,39 +58,42 @@ def expectation_values(states, observable):
     n = size.bit_length() - 1
     if rows.ndim != 2 or size != 1 << n:
         raise ValueError(f"amplitudes of shape {states.shape} are not (2^n,) or (B, 2^n)")
-    groups = {}
-    for factor, flipped, signed in parse_terms(observable, n):
-        groups.setdefault(flipped, []).append((factor, signed))
+    terms = parse_terms(observable, n)
     block = max(1, BLOCK_AMPLITUDES // size)
     values = np.zeros(len(rows))
     for start in range(0, len(rows), block):
-        values[start:start + block] = _block_values(rows[start:start + block], n, groups)
+        # Sums run over up to 2^n products: float64 whatever the state's precision.
+        chunk = np.ascontiguousarray(rows[start:start + block], dtype=np.complex128)
+        values[start:start + block] = _block_values(chunk, n, terms)
     return values if states.ndim == 2 else values[0]
 
 
-def _axis(q, n):
-    """The axis of qubit q in a (B, 2, ..., 2) view: the last is qubit 0."""
-    return n - q
-
-
-def _block_values(rows, n, groups):
-    tensor = rows.reshape((len(rows),) + (2,) * n)
+def _block_values(rows, n, terms):
+    """The energies of a block of rows. The amplitudes are viewed as real
+    (B, 2, ..., 2, 2) arrays, the last axis the real and imaginary parts, so
+    that einsum forms each term's sum without a temporary copy of the state."""
+    parts = rows.view(np.float64).reshape((len(rows),) + (2,) * n + (2,))
+    axes = list(range(n + 2))
     values = np.zeros(len(rows))
-    for flipped, terms in groups.items():
-        if flipped:
-            partner = np.flip(tensor, axis=tuple(_axis(q, n) for q in flipped))
-            products = np.conj(partner) * tensor
-            accumulate = np.complex128
-        else:
-            products = tensor.real ** 2 + tensor.imag ** 2
-            accumulate = np.float64
-        for factor, signed in terms:
-            kept = {_axis(q, n) for q in signed}
-            summed = tuple(axis for axis in range(1, n + 1) if axis not in kept)
-            partial = products.sum(axis=summed, dtype=accumulate)
-            # Axis 1 onward are the signed qubits: each one contributes
-            # (its 0 half) - (its 1 half).
-            for _ in signed:
-                partial = partial[:, 0] - partial[:, 1]
-            values += (factor * partial).real
+    for factor, flipped, signed in terms:
+        partner = np.flip(parts, axis=tuple(_axis(q, n) for q in flipped)) if flipped else parts
+        kept = [0] + [_axis(q, n) for q in signed]
+        if factor.imag == 0:  # Re S = sum of re re + im im
+            partial = np.einsum(partner, axes, parts, axes, kept)
+            weight = factor.real
+        else:  # Im S = sum of re(partner) im - im(partner) re
+            partial = (np.einsum(partner[..., 0], axes[:-1], parts[..., 1], axes[:-1], kept)
+                       - np.einsum(partner[..., 1], axes[:-1], parts[..., 0], axes[:-1], kept))
+            weight = -factor.imag
+        # Axis 1 onward are the signed qubits: each one contributes
+        # (its 0 half) - (its 1 half).
+        for _ in signed:
+            partial = partial[:, 0] - partial[:, 1]
+        values += weight * partial
     return values
+
+
+def _axis(q, n):
+    """The axis of qubit q in a (B, 2, ..., 2[, 2]) view: qubit 0 is the
+    last axis of the amplitudes."""
+    return n - q
