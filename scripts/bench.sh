@@ -4,6 +4,7 @@
 # side in the same run; absolute times depend on the machine and its load.
 #   scripts/bench.sh            native and Python benchmarks of the modules
 #   scripts/bench.sh peers      the peer simulator suite (bench/peers, installs the peers first)
+#   scripts/bench.sh expval     expectation values and gradients against the same peers
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PY=$PWD/.venv/bin/python
@@ -14,6 +15,11 @@ if [[ "${1:-}" == "peers" ]]; then
     shift
     bench/peers/setup.sh
     exec "$PY" bench/peers/run_suite.py "$@"
+fi
+if [[ "${1:-}" == "expval" ]]; then
+    shift
+    bench/peers/setup.sh
+    exec "$PY" bench/peers/run_expval.py "$@"
 fi
 
 "$BIN/cmake" -S . -B "$B" -G Ninja -DCMAKE_MAKE_PROGRAM="$BIN/ninja" -DNATIVE_BUILD_BENCH=ON \

@@ -15,6 +15,7 @@ import protocol
 
 _FIXED = {"H": cirq.H, "CX": cirq.CNOT, "CZ": cirq.CZ}
 _ROTATIONS = {"RX": cirq.rx, "RY": cirq.ry, "RZ": cirq.rz}
+_PAULIS = {"I": cirq.I, "X": cirq.X, "Y": cirq.Y, "Z": cirq.Z}
 
 
 def line_qubits(n):
@@ -44,6 +45,20 @@ def build_circuit(job):
     return cirq.Circuit(operations)
 
 
+def pauli_sum(job):
+    """The job's observable as a cirq.PauliSum on line_qubits."""
+    qubits = line_qubits(job["n"])
+    strings = [cirq.PauliString({qubits[q]: _PAULIS[p] for p, q in zip(paulis, targets) if p != "I"},
+                                coefficient=coefficient)
+               for paulis, targets, coefficient in protocol.observable_terms(job)]
+    return cirq.PauliSum.from_pauli_strings(strings)
+
+
+def _resolvers(job):
+    return [cirq.ParamResolver({f"p{k}": float(v) for k, v in enumerate(row)})
+            for row in protocol.load_params(job)]
+
+
 def build_job(job, simulator):
     """(run, to_array) for a job on a Cirq-interface simulator."""
     n = job["n"]
@@ -53,10 +68,22 @@ def build_job(job, simulator):
         def run():
             return simulator.simulate(circuit, qubit_order=order).final_state_vector
         return run, np.asarray
+    if job["kind"] == "expval":
+        observables = [pauli_sum(job)]
+
+        def run_expval():
+            return simulator.simulate_expectation_values(circuit, observables, qubit_order=order)
+        return run_expval, lambda values: np.array([values[0].real])
+    if job["kind"] == "expval_sweep":
+        observables = [pauli_sum(job)]
+        resolvers = _resolvers(job)
+
+        def run_expval_sweep():
+            return simulator.simulate_expectation_values_sweep(circuit, observables, params=resolvers,
+                                                               qubit_order=order)
+        return run_expval_sweep, lambda values: np.array([row[0].real for row in values])
     if job["kind"] == "sweep":
-        params = protocol.load_params(job)
-        resolvers = [cirq.ParamResolver({f"p{k}": float(v) for k, v in enumerate(row)})
-                     for row in params]
+        resolvers = _resolvers(job)
 
         def run_sweep():
             results = simulator.simulate_sweep(circuit, params=resolvers, qubit_order=order)

@@ -27,6 +27,14 @@ Its result array is the fraction of shots reading 1 on each qubit at the end
 (n entries), then the fraction of shots with each combination of the records
 (2^records entries, record k is bit k of the position).
 
+Expectation-value jobs (run_expval.py) add "observable": a list of terms
+[paulis, qubits, coefficient] as in pauli_sums.py. "expval" returns the
+energy as a (1,) array; "expval_sweep" (parameters as for "sweep") one energy
+per set, shape (B,); "grad" returns the energy followed by its derivative by
+each angle of the job's rotations in op order, shape (1 + P,), from
+differentiation (wavesim: expval_grad_cpp or parameter shift, selected by the
+job's "method") whose time is what "time" measures.
+
 This file is imported by workers running under different interpreters, so it
 uses the standard library and NumPy only.
 """
@@ -101,8 +109,27 @@ def time_runs(run, min_repeats, max_repeats, budget):
 
 
 def load_params(job):
-    """The (B, P) parameter array of a sweep job."""
+    """The (B, P) parameter array of a sweep or expval_sweep job."""
     return np.load(job["params_file"])
+
+
+def observable_terms(job):
+    """The job's observable as (paulis, qubits, coefficient) tuples."""
+    return [(str(paulis), [int(q) for q in qubits], float(coefficient))
+            for paulis, qubits, coefficient in job["observable"]]
+
+
+def indexed_rotations(job):
+    """A gradient job's ops with the angle of its k-th rotation replaced by
+    {"index": k}, as a sweep gives it, and the angles (the parameters it is
+    differentiated by) as an array."""
+    ops, angles = [], []
+    for name, qubits, angle in job["ops"]:
+        if angle is not None:
+            angle, value = {"index": len(angles)}, angle
+            angles.append(float(value))
+        ops.append([name, qubits, angle])
+    return ops, np.array(angles)
 
 
 def angle_of(op, params_row=None):

@@ -172,7 +172,8 @@ class Worker:
         self.process.wait(timeout=60)
 
 
-def start_workers(args, log):
+def start_workers(args, log, peers=SYSTEMS[1:]):
+    """wavesim's worker and one per peer in `peers` that has an env."""
     threads = str(os.cpu_count())
     base = dict(os.environ, OMP_NUM_THREADS=threads, PYTHONUNBUFFERED="1")
     workers = {}
@@ -181,7 +182,7 @@ def start_workers(args, log):
         wavesim_env["PYTHONPATH"] = os.pathsep.join(
             [str((REPO / args.build_dir / "python").resolve()), base.get("PYTHONPATH", "")])
     workers["wavesim"] = Worker("wavesim", sys.executable, wavesim_env, log)
-    for system in SYSTEMS[1:]:
+    for system in peers:
         python = ENVS / PEER_ENV[system] / "bin" / "python"
         if not python.exists():
             print(f"skipping {system}: no env at {python.parent.parent} (run bench/peers/setup.sh)")

@@ -4,19 +4,36 @@ python directory on PYTHONPATH; see protocol.py).
 The records are built once per job; the timed call is cal_states_cpp or run_cpp
 alone, which returns the NumPy amplitudes or the counts, as the peers' timed
 calls return theirs.
+
+Expectation-value jobs take a "method": "native" times expval_cpp or
+expval_grad_cpp; "numpy" is cal_states_cpp followed by NumPy energies
+(pauli_sums.py); "shift" is the parameter-shift gradient, all shifted sets
+through batched cal_states_cpp calls. A native function this build lacks is
+replaced by the NumPy path (said on stderr and in describe()).
 """
+
+import math
+import sys
 
 import numpy as np
 
 import circuitcore
 import wavesim
 
+import pauli_sums
 import protocol
 
 SAMPLE_SEED = 7
+EXPVAL_KINDS = ("expval", "expval_sweep", "grad")
+NATIVE = {"expval": "expval_cpp", "expval_sweep": "expval_cpp", "grad": "expval_grad_cpp"}
+FALLBACK = {"expval": "numpy", "expval_sweep": "numpy", "grad": "shift"}
+# A rotation exp(-i theta P / 2) has d f / d theta = (f(theta + s) - f(theta - s)) / 2 at s = pi / 2.
+SHIFT = math.pi / 2
+# The shifted sets go through cal_states_cpp this many bytes of rows at a time.
+SHIFT_BATCH_BYTES = 256 << 20
 
 
-def _instruction(name, targets, value, n):
+def _instruction(name, targets, value, n, param_name=""):
     if name == "MEASURE":  # mid-circuit record k goes to classical bit n + k
         return circuitcore.CircuitInstruction(name=name, qubits=list(targets), controls=[n + int(value[0])])
     if name in ("CX", "CZ"):
@@ -24,22 +41,29 @@ def _instruction(name, targets, value, n):
     if value is None:
         return circuitcore.CircuitInstruction(name=name, qubits=list(targets))
     return circuitcore.CircuitInstruction(name=name, qubits=list(targets),
-                                          param=circuitcore.ParamBinding("", value), has_param=True)
+                                          param=circuitcore.ParamBinding(param_name, value), has_param=True)
 
 
-def build_records(job):
+def build_records(job, angle_lists=None):
     """The job's CircuitData. A sweep angle {"index": k} becomes the list of
-    column k over all parameter sets, which is how a batch is given."""
-    params = protocol.load_params(job) if job["kind"] == "sweep" else None
+    column k over all parameter sets, which is how a batch is given;
+    angle_lists, if given, holds such a list for each literal angle in op
+    order instead. Parametrised gates are named p0, p1, ... in op order."""
+    params = protocol.load_params(job) if job["kind"] in ("sweep", "expval_sweep") else None
     instructions = []
+    rotation = 0
     for name, targets, angle in job["ops"]:
         if isinstance(angle, dict):
             value = [float(v) for v in params[:, angle["index"]]]
         elif angle is None:
             value = None
+        elif angle_lists is not None:
+            value = angle_lists[rotation]
         else:
             value = [float(angle)]
-        instructions.append(_instruction(name, targets, value, job["n"]))
+        param_name = f"p{rotation}" if value is not None else ""
+        rotation += value is not None
+        instructions.append(_instruction(name, targets, value, job["n"], param_name))
     if job["kind"] in ("shots", "dynamic"):
         instructions += [circuitcore.CircuitInstruction(name="MEASURE", qubits=[q], controls=[q])
                          for q in range(job["n"])]
@@ -69,7 +93,99 @@ def _dynamic_summary(counts, n, records):
     return protocol.dynamic_summary(np.array(final), record_bits)
 
 
+def native_functions():
+    """Which of the native expectation-value functions this build has."""
+    return {name: "present" if hasattr(wavesim, name) else "MISSING"
+            for name in ("expval_cpp", "expval_grad_cpp", "param_columns")}
+
+
+def _energies(states, terms):
+    return np.atleast_1d(pauli_sums.expectation_values(states, terms))
+
+
+def _native_energies(result, rows):
+    """expval_cpp's result for one observable as `rows` energies, refusing
+    any other shape: (1,) for one set, (B, 1) for B sets."""
+    result = np.asarray(result)
+    expected = (1,) if rows is None else (rows, 1)
+    if result.shape != expected or result.dtype != np.float64:
+        raise ValueError(f"expval_cpp returned {result.dtype} {result.shape}, expected float64 {expected}")
+    return result.reshape(-1)
+
+
+def _native_gradient(records, angles):
+    """(values, grads) of expval_grad_cpp -> [value, d/d angle 0, ...]: the
+    columns are put in op order by what param_columns says they are."""
+    rotations = [k for k, ins in enumerate(records.instructions) if ins.has_param]
+    if hasattr(wavesim, "param_columns"):
+        columns = wavesim.param_columns(records)
+        if any(slot != 0 for _, _, slot in columns):
+            raise ValueError(f"a one-angle rotation has a slot other than 0: {columns}")
+        order = [rotations.index(instruction) for instruction, _, _ in columns]
+        if sorted(order) != list(range(len(angles))):
+            raise ValueError(f"param_columns does not name each rotation once: {columns}")
+    else:
+        order = list(range(len(angles)))
+
+    def to_array(result):
+        values, grads = (np.asarray(part) for part in result)
+        if values.shape != () or grads.shape != (len(angles),):
+            raise ValueError(f"expval_grad_cpp returned shapes {values.shape}, {grads.shape}; "
+                             f"expected (), ({len(angles)},)")
+        in_op_order = np.empty(len(angles))
+        in_op_order[order] = grads
+        return np.concatenate([[float(values)], in_op_order])
+    return to_array
+
+
+def _shifted_angles(angles, start, stop):
+    """Each angle's values over sets start ... stop - 1: set 0 is unshifted;
+    sets 1 + 2k and 2 + 2k move angle k by +SHIFT and -SHIFT."""
+    def shift(s, k):
+        return SHIFT if s == 1 + 2 * k else -SHIFT if s == 2 + 2 * k else 0.0
+    return [[angle + shift(s, k) for s in range(start, stop)] for k, angle in enumerate(angles)]
+
+
+def _build_shift_gradient(job, terms, single):
+    _, angles = protocol.indexed_rotations(job)
+    sets = 1 + 2 * len(angles)
+    row_bytes = (8 if single else 16) << job["n"]
+    per_call = max(1, SHIFT_BATCH_BYTES // row_bytes)
+    batches = [build_records(job, _shifted_angles(angles, start, min(sets, start + per_call)))
+               for start in range(0, sets, per_call)]
+
+    def run():
+        energies = np.concatenate([_energies(wavesim.cal_states_cpp(batch, single), terms)
+                                   for batch in batches])
+        return np.concatenate([energies[:1], (energies[1::2] - energies[2::2]) / 2])
+    return run, np.asarray
+
+
+def _build_expval(job):
+    kind = job["kind"]
+    single = job["precision"] == "single"
+    terms = protocol.observable_terms(job)
+    method = job.get("method", "native")
+    if method == "native" and not hasattr(wavesim, NATIVE[kind]):
+        method = FALLBACK[kind]
+        print(f"wavesim.{NATIVE[kind]} is MISSING from this build: {kind} runs the {method} path",
+              file=sys.stderr)
+    if method == "shift":
+        return _build_shift_gradient(job, terms, single)
+    records = build_records(job)
+    if method == "numpy":
+        return lambda: _energies(wavesim.cal_states_cpp(records, single), terms), np.asarray
+    if kind == "grad":
+        to_array = _native_gradient(records, protocol.indexed_rotations(job)[1])
+        return lambda: wavesim.expval_grad_cpp(records, terms, single), to_array
+    rows = len(protocol.load_params(job)) if kind == "expval_sweep" else None
+    return (lambda: wavesim.expval_cpp(records, [terms], single),
+            lambda result: _native_energies(result, rows))
+
+
 def build(job):
+    if job["kind"] in EXPVAL_KINDS:
+        return _build_expval(job)
     records = build_records(job)
     single = job["precision"] == "single"
     n = job["n"]
@@ -90,7 +206,7 @@ def build(job):
 
 
 def describe():
-    return {"system": "wavesim"}
+    return dict(system="wavesim", **native_functions())
 
 
 if __name__ == "__main__":
