@@ -6,6 +6,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "kernel_loops.h"
 #include "page_memory.h"
 #include "threads.h"
 
@@ -50,16 +51,21 @@ template <typename Real>
 void move_amplitudes(StateVector<Real>& state, std::complex<Real>* out, uint64_t chunk) {
     const Real* re = state.re;
     const Real* im = state.im;
+    const uint64_t chunks = (state.dim + chunk - 1) / chunk;
     const int threads = thread_count_for(static_cast<int>(state.num_qubits));
-    for (uint64_t begin = 0; begin < state.dim; begin += chunk) {
-        const auto end = static_cast<int64_t>(std::min(state.dim, begin + chunk));
-#pragma omp parallel for schedule(static) num_threads(threads)
-        for (auto k = static_cast<int64_t>(begin); k < end; ++k) out[k] = std::complex<Real>(re[k], im[k]);
-        if (!state.owns) continue;  // a view's arrays belong to someone else
-        const size_t from = begin * sizeof(Real);
-        const size_t to = static_cast<size_t>(end) * sizeof(Real);
-        release_consumed(state.re, state.component_bytes(), from, to);
-        release_consumed(state.im, state.component_bytes(), from, to);
+    // Each thread moves a contiguous range of whole chunks and gives back each
+    // chunk it has moved, so the threads never wait for each other.
+#pragma omp parallel num_threads(threads)
+    {
+        const UnitRange share = static_share(chunks, omp_get_thread_num(), omp_get_num_threads());
+        for (uint64_t c = share.begin; c < share.end; ++c) {
+            const uint64_t begin = c * chunk;
+            const uint64_t end = std::min(state.dim, begin + chunk);
+            for (uint64_t k = begin; k < end; ++k) out[k] = std::complex<Real>(re[k], im[k]);
+            if (!state.owns) continue;  // a view's arrays belong to someone else
+            release_consumed(state.re, state.component_bytes(), begin * sizeof(Real), end * sizeof(Real));
+            release_consumed(state.im, state.component_bytes(), begin * sizeof(Real), end * sizeof(Real));
+        }
     }
 }
 

@@ -35,10 +35,12 @@ AmplitudeBuffer<Real> allocate_amplitudes(int num_qubits, uint64_t rows, bool ba
 constexpr uint64_t kConversionChunk = uint64_t{1} << 18;
 
 // Writes the state's amplitudes interleaved (re, im) to `out`, `chunk` at a
-// time, and gives each converted stretch of the component arrays back to the
-// operating system, so that the state and its result together never hold much
-// more than one of them. Consumes an owning state: released pages read as
-// zero. A view is only read.
+// time (each thread its own range of chunks), and gives each converted chunk
+// of the component arrays back to the operating system, so that the state and
+// its result together never hold much more than one of them (a chunk of a
+// whole number of pages leaves nothing behind; otherwise the pages across
+// chunk boundaries stay until the state goes). Consumes an owning state:
+// released pages read as zero. A view is only read.
 template <typename Real>
 void move_amplitudes(StateVector<Real>& state, std::complex<Real>* out, uint64_t chunk = kConversionChunk);
 

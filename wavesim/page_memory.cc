@@ -99,7 +99,7 @@ void commit_pages(void* data, size_t bytes, int threads) {
 }
 
 void release_pages(void* data, size_t bytes, size_t begin, size_t end) {
-    const size_t first = begin / page_size() * page_size();
+    const size_t first = round_up(begin, page_size());
     const size_t last = end >= bytes ? round_up(bytes, page_size()) : end / page_size() * page_size();
     if (first < last) madvise(static_cast<char*>(data) + first, last - first, MADV_DONTNEED);
 }

@@ -32,8 +32,10 @@ void unmap_pages(void* data, size_t bytes);
 void commit_pages(void* data, size_t bytes, int threads);
 
 // The bytes [begin, end) of a mapping of `bytes` bytes are no longer needed:
-// gives the whole pages among them back to the operating system (the last,
-// partial page too when `end` reaches `bytes`); they read as zero afterwards.
+// gives the pages that lie wholly inside them back to the operating system
+// (the last, partial page too when `end` reaches `bytes`); they read as zero
+// afterwards. A page shared with bytes outside [begin, end) is kept, so
+// threads may release neighbouring ranges in any order.
 void release_pages(void* data, size_t bytes, size_t begin, size_t end);
 
 }  // namespace wavesim

@@ -25,8 +25,8 @@ void* allocate_component(size_t bytes, int threads);
 void free_component(void* data, size_t bytes);
 
 // The bytes [begin, end) of a component array of `bytes` bytes are no longer
-// needed: gives their whole pages back to the operating system (they read
-// as zero afterwards). Heap arrays keep their memory.
+// needed: gives the pages wholly inside them back to the operating system
+// (they read as zero afterwards). Heap arrays keep their memory.
 void release_consumed(void* data, size_t bytes, size_t begin, size_t end);
 
 // Refuses (std::runtime_error "<operation> addresses qubit q, outside a state
