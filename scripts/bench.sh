@@ -24,12 +24,13 @@ fi
 
 "$BIN/cmake" -S . -B "$B" -G Ninja -DCMAKE_MAKE_PROGRAM="$BIN/ninja" -DNATIVE_BUILD_BENCH=ON \
     -DPython_EXECUTABLE="$PY" -Dpybind11_DIR="$("$PY" -m pybind11 --cmakedir)" >/dev/null
-"$BIN/cmake" --build "$B" -j "$(nproc)" --target kernels_perf shots_perf sampling_perf gate_dispatch_perf brickgen_perf windows_perf small_calls_perf
+"$BIN/cmake" --build "$B" -j "$(nproc)" --target kernels_perf shots_perf sampling_perf gate_dispatch_perf brickgen_perf windows_perf small_calls_perf avx512_probe_perf
 
 set -x
 "$B/bench/kernels_perf" 24 26
 "$B/bench/windows_perf" 20 24
 "$B/bench/small_calls_perf"
+"$B/bench/avx512_probe_perf"
 "$B/bench/shots_perf"
 "$B/bench/sampling_perf"
 "$B/bench/gate_dispatch_perf"
