@@ -55,7 +55,7 @@ void move_amplitudes(StateVector<Real>& state, std::complex<Real>* out, uint64_t
     const int threads = thread_count_for(static_cast<int>(state.num_qubits));
     // Each thread moves a contiguous range of whole chunks and gives back each
     // chunk it has moved, so the threads never wait for each other.
-#pragma omp parallel num_threads(threads)
+#pragma omp parallel num_threads(threads) if (threads > 1)
     {
         const UnitRange share = static_share(chunks, omp_get_thread_num(), omp_get_num_threads());
         for (uint64_t c = share.begin; c < share.end; ++c) {
@@ -75,7 +75,7 @@ void copy_and_clear(StateVector<Real>& state, std::complex<Real>* out) {
     Real* im = state.im;
     const auto dim = static_cast<int64_t>(state.dim);
     const int threads = thread_count_for(static_cast<int>(state.num_qubits));
-#pragma omp parallel for schedule(static) num_threads(threads)
+#pragma omp parallel for schedule(static) num_threads(threads) if (threads > 1)
     for (int64_t k = 0; k < dim; ++k) {
         out[k] = std::complex<Real>(re[k], im[k]);
         re[k] = Real(0);

@@ -3,7 +3,7 @@
 // kernel_fixed.h, matrices from kernel_dense.h).
 #include "kernel_call.h"
 
-#include <cmath>
+#include <array>
 #include <iterator>
 #include <type_traits>
 #include <utility>
@@ -74,6 +74,20 @@ constexpr unsigned kImagAnti = matrix_form(0, kAntiDiagonalEntry);
 constexpr unsigned kKernelForms[] = {kDiagonal, kRealDiagonal, kRealDiagonalAndAnti, kRealDiagonalImagAnti, kRealAnti,
                                      kImagAnti, kDenseForm};
 constexpr int kStructuredTargets = 2;
+
+// For every set of nonzero entry kinds, the kernel form that covers it with the fewest kinds of products.
+constexpr auto kCoveringForm = [] {
+    std::array<unsigned, kDenseForm + 1> table{};
+    for (unsigned entries = 0; entries <= kDenseForm; ++entries) {
+        unsigned best = kDenseForm;
+        for (unsigned form : kKernelForms) {
+            const bool covers = (entries & ~form) == 0;
+            if (covers && bit_count(form) < bit_count(best)) best = form;
+        }
+        table[entries] = best;
+    }
+    return table;
+}();
 
 // Calls f(std::integral_constant<unsigned, form>) for the kernel form `form`.
 template <typename F, size_t... I>
@@ -165,28 +179,35 @@ void run_kernel_call(StateVector<Real>& s, const KernelCall& call, KernelExec ex
     }
 }
 
-unsigned kernel_form_of(const Matrix& m) {
-    const size_t size = size_t(std::sqrt(double(m.size())));
-    if (size * size != m.size() || size > (size_t{1} << kStructuredTargets)) return kDenseForm;
-    const size_t all = size - 1;
+namespace {
+
+// The form of a Size x Size matrix, its loops unrolled.
+template <size_t Size>
+unsigned form_of(const std::complex<double>* m) {
     unsigned real = 0;
     unsigned imag = 0;
-    for (size_t r = 0; r < size; ++r)
-        for (size_t c = 0; c < size; ++c) {
-            const std::complex<double> entry = m[r * size + c];
-            if (!std::isfinite(entry.real()) || !std::isfinite(entry.imag())) return kDenseForm;
+    bool finite = true;
+    for (size_t r = 0; r < Size; ++r)
+        for (size_t c = 0; c < Size; ++c) {
+            const double x = m[r * Size + c].real(), y = m[r * Size + c].imag();
+            finite = finite && x - x == 0 && y - y == 0;  // false for infinities and NaN
             const size_t flipped = r ^ c;
-            const unsigned kind = flipped == 0 ? kDiagonalEntry : flipped == all ? kAntiDiagonalEntry : kOtherEntry;
-            if (entry.real() != 0) real |= kind;
-            if (entry.imag() != 0) imag |= kind;
+            const unsigned kind = flipped == 0          ? kDiagonalEntry
+                                  : flipped == Size - 1 ? kAntiDiagonalEntry
+                                                        : kOtherEntry;
+            real |= x != 0 ? kind : 0;
+            imag |= y != 0 ? kind : 0;
         }
-    // The covering form with the fewest kinds of products.
-    unsigned best = kDenseForm;
-    for (unsigned form : kKernelForms) {
-        const bool covers = (real & ~real_kinds(form)) == 0 && (imag & ~imag_kinds(form)) == 0;
-        if (covers && __builtin_popcount(form) < __builtin_popcount(best)) best = form;
-    }
-    return best;
+    return finite ? kCoveringForm[matrix_form(real, imag)] : kDenseForm;
+}
+
+}  // namespace
+
+unsigned kernel_form_of(const Matrix& m) {
+    constexpr size_t kOneTarget = 4, kTwoTargets = 16;
+    if (m.size() == kOneTarget) return form_of<2>(m.data());
+    if (m.size() == kTwoTargets) return form_of<4>(m.data());
+    return kDenseForm;
 }
 
 template void run_kernel_call<double>(StateVector<double>&, const KernelCall&, KernelExec);

@@ -253,9 +253,10 @@ RunPlan compile_run(const std::vector<CircuitInstruction>& instructions, size_t 
     }
     // A non-finite matrix puts NaN into the state; the dense kernels then spread it exactly as
     // applying the gates one by one does, where a structured kernel would skip its zero products.
+    // (A structured form is only ever chosen for a finite matrix.)
     bool finite = true;
     for (const PlanStep& step : plan.steps)
-        if (step.kind == OperationKind::kGate && step.call.matrix != nullptr)
+        if (step.kind == OperationKind::kGate && step.call.matrix != nullptr && step.call.form == kDenseForm)
             finite = finite && has_finite_entries(*step.call.matrix);
     if (!finite)
         for (PlanStep& step : plan.steps) step.call.form = kDenseForm;

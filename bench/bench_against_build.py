@@ -1,0 +1,116 @@
+"""This tree's wavesim against another build of it, on the calls where a change
+could make things slower without any other benchmark noticing: small circuits
+called one at a time (n = 2 ... 14), a batched parameter sweep, and dynamic
+circuits (a measurement and reset in the middle, sampled shot by shot).
+
+    .venv/bin/python bench/bench_against_build.py --base build/<base>/python \\
+        [--new build/<dir>/python] [--rounds 5]
+
+--base is the python directory of the build to compare with (for example a
+worktree of an earlier commit built into its own directory); --new defaults to
+the installed modules. Each build runs in a subprocess of its own (both hold a
+module named wavesim); the rounds alternate between them so that a change of
+load hits both alike. Reported per case: the median over rounds of the time of
+one call, and new / base (above 1: slower now). Both builds' results are
+compared (amplitudes to 1e-12, counts exactly) before anything is reported.
+"""
+
+import argparse
+import json
+import os
+import statistics
+import subprocess
+import sys
+
+SEED = 17
+
+# Run inside each subprocess: the case's median seconds per call and a digest of its result.
+WORKER = r"""
+import json, sys, time, hashlib
+import numpy as np
+import circuitcore as cc
+import wavesim
+
+kind, n, calls, seed = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
+rng = np.random.default_rng(seed)
+
+def gate(name, qubits, controls=(), angles=None):
+    param = cc.ParamBinding("", list(map(float, angles))) if angles is not None else cc.ParamBinding("", [])
+    return cc.CircuitInstruction(name=name, qubits=list(qubits), controls=list(controls), param=param,
+                                 has_param=angles is not None)
+
+def layers(count, sets=1):
+    ops = []
+    for _ in range(count):
+        ops += [gate("RY", [q], angles=rng.uniform(0, 6.3, sets)) for q in range(n)]
+        ops += [gate("CX", [q + 1], [q]) for q in range(n - 1)]
+    return ops
+
+if kind == "small":
+    circuit = cc.CircuitData(n, layers(5))
+    run = lambda: wavesim.cal_states_cpp(circuit)
+elif kind == "sweep":
+    circuit = cc.CircuitData(n, layers(2, sets=256))
+    run = lambda: wavesim.cal_states_cpp(circuit)
+else:
+    ops = layers(2) + [gate("MEASURE", [0], [n]), gate("RESET", [0])] + layers(1)
+    ops += [gate("MEASURE", [q], [q]) for q in range(n)]
+    circuit = cc.CircuitData(n, ops)
+    run = lambda: wavesim.run_cpp(circuit, 1000, n + 1, seed=5)
+
+result = run()
+if isinstance(result, dict):
+    digest = json.dumps(sorted(result.items()))
+else:  # equal values give equal digests: adding +0 turns -0 into +0
+    values = np.asarray(result)
+    digest = np.concatenate([values.real + 0.0, values.imag + 0.0]).tobytes().hex()
+times = []
+for _ in range(calls):
+    start = time.perf_counter()
+    run()
+    times.append(time.perf_counter() - start)
+print(json.dumps({"seconds": float(np.median(times)), "digest": hashlib.sha256(digest.encode()).hexdigest()}))
+"""
+
+# (kind, qubits, calls per round)
+CASES = [("small", n, 400) for n in (2, 4, 8, 12, 14)] + \
+        [("sweep", n, 5) for n in (8, 12, 16)] + \
+        [("dynamic", n, 5) for n in (8, 12, 16)]
+
+
+def time_once(python_dir, kind, n, calls):
+    env = dict(os.environ)
+    if python_dir:
+        env["PYTHONPATH"] = python_dir
+    out = subprocess.run([sys.executable, "-c", WORKER, kind, str(n), str(calls), str(SEED + n)], env=env,
+                         check=True, capture_output=True, text=True).stdout
+    return json.loads(out)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--base", required=True, help="python directory of the build to compare with")
+    parser.add_argument("--new", default="", help="python directory of this tree's build (default: installed)")
+    parser.add_argument("--rounds", type=int, default=5)
+    args = parser.parse_args()
+
+    print(f"load average before: {os.getloadavg()[0]:.2f}")
+    print("| case | n | base (s) | new (s) | new / base | same result |")
+    print("|---|---|---|---|---|---|")
+    for kind, n, calls in CASES:
+        times = {"base": [], "new": []}
+        digests = set()
+        for _ in range(args.rounds):
+            for label in ("base", "new"):
+                result = time_once(getattr(args, label), kind, n, calls)
+                times[label].append(result["seconds"])
+                digests.add(result["digest"])
+        base = statistics.median(times["base"])
+        new = statistics.median(times["new"])
+        print(f"| {kind} | {n} | {base:.4g} | {new:.4g} | {new / base:.2f} | {'yes' if len(digests) == 1 else 'NO'} |",
+              flush=True)
+    print(f"load average after: {os.getloadavg()[0]:.2f}")
+
+
+if __name__ == "__main__":
+    main()
