@@ -13,7 +13,8 @@ import sympy
 
 import protocol
 
-_FIXED = {"H": cirq.H, "CX": cirq.CNOT, "CZ": cirq.CZ}
+# X**0.5 and Y**0.5 are exactly wavesim's SX and SY (no global phase between them).
+_FIXED = {"H": cirq.H, "CX": cirq.CNOT, "CZ": cirq.CZ, "SX": cirq.X**0.5, "SY": cirq.Y**0.5, "T": cirq.T}
 _ROTATIONS = {"RX": cirq.rx, "RY": cirq.ry, "RZ": cirq.rz}
 _PAULIS = {"I": cirq.I, "X": cirq.X, "Y": cirq.Y, "Z": cirq.Z}
 

@@ -18,9 +18,13 @@ so nothing is timed that was not checked first.
 
 A job is {"kind": "state" | "sweep" | "shots" | "dynamic", "n": int, "ops": [...],
 "precision": "double" | "single", "params_file": path (sweep), "shots": int,
-"records": int (dynamic), "fusion": int (qsim's largest fused gate, optional)}.
+"records": int (dynamic), "fusion": int (qsim's largest fused gate, optional),
+"variant": {...} (the system's own settings, e.g. {"fusion": 3} for qsim or
+wavesim, {"optimize": "light"} for qulacs; {} for its default)}.
 An op is [name, qubits, angle]: angle is null, a number, or for sweeps the
-column index into the (B, P) parameter array as {"index": k}. A dynamic job
+column index into the (B, P) parameter array as {"index": k}. Names are H, SX,
+SY, T, CX and CZ (control first), and RX, RY and RZ (exp(-i angle P / 2));
+SX and SY are the square roots of X and Y with eigenvalues 1 and i. A dynamic job
 also has ["MEASURE", [q], k] (read qubit q into mid-circuit record k) and
 ["RESET", [q], null]; all qubits are measured at its end, like a shots job.
 Its result array is the fraction of shots reading 1 on each qubit at the end

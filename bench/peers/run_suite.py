@@ -1,7 +1,8 @@
 """Benchmarks wavesim against peer simulators on the same machine in one run.
 
     bench/peers/setup.sh                                   # once: the peers' envs
-    .venv/bin/python bench/peers/run_suite.py [--quick] [--build-dir build/x]
+    .venv/bin/python bench/peers/run_suite.py [--quick] [--workloads 1,2,3,4,6,7]
+        [--build-dir build/x]   # a build dir (relative to the repo, or absolute) to take wavesim from
 
 Every system runs in its own worker process (worker_<system>.py under its own
 env's python). Per workload and size, each system first builds the same
@@ -11,11 +12,19 @@ Writes peers.md, peers.json and peers.png under bench/results/.
 
 Each peer runs at every setting of VARIANTS (qsim's fusion sizes, qulacs's
 circuit optimisers); its column holds the fastest variant that agreed with
-wavesim, and the tables name which one it was.
+wavesim, and the tables name which one it was. wavesim runs state jobs at its
+own VARIANTS too (gate fusion off, the default, and on at 2, 3 and 4 qubits,
+given only to a build that has the option): its default is the reference every
+other result is checked against, fused settings included, and the tables show
+both its default time and its fastest setting's, with a ratio for each.
 
 Workloads:
   1  layered circuit (H layer, 20 x [RZ layer, RX layer, CX brick]), double
   2  the same in single precision (qsimcirq, lightning's complex64 mode)
+  6  random circuit (H layer, 20 x [one of SX, SY, T per qubit, never the one
+     it had in the layer before; CZ brick starting on even, then odd qubits]),
+     double, against the peers of workload 1
+  7  the same in single precision, against the peers of workload 2
   3  2-layer RY/CZ ansatz, 256 parameter sets: wavesim's batched call against
      each peer's own loop over the sets
   4  10^5 shots of the 20-qubit layered circuit, all qubits measured
@@ -52,6 +61,8 @@ FULL_SIZES = list(range(12, 27, 2))
 QUICK_SIZES = [12, 16, 20]
 SWEEP_SIZES = [8, 12, 16]
 ANGLE_SEED = 20240601
+RANDOM_SEED = ANGLE_SEED + 3000
+RANDOM_GATES = ("SX", "SY", "T")
 FIDELITY_TOLERANCE = {"double": 1e-10, "single": 1e-5}
 # Shot frequencies must lie within this many binomial standard deviations of
 # the exact marginal (plus a floor for marginals at exactly 0 or 1).
@@ -68,10 +79,13 @@ QSIM_FUSIONS = [2, 3, 4]
 DYNAMIC_BOUND = 0.25
 
 SYSTEMS = ("wavesim", "qulacs", "qsim", "lightning", "cirq")
-# Settings each peer is timed at; the fastest correct one is reported. State jobs
-# only: sweeps and shots keep each peer's plain setting.
-VARIANTS = {"qsim": [{"fusion": 2}, {"fusion": 3}, {"fusion": 4}],
+# Settings each system is timed at; the fastest correct one is reported. State jobs
+# only: sweeps and shots keep each system's plain setting. wavesim's first (its
+# default) is the reference state and is reported as well.
+VARIANTS = {"wavesim": [{}, {"fusion": 2}, {"fusion": 3}, {"fusion": 4}],
+            "qsim": [{"fusion": 2}, {"fusion": 3}, {"fusion": 4}],
             "qulacs": [{}, {"optimize": "light"}, {"optimize": 2}]}
+REFERENCE = ("wavesim", "plain")
 PEER_ENV = {"qulacs": "qulacs", "qsim": "qsim", "lightning": "lightning", "cirq": "cirq"}
 
 
@@ -87,6 +101,26 @@ def layered_ops(n, seed):
         ops += [["RX", [q], float(a)] for q, a in enumerate(rng.uniform(0, 2 * np.pi, n))]
         for first in (0, 1):
             ops += [["CX", [q, q + 1], None] for q in range(first, n - 1, 2)]
+    return ops
+
+
+def random_ops(n, seed):
+    """Like layered_ops with fixed gates: each layer gives every qubit one of
+    RANDOM_GATES, redrawn while it repeats the qubit's gate of the layer
+    before, then a CZ brick on (q, q + 1) from q = 0 in even layers and q = 1
+    in odd ones."""
+    rng = np.random.default_rng(seed)
+    ops = [["H", [q], None] for q in range(n)]
+    previous = np.full(n, -1)
+    for layer in range(LAYERS):
+        drawn = rng.integers(len(RANDOM_GATES), size=n)
+        repeats = drawn == previous
+        while repeats.any():
+            drawn[repeats] = rng.integers(len(RANDOM_GATES), size=int(repeats.sum()))
+            repeats = drawn == previous
+        ops += [[RANDOM_GATES[g], [q], None] for q, g in enumerate(drawn)]
+        ops += [["CZ", [q, q + 1], None] for q in range(layer % 2, n - 1, 2)]
+        previous = drawn
     return ops
 
 
@@ -237,20 +271,35 @@ def variant_name(variant):
     return ",".join(f"{k}={v}" for k, v in variant.items()) or "plain"
 
 
-def measure_point(workers, systems, job, label, tmp, args, reference_state=None):
-    """Returns {system: median seconds or a failure text} for one job, plus
-    {system + "-variant": setting} for peers timed at several settings.
+def settings(workers, system, job):
+    """The settings `system` runs `job` at: its VARIANTS for state jobs (less
+    wavesim's fused ones if its build lacks the option), else its plain one."""
+    if job["kind"] != "state":
+        return [{}]
+    variants = VARIANTS.get(system, [{}])
+    if system == "wavesim" and workers["wavesim"].info.get("fusion") != "present":
+        variants = [v for v in variants if "fusion" not in v]
+    return variants
 
-    systems maps system -> precision. wavesim comes first and is the reference
-    for states; for shots, reference_state gives the exact marginals."""
-    outcome = {}
+
+def measure_point(workers, systems, job, label, tmp, args, reference_state=None):
+    """Returns {system: median seconds or a failure text} for one job.
+
+    systems maps system -> precision. wavesim's default setting comes first
+    and is the reference for states (every other setting of every system,
+    wavesim's own included, must agree with it to be timed); for shots,
+    reference_state gives the exact marginals. See summarise() for the keys
+    of systems timed at several settings."""
+    tried = {}
     results = {}
+    failures = {}
     for system, precision in systems.items():
         if system not in workers:
             continue
-        variants = VARIANTS.get(system, [{}]) if job["kind"] == "state" else [{}]
-        for variant in variants:
+        tried[system] = []
+        for variant in settings(workers, system, job):
             key = (system, variant_name(variant))
+            tried[system].append(key[1])
             point = dict(job, precision=precision, variant=variant)
             point_id = f"{label}-{system}-{key[1]}"
             try:
@@ -260,7 +309,7 @@ def measure_point(workers, systems, job, label, tmp, args, reference_state=None)
                 results[key] = (point_id, np.load(out))
                 os.remove(out)
             except WorkerError as error:
-                outcome[system] = f"error: {error}"
+                failures[key] = f"error: {error}"
                 workers[system].call(op="drop", id=point_id)
 
     agreed = []
@@ -271,50 +320,89 @@ def measure_point(workers, systems, job, label, tmp, args, reference_state=None)
             if shots_agree(frequencies, exact, job["shots"]):
                 agreed.append(key)
             else:
-                outcome[key[0]] = "MISMATCH (shot frequencies)"
-    elif ("wavesim", "plain") in results:
-        reference = results[("wavesim", "plain")][1]
+                failures[key] = "MISMATCH (shot frequencies)"
+    elif REFERENCE in results:
+        reference = results[REFERENCE][1]
         for key, (_, state) in results.items():
             tolerance = FIDELITY_TOLERANCE[systems[key[0]]]
             worst = float(fidelities(reference, state).min())
-            if key[0] == "wavesim" or worst > 1 - tolerance:
+            if key == REFERENCE or worst > 1 - tolerance:
                 agreed.append(key)
             else:
-                outcome[key[0]] = f"MISMATCH (fidelity {worst:.12f}, {key[1]})"
+                failures[key] = f"MISMATCH (fidelity {worst:.12f})"
+    else:
+        for key in results:
+            failures[key] = "not checked: no wavesim default state"
 
+    seconds = {}
     for system, name in agreed:
         point_id = results[(system, name)][0]
         times = workers[system].call(op="time", id=point_id, min_repeats=args.min_repeats,
                                      max_repeats=args.max_repeats, budget=args.budget)["times"]
-        seconds = statistics.median(times)
-        best = outcome.get(system)
-        if not isinstance(best, float) or seconds < best:
-            outcome[system] = seconds
-            if len(VARIANTS.get(system, [{}])) > 1 and job["kind"] == "state":
-                outcome[f"{system}-variant"] = name
+        seconds[(system, name)] = statistics.median(times)
     for (system, _), (point_id, _) in results.items():
         workers[system].call(op="drop", id=point_id)
+    return summarise(tried, seconds, failures, several=job["kind"] == "state")
+
+
+def summarise(tried, seconds, failures, several):
+    """{system: seconds or failure} from the outcome of each (system, setting).
+
+    When several settings apply (state jobs) and a system has more than one in
+    VARIANTS, its column holds the fastest that agreed, "<column>-variant"
+    names it, and "<system>-settings" keeps every setting's seconds or
+    failure. wavesim's column stays its default setting; its fastest goes to
+    "wavesim-best" (default included, so it is there even for a build without
+    fusion)."""
+    outcome = {}
+    for system, names in tried.items():
+        each = {name: seconds.get((system, name), failures.get((system, name), "not run"))
+                for name in names}
+        if not several or len(VARIANTS.get(system, [{}])) == 1:
+            outcome[system] = each[names[0]]
+            continue
+        column = system
+        if system == "wavesim":
+            outcome["wavesim"] = each[REFERENCE[1]]
+            column = "wavesim-best"
+        timed = {name: value for name, value in each.items() if isinstance(value, float)}
+        if timed:
+            fastest = min(timed, key=timed.get)
+            outcome[column] = timed[fastest]
+            outcome[f"{column}-variant"] = fastest
+        else:
+            outcome[column] = next(f"{value} ({name})" for name, value in each.items())
+        outcome[f"{system}-settings"] = each
     return outcome
 
 
 def report_point(workload, n, outcome):
-    parts = [f"{s}={v:.4g}s" if isinstance(v, float) else f"{s}: {v}" for s, v in outcome.items()]
-    print(f"W{workload} n={n}: " + ", ".join(parts), flush=True)
+    def show(value):
+        if isinstance(value, dict):
+            return "{" + ", ".join(f"{k}: {show(v)}" for k, v in value.items()) + "}"
+        return f"{value:.4g}s" if isinstance(value, float) else str(value)
+    print(f"W{workload} n={n}: " + ", ".join(f"{s}={show(v)}" for s, v in outcome.items()), flush=True)
 
 
 # ----------------------------------------------------------------------------
 # Workloads
 
 
-def workload_layered(workers, tmp, args, workload, precision, peers):
+# The state workloads: circuit family, its seed (plus n) and precision.
+STATE_WORKLOADS = {1: (layered_ops, ANGLE_SEED, "double"), 2: (layered_ops, ANGLE_SEED, "single"),
+                   6: (random_ops, RANDOM_SEED, "double"), 7: (random_ops, RANDOM_SEED, "single")}
+
+
+def workload_state(workers, tmp, args, workload):
+    circuit, seed, precision = STATE_WORKLOADS[workload]
     rows = []
     for n in args.sizes:
         systems = {"wavesim": precision}
-        for peer in peers:
+        for peer in PEERS[workload]:
             if peer == "cirq" and n > CIRQ_MAX_QUBITS:
                 continue
             systems[peer] = precision
-        job = {"kind": "state", "n": n, "ops": layered_ops(n, ANGLE_SEED + n)}
+        job = {"kind": "state", "n": n, "ops": circuit(n, seed + n)}
         outcome = measure_point(workers, systems, job, f"w{workload}-{n}", tmp, args)
         report_point(workload, n, outcome)
         rows.append({"n": n, "times": outcome})
@@ -447,10 +535,10 @@ def workload_dynamic(workers, tmp, args):
 
 # Which wavesim column each peer is compared with, per workload.
 BASELINE = {1: {}, 2: {}, 3: {"qsim": "wavesim-single"}, 4: {"qsim": "wavesim-single"},
-            5: {"qsim": "wavesim-single"}}
+            5: {"qsim": "wavesim-single"}, 6: {}, 7: {}}
 PEERS = {1: ["qulacs", "lightning", "cirq"], 2: ["qsim", "lightning"],
          3: ["qulacs", "lightning", "cirq", "qsim"], 4: ["qulacs", "lightning", "cirq", "qsim"],
-         5: ["qsim"]}
+         5: ["qsim"], 6: ["qulacs", "lightning", "cirq"], 7: ["qsim", "lightning"]}
 TITLES = {
     1: f"Workload 1: layered circuit ({LAYERS} layers), double precision",
     2: f"Workload 2: layered circuit ({LAYERS} layers), single precision",
@@ -460,11 +548,26 @@ TITLES = {
        "(qsim row: wavesim single precision)",
     5: f"Workload 5: dynamic circuit, {DYNAMIC_ROUNDS} ancilla read-out and reset rounds "
        "(ratio: wavesim single precision against qsimcirq at its fastest fusion size)",
+    6: f"Workload 6: random circuit ({LAYERS} layers of {', '.join(RANDOM_GATES)} and CZ), double precision",
+    7: f"Workload 7: random circuit ({LAYERS} layers of {', '.join(RANDOM_GATES)} and CZ), single precision",
 }
+# Targets of the state workloads: (workloads, wavesim column, bound, peers whose
+# fastest time at their fastest setting is the denominator).
+STATE_TARGETS = [
+    ((1, 6), "wavesim", 0.5, ("qulacs", "lightning")),
+    ((1, 6), "wavesim-best", 0.4, ("qulacs", "lightning")),
+    ((2, 7), "wavesim", 0.6, ("qsim",)),
+    ((2, 7), "wavesim-best", 0.5, ("qsim",)),
+]
+SETTING_WORDS = {"wavesim": "wavesim default", "wavesim-best": "wavesim at its fastest setting"}
+PEER_WORDS = {("qulacs", "lightning"): "the fastest of qulacs (at its best optimiser) and lightning",
+              ("qsim",): "qsimcirq at its fastest fusion"}
 
 
-def ratio(row, workload, peer):
-    base = row["times"].get(BASELINE[workload].get(peer, "wavesim"))
+def ratio(row, workload, peer, base=None):
+    """wavesim's time over the peer's; base names wavesim's column (default:
+    the one BASELINE gives)."""
+    base = row["times"].get(base or BASELINE[workload].get(peer, "wavesim"))
     other = row["times"].get(peer)
     if isinstance(base, float) and isinstance(other, float):
         return base / other
@@ -477,32 +580,59 @@ def cell(value):
     return "—" if value is None else str(value)
 
 
+def timed_cell(times, column):
+    """A time, with the setting it was measured at when several were tried."""
+    text = cell(times.get(column))
+    if f"{column}-variant" in times:
+        text += f" ({times[f'{column}-variant']})"
+    return text
+
+
+def settings_notes(rows):
+    """One line per setting that was tried but failed or did not agree."""
+    notes = []
+    for row in rows:
+        for key, each in row.get("times", {}).items():
+            if key.endswith("-settings"):
+                notes += [f"- n = {row['n']}: {key[:-len('-settings')]} {name}: {value}"
+                          for name, value in each.items() if not isinstance(value, float)]
+    return notes
+
+
 def markdown_table(workload, rows):
     peers = PEERS[workload]
+    states = workload in STATE_WORKLOADS
     extra = ["wavesim-single"] if workload in (3, 4, 5) else []
-    head = ["n", "wavesim (s)"] + [f"{c} (s)" for c in extra]
-    for peer in peers:
-        head += [f"{peer} (s)", f"ratio vs {peer}"]
+    if states:
+        head = ["n", "wavesim default (s)", "wavesim fastest (s)"]
+        for peer in peers:
+            head += [f"{peer} (s)", f"default / {peer}", f"fastest / {peer}"]
+    else:
+        head = ["n", "wavesim (s)"] + [f"{c} (s)" for c in extra]
+        for peer in peers:
+            head += [f"{peer} (s)", f"ratio vs {peer}"]
     if workload == 5:
         head = ["n", "shots"] + head[1:] + ["qsim fusion"]
     lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
     for row in rows:
         if "times" not in row:
             continue
+        times = row["times"]
         cells = [str(row["n"])] + ([str(row["shots"])] if workload == 5 else [])
-        cells += [cell(row["times"].get("wavesim"))]
-        cells += [cell(row["times"].get(c)) for c in extra]
+        cells += [cell(times.get("wavesim"))]
+        cells += [timed_cell(times, "wavesim-best")] if states else [cell(times.get(c)) for c in extra]
         for peer in peers:
-            r = ratio(row, workload, peer)
-            time = cell(row["times"].get(peer))
-            if f"{peer}-variant" in row["times"]:
-                time += f" ({row['times'][f'{peer}-variant']})"
-            cells += [time, "—" if r is None else f"{r:.3g}"]
+            bases = ["wavesim", "wavesim-best"] if states else [None]
+            ratios = [ratio(row, workload, peer, base) for base in bases]
+            cells += [timed_cell(times, peer)] + ["—" if r is None else f"{r:.3g}" for r in ratios]
         if workload == 5:
             ran = row.get("qsim shots run", row.get("shots"))
             scaled = f" (timed at {ran} shots, scaled)" if ran != row.get("shots") else ""
-            cells.append(str(row["times"].get("qsim fusion", "—")) + scaled)
+            cells.append(str(times.get("qsim fusion", "—")) + scaled)
         lines.append("| " + " | ".join(cells) + " |")
+    notes = settings_notes(rows)
+    if notes:
+        lines += ["", "Settings not timed (failed, or did not agree with wavesim's default):", ""] + notes
     curves = [row for row in rows if "curve" in row]
     if curves:
         shots = list(curves[0]["curve"])
@@ -511,6 +641,18 @@ def markdown_table(workload, rows):
         lines += ["| " + " | ".join([str(row["n"])] + [cell(row["curve"][k]) for k in shots]) + " |"
                   for row in curves]
     return "\n".join(lines)
+
+
+def state_target_ratios(rows, column, peers):
+    """(wavesim's column over the fastest of `peers`, n) at each n >= TARGET_MIN_QUBITS
+    where both were timed."""
+    out = []
+    for row in rows:
+        times = row["times"]
+        peer_times = [times[p] for p in peers if isinstance(times.get(p), float)]
+        if row["n"] >= TARGET_MIN_QUBITS and peer_times and isinstance(times.get(column), float):
+            out.append((times[column] / min(peer_times), row["n"]))
+    return out
 
 
 def target_lines(tables):
@@ -523,19 +665,16 @@ def target_lines(tables):
         worst = max(ratios)
         return f"{'met' if worst <= bound else 'NOT met'} (worst ratio {worst:.2f})"
 
-    if 1 in tables:
-        worst = []
-        for row in tables[1]:
-            peer_times = [row["times"][p] for p in ("qulacs", "lightning") if isinstance(row["times"].get(p), float)]
-            if row["n"] >= TARGET_MIN_QUBITS and peer_times and isinstance(row["times"].get("wavesim"), float):
-                worst.append(row["times"]["wavesim"] / min(peer_times))
-        lines.append(f"- W1, ratio <= 0.5 vs the fastest of qulacs (at its best optimiser) and lightning "
-                     f"at every n >= {TARGET_MIN_QUBITS}: {verdict(worst, 0.5)}")
-    if 2 in tables:
-        ratios = [r for row in tables[2] if row["n"] >= TARGET_MIN_QUBITS
-                  for r in [ratio(row, 2, "qsim")] if r is not None]
-        lines.append(f"- W2, ratio <= 0.6 vs qsimcirq at its fastest fusion at every n >= {TARGET_MIN_QUBITS}: "
-                     f"{verdict(ratios, 0.6)}")
+    for workloads, column, bound, peers in STATE_TARGETS:
+        for workload in workloads:
+            if workload not in tables:
+                continue
+            pairs = state_target_ratios(tables[workload], column, peers)
+            text = verdict([r for r, _ in pairs], bound)
+            if pairs:
+                text += f" at n = {max(pairs)[1]}"
+            lines.append(f"- W{workload}, {SETTING_WORDS[column]}, ratio <= {bound} vs {PEER_WORDS[peers]} "
+                         f"at every n >= {TARGET_MIN_QUBITS}: {text}")
     for workload, bound in ((3, 0.5), (4, 1.0)):
         if workload in tables:
             ratios = [r for row in tables[workload] for p in PEERS[workload]
@@ -557,15 +696,19 @@ def machine_facts(workers, args, load_before):
                 cpu = line.split(":", 1)[1].strip()
                 break
     compiler = "unknown"
-    cache = REPO / (args.build_dir or "build") / "CMakeCache.txt"
+    build = REPO / (args.build_dir or "build")
+    cache = build / "CMakeCache.txt"
     if cache.exists():
         for line in cache.read_text().splitlines():
             if line.startswith("CMAKE_CXX_COMPILER:"):
                 compiler = line.split("=", 1)[1]
     versions = {s: {k: v for k, v in w.info.items() if k != "system"} for s, w in workers.items()}
-    commit = subprocess.run(["git", "-C", str(REPO), "describe", "--always", "--dirty"],
+    # A build dir given may belong to another worktree: its commit is wavesim's.
+    source = build if args.build_dir and build.exists() else REPO
+    commit = subprocess.run(["git", "-C", str(source), "describe", "--always", "--dirty"],
                             capture_output=True, text=True).stdout.strip()
-    versions["wavesim"] = {"commit": commit or "unknown"}
+    fusion = {"fusion": workers["wavesim"].info["fusion"]} if "fusion" in workers["wavesim"].info else {}
+    versions["wavesim"] = {"commit": commit or "unknown", **fusion}
     return {"date": datetime.datetime.now().isoformat(timespec="seconds"), "cpu": cpu,
             "cores": os.cpu_count(), "python": platform.python_version(),
             "compiler": compiler, "load_before": load_before, "load_after": os.getloadavg(),
@@ -574,6 +717,14 @@ def machine_facts(workers, args, load_before):
 
 def write_results(tables, facts, name="peers"):
     RESULTS.mkdir(parents=True, exist_ok=True)
+    settings_words = ""
+    if any("wavesim-settings" in row.get("times", {}) for rows in tables.values() for row in rows):
+        settings_words = (
+            " In the state workloads (1, 2, 6, 7) wavesim runs at every setting ("
+            + ", ".join(variant_name(v) for v in VARIANTS["wavesim"])
+            + ": plain is its default, fusion=k fuses gates on up to k qubits), a fused one timed "
+            "only after it agreed with the default: \"default / peer\" is the default's time over "
+            "the peer's, \"fastest / peer\" that of wavesim's fastest setting (named beside its time).")
     (RESULTS / f"{name}.json").write_text(json.dumps({"facts": facts, "tables": {
         str(k): v for k, v in tables.items()}}, indent=1))
     lines = ["# wavesim against peer simulators", "",
@@ -582,7 +733,7 @@ def write_results(tables, facts, name="peers"):
              "(the machine is shared, so other work may inflate any column). "
              "Median wall time of the timed call, circuit already built; ratio = wavesim / peer "
              "(below 1 means wavesim is faster). A peer is timed only after its result agreed "
-             "with wavesim's.", ""]
+             "with wavesim's." + settings_words, ""]
     lines += ["Versions: " + "; ".join(
         f"{s} " + ", ".join(f"{k} {v}" for k, v in info.items()) for s, info in facts["versions"].items()), ""]
     lines += ["## Targets", ""] + target_lines(tables) + [""]
@@ -601,7 +752,8 @@ def parse_args():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--quick", action="store_true", help=f"sizes {QUICK_SIZES} only")
     parser.add_argument("--n-max", type=int, default=max(FULL_SIZES), help="largest size")
-    parser.add_argument("--workloads", default="1,2,3,4", help="comma-separated subset (5: dynamic)")
+    parser.add_argument("--workloads", default="1,2,3,4,6,7",
+                        help="comma-separated subset of 1-7 (5, the dynamic circuit, only when asked)")
     parser.add_argument("--results-name", default="peers",
                         help="write bench/results/<name>.md, .json and .png")
     parser.add_argument("--dynamic-qsim-shots", type=int, default=max(DYNAMIC_SHOTS),
@@ -618,6 +770,8 @@ def parse_args():
     args = parser.parse_args()
     args.sizes = [n for n in (QUICK_SIZES if args.quick else FULL_SIZES) if n <= args.n_max]
     args.workloads = [int(w) for w in args.workloads.split(",")]
+    if not set(args.workloads) <= set(TITLES):
+        parser.error(f"--workloads: choose from {sorted(TITLES)}")
     return args
 
 
@@ -631,13 +785,13 @@ def main():
     RESULTS.mkdir(parents=True, exist_ok=True)
     with open(ENVS / "workers.log", "w") as log, tempfile.TemporaryDirectory() as tmp:
         workers = start_workers(args, log)
+        if workers["wavesim"].info.get("fusion") != "present":
+            print("wavesim: this build has no fusion option, so state jobs run at its default only")
         try:
             tables = {}
             for workload in args.workloads:
-                if workload == 1:
-                    tables[1] = workload_layered(workers, tmp, args, 1, "double", PEERS[1])
-                elif workload == 2:
-                    tables[2] = workload_layered(workers, tmp, args, 2, "single", PEERS[2])
+                if workload in STATE_WORKLOADS:
+                    tables[workload] = workload_state(workers, tmp, args, workload)
                 elif workload == 3:
                     tables[3] = workload_sweep(workers, tmp, args)
                 elif workload == 4:

@@ -26,7 +26,11 @@ import protocol
 SAMPLE_SEED = 7
 DTYPES = {"double": np.complex128, "single": np.complex64}
 _GATES = {"H": qml.Hadamard, "CX": qml.CNOT, "CZ": qml.CZ,
-          "RX": qml.RX, "RY": qml.RY, "RZ": qml.RZ}
+          "RX": qml.RX, "RY": qml.RY, "RZ": qml.RZ, "SX": qml.SX, "T": qml.T}
+# PennyLane has no square root of Y: this is wavesim's SY matrix, exactly. As one
+# matrix pass it kept up with H then X and beat S^dagger SX S (both equal up to
+# a global phase).
+_SQRT_Y = np.array([[0.5 + 0.5j, -0.5 - 0.5j], [0.5 + 0.5j, 0.5 + 0.5j]])
 _PAULIS = {"I": qml.Identity, "X": qml.PauliX, "Y": qml.PauliY, "Z": qml.PauliZ}
 
 
@@ -35,6 +39,9 @@ def _operations(job, params):
     operations = []
     for name, targets, angle in job["ops"]:
         wires = [n - 1 - q for q in targets]
+        if name == "SY":
+            operations.append(qml.QubitUnitary(_SQRT_Y, wires=wires))
+            continue
         gate = _GATES[name]
         if angle is None:
             operations.append(gate(wires=wires))

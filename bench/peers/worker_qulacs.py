@@ -24,6 +24,8 @@ from qulacs.circuit import QuantumCircuitOptimizer
 import protocol
 
 SAMPLE_SEED = 7
+# qulacs's matrices for these are exactly wavesim's.
+_ROOTS = {"SX": "add_sqrtX_gate", "SY": "add_sqrtY_gate", "T": "add_T_gate"}
 
 
 def _add_fixed(circuit, op):
@@ -34,6 +36,8 @@ def _add_fixed(circuit, op):
         circuit.add_CNOT_gate(qubits[0], qubits[1])
     elif name == "CZ":
         circuit.add_CZ_gate(qubits[0], qubits[1])
+    elif name in _ROOTS:
+        getattr(circuit, _ROOTS[name])(qubits[0])
     elif name in ("RX", "RY", "RZ"):
         getattr(circuit, f"add_{name}_gate")(qubits[0], -angle)
     else:

@@ -5,6 +5,10 @@ The records are built once per job; the timed call is cal_states_cpp or run_cpp
 alone, which returns the NumPy amplitudes or the counts, as the peers' timed
 calls return theirs.
 
+A state job's "variant" may set {"fusion": k}, passed on as cal_states_cpp's
+fusion=k; without it the call has no such keyword, so builds that predate
+the option run the default. describe() says whether this build has it.
+
 Expectation-value jobs take a "method": "native" times expval_cpp or
 expval_grad_cpp; "numpy" is cal_states_cpp followed by NumPy energies
 (pauli_sums.py); "shift" is the parameter-shift gradient, all shifted sets
@@ -200,13 +204,24 @@ def build(job):
             return wavesim.run_cpp(records, job["shots"], width, SAMPLE_SEED, single)
         return run_dynamic, lambda counts: _dynamic_summary(counts, n, job["records"])
 
+    options = {"fusion": int(job["variant"]["fusion"])} if "fusion" in job.get("variant", {}) else {}
+
     def run():
-        return wavesim.cal_states_cpp(records, single)
+        return wavesim.cal_states_cpp(records, single, **options)
     return run, np.asarray
 
 
+def fusion_option():
+    """Whether cal_states_cpp takes fusion=, tried on a one-qubit circuit."""
+    try:
+        wavesim.cal_states_cpp(circuitcore.CircuitData(1, instructions=[]), fusion=2)
+    except TypeError:
+        return "MISSING"
+    return "present"
+
+
 def describe():
-    return dict(system="wavesim", **native_functions())
+    return dict(system="wavesim", fusion=fusion_option(), **native_functions())
 
 
 if __name__ == "__main__":

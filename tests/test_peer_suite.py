@@ -1,0 +1,105 @@
+"""The peer suite's random circuit family and the rule that only settings
+agreeing with wavesim's default are timed (bench/peers/run_suite.py), against
+stand-in workers whose states and times are chosen here."""
+
+import sys
+from pathlib import Path
+from types import SimpleNamespace
+
+import numpy as np
+import pytest
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench" / "peers"))
+
+import run_suite  # noqa: E402
+
+
+@pytest.mark.parametrize("n", [1, 2, 5, 12])
+def test_random_layers(n):
+    """H on every qubit, then per layer one gate of the set on each qubit,
+    never the one it had the layer before, then CZ on (q, q + 1) from the
+    layer's parity; the same seed gives the same circuit."""
+    seed = 99 + n
+    ops = run_suite.random_ops(n, seed)
+    assert ops == run_suite.random_ops(n, seed)
+    assert ops[:n] == [["H", [q], None] for q in range(n)]
+    rest = ops[n:]
+    previous = [None] * n
+    for layer in range(run_suite.LAYERS):
+        gates, rest = rest[:n], rest[n:]
+        assert [targets for _, targets, _ in gates] == [[q] for q in range(n)]
+        names = [name for name, _, _ in gates]
+        assert set(names) <= set(run_suite.RANDOM_GATES)
+        assert all(a != b for a, b in zip(names, previous))
+        previous = names
+        brick = [[q, q + 1] for q in range(layer % 2, n - 1, 2)]
+        assert [op[1] for op in rest[:len(brick)]] == brick
+        assert all(op[0] == "CZ" and op[2] is None for op in rest[:len(brick)])
+        rest = rest[len(brick):]
+    assert rest == []
+    if n >= 5:  # every gate drawn somewhere, and the seed matters
+        assert {op[0] for op in ops[n:]} >= set(run_suite.RANDOM_GATES)
+        assert ops != run_suite.random_ops(n, seed + 1)
+
+
+class StandInWorker:
+    """Answers the protocol with a state and a time per setting name."""
+
+    def __init__(self, info, states, seconds):
+        self.info, self.states, self.seconds = info, states, seconds
+        self.jobs, self.prepared, self.timed = {}, [], []
+
+    def call(self, op, id=None, job=None, out=None, **_):
+        if op == "prepare":
+            self.jobs[id] = run_suite.variant_name(job["variant"])
+            self.prepared.append(self.jobs[id])
+        elif op == "check":
+            np.save(out, self.states[self.jobs[id]])
+        elif op == "time":
+            self.timed.append(self.jobs[id])
+            return {"times": [self.seconds[self.jobs[id]]]}
+        return {}
+
+
+def _state(rng, n):
+    state = rng.normal(size=1 << n) + 1j * rng.normal(size=1 << n)
+    return state / np.linalg.norm(state)
+
+
+@pytest.mark.parametrize("fusion", ["present", "MISSING"])
+def test_only_settings_agreeing_with_the_default_are_timed(fusion, tmp_path):
+    """wavesim's fused settings are checked against its default like a peer:
+    a fast one that disagrees is neither timed nor reported fastest; the
+    default stays wavesim's column; a peer equal up to a global phase agrees;
+    a build without the option runs the default alone."""
+    rng = np.random.default_rng(5)
+    n = 4
+    reference = _state(rng, n)
+    tolerance = run_suite.FIDELITY_TOLERANCE["double"]
+    off = reference + np.sqrt(100 * tolerance) * _state(rng, n)  # infidelity about 100 * tolerance
+    close = reference + tolerance / 100 * _state(rng, n)
+    wavesim = StandInWorker(
+        {"fusion": fusion},
+        {"plain": reference, "fusion=2": close, "fusion=3": off, "fusion=4": close},
+        {"plain": 4.0, "fusion=2": 3.0, "fusion=3": 1.0, "fusion=4": 2.0})
+    qulacs = StandInWorker(
+        {}, {"plain": 1j * reference, "optimize=light": off, "optimize=2": reference},
+        {"plain": 5.0, "optimize=light": 0.5, "optimize=2": 6.0})
+    job = {"kind": "state", "n": n, "ops": []}
+    args = SimpleNamespace(min_repeats=1, max_repeats=1, budget=0.0)
+    outcome = run_suite.measure_point({"wavesim": wavesim, "qulacs": qulacs},
+                                      {"wavesim": "double", "qulacs": "double"}, job, "t", tmp_path, args)
+
+    assert outcome["wavesim"] == 4.0
+    assert outcome["qulacs"] == 5.0 and outcome["qulacs-variant"] == "plain"
+    assert outcome["qulacs-settings"]["optimize=light"].startswith("MISMATCH")
+    assert "optimize=light" not in qulacs.timed
+    if fusion == "present":
+        assert wavesim.prepared == ["plain", "fusion=2", "fusion=3", "fusion=4"]
+        assert wavesim.timed == ["plain", "fusion=2", "fusion=4"]
+        assert outcome["wavesim-best"] == 2.0 and outcome["wavesim-best-variant"] == "fusion=4"
+        assert outcome["wavesim-settings"]["fusion=3"].startswith("MISMATCH")
+    else:
+        assert wavesim.prepared == wavesim.timed == ["plain"]
+        assert outcome["wavesim-best"] == 4.0 and outcome["wavesim-best-variant"] == "plain"
+    assert list(tmp_path.iterdir()) == []
