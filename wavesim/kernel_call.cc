@@ -1,6 +1,6 @@
 // Each kernel fixes the qubits of its gate in the unit walk of kernel_loops.h
 // and hands it the matching per-unit operation (exchanges and sign flips from
-// kernel_fixed.h, matrices from kernel_dense.h).
+// kernel_fixed.h, matrices and cross forms from kernel_dense.h).
 #include "kernel_call.h"
 
 #include <cmath>
@@ -14,17 +14,6 @@
 
 namespace wavesim {
 namespace {
-
-// Calls f(std::integral_constant<int, value>) for 0 <= value < N.
-template <int N, typename F, int... K>
-void with_constant_impl(int value, F& f, std::integer_sequence<int, K...>) {
-    ((value == K ? (f(std::integral_constant<int, K>{}), 0) : 0), ...);
-}
-
-template <int N, typename F>
-void with_constant(int value, F&& f) {
-    with_constant_impl<N>(value, f, std::make_integer_sequence<int, N>{});
-}
 
 template <typename Real>
 constexpr uint64_t kLaneBits = (uint64_t{1} << Simd<Real>::kLogWidth) - 1;
@@ -102,10 +91,38 @@ void run_matrix(StateVector<Real>& state, const int* targets, uint64_t ones, uin
             with_constant<K + 1>(outer, [&](auto outer_count) {
                 constexpr int kOuter = decltype(outer_count)::value;
                 if constexpr (bit_count(kInner) + kOuter == K && (K <= kStructuredTargets || kForm == kDenseForm)) {
-                    const auto op = make_dense_op<Real, kOuter, kInner, kForm>(targets, K, m, mask);
+                    const auto op = make_dense_op<Real, kOuter, kInner, kForm>(targets, K, m.data(), mask);
                     run_kernel(state, target_bits | zeros, ones, op, exec);
                 }
             });
+        });
+    });
+}
+
+// K gate targets and the bra qubit last; the matrices (2^K)^2 entries each.
+template <typename Real, int K>
+void run_cross_form(StateVector<Real>& state, const KernelCall& call, KernelExec exec) {
+    uint64_t target_bits = 0;
+    for (int j = 0; j < K; ++j) target_bits |= bit(call.targets[j]);
+    const uint64_t bra = bit(call.targets[K]);
+    if ((call.ones | call.zeros) & (target_bits | bra)) return skip_kernel(state, exec);
+    const unsigned inner = unsigned(target_bits & kLaneBits<Real>);
+    const int outer = K - bit_count(inner);
+    const LaneMask<Real> mask = low_control_mask<Real>(call.ones, call.zeros);
+    const size_t entries = size_t{1} << (2 * K);
+    with_constant<Simd<Real>::kWidth>(int(inner), [&](auto inner_mask) {
+        constexpr unsigned kInner = unsigned(decltype(inner_mask)::value);
+        with_constant<K + 1>(outer, [&](auto outer_count) {
+            constexpr int kOuter = decltype(outer_count)::value;
+            if constexpr (bit_count(kInner) + kOuter == K) {
+                CrossFormOp<Real, kOuter, kInner> op;
+                op.count = int(call.matrix->size() / entries);
+                op.bra_offset = bra;
+                for (int m = 0; m < op.count; ++m)
+                    op.forms[m] =
+                        make_dense_op<Real, kOuter, kInner>(call.targets, K, call.matrix->data() + m * entries, mask);
+                sum_units(state, target_bits | bra | call.zeros, call.ones, op, call.sums, exec);
+            }
         });
     });
 }
@@ -162,6 +179,9 @@ void run_kernel_call(StateVector<Real>& s, const KernelCall& call, KernelExec ex
             if (call.num_targets == 2)
                 return run_matrix<Real, 2>(s, call.targets, ones, zeros, *call.matrix, call.form, exec);
             return run_matrix<Real, 3>(s, call.targets, ones, zeros, *call.matrix, call.form, exec);
+        case KernelGate::kCrossForm:
+            if (call.num_targets == 2) return run_cross_form<Real, 1>(s, call, exec);
+            return run_cross_form<Real, 2>(s, call, exec);
     }
 }
 

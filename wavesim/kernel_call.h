@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "exact_sum.h"
 #include "state_vector.h"
 
 namespace wavesim {
@@ -24,8 +25,9 @@ inline uint64_t bit(int q) { return uint64_t{1} << q; }
 // same amplitudes.
 enum class KernelExec : uint8_t { kParallel, kCallingThread };
 
-// The exact kernels, by the pair or phase they apply, and the dense matrix kernel.
-enum class KernelGate : uint8_t { kX, kY, kH, kZ, kS, kSdg, kT, kTdg, kSwap, kMatrix };
+// The exact kernels, by the pair or phase they apply, the dense matrix
+// kernel, and the one read-only kernel, kCrossForm.
+enum class KernelGate : uint8_t { kX, kY, kH, kZ, kS, kSdg, kT, kTdg, kSwap, kMatrix, kCrossForm };
 
 // Targets a dense matrix kernel takes.
 constexpr int kMaxMatrixTargets = 3;
@@ -51,12 +53,30 @@ constexpr unsigned kDenseForm = matrix_form(kAllEntries, kAllEntries);
 // entry, or on more than two targets, is dense.
 unsigned kernel_form_of(const Matrix& m);
 
+// Matrices one kCrossForm call reads with (a gate's parameters at most).
+constexpr int kMaxCrossForms = 4;
+
+// Doubles per quad: read-only kernels sum four lanes of doubles at a time, in either precision.
+constexpr int kQuadLanes = 4;
+
+// Where a read-only kernel adds its sums: thread t (omp_get_thread_num(),
+// below the hardware threads) adds sum m to sums[t * stride + m].
+struct SumSlots {
+    ExactSum* sums = nullptr;
+    size_t stride = 0;
+};
+
 // One kernel invocation: target(s), controls that must be 1 (`ones`) and
 // controls that must be 0 (`zeros`, open controls). kX, kY, kH act on
 // targets[0]; the phase gates multiply the amplitudes whose targets[0] bit is
 // 1; kSwap exchanges targets[0] and targets[1] (equal: no effect); kMatrix
 // applies the row-major `matrix` on num_targets targets, bit j of its index
-// being the bit of targets[j].
+// being the bit of targets[j]. kCrossForm changes nothing: its last target
+// (at or above the register width) splits each group of its other targets
+// into a ket (that bit 0) and a bra (that bit 1), and for each of the
+// matrices M stored one after another in `matrix` it adds
+// Re sum_{r,c} conj(bra_r) M[r][c] ket_c over the groups where the controls
+// hold to `sums`.
 struct KernelCall {
     KernelGate gate = KernelGate::kMatrix;
     int num_targets = 1;
@@ -65,6 +85,7 @@ struct KernelCall {
     uint64_t zeros = 0;
     const Matrix* matrix = nullptr;
     unsigned form = kDenseForm;  // kMatrix: the kernel form, from kernel_form_of or dense
+    SumSlots sums;               // kCrossForm
 };
 
 // Applies `call`. Its qubits must lie in `s` and be distinct (controls neither

@@ -4,12 +4,13 @@
 // InnerMask, known at compile time). New amplitude of lane l in register h = sum over registers v and lane patterns x
 // of coef[h][v][x][l] * amplitude of lane l^x in register v, so each register is permuted once per pattern and
 // everything else is lane-wise FMA. The coefficients are the matrix entries laid out per lane before the region.
+// The cross form (a read-only kernel) takes the same products and sums them against a second half of the state
+// instead of storing them.
 #pragma once
 
 #include <complex>
 #include <cstdint>
 #include <utility>
-#include <vector>
 
 #include "kernel_call.h"
 #include "kernel_simd.h"
@@ -79,16 +80,15 @@ struct DenseOp {
         return sum;
     }
 
-    // New register h: re = sum(Mre ar) - sum(Mim ai), im = sum(Mre ai) + sum(Mim ar), as four
-    // independent chains that keep the FMA latencies apart; an empty chain is an exact zero.
+    // New register H before the lane mask: re = sum(Mre ar) - sum(Mim ai), im = sum(Mre ai) + sum(Mim ar), as
+    // four independent chains that keep the FMA latencies apart; an empty chain is an exact zero.
     template <int H>
-    void output(Real* re, Real* im, uint64_t i, const Terms& pr, const Terms& pi) const {
+    void row(const Terms& pr, const Terms& pi, V& acc_re, V& acc_im) const {
         constexpr unsigned kRe = real_kinds(Form);
         constexpr unsigned kIm = imag_kinds(Form);
         constexpr bool kHasRe = first_kept(kRe, H) >= 0;
         constexpr bool kHasIm = first_kept(kIm, H) >= 0;
         constexpr auto kAll = std::make_index_sequence<kTerms>{};
-        V acc_re, acc_im;
         if constexpr (kHasRe && kHasIm) {
             acc_re = S::sub(chain<kRe, H>(coef_re[H], pr, kAll), chain<kIm, H>(coef_im[H], pi, kAll));
             acc_im = S::add(chain<kRe, H>(coef_re[H], pi, kAll), chain<kIm, H>(coef_im[H], pr, kAll));
@@ -101,6 +101,12 @@ struct DenseOp {
         } else {
             acc_re = acc_im = S::set1(Real(0));
         }
+    }
+
+    template <int H>
+    void output(Real* re, Real* im, uint64_t i, const Terms& pr, const Terms& pi) const {
+        V acc_re, acc_im;
+        row<H>(pr, pi, acc_re, acc_im);
         S::store(re + i + offset[H], mask.apply(pr[H][0], acc_re));
         S::store(im + i + offset[H], mask.apply(pi[H][0], acc_im));
     }
@@ -110,23 +116,77 @@ struct DenseOp {
         (output<int(H)>(re, im, i, pr, pi), ...);
     }
 
-    void operator()(Real* re, Real* im, uint64_t i) const {
-        Terms pr;
-        Terms pi;
+    // The unit's registers at `i`, each in every lane pattern.
+    void load(const Real* re, const Real* im, uint64_t i, Terms& pr, Terms& pi) const {
         for (int v = 0; v < kRegisters; ++v) {
             permute_all(S::load(re + i + offset[v]), pr[v], std::make_index_sequence<kPatterns>{});
             permute_all(S::load(im + i + offset[v]), pi[v], std::make_index_sequence<kPatterns>{});
         }
+    }
+
+    void operator()(Real* re, Real* im, uint64_t i) const {
+        Terms pr;
+        Terms pi;
+        load(re, im, i, pr, pi);
         outputs(re, im, i, pr, pi, std::make_index_sequence<kRegisters>{});
     }
 };
 
-// targets[j] is the qubit carrying bit j of the matrix index; `m` is row-major
-// with (2^count)^2 entries; `mask` opens the lanes whose controls below the
+// The read of kCrossForm on a unit: the ket registers at the unit's
+// offsets, the bra registers `bra_offset` further; for each of `count`
+// matrices (same targets, offsets and lanes), adds the lanes' share of
+// Re sum_h conj(bra_h) (M ket)_h, in the lanes the controls open, to that
+// matrix's double quads.
+template <typename Real, int Outer, unsigned InnerMask>
+struct CrossFormOp {
+    using S = Simd<Real>;
+    using V = typename S::V;
+    using Dense = DenseOp<Real, Outer, InnerMask>;
+    using Terms = typename Dense::Terms;
+
+    Dense forms[kMaxCrossForms];
+    int count = 0;
+    uint64_t bra_offset = 0;
+
+    // Lane-wise sum over the registers h of Re conj(bra_h) (M ket)_h.
+    template <size_t... H>
+    static V total(const Dense& form, const Terms& pr, const Terms& pi, const V* bra_re, const V* bra_im,
+                   std::index_sequence<H...>) {
+        V sum = S::set1(Real(0));
+        V out_re;
+        V out_im;
+        ((form.template row<int(H)>(pr, pi, out_re, out_im),
+          sum = S::fmadd(bra_re[H], out_re, S::fmadd(bra_im[H], out_im, sum))),
+         ...);
+        return sum;
+    }
+
+    void operator()(const Real* re, const Real* im, uint64_t i, __m256d* sums) const {
+        Terms pr;
+        Terms pi;
+        forms[0].load(re, im, i, pr, pi);
+        V bra_re[Dense::kRegisters];
+        V bra_im[Dense::kRegisters];
+        for (int h = 0; h < Dense::kRegisters; ++h) {
+            bra_re[h] = S::load(re + i + bra_offset + forms[0].offset[h]);
+            bra_im[h] = S::load(im + i + bra_offset + forms[0].offset[h]);
+        }
+        for (int m = 0; m < count; ++m) {
+            const V sum = total(forms[m], pr, pi, bra_re, bra_im, std::make_index_sequence<Dense::kRegisters>{});
+            __m256d quads[S::kQuads];
+            S::widen(forms[0].mask.apply(S::set1(Real(0)), sum), quads);
+            for (int q = 0; q < S::kQuads; ++q)
+                sums[m * S::kQuads + q] = _mm256_add_pd(sums[m * S::kQuads + q], quads[q]);
+        }
+    }
+};
+
+// targets[j] is the qubit carrying bit j of the matrix index; `m` points to
+// a row-major matrix of (2^count)^2 entries; `mask` opens the lanes whose controls below the
 // register width hold. Float states round each entry of the double matrix.
 template <typename Real, int Outer, unsigned InnerMask, unsigned Form = kDenseForm>
-DenseOp<Real, Outer, InnerMask, Form> make_dense_op(const int* targets, int count,
-                                                    const std::vector<std::complex<double>>& m, LaneMask<Real> mask) {
+DenseOp<Real, Outer, InnerMask, Form> make_dense_op(const int* targets, int count, const std::complex<double>* m,
+                                                    LaneMask<Real> mask) {
     using Op = DenseOp<Real, Outer, InnerMask, Form>;
     using S = Simd<Real>;
     constexpr int kLogWidth = S::kLogWidth;
