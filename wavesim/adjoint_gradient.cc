@@ -1,6 +1,7 @@
 #include "adjoint_gradient.h"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
 #include "batch_count.h"
@@ -8,6 +9,8 @@
 #include "expectation.h"
 #include "gate_catalogue.h"
 #include "gate_derivatives.h"
+#include "measurement.h"
+#include "plan_apply.h"
 
 namespace wavesim {
 namespace {
@@ -36,32 +39,65 @@ PlanStep inverse_step(const PlanStep& step, MatrixStore& store) {
         case KernelGate::kSdg: call.gate = KernelGate::kS; break;
         case KernelGate::kT: call.gate = KernelGate::kTdg; break;
         case KernelGate::kTdg: call.gate = KernelGate::kT; break;
-        case KernelGate::kMatrix: call.matrix = &store.owned.emplace_back(dagger_matrix(*step.call.matrix)); break;
+        case KernelGate::kMatrix:
+            call.matrix = &store.owned.emplace_back(dagger_matrix(*step.call.matrix));
+            call.form = kernel_form_of(*call.matrix);
+            break;
         default: break;
     }
     return inverse;
 }
 
-// The kCrossForm read of a parametrised gate step with applied matrix A
-// (the catalogue's, daggered for a daggered instruction): one matrix
-// dA A^dagger per parameter, dA the catalogue derivative (daggered likewise).
-PlanStep derivative_step(const PlanStep& step, const CircuitInstruction& ins, int batch_index, int bra_qubit,
-                         SumSlots slots, MatrixStore& store) {
+// The kernel form for U^dagger and its reads (stored after it, `entries`
+// each): U^dagger's own when the reads fit read_form_of it, else dense.
+unsigned adjoint_form(const Matrix& matrices, size_t entries) {
+    const unsigned form = kernel_form_of(Matrix(matrices.begin(), matrices.begin() + ptrdiff_t(entries)));
+    Matrix reads(entries);
+    for (size_t e = entries; e < matrices.size(); ++e) {
+        const std::complex<double> entry = matrices[e];
+        reads[e % entries] += std::complex<double>(std::fabs(entry.real()), std::fabs(entry.imag()));
+    }
+    const unsigned needed = kernel_form_of(reads);
+    const unsigned allowed = read_form_of(form);
+    const bool fits =
+        (real_kinds(needed) & ~real_kinds(allowed)) == 0 && (imag_kinds(needed) & ~imag_kinds(allowed)) == 0;
+    return fits ? form : kDenseForm;
+}
+
+// A parametrised gate step with applied matrix A (the catalogue's, daggered
+// for a daggered instruction) as one kCrossFormThenMatrix call: A^dagger,
+// then one read matrix dA A^dagger per parameter, dA the catalogue
+// derivative (daggered likewise).
+PlanStep adjoint_step(const PlanStep& step, const CircuitInstruction& ins, int batch_index, int bra_qubit,
+                      SumSlots slots, MatrixStore& store) {
     const ValueSlice values = batch_slice(ins, find_gate(ins.name), batch_index);
     const Matrix& applied = *step.call.matrix;
-    const Matrix undo = dagger_matrix(applied);
-    Matrix forms;
+    Matrix matrices = dagger_matrix(applied);
+    const Matrix undo = matrices;
     for (const Matrix& d : target_matrix_derivatives(ins.name, std::vector<double>(values.begin, values.end))) {
-        const Matrix form = multiply(ins.dagger ? dagger_matrix(d) : d, undo);
-        forms.insert(forms.end(), form.begin(), form.end());
+        const Matrix m = multiply(ins.dagger ? dagger_matrix(d) : d, undo);
+        matrices.insert(matrices.end(), m.begin(), m.end());
     }
-    PlanStep read = step;
-    read.call.gate = KernelGate::kCrossForm;
-    read.call.targets[read.call.num_targets++] = bra_qubit;
-    read.call.matrix = &store.owned.emplace_back(std::move(forms));
-    read.call.sums = slots;
-    read.qubits |= bit(bra_qubit);
-    return read;
+    PlanStep adjoint = step;
+    KernelCall& call = adjoint.call;
+    call.gate = KernelGate::kCrossFormThenMatrix;
+    call.form = adjoint_form(matrices, applied.size());
+    call.targets[call.num_targets++] = bra_qubit;
+    call.matrix = &store.owned.emplace_back(std::move(matrices));
+    call.sums = slots;
+    adjoint.qubits |= bit(bra_qubit);
+    return adjoint;
+}
+
+// The windows of the backward pass: this machine's shape for the stacked
+// state, but never wholly in place, so that the bra qubit (the highest) can
+// join the lowest qubits in a window and a run of parametrised gates takes
+// one sweep.
+template <typename Real>
+WindowShape backward_shape(unsigned num_qubits) {
+    WindowShape shape = window_shape_for<Real>(num_qubits);
+    shape.low_qubits = std::min(shape.low_qubits, shape.block_qubits - 1);
+    return shape;
 }
 
 }  // namespace
@@ -112,12 +148,12 @@ RunPlan backward_plan(const RunPlan& forward, const std::vector<CircuitInstructi
     for (size_t i = forward.steps.size(); i-- > 0;) {
         const PlanStep& step = forward.steps[i];
         if (step.kind != OperationKind::kGate) continue;
-        if (first_column[i] >= 0) {
-            const SumSlots columns{slots.sums + first_column[i], slots.stride};
-            back.steps.push_back(
-                derivative_step(step, instructions[i], batch_index, bra_qubit, columns, back.matrices));
+        if (first_column[i] < 0) {
+            back.steps.push_back(inverse_step(step, back.matrices));
+            continue;
         }
-        back.steps.push_back(inverse_step(step, back.matrices));
+        const SumSlots columns{slots.sums + first_column[i], slots.stride};
+        back.steps.push_back(adjoint_step(step, instructions[i], batch_index, bra_qubit, columns, back.matrices));
     }
     return back;
 }
@@ -135,13 +171,13 @@ double adjoint_gradient(StateVector<Real>& state, const DifferentiableCircuit& c
 
     const RunPlan forward = compile_run(instructions, 0, instructions.size(), psi.num_qubits, cache, batch_index);
     run_plan(psi, forward);
-    const double value = expectation_values(ket, observable).front();
-    apply_observable(ket, observable, bra);
+    const double value = apply_observable(ket, observable, bra);
 
     const double bound = observable.bound.front();
     std::fill(slots.begin(), slots.end(), ExactSum(bound));
     const SumSlots sums{slots.data(), circuit.columns};
-    run_plan(state, backward_plan(forward, instructions, batch_index, circuit.first_column, int(half), sums));
+    const RunPlan backward = backward_plan(forward, instructions, batch_index, circuit.first_column, int(half), sums);
+    apply_plan(state, backward, reset_random_source<Real>(), backward_shape<Real>(state.num_qubits));
     for (size_t j = 0; j < circuit.columns; ++j) {
         ExactSum total(bound);
         for (size_t at = j; at < slots.size(); at += circuit.columns) total.add(slots[at]);

@@ -1,10 +1,11 @@
 // Gradients of an expectation value by the adjoint method. The two states a
-// parameter set needs, psi and lambda = O psi, are the two halves of one
-// state of one qubit more (the "bra qubit" above them), so that applying U^dagger
-// to both is one kernel call on it and the cache windows of plan_apply take
-// both through a run of gates in one sweep. Each parametrised gate adds
-// 2 Re <lambda| dU |U^dagger phi> read by a kCrossForm call (the derivative
-// matrix dU U^dagger on the pair before U^dagger is applied to both).
+// parameter set needs, phi (psi at first) and lambda = O psi, are the two
+// halves of one state of one qubit more (the "bra qubit" above them), so
+// that applying U^dagger to both is one kernel call on it, and the cache
+// windows of plan_apply take both through a run of gates in one sweep. At a
+// parametrised gate the same kernel call (kCrossFormThenMatrix) first reads
+// 2 Re <lambda| dU U^dagger |phi> for each parameter, that is
+// 2 Re <lambda| dU |U^dagger phi>, then applies U^dagger to both halves.
 #pragma once
 
 #include <string>
@@ -58,8 +59,8 @@ double adjoint_gradient(StateVector<Real>& state, const DifferentiableCircuit& c
 // The backward plan of a compiled run on a stacked state whose bra qubit is
 // `bra_qubit`: the run's gates in reverse order, each as its inverse (fixed
 // kernels by their inverse kernel, matrices daggered), a parametrised one
-// preceded by its kCrossForm read into slots[first_column[i] + slot]
-// (first_column[i] < 0: no column). MEASURE and names without effect are left out.
+// (first_column[i] >= 0) as a kCrossFormThenMatrix call whose reads go to
+// slots[first_column[i] + slot]. MEASURE and names without effect are left out.
 RunPlan backward_plan(const RunPlan& forward, const std::vector<CircuitInstruction>& instructions, int batch_index,
                       const std::vector<int>& first_column, int bra_qubit, SumSlots slots);
 

@@ -17,8 +17,10 @@ namespace {
 using Quad = __m256d;
 
 // Chunks of 2^12 amplitudes: a chunk and its partner, both components, fill
-// half of a core's L2 in double.
+// half of a core's L2 in double. The observable is applied in chunks of 2^10
+// amplitudes, whose double accumulators (16 KiB) stay in L1.
 constexpr int kChunkQubits = 12;
+constexpr int kApplyChunkQubits = 10;
 
 // v with its sign flipped when the parity of index & mask is odd.
 inline Quad signed_by_parity(Quad v, uint64_t index, uint64_t mask) {
@@ -60,8 +62,8 @@ struct Chunks {
     uint64_t count;
 };
 
-Chunks chunks_of(unsigned num_qubits) {
-    const int q = std::min(int(num_qubits), kChunkQubits);
+Chunks chunks_of(unsigned num_qubits, int chunk_qubits) {
+    const int q = std::min(int(num_qubits), chunk_qubits);
     return {q, uint64_t{1} << q, uint64_t{1} << (int(num_qubits) - q)};
 }
 
@@ -175,7 +177,7 @@ std::vector<double> class_weights(const FlipGroup& g) {
 template <typename Real>
 std::vector<double> expectation_values(const StateVector<Real>& state, const GroupedObservables& observables) {
     const size_t count = size_t(observables.count);
-    const Chunks chunks = chunks_of(state.num_qubits);
+    const Chunks chunks = chunks_of(state.num_qubits, kChunkQubits);
     const std::vector<Pass> passes = passes_of(observables, chunks.qubits);
     const FlipGroup* norm_group = observables.reads_norm ? passes.front().groups.front() : nullptr;
     size_t most_classes = 0;
@@ -232,15 +234,19 @@ std::vector<double> expectation_values(const StateVector<Real>& state, const Gro
 }
 
 template <typename Real>
-void apply_observable(const StateVector<Real>& state, const GroupedObservables& observable, StateVector<Real>& out) {
+double apply_observable(const StateVector<Real>& state, const GroupedObservables& observable, StateVector<Real>& out) {
     using S = Simd<Real>;
-    const Chunks chunks = chunks_of(state.num_qubits);
+    constexpr int kQuads = S::kQuads;
+    // Chunks whose double accumulators stay in L1 while every group adds to them.
+    const Chunks chunks = chunks_of(state.num_qubits, kApplyChunkQubits);
     std::vector<std::vector<double>> weights;
     for (const FlipGroup& g : observable.groups) weights.push_back(class_weights(g));
     const uint64_t quads = chunks.size / kQuadLanes;
+    const double identity = observable.identity.front();
     const int threads = thread_count_for(int(state.num_qubits));
     const AlignedArray<double> scratch = allocate_aligned<double>(size_t(threads) * 2 * chunks.size);
     if (!scratch) throw std::bad_alloc();
+    std::vector<ExactSum> slots(size_t(threads), ExactSum(observable.bound.front()));
     on_team(state.num_qubits, [&](int thread, int team) {
         Quad* acc_re = reinterpret_cast<Quad*>(scratch.get()) + size_t(thread) * 2 * quads;
         Quad* acc_im = acc_re + quads;
@@ -255,17 +261,32 @@ void apply_observable(const StateVector<Real>& state, const GroupedObservables& 
                                                                     acc_im);
                 });
             }
+            // lambda stored; <psi|lambda> and <psi|psi> read on the way.
+            Quad dot = _mm256_setzero_pd();
+            Quad norm = _mm256_setzero_pd();
             for (uint64_t i = 0; i < chunks.size; i += S::kWidth) {
-                S::store(out.re + base + i, S::narrow(acc_re + i / kQuadLanes));
-                S::store(out.im + base + i, S::narrow(acc_im + i / kQuadLanes));
+                const uint64_t at = i / kQuadLanes;
+                Quad pr[kQuads], pi[kQuads];
+                S::widen(S::load(state.re + base + i), pr);
+                S::widen(S::load(state.im + base + i), pi);
+                for (int q = 0; q < kQuads; ++q) {
+                    dot = _mm256_fmadd_pd(pr[q], acc_re[at + q], _mm256_fmadd_pd(pi[q], acc_im[at + q], dot));
+                    norm = _mm256_fmadd_pd(pr[q], pr[q], _mm256_fmadd_pd(pi[q], pi[q], norm));
+                }
+                S::store(out.re + base + i, S::narrow(acc_re + at));
+                S::store(out.im + base + i, S::narrow(acc_im + at));
             }
+            slots[size_t(thread)].add(lane_sum(dot) + identity * lane_sum(norm));
         }
     });
+    ExactSum total(observable.bound.front());
+    for (const ExactSum& slot : slots) total.add(slot);
+    return total.value();
 }
 
 template std::vector<double> expectation_values<double>(const StateVector<double>&, const GroupedObservables&);
 template std::vector<double> expectation_values<float>(const StateVector<float>&, const GroupedObservables&);
-template void apply_observable<double>(const StateVector<double>&, const GroupedObservables&, StateVector<double>&);
-template void apply_observable<float>(const StateVector<float>&, const GroupedObservables&, StateVector<float>&);
+template double apply_observable<double>(const StateVector<double>&, const GroupedObservables&, StateVector<double>&);
+template double apply_observable<float>(const StateVector<float>&, const GroupedObservables&, StateVector<float>&);
 
 }  // namespace wavesim

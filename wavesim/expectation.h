@@ -24,8 +24,9 @@ std::vector<double> expectation_values(const StateVector<Real>& state, const Gro
 
 // out = O psi for the one observable of `observable` without its identity
 // terms (they add nothing to a gradient); `out` has the state's size and is
-// not the state.
+// not the state. Returns <psi|O|psi>, identity terms included, read in the
+// same pass (equal to expectation_values' up to rounding).
 template <typename Real>
-void apply_observable(const StateVector<Real>& state, const GroupedObservables& observable, StateVector<Real>& out);
+double apply_observable(const StateVector<Real>& state, const GroupedObservables& observable, StateVector<Real>& out);
 
 }  // namespace wavesim

@@ -4,8 +4,8 @@
 // InnerMask, known at compile time). New amplitude of lane l in register h = sum over registers v and lane patterns x
 // of coef[h][v][x][l] * amplitude of lane l^x in register v, so each register is permuted once per pattern and
 // everything else is lane-wise FMA. The coefficients are the matrix entries laid out per lane before the region.
-// The cross form (a read-only kernel) takes the same products and sums them against a second half of the state
-// instead of storing them.
+// The adjoint step reads cross forms with the same products, summed against a second half of the state, before
+// it applies its matrix to both halves.
 #pragma once
 
 #include <complex>
@@ -132,52 +132,51 @@ struct DenseOp {
     }
 };
 
-// The read of kCrossForm on a unit: the ket registers at the unit's
-// offsets, the bra registers `bra_offset` further; for each of `count`
-// matrices (same targets, offsets and lanes), adds the lanes' share of
-// Re sum_h conj(bra_h) (M ket)_h, in the lanes the controls open, to that
-// matrix's double quads.
-template <typename Real, int Outer, unsigned InnerMask>
-struct CrossFormOp {
+// kCrossFormThenMatrix on a unit: the ket registers at the unit's offsets,
+// the bra registers `bra_offset` further. For each of `count` matrices in
+// `forms`, adds the lanes' share of Re sum_h conj(bra_h) (M ket)_h, in the
+// lanes the controls open, to that matrix's double quads; then applies
+// `matrix` to the ket and to the bra. All share targets, offsets and lanes;
+// the reads have the form read_form_of(Form).
+template <typename Real, int Outer, unsigned InnerMask, unsigned Form>
+struct CrossFormThenMatrixOp {
     using S = Simd<Real>;
     using V = typename S::V;
-    using Dense = DenseOp<Real, Outer, InnerMask>;
+    using Dense = DenseOp<Real, Outer, InnerMask, Form>;
+    using Read = DenseOp<Real, Outer, InnerMask, read_form_of(Form)>;
     using Terms = typename Dense::Terms;
+    static constexpr auto kRegisters = std::make_index_sequence<Dense::kRegisters>{};
 
-    Dense forms[kMaxCrossForms];
+    Dense matrix;
+    Read forms[kMaxCrossForms];
     int count = 0;
     uint64_t bra_offset = 0;
 
     // Lane-wise sum over the registers h of Re conj(bra_h) (M ket)_h.
     template <size_t... H>
-    static V total(const Dense& form, const Terms& pr, const Terms& pi, const V* bra_re, const V* bra_im,
+    static V cross(const Read& form, const Terms& kr, const Terms& ki, const Terms& br, const Terms& bi,
                    std::index_sequence<H...>) {
         V sum = S::set1(Real(0));
         V out_re;
         V out_im;
-        ((form.template row<int(H)>(pr, pi, out_re, out_im),
-          sum = S::fmadd(bra_re[H], out_re, S::fmadd(bra_im[H], out_im, sum))),
+        ((form.template row<int(H)>(kr, ki, out_re, out_im),
+          sum = S::fmadd(br[H][0], out_re, S::fmadd(bi[H][0], out_im, sum))),
          ...);
         return sum;
     }
 
-    void operator()(const Real* re, const Real* im, uint64_t i, __m256d* sums) const {
-        Terms pr;
-        Terms pi;
-        forms[0].load(re, im, i, pr, pi);
-        V bra_re[Dense::kRegisters];
-        V bra_im[Dense::kRegisters];
-        for (int h = 0; h < Dense::kRegisters; ++h) {
-            bra_re[h] = S::load(re + i + bra_offset + forms[0].offset[h]);
-            bra_im[h] = S::load(im + i + bra_offset + forms[0].offset[h]);
-        }
+    void operator()(Real* re, Real* im, uint64_t i, __m256d* sums) const {
+        Terms kr, ki, br, bi;
+        matrix.load(re, im, i, kr, ki);
+        matrix.load(re, im, i + bra_offset, br, bi);
         for (int m = 0; m < count; ++m) {
-            const V sum = total(forms[m], pr, pi, bra_re, bra_im, std::make_index_sequence<Dense::kRegisters>{});
             __m256d quads[S::kQuads];
-            S::widen(forms[0].mask.apply(S::set1(Real(0)), sum), quads);
+            S::widen(matrix.mask.apply(S::set1(Real(0)), cross(forms[m], kr, ki, br, bi, kRegisters)), quads);
             for (int q = 0; q < S::kQuads; ++q)
                 sums[m * S::kQuads + q] = _mm256_add_pd(sums[m * S::kQuads + q], quads[q]);
         }
+        matrix.outputs(re, im, i, kr, ki, kRegisters);
+        matrix.outputs(re, im, i + bra_offset, br, bi, kRegisters);
     }
 };
 

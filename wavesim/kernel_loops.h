@@ -81,7 +81,8 @@ inline UnitRange static_share(uint64_t units, int thread, int threads) {
 // that a kernel's private copy of its operation stays private (its
 // coefficients can live in registers across the stores).
 template <typename Real, typename Visit>
-__attribute__((always_inline)) inline void for_each_unit(const UnitLayout& layout, uint64_t begin, uint64_t end, Visit&& visit) {
+__attribute__((always_inline)) inline void for_each_unit(const UnitLayout& layout, uint64_t begin, uint64_t end,
+                                                         Visit&& visit) {
     constexpr uint64_t kWidth = Simd<Real>::kWidth;
     uint64_t unit = begin;
     while (unit < end) {
@@ -142,21 +143,23 @@ double lane_total(const __m256d* quads) {
     return total;
 }
 
-// Units per partial sum of a read-only kernel. Partial sums are taken over
+// Units per partial sum of a kernel that sums. Partial sums are taken over
 // these fixed ranges whichever thread takes them and added up exactly, so
 // that a kernel's sums do not depend on the thread count.
 constexpr uint64_t kSumUnits = 1024;
 
-// Runs the read-only `op` over every unit, in a region with the thread rule's
-// count or on the calling thread alone, and adds its op.count sums, range by
-// range, to the calling thread's slots. op(re, im, base index, sums) adds to
-// op.count * Simd<Real>::kQuads double quads. The state holds at least one register.
+// Runs `op` over every unit, in a region with the thread rule's count or on
+// the calling thread alone, and adds its op.count sums, range by range, to
+// the calling thread's slots. op(re, im, base index, sums) adds to
+// op.count * Simd<Real>::kQuads double quads (and may update the unit). The
+// state holds at least one register.
 template <typename Real, typename Op>
-void sum_units(const StateVector<Real>& state, uint64_t zero_bits, uint64_t one_bits, const Op& op, SumSlots slots,
+void sum_units(StateVector<Real>& state, uint64_t zero_bits, uint64_t one_bits, const Op& op, SumSlots slots,
                KernelExec exec) {
     constexpr int kQuads = Simd<Real>::kQuads;
     const UnitLayout layout = make_layout<Real>(state.num_qubits, zero_bits, one_bits);
     const uint64_t ranges = (layout.units + kSumUnits - 1) / kSumUnits;
+    const Op local = op;  // private copy, as in walk_units
     auto sum_ranges = [&](uint64_t begin, uint64_t end) {
         ExactSum* mine = slots.sums + size_t(omp_get_thread_num()) * slots.stride;
         for (uint64_t r = begin; r < end; ++r) {
@@ -164,8 +167,8 @@ void sum_units(const StateVector<Real>& state, uint64_t zero_bits, uint64_t one_
             for (__m256d& quad : sums) quad = _mm256_setzero_pd();
             const uint64_t last = std::min(layout.units, (r + 1) * kSumUnits);
             for_each_unit<Real>(layout, r * kSumUnits, last,
-                                [&](uint64_t index) { op(state.re, state.im, index, sums); });
-            for (int m = 0; m < op.count; ++m) mine[m].add(lane_total<kQuads>(sums + m * kQuads));
+                                [&](uint64_t index) { local(state.re, state.im, index, sums); });
+            for (int m = 0; m < local.count; ++m) mine[m].add(lane_total<kQuads>(sums + m * kQuads));
         }
     };
     if (exec == KernelExec::kCallingThread) {
