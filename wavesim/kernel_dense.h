@@ -169,7 +169,9 @@ struct CrossFormThenMatrixOp {
         Terms kr, ki, br, bi;
         matrix.load(re, im, i, kr, ki);
         matrix.load(re, im, i + bra_offset, br, bi);
-        for (int m = 0; m < count; ++m) {
+        // A loop of constant length, unrolled, keeps the sums in registers.
+        for (int m = 0; m < kMaxCrossForms; ++m) {
+            if (m >= count) break;
             __m256d quads[S::kQuads];
             S::widen(matrix.mask.apply(S::set1(Real(0)), cross(forms[m], kr, ki, br, bi, kRegisters)), quads);
             for (int q = 0; q < S::kQuads; ++q)

@@ -159,15 +159,16 @@ void sum_units(StateVector<Real>& state, uint64_t zero_bits, uint64_t one_bits, 
     constexpr int kQuads = Simd<Real>::kQuads;
     const UnitLayout layout = make_layout<Real>(state.num_qubits, zero_bits, one_bits);
     const uint64_t ranges = (layout.units + kSumUnits - 1) / kSumUnits;
-    const Op local = op;  // private copy, as in walk_units
+    Real* const re = state.re;
+    Real* const im = state.im;
     auto sum_ranges = [&](uint64_t begin, uint64_t end) {
+        const Op local = op;  // private copy on this thread's frame, as in walk_units
         ExactSum* mine = slots.sums + size_t(omp_get_thread_num()) * slots.stride;
         for (uint64_t r = begin; r < end; ++r) {
             __m256d sums[kMaxCrossForms * kQuads];
             for (__m256d& quad : sums) quad = _mm256_setzero_pd();
             const uint64_t last = std::min(layout.units, (r + 1) * kSumUnits);
-            for_each_unit<Real>(layout, r * kSumUnits, last,
-                                [&](uint64_t index) { local(state.re, state.im, index, sums); });
+            for_each_unit<Real>(layout, r * kSumUnits, last, [&](uint64_t index) { local(re, im, index, sums); });
             for (int m = 0; m < local.count; ++m) mine[m].add(lane_total<kQuads>(sums + m * kQuads));
         }
     };
