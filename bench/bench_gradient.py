@@ -43,13 +43,12 @@ def reps_for(n):
     return max(1, -(-MIN_PARAMETERS // n) - 1)
 
 
-def ansatz(n, sets=1, seed=0):
+def ansatz(n, seed=0):
     data = ansatzkit.build_n_local_data(n, [RY], [CX], ["linear"], reps_for(n), False, "t", True, False, "")
     rng = np.random.default_rng(seed)
     instructions = data.instructions
-    for ins in instructions:
-        if ins.has_param:
-            ins.param = cc.ParamBinding(ins.param.name, [float(v) for v in rng.uniform(0, 2 * np.pi, sets)])
+    for index, name, _ in wavesim.param_columns(data):
+        instructions[index].param = cc.ParamBinding(name, [float(rng.uniform(0, 2 * np.pi))])
     data.instructions = instructions
     return data
 

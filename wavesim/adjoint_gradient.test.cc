@@ -23,16 +23,10 @@ constexpr double kTolerance = std::is_same_v<Real, double> ? 1e-12 : 2e-5;
 constexpr double kAngle = 0.83;
 
 CircuitInstruction gate(const std::string& name, std::vector<int32_t> qubits, std::vector<int32_t> controls = {},
-                        std::vector<double> values = {}, bool dagger = false, std::string ctrl_state = "") {
-    CircuitInstruction ins;
-    ins.name = name;
-    ins.qubits = std::move(qubits);
-    ins.controls = std::move(controls);
-    ins.has_param = !values.empty();
-    ins.param.value = std::move(values);
-    ins.dagger = dagger;
-    ins.ctrl_state = std::move(ctrl_state);
-    return ins;
+                        const std::vector<double>& values = {}, bool dagger = false,
+                        const std::string& ctrl_state = "") {
+    return {name,   {},        std::move(qubits), std::move(controls), ParamBinding{"", values}, !values.empty(),
+            dagger, ctrl_state};
 }
 
 // H on every qubit, then every name three ways: plain, daggered, and with one

@@ -276,7 +276,9 @@ double apply_observable(const StateVector<Real>& state, const GroupedObservables
                 S::store(out.re + base + i, S::narrow(acc_re + at));
                 S::store(out.im + base + i, S::narrow(acc_im + at));
             }
-            slots[size_t(thread)].add(lane_sum(dot) + identity * lane_sum(norm));
+            // Terms absent read nothing (not even a NaN state), as in expectation_values.
+            const double terms = observable.groups.empty() ? 0.0 : lane_sum(dot);
+            slots[size_t(thread)].add(terms + (observable.reads_norm ? identity * lane_sum(norm) : 0.0));
         }
     });
     ExactSum total(observable.bound.front());

@@ -23,17 +23,7 @@ template <typename Real>
 constexpr double kTolerance = std::is_same_v<Real, double> ? 1e-12 : 1e-5;
 constexpr int kThreadedQubits = 16;
 
-Amplitudes random_state(int n, std::mt19937_64& rng) {
-    std::normal_distribution<double> normal;
-    Amplitudes a(size_t{1} << n);
-    double norm = 0;
-    for (Complex& x : a) {
-        x = {normal(rng), normal(rng)};
-        norm += std::norm(x);
-    }
-    for (Complex& x : a) x /= std::sqrt(norm);
-    return a;
-}
+using scalar_reference::random_state;
 
 // Terms drawn with a few on the highest qubits and some on every qubit.
 std::vector<PauliTerm> random_terms(int n, std::mt19937_64& rng) {

@@ -36,17 +36,7 @@ constexpr uint32_t kSeed = 20240611;
 template <typename Real>
 constexpr double kTolerance = std::is_same_v<Real, double> ? 1e-13 : 2e-6;
 
-Amps random_state(int n, std::mt19937_64& rng) {
-    std::normal_distribution<double> normal;
-    Amps a(size_t{1} << n);
-    double norm = 0;
-    for (C& x : a) {
-        x = {normal(rng), normal(rng)};
-        norm += std::norm(x);
-    }
-    for (C& x : a) x /= std::sqrt(norm);
-    return a;
-}
+using scalar_reference::random_state;
 
 Matrix random_matrix(int k, std::mt19937_64& rng) {
     std::normal_distribution<double> normal;

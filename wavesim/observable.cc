@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <sstream>
 #include <stdexcept>
 
 namespace wavesim {
@@ -22,6 +23,13 @@ std::string shown(char c) {
     constexpr unsigned char kLastPrintable = 0x7e;
     if (code >= kFirstPrintable && code <= kLastPrintable) return std::string("'") + c + "'";
     return "of code " + std::to_string(code);
+}
+
+// A number as printf's %g shows it (six significant digits, so 1e-09 stays visible).
+std::string shown(double x) {
+    std::ostringstream out;
+    out << x;
+    return out.str();
 }
 
 PauliTerm check_term(const TermInput& term, size_t index, int num_qubits, const std::string& where) {
@@ -53,7 +61,7 @@ PauliTerm check_term(const TermInput& term, size_t index, int num_qubits, const 
         refuse(where, index, "the coefficient is not finite");
     if (term.coefficient_imag != 0.0)
         refuse(where, index,
-               "the coefficient has the imaginary part " + std::to_string(term.coefficient_imag) +
+               "the coefficient has the imaginary part " + shown(term.coefficient_imag) +
                    ": the observable must be Hermitian");
     out.coefficient = term.coefficient_real;
     return out;

@@ -10,11 +10,14 @@
 #include <stdexcept>
 #include <string>
 
+#include "scalar_reference.test.h"
+
 namespace wavesim {
 namespace {
 
-using Complex = std::complex<double>;
-using Dense = std::vector<std::vector<Complex>>;
+using scalar_reference::Complex;
+using scalar_reference::Dense;
+using scalar_reference::kron;
 
 constexpr int kMaxQubits = 5;
 constexpr int kObservables = 3;
@@ -27,15 +30,6 @@ Dense pauli(char letter) {
     if (letter == 'Y') return {{0, -i}, {i, 0}};
     if (letter == 'Z') return {{1, 0}, {0, -1}};
     return {{1, 0}, {0, 1}};
-}
-
-Dense kron(const Dense& x, const Dense& y) {
-    Dense out(x.size() * y.size(), std::vector<Complex>(x.size() * y.size()));
-    for (size_t a = 0; a < x.size(); ++a)
-        for (size_t b = 0; b < x.size(); ++b)
-            for (size_t c = 0; c < y.size(); ++c)
-                for (size_t d = 0; d < y.size(); ++d) out[a * y.size() + c][b * y.size() + d] = x[a][b] * y[c][d];
-    return out;
 }
 
 // The sum of coefficient times the Kronecker product, qubit 0 the last factor.
@@ -158,7 +152,7 @@ TEST(CheckObservable, RefusesWithTheTermAndTheReason) {
         {{"X", {0}, std::nan(""), 0.0}, "observable 2, term 1: the coefficient is not finite"},
         {{"X", {0}, 1.0, HUGE_VAL}, "observable 2, term 1: the coefficient is not finite"},
         {{"X", {0}, 1.0, -0.5},
-         "observable 2, term 1: the coefficient has the imaginary part -0.500000: the observable must be Hermitian"},
+         "observable 2, term 1: the coefficient has the imaginary part -0.5: the observable must be Hermitian"},
     };
     for (const Refusal& r : refusals) {
         try {
