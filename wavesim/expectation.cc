@@ -79,17 +79,22 @@ void on_team(unsigned num_qubits, Work&& work) {
     work(omp_get_thread_num(), omp_get_num_threads());
 }
 
+// A group of one class whose sign never changes (X strings): its sums need no parities.
+bool unsigned_group(const FlipGroup& g) { return g.classes.size() == 1 && g.classes[0].mask == 0; }
+
 // One group over one chunk: for each register at i and its partner at
 // i ^ flip, conj(psi_i) psi_j as (u, v), added per class with its sign to
 // sums[2c] and sums[2c + 1]; with `norm`, |psi_i|^2 (and, paired, the
-// partner's) added to it.
-template <typename Real, unsigned kPattern>
+// partner's) added to it. kUnsigned: unsigned_group(g), summed in registers.
+template <typename Real, unsigned kPattern, bool kUnsigned>
 void read_group(const StateVector<Real>& s, uint64_t base, uint64_t size, const FlipGroup& g, Quad* sums, Quad* norm,
                 bool paired) {
     using S = Simd<Real>;
     constexpr int kQuads = S::kQuads;
     const uint64_t far = g.flip & ~uint64_t(S::kWidth - 1);
     const size_t classes = g.classes.size();
+    Quad unsigned_u = _mm256_setzero_pd();
+    Quad unsigned_v = _mm256_setzero_pd();
     for (uint64_t i = base; i < base + size; i += S::kWidth) {
         const uint64_t j = i ^ far;
         Quad ar[kQuads], ai[kQuads], pr[kQuads], pi[kQuads];
@@ -101,16 +106,25 @@ void read_group(const StateVector<Real>& s, uint64_t base, uint64_t size, const 
             const Quad u = _mm256_fmadd_pd(ar[q], pr[q], _mm256_mul_pd(ai[q], pi[q]));
             const Quad v = _mm256_fmsub_pd(ar[q], pi[q], _mm256_mul_pd(ai[q], pr[q]));
             const uint64_t index = i + uint64_t(q) * kQuadLanes;
-            for (size_t c = 0; c < classes; ++c) {
-                const uint64_t mask = g.classes[c].mask;
-                sums[2 * c] = _mm256_add_pd(sums[2 * c], signed_by_parity(u, index, mask));
-                sums[2 * c + 1] = _mm256_add_pd(sums[2 * c + 1], signed_by_parity(v, index, mask));
+            if constexpr (kUnsigned) {
+                unsigned_u = _mm256_add_pd(unsigned_u, u);
+                unsigned_v = _mm256_add_pd(unsigned_v, v);
+            } else {
+                for (size_t c = 0; c < classes; ++c) {
+                    const uint64_t mask = g.classes[c].mask;
+                    sums[2 * c] = _mm256_add_pd(sums[2 * c], signed_by_parity(u, index, mask));
+                    sums[2 * c + 1] = _mm256_add_pd(sums[2 * c + 1], signed_by_parity(v, index, mask));
+                }
             }
             if (norm != nullptr) {
                 *norm = _mm256_fmadd_pd(ar[q], ar[q], _mm256_fmadd_pd(ai[q], ai[q], *norm));
                 if (paired) *norm = _mm256_fmadd_pd(pr[q], pr[q], _mm256_fmadd_pd(pi[q], pi[q], *norm));
             }
         }
+    }
+    if constexpr (kUnsigned) {
+        sums[0] = _mm256_add_pd(sums[0], unsigned_u);
+        sums[1] = _mm256_add_pd(sums[1], unsigned_v);
     }
 }
 
@@ -133,8 +147,8 @@ void add_group_values(const FlipGroup& g, const Quad* sums, double factor, doubl
 
 // One group over one chunk for apply_observable: for each register at i,
 // w(i) psi_{i ^ flip} added to the chunk's double accumulators, w(i) the
-// group's signed lane weights.
-template <typename Real, unsigned kPattern>
+// group's signed lane weights (one constant w when kUnsigned).
+template <typename Real, unsigned kPattern, bool kUnsigned>
 void apply_group(const StateVector<Real>& s, uint64_t base, uint64_t size, const FlipGroup& g,
                  const std::vector<double>& weights, Quad* acc_re, Quad* acc_im) {
     using S = Simd<Real>;
@@ -147,9 +161,9 @@ void apply_group(const StateVector<Real>& s, uint64_t base, uint64_t size, const
         S::widen(S::template xor_lanes<kPattern>(S::load(s.im + (i ^ far))), pi);
         for (int q = 0; q < kQuads; ++q) {
             const uint64_t index = i + uint64_t(q) * kQuadLanes;
-            Quad wr = _mm256_setzero_pd();
-            Quad wi = _mm256_setzero_pd();
-            for (size_t c = 0; c < classes; ++c) {
+            Quad wr = kUnsigned ? _mm256_loadu_pd(weights.data()) : _mm256_setzero_pd();
+            Quad wi = kUnsigned ? _mm256_loadu_pd(weights.data() + kQuadLanes) : _mm256_setzero_pd();
+            for (size_t c = 0; c < (kUnsigned ? 0 : classes); ++c) {
                 const double* w = weights.data() + 2 * kQuadLanes * c;
                 wr = _mm256_add_pd(wr, signed_by_parity(_mm256_loadu_pd(w), index, g.classes[c].mask));
                 wi = _mm256_add_pd(wi, signed_by_parity(_mm256_loadu_pd(w + kQuadLanes), index, g.classes[c].mask));
@@ -208,8 +222,10 @@ std::vector<double> expectation_values(const StateVector<Real>& state, const Gro
                     Quad* norm_sum = g == norm_group ? &norm : nullptr;
                     const unsigned pattern = unsigned(g->flip & (Simd<Real>::kWidth - 1));
                     with_constant<Simd<Real>::kWidth>(int(pattern), [&](auto p) {
-                        read_group<Real, unsigned(decltype(p)::value)>(state, base, chunks.size, *g, sums, norm_sum,
-                                                                       paired);
+                        with_constant<2>(int(unsigned_group(*g)), [&](auto plain) {
+                            read_group<Real, unsigned(decltype(p)::value), bool(decltype(plain)::value)>(
+                                state, base, chunks.size, *g, sums, norm_sum, paired);
+                        });
                     });
                     add_group_values(*g, sums, paired ? 2.0 : 1.0, values);
                     if (norm_sum != nullptr) {
@@ -257,8 +273,10 @@ double apply_observable(const StateVector<Real>& state, const GroupedObservables
             for (size_t gi = 0; gi < observable.groups.size(); ++gi) {
                 const FlipGroup& g = observable.groups[gi];
                 with_constant<S::kWidth>(int(g.flip & (S::kWidth - 1)), [&](auto p) {
-                    apply_group<Real, unsigned(decltype(p)::value)>(state, base, chunks.size, g, weights[gi], acc_re,
-                                                                    acc_im);
+                    with_constant<2>(int(unsigned_group(g)), [&](auto plain) {
+                        apply_group<Real, unsigned(decltype(p)::value), bool(decltype(plain)::value)>(
+                            state, base, chunks.size, g, weights[gi], acc_re, acc_im);
+                    });
                 });
             }
             // lambda stored; <psi|lambda> and <psi|psi> read on the way.
