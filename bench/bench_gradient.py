@@ -128,7 +128,7 @@ def peak_memory(n):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--sizes", type=int, nargs="+", default=[16, 20])
+    parser.add_argument("--sizes", type=int, nargs="*", default=[16, 20])
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--shift", action="store_true")
     parser.add_argument("--memory", type=int, nargs="*", default=[])
