@@ -1,15 +1,18 @@
 """Several Python threads calling every module at once, and memory over many calls.
 
-The modules keep the interpreter lock for a whole call, so calls from threads
-serialise; what can still go wrong is shared state: the per-thread generators
-of brickgen and of wavesim's RESET, OpenMP teams started from different
-threads, and anything a call leaves behind. Deterministic calls must give the
-serial results; memory must not grow with the number of calls.
+Most calls keep the interpreter lock for a whole call, so calls from threads
+serialise; wavesim's expectation-value entries let go of it while they
+compute, so those run side by side. What can go wrong is shared state: the
+per-thread generators of brickgen and of wavesim's RESET, OpenMP teams
+started from different threads, and anything a call leaves behind.
+Deterministic calls must give the serial results; memory must not grow with
+the number of calls.
 """
 
 import gc
 import os
 import threading
+import time
 from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
@@ -91,7 +94,18 @@ def job_qv_matrices(i):
     return [tuple(r.matrix) for r in records]
 
 
-JOBS = [job_cal_states, job_batched, job_run, job_run_per_shot, job_ansatz, job_clifford, job_qv_matrices]
+def job_expval(i):
+    c = cliffmix.build_random_clifford_data(6, 40, "all", 200 + i)
+    return wavesim.expval_cpp(c, [[("ZX", [0, 3], 1.0), ("Y", [i % 6], 0.5)], [("", [], 1.0)]], bool(i % 2))
+
+
+def job_gradient(i):
+    values, grads = wavesim.expval_grad_cpp(batched_circuit(), [("ZZ", [1, 3], 1.0), ("X", [4], -0.5)], bool(i % 2))
+    return np.concatenate([values, grads.ravel()])
+
+
+JOBS = [job_cal_states, job_batched, job_run, job_run_per_shot, job_ansatz, job_clifford, job_qv_matrices,
+        job_expval, job_gradient]
 
 
 def same(a, b):
@@ -124,6 +138,41 @@ def test_concurrent_calls_match_serial_results():
         return mismatches
 
     assert run_threads(worker) == [[]] * THREADS
+
+
+def test_expectation_values_let_other_python_threads_run():
+    # While a gradient is computed, another thread keeps running Python: it must tick inside the
+    # second half of the call, which a call holding the interpreter lock would not allow.
+    class RY:
+        pass
+
+    class CX:
+        pass
+
+    data = ansatzkit.build_n_local_data(18, [RY], [CX], ["linear"], 3, False, "t", True, False, "")
+    instructions = data.instructions
+    for ins in instructions:
+        if ins.has_param:
+            ins.param = cc.ParamBinding(ins.param.name, [0.3])
+    data.instructions = instructions
+    ticks = []
+    stop = threading.Event()
+
+    def ticker():
+        while not stop.is_set():
+            ticks.append(time.perf_counter())
+
+    thread = threading.Thread(target=ticker)
+    thread.start()
+    try:
+        start = time.perf_counter()
+        wavesim.expval_grad_cpp(data, [("Z", [q], 1.0) for q in range(18)])
+        end = time.perf_counter()
+    finally:
+        stop.set()
+        thread.join()
+    middle = (start + end) / 2
+    assert any(middle < t < end for t in ticks)
 
 
 def test_reset_sources_per_thread_stay_valid():
@@ -175,6 +224,9 @@ CALLS = {
     "wavesim.cal_states_cpp batched": lambda i: wavesim.cal_states_cpp(batched_circuit()),
     "wavesim.run_cpp": lambda i: wavesim.run_cpp(SMALL_MEASURED, 50, 10, i),
     "wavesim errors": lambda i: pytest.raises(RuntimeError, wavesim.cal_states_cpp, BAD_CIRCUIT),
+    "wavesim.expval_cpp": lambda i: wavesim.expval_cpp(SMALL_CIRCUIT, [[("ZZ", [0, 9], 1.0), ("X", [4], 0.5)]]),
+    "wavesim.expval_grad_cpp batched": lambda i: wavesim.expval_grad_cpp(batched_circuit(), [("Y", [1], 1.0)]),
+    "wavesim expval errors": lambda i: pytest.raises(ValueError, wavesim.expval_cpp, SMALL_CIRCUIT, [[("Q", [0], 1)]]),
     "brickgen": lambda i: brickgen.build_qv_op_list(8, 0, i),
     "brickgen errors": lambda i: pytest.raises(ValueError, brickgen.build_qv_op_list, -1, 0, i),
     "ansatzkit": lambda i: ansatzkit.build_n_local_data(4, [Gate("RY")], [Gate("CX")], ["linear"], 2, False, "t",
@@ -211,7 +263,9 @@ def _openmp_thread_count():
     lambda c: wavesim.cal_states_cpp(cc.CircuitData(3, [gate("RX", [0], values=[0.1, 0.2, 0.3])])),
     lambda c: wavesim.run_cpp(measured(c, 3), 50, 3, seed=1),
     lambda c: wavesim.cal_states_cpp(cc.CircuitData(3, [gate("H", [0]), gate("NOT_A_GATE", [1])])),
-], ids=["single", "batched", "shots", "refused"])
+    lambda c: wavesim.expval_cpp(c, [[("Z", [0], 1.0)]]),
+    lambda c: wavesim.expval_grad_cpp(cc.CircuitData(3, [gate("RX", [0], values=[0.1, 0.2, 0.3])]), [("Z", [0], 1.0)]),
+], ids=["single", "batched", "shots", "refused", "expval", "gradient"])
 def test_a_call_leaves_the_callers_thread_count_as_it_was(call):
     circuit = cc.CircuitData(3, [gate("H", [0]), gate("CX", [1], [0]), gate("RESET", [2])])
     before = _openmp_thread_count()

@@ -27,6 +27,7 @@ import brickgen
 import cliffmix
 import wavesim
 
+import pauli_reference
 import reference_model as ref
 import test_ansatzkit
 import test_brickgen
@@ -162,6 +163,58 @@ def test_cal_states_cpp_valid(data, use_float32):
         else:
             np.testing.assert_allclose(row, ref.simulate(data, b), rtol=0, atol=1e-4 if use_float32 else 1e-11,
                                        err_msg=f"batch {b}")
+
+
+# ---------------------------------------------------------------- wavesim expectation values
+
+def reference_values(data, observables, batch):
+    psi = ref.simulate(data, batch)
+    return [pauli_reference.expectation(psi, o) for o in observables]
+
+
+@given(data=valid_circuits(6), draw=st.data(), use_float32=st.booleans())
+def test_expval_cpp_and_expval_grad_cpp_valid(data, draw, use_float32):
+    n = data.num_qubits
+    observables = [draw.draw(pauli_reference.terms(n)) for _ in range(draw.draw(st.integers(0, 3)))]
+    values = succeeds("wavesim.expval_cpp", wavesim.expval_cpp, data, observables, use_float32)
+    batches = batch_of(data)
+    assert values.shape == ((batches, len(observables)) if batches > 1 else (len(observables),))
+    rows = values.reshape(max(batches, 1), len(observables))
+    for b, row in enumerate(rows):
+        if not nonfinite_in(data, b):
+            np.testing.assert_allclose(row, reference_values(data, observables, b), rtol=0,
+                                       atol=1e-4 if use_float32 else 1e-10, err_msg=f"batch {b}")
+    observable = observables[0] if observables else []
+    grad_values, grads = succeeds("wavesim.expval_grad_cpp", wavesim.expval_grad_cpp, data, observable, use_float32)
+    assert grads.shape == grad_values.shape + (len(wavesim.param_columns(data)),)
+    want = rows[:, 0] if observables else np.zeros(len(rows))
+    np.testing.assert_allclose(grad_values.reshape(-1), want, rtol=0, atol=1e-4 if use_float32 else 1e-10)
+
+
+# (fault, term, message after "term 0: ") for an observable on n >= 1 qubits.
+OBSERVABLE_FAULTS = [
+    ("qubit outside", lambda n: ("Z", [n], 1.0), lambda n: f"qubit {n} is outside a circuit of {n} qubits"),
+    ("negative qubit", lambda n: ("X", [-1], 1.0), lambda n: f"qubit -1 is outside a circuit of {n} qubits"),
+    ("repeated qubit", lambda n: ("ZZ", [0, 0], 1.0), lambda n: "names qubit 0 twice"),
+    ("bad letter", lambda n: ("x", [0], 1.0), lambda n: "character 0 of the Pauli string, 'x', is not one of I, X, Y, Z"),
+    ("length mismatch", lambda n: ("ZZZ", [0], 1.0), lambda n: "3 Pauli letters but 1 qubits"),
+    ("NaN coefficient", lambda n: ("Z", [0], math.nan), lambda n: "the coefficient is not finite"),
+    ("complex coefficient", lambda n: ("Z", [0], 2j), lambda n: "the coefficient has the imaginary part 2: "
+                                                                "the observable must be Hermitian"),
+    ("not three items", lambda n: ("Z", [0], 1.0, 2.0),
+     lambda n: "a term must be a sequence of three items (paulis, qubits, coefficient), not tuple"),
+]
+
+
+@given(data=valid_circuits(6), fault=st.sampled_from(OBSERVABLE_FAULTS), use_float32=st.booleans())
+def test_expval_cpp_and_expval_grad_cpp_faulty_observable(data, fault, use_float32):
+    n = data.num_qubits
+    assume(n > 0)
+    name, term, message = fault
+    refuses("wavesim.expval_cpp", name, ValueError, "observable 0, term 0: " + message(n), wavesim.expval_cpp,
+            data, [[term(n)]], use_float32)
+    refuses("wavesim.expval_grad_cpp", name, ValueError, "term 0: " + message(n), wavesim.expval_grad_cpp,
+            data, [term(n)], use_float32)
 
 
 # One fault each: (fault, instruction or circuit change, error, message). Every

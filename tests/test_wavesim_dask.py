@@ -224,6 +224,23 @@ def test_cluster_states_are_the_single_call(client, entanglement):
             assert same_bits(got, whole), (sets, parts)
 
 
+def ising(n):
+    return [("ZZ", [q, (q + 1) % n], 1.0) for q in range(n)] + [("X", [q], 0.6) for q in range(n)]
+
+
+@pytest.mark.parametrize("entanglement", MAPS)
+def test_cluster_expectation_values_and_gradients_are_the_single_call(client, entanglement):
+    observables = [ising(4), [("Y", [2], 1.0), ("", [], -0.5)]]
+    for sets, rotations, use_float32 in [(1, ["RY"], False), (2, ["RX", "U3"], True), (37, ["RY", "RZ"], False)]:
+        data = bound_ansatz(4, rotations, "CRZ" if sets == 37 else "CX", entanglement, sets, seed=sets)
+        values = wavesim.expval_cpp(data, observables, use_float32)
+        value, grads = wavesim.expval_grad_cpp(data, observables[0], use_float32)
+        for parts in {None, min(3, sets), sets}:
+            assert same_bits(wavesim_dask.expval(client, data, observables, use_float32, parts), values)
+            got_value, got_grads = wavesim_dask.expval_grad(client, data, observables[0], use_float32, parts)
+            assert same_bits(got_value, value) and same_bits(got_grads, grads), (sets, parts)
+
+
 def measured(data, num_cbits):
     instructions = data.instructions + [cc.CircuitInstruction(name="MEASURE", qubits=[q], controls=[q])
                                         for q in range(num_cbits)]
@@ -293,6 +310,21 @@ def test_bad_input_gets_the_simulators_own_error(client, name, make):
     data = make()
     assert raised(lambda: wavesim_dask.cal_states(client, data)) == raised(lambda: wavesim.cal_states_cpp(data))
     assert raised(lambda: wavesim_dask.run(client, data, 10, 2, 1)) == raised(lambda: wavesim.run_cpp(data, 10, 2, 1))
+    observable = [("Z", [0], 1.0)]
+    assert raised(lambda: wavesim_dask.expval(client, data, [observable])) == raised(
+        lambda: wavesim.expval_cpp(data, [observable]))
+    assert raised(lambda: wavesim_dask.expval_grad(client, data, observable)) == raised(
+        lambda: wavesim.expval_grad_cpp(data, observable))
+
+
+@pytest.mark.parametrize("observables", [[[("Z", [9], 1.0)]], [[("Q", [0], 1.0)]], 5, [[("Z", [0], 1j)]]])
+def test_bad_observables_get_the_simulators_own_error(client, observables):
+    data = bound_ansatz(3, ["RY"], "CX", "linear", 4, seed=8)
+    assert raised(lambda: wavesim_dask.expval(client, data, observables)) == raised(
+        lambda: wavesim.expval_cpp(data, observables))
+    single = observables[0] if isinstance(observables, list) else observables
+    assert raised(lambda: wavesim_dask.expval_grad(client, data, single)) == raised(
+        lambda: wavesim.expval_grad_cpp(data, single))
 
 
 @pytest.mark.parametrize("call, local", [

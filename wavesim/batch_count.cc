@@ -12,19 +12,6 @@
 namespace wavesim {
 namespace {
 
-// A single value counts as a list of one; a valueless variant throws bad_variant_access.
-size_t value_count(const ParamValue& value) {
-    return std::visit(
-        [](const auto& v) -> size_t {
-            if constexpr (std::is_same_v<std::decay_t<decltype(v)>, double>) {
-                return 1;
-            } else {
-                return v.size();
-            }
-        },
-        value);
-}
-
 // Counts come from user-controlled lengths and shapes; one too large for an int
 // must not wrap around into a different (possibly plausible) batch count.
 int to_batch_count(int64_t count) {
@@ -44,6 +31,18 @@ constexpr int64_t kBatchedRank = 3;
 constexpr int64_t kBatchAxis = 1;
 
 }  // namespace
+
+size_t value_count(const ParamValue& value) {
+    return std::visit(
+        [](const auto& v) -> size_t {
+            if constexpr (std::is_same_v<std::decay_t<decltype(v)>, double>) {
+                return 1;
+            } else {
+                return v.size();
+            }
+        },
+        value);
+}
 
 int batch_count(const CircuitData& circuit, TensorShapeReader read_bound_shape) {
     if (circuit.instructions.empty()) return 0;

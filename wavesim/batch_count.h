@@ -18,6 +18,10 @@ struct TensorShape {
 // so the binding supplies the reader; it is called only when the rule needs it.
 using TensorShapeReader = TensorShape (*)(const CircuitData& circuit);
 
+// The values an instruction carries: a single value counts as a list of
+// one; a valueless variant throws std::bad_variant_access.
+size_t value_count(const ParamValue& value);
+
 // 0 or 1 means a single run. A circuit whose shaped binding has bound values
 // needs `read_bound_shape` (std::logic_error without one).
 int batch_count(const CircuitData& circuit, TensorShapeReader read_bound_shape);

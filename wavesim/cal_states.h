@@ -13,9 +13,4 @@ namespace wavesim {
 template <typename Real>
 AmplitudeBuffer<Real> final_amplitudes(const CircuitData& circuit, int batches);
 
-// Threads for the region over `batches` parameter sets of `num_qubits` qubits.
-// Small states cannot use threads inside their kernels, so their batches are
-// spread over the hardware threads instead.
-int batch_thread_count(int num_qubits, int batches);
-
 }  // namespace wavesim

@@ -1,6 +1,6 @@
 // Each kernel fixes the qubits of its gate in the unit walk of kernel_loops.h
 // and hands it the matching per-unit operation (exchanges and sign flips from
-// kernel_fixed.h, matrices from kernel_dense.h).
+// kernel_fixed.h, matrices and adjoint steps from kernel_dense.h).
 #include "kernel_call.h"
 
 #include <array>
@@ -14,17 +14,6 @@
 
 namespace wavesim {
 namespace {
-
-// Calls f(std::integral_constant<int, value>) for 0 <= value < N.
-template <int N, typename F, int... K>
-void with_constant_impl(int value, F& f, std::integer_sequence<int, K...>) {
-    ((value == K ? (f(std::integral_constant<int, K>{}), 0) : 0), ...);
-}
-
-template <int N, typename F>
-void with_constant(int value, F&& f) {
-    with_constant_impl<N>(value, f, std::make_integer_sequence<int, N>{});
-}
 
 template <typename Real>
 constexpr uint64_t kLaneBits = (uint64_t{1} << Simd<Real>::kLogWidth) - 1;
@@ -100,27 +89,60 @@ void with_form(unsigned form, F&& f) {
     with_form_impl(form, f, std::make_index_sequence<std::size(kKernelForms)>{});
 }
 
-template <typename Real, int K>
-void run_matrix(StateVector<Real>& state, const int* targets, uint64_t ones, uint64_t zeros, const Matrix& m,
-                unsigned form, KernelExec exec) {
-    uint64_t target_bits = 0;
-    for (int j = 0; j < K; ++j) target_bits |= bit(targets[j]);
-    if ((ones | zeros) & target_bits) return skip_kernel(state, exec);
+// Calls f(outer, inner, form) with the compile-time layout of a matrix
+// kernel on K targets (`target_bits`): the targets above the register width,
+// the lane bits of those inside it, and the kernel form (dense beyond
+// kStructuredTargets targets).
+template <typename Real, int K, typename F>
+void with_matrix_layout(uint64_t target_bits, unsigned form, F&& f) {
     const unsigned inner = unsigned(target_bits & kLaneBits<Real>);
     const int outer = K - bit_count(inner);
-    const LaneMask<Real> mask = low_control_mask<Real>(ones, zeros);
     with_form(K <= kStructuredTargets ? form : kDenseForm, [&](auto form_constant) {
         constexpr unsigned kForm = decltype(form_constant)::value;
         with_constant<Simd<Real>::kWidth>(int(inner), [&](auto inner_mask) {
             constexpr unsigned kInner = unsigned(decltype(inner_mask)::value);
             with_constant<K + 1>(outer, [&](auto outer_count) {
                 constexpr int kOuter = decltype(outer_count)::value;
-                if constexpr (bit_count(kInner) + kOuter == K && (K <= kStructuredTargets || kForm == kDenseForm)) {
-                    const auto op = make_dense_op<Real, kOuter, kInner, kForm>(targets, K, m, mask);
-                    run_kernel(state, target_bits | zeros, ones, op, exec);
-                }
+                if constexpr (bit_count(kInner) + kOuter == K && (K <= kStructuredTargets || kForm == kDenseForm))
+                    f(outer_count, std::integral_constant<unsigned, kInner>{}, form_constant);
             });
         });
+    });
+}
+
+template <typename Real, int K>
+void run_matrix(StateVector<Real>& state, const int* targets, uint64_t ones, uint64_t zeros, const Matrix& m,
+                unsigned form, KernelExec exec) {
+    uint64_t target_bits = 0;
+    for (int j = 0; j < K; ++j) target_bits |= bit(targets[j]);
+    if ((ones | zeros) & target_bits) return skip_kernel(state, exec);
+    const LaneMask<Real> mask = low_control_mask<Real>(ones, zeros);
+    with_matrix_layout<Real, K>(target_bits, form, [&](auto outer, auto inner, auto form_constant) {
+        const auto op = make_dense_op<Real, outer(), inner(), form_constant()>(targets, K, m.data(), mask);
+        run_kernel(state, target_bits | zeros, ones, op, exec);
+    });
+}
+
+// K gate targets and the bra qubit last; the matrices (2^K)^2 entries each,
+// all within the call's form.
+template <typename Real, int K>
+void run_cross_form_then_matrix(StateVector<Real>& state, const KernelCall& call, KernelExec exec) {
+    uint64_t target_bits = 0;
+    for (int j = 0; j < K; ++j) target_bits |= bit(call.targets[j]);
+    const uint64_t bra = bit(call.targets[K]);
+    if ((call.ones | call.zeros) & (target_bits | bra)) return skip_kernel(state, exec);
+    const LaneMask<Real> mask = low_control_mask<Real>(call.ones, call.zeros);
+    const size_t entries = size_t{1} << (2 * K);
+    const std::complex<double>* matrices = call.matrix->data();
+    with_matrix_layout<Real, K>(target_bits, call.form, [&](auto outer, auto inner, auto form_constant) {
+        CrossFormThenMatrixOp<Real, outer(), inner(), form_constant()> op;
+        op.matrix = make_dense_op<Real, outer(), inner(), form_constant()>(call.targets, K, matrices, mask);
+        op.count = int(call.matrix->size() / entries) - 1;
+        op.bra_offset = bra;
+        for (int m = 0; m < op.count; ++m)
+            op.forms[m] = make_dense_op<Real, outer(), inner(), read_form_of(form_constant())>(
+                call.targets, K, matrices + (m + 1) * entries, mask);
+        sum_units(state, target_bits | bra | call.zeros, call.ones, op, call.sums, exec);
     });
 }
 
@@ -176,6 +198,9 @@ void run_kernel_call(StateVector<Real>& s, const KernelCall& call, KernelExec ex
             if (call.num_targets == 2)
                 return run_matrix<Real, 2>(s, call.targets, ones, zeros, *call.matrix, call.form, exec);
             return run_matrix<Real, 3>(s, call.targets, ones, zeros, *call.matrix, call.form, exec);
+        case KernelGate::kCrossFormThenMatrix:
+            if (call.num_targets == 2) return run_cross_form_then_matrix<Real, 1>(s, call, exec);
+            return run_cross_form_then_matrix<Real, 2>(s, call, exec);
     }
 }
 

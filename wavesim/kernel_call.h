@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "exact_sum.h"
 #include "state_vector.h"
 
 namespace wavesim {
@@ -24,8 +25,9 @@ inline uint64_t bit(int q) { return uint64_t{1} << q; }
 // same amplitudes.
 enum class KernelExec : uint8_t { kParallel, kCallingThread };
 
-// The exact kernels, by the pair or phase they apply, and the dense matrix kernel.
-enum class KernelGate : uint8_t { kX, kY, kH, kZ, kS, kSdg, kT, kTdg, kSwap, kMatrix };
+// The exact kernels, by the pair or phase they apply, the dense matrix
+// kernel, and the matrix kernel that first reads cross forms (the adjoint gradient's step).
+enum class KernelGate : uint8_t { kX, kY, kH, kZ, kS, kSdg, kT, kTdg, kSwap, kMatrix, kCrossFormThenMatrix };
 
 // Targets a dense matrix kernel takes.
 constexpr int kMaxMatrixTargets = 3;
@@ -51,12 +53,40 @@ constexpr unsigned kDenseForm = matrix_form(kAllEntries, kAllEntries);
 // entry, or on more than two targets, is dense.
 unsigned kernel_form_of(const Matrix& m);
 
+// Matrices one kCrossFormThenMatrix call reads with (a gate's parameters at most).
+constexpr int kMaxCrossForms = 4;
+
+// The form of the reads of a kCrossFormThenMatrix call whose U has form
+// `form`. For a rotation U = c I - i s G about a Pauli string G, each read
+// matrix dU U^dagger is -i/2 G: U's form without its diagonal (or the
+// diagonal form itself when G is diagonal). Dense stays dense.
+constexpr unsigned read_form_of(unsigned form) {
+    const unsigned off_diagonal = (real_kinds(form) | imag_kinds(form)) & ~unsigned(kDiagonalEntry);
+    if (form == kDenseForm || off_diagonal == 0) return form;
+    return matrix_form(real_kinds(form) & ~unsigned(kDiagonalEntry), imag_kinds(form) & ~unsigned(kDiagonalEntry));
+}
+
+// Doubles per quad: kernels that sum take four lanes of doubles at a time, in either precision.
+constexpr int kQuadLanes = 4;
+
+// Where a kernel that sums adds its sums: thread t (omp_get_thread_num(),
+// below the hardware threads) adds sum m to sums[t * stride + m].
+struct SumSlots {
+    ExactSum* sums = nullptr;
+    size_t stride = 0;
+};
+
 // One kernel invocation: target(s), controls that must be 1 (`ones`) and
 // controls that must be 0 (`zeros`, open controls). kX, kY, kH act on
 // targets[0]; the phase gates multiply the amplitudes whose targets[0] bit is
 // 1; kSwap exchanges targets[0] and targets[1] (equal: no effect); kMatrix
 // applies the row-major `matrix` on num_targets targets, bit j of its index
-// being the bit of targets[j].
+// being the bit of targets[j]. kCrossFormThenMatrix splits the state in two
+// halves by its last target (at or above the register width), the ket (that
+// bit 0) and the bra (that bit 1); its other targets form the groups, and
+// `matrix` holds matrices on them one after another, U and then the
+// matrices M_m of its reads; `form` covers U, and read_form_of(form) every M_m. It adds Re sum_{r,c} conj(bra_r)
+// M_m[r][c] ket_c over the groups where the controls hold to sums m, then applies U to both halves.
 struct KernelCall {
     KernelGate gate = KernelGate::kMatrix;
     int num_targets = 1;
@@ -64,7 +94,8 @@ struct KernelCall {
     uint64_t ones = 0;
     uint64_t zeros = 0;
     const Matrix* matrix = nullptr;
-    unsigned form = kDenseForm;  // kMatrix: the kernel form, from kernel_form_of or dense
+    unsigned form = kDenseForm;  // kMatrix, kCrossFormThenMatrix: the kernel form of the matrix (of U)
+    SumSlots sums;               // kCrossFormThenMatrix
 };
 
 // Applies `call`. Its qubits must lie in `s` and be distinct (controls neither

@@ -36,17 +36,7 @@ constexpr uint32_t kSeed = 20240611;
 template <typename Real>
 constexpr double kTolerance = std::is_same_v<Real, double> ? 1e-13 : 2e-6;
 
-Amps random_state(int n, std::mt19937_64& rng) {
-    std::normal_distribution<double> normal;
-    Amps a(size_t{1} << n);
-    double norm = 0;
-    for (C& x : a) {
-        x = {normal(rng), normal(rng)};
-        norm += std::norm(x);
-    }
-    for (C& x : a) x /= std::sqrt(norm);
-    return a;
-}
+using scalar_reference::random_state;
 
 Matrix random_matrix(int k, std::mt19937_64& rng) {
     std::normal_distribution<double> normal;
@@ -484,6 +474,119 @@ TYPED_TEST(KernelTest, StructuredFormsEqualTheDenseKernel) {
             }
         }
     EXPECT_GT(structured, 20);  // a good share of random structures have a kernel of their own
+}
+
+// --- the adjoint step --------------------------------------------------------
+
+// Above any cross form of a random matrix of normal entries on normalised halves.
+constexpr double kSumBound = 64.0;
+
+// Re sum over the groups where the controls hold of conj(bra_r) m[r][c] ket_c:
+// m applied with a zero matrix subtracted leaves m ket on those groups and 0 elsewhere.
+double cross_reference(const Amps& ket, const Amps& bra, const std::vector<int>& targets,
+                       const std::vector<Control>& controls, const Matrix& m) {
+    const Amps with = ref::apply(ket, targets, controls, m);
+    const Amps without = ref::apply(ket, targets, controls, Matrix(m.size()));
+    double sum = 0;
+    for (size_t k = 0; k < ket.size(); ++k) sum += (std::conj(bra[k]) * (with[k] - without[k])).real();
+    return sum;
+}
+
+// kCrossFormThenMatrix on a state whose halves (bra qubit n) hold a ket and a
+// bra: its sums are the scalar cross forms, the same bits from a region and
+// from the calling thread, and each half afterwards is, bit for bit, what the
+// matrix kernel makes of it alone; every form, 1 and 2 targets at every
+// position, closed and open controls, up to four reads.
+TYPED_TEST(KernelTest, CrossFormThenMatrixReadsThenAppliesToBothHalves) {
+    using Real = TypeParam;
+    std::mt19937_64 rng(kSeed);
+    std::uniform_int_distribution<unsigned> kinds(0, kAllEntries);
+    std::uniform_int_distribution<int> reads(1, kMaxCrossForms);
+    for (int n : {3, 6, kThreadedQubits - 1})
+        for (int targets = 1; targets <= 2; ++targets)
+            for (int t : qubit_positions(n)) {
+                const std::vector<int> on = targets == 1 ? std::vector<int>{t} : std::vector<int>{t, (t + 1) % n};
+                const Matrix u = structured_matrix(targets, kinds(rng), kinds(rng), rng);
+                const unsigned form = kernel_form_of(u);
+                Matrix all = u;
+                std::vector<Matrix> forms;
+                for (int m = reads(rng); m > 0; --m) {
+                    forms.push_back(structured_matrix(targets, real_kinds(read_form_of(form)),
+                                                      imag_kinds(read_form_of(form)), rng));
+                    all.insert(all.end(), forms.back().begin(), forms.back().end());
+                }
+                const int c = (t + 2) % n, o = (t + 3) % n;
+                const bool controlled = targets == 1 && n > 3;
+                std::vector<Control> controls;
+                if (controlled) controls = {Control(c), Control(o, 0)};
+                SCOPED_TRACE("n=" + std::to_string(n) + " t=" + std::to_string(t) + " form " + std::to_string(form));
+                Amps ket = random_state(n, rng), bra = random_state(n, rng);
+                StateVector<Real> ket_alone{unsigned(n)}, bra_alone{unsigned(n)};
+                load(ket_alone, ket);
+                load(bra_alone, bra);
+                KernelCall alone = matrix_call(u, on, controlled ? std::vector<int>{c} : std::vector<int>{},
+                                               controlled ? std::vector<int>{o} : std::vector<int>{});
+                alone.form = form;
+                run(ket_alone, alone);
+                run(bra_alone, alone);
+                for (KernelExec exec : {KernelExec::kParallel, KernelExec::kCallingThread}) {
+                    StateVector<Real> both(unsigned(n + 1));
+                    for (uint64_t k = 0; k < ket.size(); ++k) {
+                        both.re[k] = Real(ket[k].real()), both.im[k] = Real(ket[k].imag());
+                        both.re[k + ket.size()] = Real(bra[k].real()), both.im[k + ket.size()] = Real(bra[k].imag());
+                    }
+                    std::vector<ExactSum> slots(size_t(kHardwareThreads) * forms.size(), ExactSum(kSumBound));
+                    KernelCall call = alone;
+                    call.gate = KernelGate::kCrossFormThenMatrix;
+                    call.targets[call.num_targets++] = n;
+                    call.matrix = &all;
+                    call.sums = {slots.data(), forms.size()};
+                    run_kernel_call(both, call, exec);
+                    for (size_t m = 0; m < forms.size(); ++m) {
+                        ExactSum total(kSumBound);
+                        for (size_t at = m; at < slots.size(); at += forms.size()) total.add(slots[at]);
+                        const double want = cross_reference(ket, bra, on, controls, rounded<Real>(forms[m]));
+                        EXPECT_NEAR(total.value(), want, 100 * kTolerance<Real>);
+                    }
+                    EXPECT_EQ(std::memcmp(both.re, ket_alone.re, ket_alone.component_bytes()), 0);
+                    EXPECT_EQ(std::memcmp(both.im, ket_alone.im, ket_alone.component_bytes()), 0);
+                    EXPECT_EQ(std::memcmp(both.re + ket.size(), bra_alone.re, bra_alone.component_bytes()), 0);
+                    EXPECT_EQ(std::memcmp(both.im + ket.size(), bra_alone.im, bra_alone.component_bytes()), 0);
+                }
+            }
+}
+
+// The reads of the two runs of one call are the same bits: partial sums over
+// fixed unit ranges, added exactly.
+TYPED_TEST(KernelTest, CrossFormSumsDoNotDependOnTheThreads) {
+    using Real = TypeParam;
+    std::mt19937_64 rng(kSeed);
+    const int n = kThreadedQubits;
+    Amps a = random_state(n + 1, rng);
+    const Matrix u = random_matrix(1, rng);
+    Matrix all = u;
+    for (int m = 0; m < 2; ++m) {
+        const Matrix form = random_matrix(1, rng);
+        all.insert(all.end(), form.begin(), form.end());
+    }
+    double first[2] = {};
+    for (KernelExec exec : {KernelExec::kParallel, KernelExec::kCallingThread}) {
+        StateVector<Real> s(unsigned(n + 1));
+        load(s, a);
+        std::vector<ExactSum> slots(size_t(kHardwareThreads) * 2, ExactSum(kSumBound));
+        KernelCall call = matrix_call(u, {n - 2, n});
+        call.gate = KernelGate::kCrossFormThenMatrix;
+        call.matrix = &all;
+        call.sums = {slots.data(), 2};
+        run_kernel_call(s, call, exec);
+        for (size_t m = 0; m < 2; ++m) {
+            ExactSum total(kSumBound);
+            for (size_t at = m; at < slots.size(); at += 2) total.add(slots[at]);
+            const double value = total.value();
+            if (exec == KernelExec::kParallel) first[m] = value;
+            else EXPECT_EQ(std::memcmp(&first[m], &value, sizeof value), 0);
+        }
+    }
 }
 
 TEST(KernelForm, CoversTheEntriesWithTheFewestProducts) {

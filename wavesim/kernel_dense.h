@@ -4,12 +4,13 @@
 // InnerMask, known at compile time). New amplitude of lane l in register h = sum over registers v and lane patterns x
 // of coef[h][v][x][l] * amplitude of lane l^x in register v, so each register is permuted once per pattern and
 // everything else is lane-wise FMA. The coefficients are the matrix entries laid out per lane before the region.
+// The adjoint step reads cross forms with the same products, summed against a second half of the state, before
+// it applies its matrix to both halves.
 #pragma once
 
 #include <complex>
 #include <cstdint>
 #include <utility>
-#include <vector>
 
 #include "kernel_call.h"
 #include "kernel_simd.h"
@@ -79,16 +80,15 @@ struct DenseOp {
         return sum;
     }
 
-    // New register h: re = sum(Mre ar) - sum(Mim ai), im = sum(Mre ai) + sum(Mim ar), as four
-    // independent chains that keep the FMA latencies apart; an empty chain is an exact zero.
+    // New register H before the lane mask: re = sum(Mre ar) - sum(Mim ai), im = sum(Mre ai) + sum(Mim ar), as
+    // four independent chains that keep the FMA latencies apart; an empty chain is an exact zero.
     template <int H>
-    void output(Real* re, Real* im, uint64_t i, const Terms& pr, const Terms& pi) const {
+    void row(const Terms& pr, const Terms& pi, V& acc_re, V& acc_im) const {
         constexpr unsigned kRe = real_kinds(Form);
         constexpr unsigned kIm = imag_kinds(Form);
         constexpr bool kHasRe = first_kept(kRe, H) >= 0;
         constexpr bool kHasIm = first_kept(kIm, H) >= 0;
         constexpr auto kAll = std::make_index_sequence<kTerms>{};
-        V acc_re, acc_im;
         if constexpr (kHasRe && kHasIm) {
             acc_re = S::sub(chain<kRe, H>(coef_re[H], pr, kAll), chain<kIm, H>(coef_im[H], pi, kAll));
             acc_im = S::add(chain<kRe, H>(coef_re[H], pi, kAll), chain<kIm, H>(coef_im[H], pr, kAll));
@@ -101,6 +101,12 @@ struct DenseOp {
         } else {
             acc_re = acc_im = S::set1(Real(0));
         }
+    }
+
+    template <int H>
+    void output(Real* re, Real* im, uint64_t i, const Terms& pr, const Terms& pi) const {
+        V acc_re, acc_im;
+        row<H>(pr, pi, acc_re, acc_im);
         S::store(re + i + offset[H], mask.apply(pr[H][0], acc_re));
         S::store(im + i + offset[H], mask.apply(pi[H][0], acc_im));
     }
@@ -110,23 +116,78 @@ struct DenseOp {
         (output<int(H)>(re, im, i, pr, pi), ...);
     }
 
-    void operator()(Real* re, Real* im, uint64_t i) const {
-        Terms pr;
-        Terms pi;
+    // The unit's registers at `i`, each in every lane pattern.
+    void load(const Real* re, const Real* im, uint64_t i, Terms& pr, Terms& pi) const {
         for (int v = 0; v < kRegisters; ++v) {
             permute_all(S::load(re + i + offset[v]), pr[v], std::make_index_sequence<kPatterns>{});
             permute_all(S::load(im + i + offset[v]), pi[v], std::make_index_sequence<kPatterns>{});
         }
+    }
+
+    void operator()(Real* re, Real* im, uint64_t i) const {
+        Terms pr;
+        Terms pi;
+        load(re, im, i, pr, pi);
         outputs(re, im, i, pr, pi, std::make_index_sequence<kRegisters>{});
     }
 };
 
-// targets[j] is the qubit carrying bit j of the matrix index; `m` is row-major
-// with (2^count)^2 entries; `mask` opens the lanes whose controls below the
+// kCrossFormThenMatrix on a unit: the ket registers at the unit's offsets,
+// the bra registers `bra_offset` further. For each of `count` matrices in
+// `forms`, adds the lanes' share of Re sum_h conj(bra_h) (M ket)_h, in the
+// lanes the controls open, to that matrix's double quads; then applies
+// `matrix` to the ket and to the bra. All share targets, offsets and lanes;
+// the reads have the form read_form_of(Form).
+template <typename Real, int Outer, unsigned InnerMask, unsigned Form>
+struct CrossFormThenMatrixOp {
+    using S = Simd<Real>;
+    using V = typename S::V;
+    using Dense = DenseOp<Real, Outer, InnerMask, Form>;
+    using Read = DenseOp<Real, Outer, InnerMask, read_form_of(Form)>;
+    using Terms = typename Dense::Terms;
+    static constexpr auto kRegisters = std::make_index_sequence<Dense::kRegisters>{};
+
+    Dense matrix;
+    Read forms[kMaxCrossForms];
+    int count = 0;
+    uint64_t bra_offset = 0;
+
+    // Lane-wise sum over the registers h of Re conj(bra_h) (M ket)_h.
+    template <size_t... H>
+    static V cross(const Read& form, const Terms& kr, const Terms& ki, const Terms& br, const Terms& bi,
+                   std::index_sequence<H...>) {
+        V sum = S::set1(Real(0));
+        V out_re;
+        V out_im;
+        ((form.template row<int(H)>(kr, ki, out_re, out_im),
+          sum = S::fmadd(br[H][0], out_re, S::fmadd(bi[H][0], out_im, sum))),
+         ...);
+        return sum;
+    }
+
+    void operator()(Real* re, Real* im, uint64_t i, __m256d* sums) const {
+        Terms kr, ki, br, bi;
+        matrix.load(re, im, i, kr, ki);
+        matrix.load(re, im, i + bra_offset, br, bi);
+        // A loop of constant length, unrolled, keeps the sums in registers.
+        for (int m = 0; m < kMaxCrossForms; ++m) {
+            if (m >= count) break;
+            __m256d quads[S::kQuads];
+            S::widen(matrix.mask.apply(S::set1(Real(0)), cross(forms[m], kr, ki, br, bi, kRegisters)), quads);
+            for (int q = 0; q < S::kQuads; ++q)
+                sums[m * S::kQuads + q] = _mm256_add_pd(sums[m * S::kQuads + q], quads[q]);
+        }
+        matrix.outputs(re, im, i, kr, ki, kRegisters);
+        matrix.outputs(re, im, i + bra_offset, br, bi, kRegisters);
+    }
+};
+
+// targets[j] is the qubit carrying bit j of the matrix index; `m` points to
+// a row-major matrix of (2^count)^2 entries; `mask` opens the lanes whose controls below the
 // register width hold. Float states round each entry of the double matrix.
 template <typename Real, int Outer, unsigned InnerMask, unsigned Form = kDenseForm>
-DenseOp<Real, Outer, InnerMask, Form> make_dense_op(const int* targets, int count,
-                                                    const std::vector<std::complex<double>>& m, LaneMask<Real> mask) {
+DenseOp<Real, Outer, InnerMask, Form> make_dense_op(const int* targets, int count, const std::complex<double>* m,
+                                                    LaneMask<Real> mask) {
     using Op = DenseOp<Real, Outer, InnerMask, Form>;
     using S = Simd<Real>;
     constexpr int kLogWidth = S::kLogWidth;

@@ -77,16 +77,25 @@ inline UnitRange static_share(uint64_t units, int thread, int threads) {
     return {begin, begin + q + (t < r ? 1 : 0)};
 }
 
-template <typename Real, typename Op>
-void walk_units(const UnitLayout& layout, const Op& op, Real* re, Real* im, uint64_t begin, uint64_t end) {
+// visit(base index) for units [begin, end) in order. Always inlined, so
+// that a kernel's private copy of its operation stays private (its
+// coefficients can live in registers across the stores).
+template <typename Real, typename Visit>
+__attribute__((always_inline)) inline void for_each_unit(const UnitLayout& layout, uint64_t begin, uint64_t end,
+                                                         Visit&& visit) {
     constexpr uint64_t kWidth = Simd<Real>::kWidth;
-    const Op local = op;  // private copy: stores through vector types may alias anything reachable
     uint64_t unit = begin;
     while (unit < end) {
         const uint64_t run_end = std::min(end, (unit | (layout.run - 1)) + 1);
         uint64_t index = layout.base_index(unit);
-        for (; unit < run_end; ++unit, index += kWidth) local(re, im, index);
+        for (; unit < run_end; ++unit, index += kWidth) visit(index);
     }
+}
+
+template <typename Real, typename Op>
+void walk_units(const UnitLayout& layout, const Op& op, Real* re, Real* im, uint64_t begin, uint64_t end) {
+    const Op local = op;  // private copy: stores through vector types may alias anything reachable
+    for_each_unit<Real>(layout, begin, end, [&](uint64_t index) { local(re, im, index); });
 }
 
 // Runs `op` over every unit: in a region with the thread rule's count and a
@@ -121,6 +130,57 @@ void run_kernel(StateVector<Real>& state, uint64_t zero_bits, uint64_t one_bits,
     if (small) {
         std::memcpy(state.re, padded_re, state.dim * sizeof(Real));
         std::memcpy(state.im, padded_im, state.dim * sizeof(Real));
+    }
+}
+
+// The lanes of `Quads` double quads added in order.
+template <int Quads>
+double lane_total(const __m256d* quads) {
+    alignas(sizeof(__m256d)) double lanes[Quads * kQuadLanes];
+    for (int q = 0; q < Quads; ++q) _mm256_store_pd(lanes + q * kQuadLanes, quads[q]);
+    double total = 0.0;
+    for (double lane : lanes) total += lane;
+    return total;
+}
+
+// Units per partial sum of a kernel that sums. Partial sums are taken over
+// these fixed ranges whichever thread takes them and added up exactly, so
+// that a kernel's sums do not depend on the thread count.
+constexpr uint64_t kSumUnits = 1024;
+
+// Runs `op` over every unit, in a region with the thread rule's count or on
+// the calling thread alone, and adds its op.count sums, range by range, to
+// the calling thread's slots. op(re, im, base index, sums) adds to
+// op.count * Simd<Real>::kQuads double quads (and may update the unit). The
+// state holds at least one register.
+template <typename Real, typename Op>
+void sum_units(StateVector<Real>& state, uint64_t zero_bits, uint64_t one_bits, const Op& op, SumSlots slots,
+               KernelExec exec) {
+    constexpr int kQuads = Simd<Real>::kQuads;
+    const UnitLayout layout = make_layout<Real>(state.num_qubits, zero_bits, one_bits);
+    const uint64_t ranges = (layout.units + kSumUnits - 1) / kSumUnits;
+    Real* const re = state.re;
+    Real* const im = state.im;
+    auto sum_ranges = [&](uint64_t begin, uint64_t end) {
+        const Op local = op;  // private copy on this thread's frame, as in walk_units
+        ExactSum* mine = slots.sums + size_t(omp_get_thread_num()) * slots.stride;
+        for (uint64_t r = begin; r < end; ++r) {
+            __m256d sums[kMaxCrossForms * kQuads];
+            for (__m256d& quad : sums) quad = _mm256_setzero_pd();
+            const uint64_t last = std::min(layout.units, (r + 1) * kSumUnits);
+            for_each_unit<Real>(layout, r * kSumUnits, last, [&](uint64_t index) { local(re, im, index, sums); });
+            for (int m = 0; m < local.count; ++m) mine[m].add(lane_total<kQuads>(sums + m * kQuads));
+        }
+    };
+    if (exec == KernelExec::kCallingThread) {
+        sum_ranges(0, ranges);
+        return;
+    }
+    omp_set_num_threads(thread_count_for(int(state.num_qubits)));
+#pragma omp parallel
+    {
+        const UnitRange share = static_share(ranges, omp_get_thread_num(), omp_get_num_threads());
+        sum_ranges(share.begin, share.end);
     }
 }
 

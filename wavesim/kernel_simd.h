@@ -6,6 +6,8 @@
 #include <immintrin.h>
 
 #include <cstdint>
+#include <type_traits>
+#include <utility>
 
 namespace wavesim {
 
@@ -47,6 +49,10 @@ struct Simd<double> {
     static V from_bits(const Bits* lanes) {
         return _mm256_castsi256_pd(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes)));
     }
+    // The register as quads of doubles, its lanes in order (sums are taken in double in either precision).
+    static constexpr int kQuads = 1;
+    static void widen(V v, __m256d* quads) { quads[0] = v; }
+    static V narrow(const __m256d* quads) { return quads[0]; }
 };
 
 template <>
@@ -85,6 +91,14 @@ struct Simd<float> {
     static V from_bits(const Bits* lanes) {
         return _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes)));
     }
+    static constexpr int kQuads = 2;
+    static void widen(V v, __m256d* quads) {
+        quads[0] = _mm256_cvtps_pd(_mm256_castps256_ps128(v));
+        quads[1] = _mm256_cvtps_pd(_mm256_extractf128_ps(v, 1));
+    }
+    static V narrow(const __m256d* quads) {
+        return _mm256_set_m128(_mm256_cvtpd_ps(quads[1]), _mm256_cvtpd_ps(quads[0]));
+    }
 };
 
 // The lanes a unit may change (controls below the register width). With every
@@ -109,6 +123,19 @@ LaneMask<Real> lane_mask(Pred pred) {
         all = all && bits[l] != 0;
     }
     return {S::from_bits(bits), all};
+}
+
+// Calls f(std::integral_constant<int, value>) for 0 <= value < N: a value
+// known only at run time (a lane pattern, a count of targets) picks the
+// variant compiled for it.
+template <int N, typename F, int... K>
+void with_constant_impl(int value, F& f, std::integer_sequence<int, K...>) {
+    ((value == K ? (f(std::integral_constant<int, K>{}), 0) : 0), ...);
+}
+
+template <int N, typename F>
+void with_constant(int value, F&& f) {
+    with_constant_impl<N>(value, f, std::make_integer_sequence<int, N>{});
 }
 
 // Blend immediate choosing the lanes whose index has bit `bit` set.

@@ -10,6 +10,7 @@
 #include "cal_states.h"
 #include "circuit_records.h"
 #include "cpu_features.h"
+#include "expval_py.h"
 #include "gate_catalogue.h"
 #include "shots_driver.h"
 #include "tensor_shape_py.h"
@@ -82,4 +83,5 @@ PYBIND11_MODULE(wavesim, m) {
           "Number of parameters one set of the named gate takes (0 to 4); 0 for a name outside the simulator's "
           "vocabulary",
           py::arg("name"));
+    wavesim::bind_expval(m);
 }

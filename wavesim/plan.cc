@@ -57,14 +57,7 @@ void check_qubits(const CircuitInstruction& ins, uint32_t num_qubits, FastKernel
     }
 }
 
-// The batch's parameter set, read in place from the instruction's values. A
-// list longer than one set is cut per batch; a batch index past the end (or
-// below 0) falls back to the first set.
-struct ValueSlice {
-    const double* begin;
-    const double* end;
-    bool per_batch;
-};
+}  // namespace
 
 ValueSlice batch_slice(const CircuitInstruction& ins, const GateEntry* gate, int batch_index) {
     if (std::holds_alternative<double>(ins.param.value)) {
@@ -79,6 +72,8 @@ ValueSlice batch_slice(const CircuitInstruction& ins, const GateEntry* gate, int
         start = k * static_cast<size_t>(batch_index);
     return {list.data() + start, list.data() + start + k, true};
 }
+
+namespace {
 
 // Catalogue matrix after the dagger step. A key that may repeat is computed
 // once per cache (the lookup key is reused per thread so that a hit allocates

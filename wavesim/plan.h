@@ -45,6 +45,17 @@ struct MatrixStore {
     std::deque<Matrix> owned;
 };
 
+// The batch's parameter set, read in place from the instruction's values. A
+// list longer than one set (of the gate's count) is cut per batch; a batch
+// index past the end (or below 0) falls back to the first set.
+struct ValueSlice {
+    const double* begin;
+    const double* end;
+    bool per_batch;
+};
+
+ValueSlice batch_slice(const CircuitInstruction& ins, const GateEntry* gate, int batch_index);
+
 // The kernel call of a gate (not a name without unitary action) on a state
 // of `num_qubits` qubits, for parameter set `batch_index`. Refuses
 // (std::runtime_error naming the gate and the qubit) a qubit outside the

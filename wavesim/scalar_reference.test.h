@@ -4,6 +4,7 @@
 // loop itself, and the helpers that move amplitudes in and out of a state.
 #pragma once
 
+#include <cmath>
 #include <complex>
 #include <cstring>
 #include <random>
@@ -113,6 +114,19 @@ inline Amplitudes multiply(const Dense& m, const Amplitudes& psi) {
     for (size_t x = 0; x < psi.size(); ++x)
         for (size_t y = 0; y < psi.size(); ++y) out[x] += m[x][y] * psi[y];
     return out;
+}
+
+// A normalised state of n qubits with normal random components.
+inline Amplitudes random_state(int n, std::mt19937_64& rng) {
+    std::normal_distribution<double> normal;
+    Amplitudes a(size_t{1} << n);
+    double norm = 0;
+    for (Complex& x : a) {
+        x = {normal(rng), normal(rng)};
+        norm += std::norm(x);
+    }
+    for (Complex& x : a) x /= std::sqrt(norm);
+    return a;
 }
 
 template <typename Real>

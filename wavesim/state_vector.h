@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 
@@ -33,6 +34,12 @@ void release_consumed(void* data, size_t bytes, size_t begin, size_t end);
 // of n qubits") a qubit that does not index a state of `num_qubits` qubits.
 void check_qubit(const char* operation, int64_t qubit, int64_t num_qubits);
 
+// Refuses (std::runtime_error) a qubit count no state can have, as making one would.
+inline void check_state_qubits(int64_t num_qubits) {
+    if (num_qubits < 0 || num_qubits > int64_t{kMaxStateQubits})
+        throw std::runtime_error("StateVector: num_qubits out of supported range");
+}
+
 // Heap arrays aligned as a state's components, freed with std::free.
 struct FreeAligned {
     void operator()(void* data) const { std::free(data); }
@@ -58,7 +65,7 @@ struct StateVector {
 
     // |0...0> on `n` qubits. A negative count converted to unsigned is out of range too.
     explicit StateVector(unsigned n) {
-        if (n > kMaxStateQubits) throw std::runtime_error("StateVector: num_qubits out of supported range");
+        check_state_qubits(n);
         const uint64_t count = uint64_t{1} << n;
         // Byte counts that would not fit in size_t (beyond 2^59 doubles) cannot be allocated at all;
         // refuse them here instead of letting the multiplication wrap to a small size.
@@ -98,5 +105,13 @@ struct StateVector {
 
     size_t component_bytes() const { return static_cast<size_t>(dim) * sizeof(Real); }
 };
+
+// Puts a state (owned or a view) back to |0...0> for its next use.
+template <typename Real>
+void set_zero_state(StateVector<Real>& state) {
+    std::memset(state.re, 0, state.component_bytes());
+    std::memset(state.im, 0, state.component_bytes());
+    state.re[0] = Real(1);
+}
 
 }  // namespace wavesim

@@ -1,6 +1,8 @@
-"""Full state-vector simulation of circuit records: final amplitudes and measurement counts."""
+"""Full state-vector simulation of circuit records: final amplitudes, measurement counts,
+expectation values of Pauli sums and their gradients."""
 
-from typing import SupportsIndex, SupportsInt
+from collections.abc import Sequence
+from typing import SupportsComplex, SupportsFloat, SupportsIndex, SupportsInt
 
 import numpy as np
 import numpy.typing as npt
@@ -8,6 +10,9 @@ import numpy.typing as npt
 from circuitcore import CircuitData
 
 _Int = SupportsInt | SupportsIndex
+# One term of an observable: Pauli letters (I, X, Y, Z), the qubits they act on, a real coefficient.
+_Term = tuple[str, Sequence[SupportsIndex], SupportsFloat | SupportsComplex]
+_Observable = Sequence[_Term]
 
 def cal_states_cpp(
     circuit_data: CircuitData, use_float32: bool = False
@@ -28,3 +33,16 @@ def batch_count(circuit_data: CircuitData) -> int:
 
 def gate_param_count(name: str) -> int:
     """Number of parameters one set of the named gate takes (0 to 4); 0 for a name outside the simulator's vocabulary"""
+
+def expval_cpp(
+    circuit_data: CircuitData, observables: Sequence[_Observable], use_float32: bool = False
+) -> npt.NDArray[np.float64]:
+    """Expectation values <psi_b|O_k|psi_b> of Pauli-sum observables on the final state of each parameter set: shape (B, K), or (K,) for a single run"""
+
+def expval_grad_cpp(
+    circuit_data: CircuitData, observable: _Observable, use_float32: bool = False
+) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.float64]]:
+    """<O> and its gradient by the adjoint method for each parameter set: (values, grads) of shapes (B,) and (B, P), or () and (P,) for a single run, the columns as param_columns lists them"""
+
+def param_columns(circuit_data: CircuitData) -> list[tuple[int, str, int]]:
+    """The gradient's columns: (instruction_index, param_name, slot) for each parameter of each parametrised instruction, in instruction order"""

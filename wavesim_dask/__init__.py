@@ -6,11 +6,16 @@
   ``wavesim.cal_states_cpp``, bit for bit, computed by the cluster's workers.
 - ``run(client, circuit_data, shots, num_cbits, seed=-1, use_float32=False, parts=None)``:
   the counts of ``wavesim.run_cpp``, parameter sets or shots spread over the workers.
+- ``expval(client, circuit_data, observables, use_float32=False, parts=None)`` and
+  ``expval_grad(client, circuit_data, observable, use_float32=False, parts=None)``: the
+  results of ``wavesim.expval_cpp`` and ``wavesim.expval_grad_cpp``, bit for bit, parameter
+  sets spread over the workers and only their numbers sent back.
 
 Import ``circuitcore`` first, as for the native modules (this package does so itself).
 """
 
 from .batch_split import split_batches
 from .cluster_runs import cal_states, part_seeds, run
+from .expval_runs import expval, expval_grad
 
-__all__ = ["cal_states", "part_seeds", "run", "split_batches"]
+__all__ = ["cal_states", "expval", "expval_grad", "part_seeds", "run", "split_batches"]
