@@ -132,7 +132,8 @@ void run_kernel_call(StateVector<Real>& s, const KernelCall& call, KernelExec ex
         case KernelGate::kMatrix:
             if (call.num_targets == 1) return run_matrix<Real, 1>(s, call.targets, ones, zeros, *call.matrix, exec);
             if (call.num_targets == 2) return run_matrix<Real, 2>(s, call.targets, ones, zeros, *call.matrix, exec);
-            return run_matrix<Real, 3>(s, call.targets, ones, zeros, *call.matrix, exec);
+            if (call.num_targets == 3) return run_matrix<Real, 3>(s, call.targets, ones, zeros, *call.matrix, exec);
+            return run_matrix<Real, 4>(s, call.targets, ones, zeros, *call.matrix, exec);
     }
 }
 

@@ -27,8 +27,8 @@ enum class KernelExec : uint8_t { kParallel, kCallingThread };
 // The exact kernels, by the pair or phase they apply, and the dense matrix kernel.
 enum class KernelGate : uint8_t { kX, kY, kH, kZ, kS, kSdg, kT, kTdg, kSwap, kMatrix };
 
-// Targets a dense matrix kernel takes.
-constexpr int kMaxMatrixTargets = 3;
+// Targets a dense matrix kernel takes (fused gates use all four).
+constexpr int kMaxMatrixTargets = 4;
 
 // One kernel invocation: target(s), controls that must be 1 (`ones`) and
 // controls that must be 0 (`zeros`, open controls). kX, kY, kH act on
@@ -39,7 +39,7 @@ constexpr int kMaxMatrixTargets = 3;
 struct KernelCall {
     KernelGate gate = KernelGate::kMatrix;
     int num_targets = 1;
-    int targets[kMaxMatrixTargets] = {0, 0, 0};
+    int targets[kMaxMatrixTargets] = {};
     uint64_t ones = 0;
     uint64_t zeros = 0;
     const Matrix* matrix = nullptr;

@@ -54,23 +54,33 @@ struct DenseOp {
             permute_all(S::load(re + i + offset[v]), pr[v], std::make_index_sequence<kPatterns>{});
             permute_all(S::load(im + i + offset[v]), pi[v], std::make_index_sequence<kPatterns>{});
         }
-        // Four independent accumulators per output keep the FMA chains short.
-        for (int h = 0; h < kRegisters; ++h) {
-            V re_re = S::mul(coef_re[h][0][0], pr[0][0]);
-            V im_im = S::mul(coef_im[h][0][0], pi[0][0]);
-            V re_im = S::mul(coef_re[h][0][0], pi[0][0]);
-            V im_re = S::mul(coef_im[h][0][0], pr[0][0]);
+        // Four independent accumulators per output keep the FMA chains short;
+        // with eight terms or more (three and four targets) two outputs share
+        // a pass, so that eight chains hide the FMA latency. Each output's
+        // sums are the same either way.
+        constexpr int kPass = kRegisters >= 2 && kRegisters * kPatterns >= 8 ? 2 : 1;
+        for (int h = 0; h < kRegisters; h += kPass) {
+            V re_re[kPass], im_im[kPass], re_im[kPass], im_re[kPass];
+            for (int p = 0; p < kPass; ++p) {
+                re_re[p] = S::mul(coef_re[h + p][0][0], pr[0][0]);
+                im_im[p] = S::mul(coef_im[h + p][0][0], pi[0][0]);
+                re_im[p] = S::mul(coef_re[h + p][0][0], pi[0][0]);
+                im_re[p] = S::mul(coef_im[h + p][0][0], pr[0][0]);
+            }
             for (int v = 0; v < kRegisters; ++v)
-                for (int x = (v == 0 ? 1 : 0); x < kPatterns; ++x) {
-                    re_re = S::fmadd(coef_re[h][v][x], pr[v][x], re_re);
-                    im_im = S::fmadd(coef_im[h][v][x], pi[v][x], im_im);
-                    re_im = S::fmadd(coef_re[h][v][x], pi[v][x], re_im);
-                    im_re = S::fmadd(coef_im[h][v][x], pr[v][x], im_re);
-                }
-            const V acc_re = S::sub(re_re, im_im);
-            const V acc_im = S::add(re_im, im_re);
-            S::store(re + i + offset[h], mask.apply(pr[h][0], acc_re));
-            S::store(im + i + offset[h], mask.apply(pi[h][0], acc_im));
+                for (int x = (v == 0 ? 1 : 0); x < kPatterns; ++x)
+                    for (int p = 0; p < kPass; ++p) {
+                        re_re[p] = S::fmadd(coef_re[h + p][v][x], pr[v][x], re_re[p]);
+                        im_im[p] = S::fmadd(coef_im[h + p][v][x], pi[v][x], im_im[p]);
+                        re_im[p] = S::fmadd(coef_re[h + p][v][x], pi[v][x], re_im[p]);
+                        im_re[p] = S::fmadd(coef_im[h + p][v][x], pr[v][x], im_re[p]);
+                    }
+            for (int p = 0; p < kPass; ++p) {
+                const V acc_re = S::sub(re_re[p], im_im[p]);
+                const V acc_im = S::add(re_im[p], im_re[p]);
+                S::store(re + i + offset[h + p], mask.apply(pr[h + p][0], acc_re));
+                S::store(im + i + offset[h + p], mask.apply(pi[h + p][0], acc_im));
+            }
         }
     }
 };
