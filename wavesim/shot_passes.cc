@@ -118,6 +118,7 @@ struct OutcomeTree {
     std::unique_ptr<StateVector<Real>> root;  // the state at step 0, kept for the whole pass
     GateMatrixCache cache;                    // matrices are pure functions of their key: shared by every shot
     RandomSource unused;                      // the stretches between steps hold no stochastic instruction
+    int fusion = 0;
 };
 
 bool gate_free(const std::vector<CircuitInstruction>& instructions, size_t begin, size_t end) {
@@ -210,7 +211,7 @@ StatePtr<Real> derive(OutcomeTree<Real>& tree, const StateVector<Real>& from, St
         collapse_measured(own, step.qubit, outcome, node.odds);
     }
     run_instructions(own, tree.circuit.instructions, step.instruction + 1, step_instruction(tree, node.step + 1),
-                     tree.cache, tree.batch_index, tree.unused);
+                     tree.cache, tree.batch_index, tree.unused, tree.fusion);
     return state;
 }
 
@@ -392,7 +393,8 @@ ShotCounts walk_all_shots(OutcomeTree<Real>& tree, int shots, int num_cbits, Ran
     list_steps(tree, num_cbits);
     tree.root = std::make_unique<StateVector<Real>>(static_cast<unsigned>(tree.circuit.num_qubits));
     tree.empty_key = empty_key(num_cbits);
-    run_instructions(*tree.root, instructions, 0, step_instruction(tree, 0), tree.cache, tree.batch_index, tree.unused);
+    run_instructions(*tree.root, instructions, 0, step_instruction(tree, 0), tree.cache, tree.batch_index, tree.unused,
+                     tree.fusion);
     plant_root(tree);
 
     ShotCounts counts;
@@ -417,7 +419,7 @@ ShotCounts walk_all_shots(OutcomeTree<Real>& tree, int shots, int num_cbits, Ran
     // A literal shot applies the gates after the last step too, and fails where they fail.
     if (!tree.steps.empty()) {
         run_instructions(*tree.root, instructions, tree.steps.back().instruction + 1, instructions.size(), tree.cache,
-                         tree.batch_index, tree.unused);
+                         tree.batch_index, tree.unused, tree.fusion);
     }
     return counts;
 }
@@ -429,7 +431,8 @@ ShotCounts sample_once_pass(const CircuitData& circuit, const ShotPlan& plan, in
                             RandomSource& source) {
     StateVector<Real> state(static_cast<unsigned>(circuit.num_qubits));
     GateMatrixCache cache;
-    run_instructions(state, circuit.instructions, 0, circuit.instructions.size(), cache, batch_index, source);
+    run_instructions(state, circuit.instructions, 0, circuit.instructions.size(), cache, batch_index, source,
+                     plan.fusion);
     const CumulativeTable table = build_cumulative(state);
     ShotCounts counts;
     if (shots <= 0) return counts;
@@ -460,7 +463,7 @@ ShotCounts per_shot_pass(const CircuitData& circuit, const ShotPlan& plan, int b
     if (shots <= 0) return {};
     const RandomSource start = source;
     try {
-        OutcomeTree<Real> tree{circuit, batch_index, limits, {}, {}, {}, 0, {}, {}, {}, {}};
+        OutcomeTree<Real> tree{circuit, batch_index, limits, {}, {}, {}, 0, {}, {}, {}, {}, plan.fusion};
         return walk_all_shots(tree, shots, num_cbits, source);
     } catch (...) {
         // Whatever failed (a non-finite state, a refused gate, memory), the

@@ -23,6 +23,7 @@ struct ShotPlan {
     int passes = 1;                     // max(batches, 1)
     bool per_shot = false;              // some operation follows a measurement
     std::vector<MeasuredBit> measured;  // counted MEASUREs, in circuit order
+    int fusion = 0;                     // fuse_plan's setting for every stretch simulated
 };
 
 // Result keys in ascending byte order, as the result dicts list them.

@@ -10,9 +10,9 @@ from circuitcore import CircuitData
 _Int = SupportsInt | SupportsIndex
 
 def cal_states_cpp(
-    circuit_data: CircuitData, use_float32: bool = False
+    circuit_data: CircuitData, use_float32: bool = False, *, fusion: _Int = 0
 ) -> npt.NDArray[np.complex128] | npt.NDArray[np.complex64]:
-    """C++ implementation of full amplitude simulation"""
+    """C++ implementation of full amplitude simulation; fusion=2, 3 or 4 multiplies runs of gates into matrices on at most that many qubits (faster; results differ from the default in the last bits), 0 applies every gate as it is"""
 
 def run_cpp(
     circuit_data: CircuitData,
@@ -20,8 +20,10 @@ def run_cpp(
     num_cbits: _Int,
     seed: _Int = -1,
     use_float32: bool = False,
+    *,
+    fusion: _Int = 0,
 ) -> dict[str, int] | list[dict[str, int]]:
-    """Perform shots measurements with projective sampling"""
+    """Perform shots measurements with projective sampling; fusion as for cal_states_cpp (0: off, 2 to 4: the most qubits a fused gate acts on)"""
 
 def batch_count(circuit_data: CircuitData) -> int:
     """Number of parameter sets cal_states_cpp and run_cpp run the circuit for; 0 or 1 means a single run"""

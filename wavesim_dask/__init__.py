@@ -2,9 +2,9 @@
 
 - ``split_batches(circuit_data, parts)``: cut a batched circuit into parts carrying
   contiguous ranges of its parameter sets.
-- ``cal_states(client, circuit_data, use_float32=False, parts=None)``: the amplitudes of
+- ``cal_states(client, circuit_data, use_float32=False, parts=None, *, fusion=0)``: the amplitudes of
   ``wavesim.cal_states_cpp``, bit for bit, computed by the cluster's workers.
-- ``run(client, circuit_data, shots, num_cbits, seed=-1, use_float32=False, parts=None)``:
+- ``run(client, circuit_data, shots, num_cbits, seed=-1, use_float32=False, parts=None, *, fusion=0)``:
   the counts of ``wavesim.run_cpp``, parameter sets or shots spread over the workers.
 
 Import ``circuitcore`` first, as for the native modules (this package does so itself).
