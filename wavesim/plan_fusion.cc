@@ -53,33 +53,47 @@ const Matrix& fixed_gate_matrix(KernelGate gate) {
 // index (bit j of u's index is position targets[j]) for the rows whose `ones`
 // bits are set and `zeros` bits clear, the identity elsewhere. The kernels
 // leave a gate whose controls meet its targets without effect: so does this.
+// Row by row, so that the innermost loop runs along contiguous entries.
 void multiply_from_left(Matrix& product, uint64_t dim, const Matrix& u, const int* targets, int count, uint64_t ones,
                         uint64_t zeros) {
+    constexpr size_t kMaxSize = size_t{1} << kMaxMatrixTargets;
     const size_t size = size_t{1} << count;
     uint64_t target_bits = 0;
     for (int j = 0; j < count; ++j) target_bits |= bit(targets[j]);
     if ((ones | zeros) & target_bits) return;
-    uint64_t offset[size_t{1} << kMaxMatrixTargets] = {};
+    uint64_t offset[kMaxSize] = {};
     for (size_t a = 0; a < size; ++a)
         for (int j = 0; j < count; ++j)
             if ((a >> j) & 1) offset[a] |= bit(targets[j]);
-    std::complex<double> in[size_t{1} << kMaxMatrixTargets];
+    // Real and imaginary parts of the rows a group of U reads, then writes (size * dim <= kMaxSize^2).
+    double in_re[kMaxSize * kMaxSize], in_im[kMaxSize * kMaxSize];
+    double out_re[kMaxSize * kMaxSize], out_im[kMaxSize * kMaxSize];
     for (uint64_t row = 0; row < dim; ++row) {
         if ((row & target_bits) != 0 || (row & ones) != ones || (row & zeros) != 0) continue;
-        for (uint64_t col = 0; col < dim; ++col) {
-            for (size_t a = 0; a < size; ++a) in[a] = product[(row | offset[a]) * dim + col];
-            for (size_t b = 0; b < size; ++b) {
-                // Written out: std::complex's product takes a slow path for non-finite values.
-                double re = 0.0;
-                double im = 0.0;
-                for (size_t a = 0; a < size; ++a) {
-                    const std::complex<double> m = u[b * size + a];
-                    re += m.real() * in[a].real() - m.imag() * in[a].imag();
-                    im += m.real() * in[a].imag() + m.imag() * in[a].real();
+        for (size_t a = 0; a < size; ++a)
+            for (uint64_t col = 0; col < dim; ++col) {
+                in_re[a * dim + col] = product[(row | offset[a]) * dim + col].real();
+                in_im[a * dim + col] = product[(row | offset[a]) * dim + col].imag();
+            }
+        // Written out: std::complex's product takes a slow path for non-finite values.
+        for (size_t b = 0; b < size; ++b) {
+            double* re = &out_re[b * dim];
+            double* im = &out_im[b * dim];
+            for (uint64_t col = 0; col < dim; ++col) re[col] = im[col] = 0.0;
+            for (size_t a = 0; a < size; ++a) {
+                const double m_re = u[b * size + a].real();
+                const double m_im = u[b * size + a].imag();
+                const double* x_re = &in_re[a * dim];
+                const double* x_im = &in_im[a * dim];
+                for (uint64_t col = 0; col < dim; ++col) {
+                    re[col] += m_re * x_re[col] - m_im * x_im[col];
+                    im[col] += m_re * x_im[col] + m_im * x_re[col];
                 }
-                product[(row | offset[b]) * dim + col] = {re, im};
             }
         }
+        for (size_t b = 0; b < size; ++b)
+            for (uint64_t col = 0; col < dim; ++col)
+                product[(row | offset[b]) * dim + col] = {out_re[b * dim + col], out_im[b * dim + col]};
     }
 }
 
