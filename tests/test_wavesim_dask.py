@@ -287,9 +287,9 @@ def test_cluster_passes_fusion_through(client):
         assert got == wavesim_dask.run(client, single, 5000, 4, seed=2, parts=parts)
     for fusion in (5, "3"):
         assert raised(lambda: wavesim_dask.cal_states(client, data, fusion=fusion)) == \
-            raised(lambda: wavesim.cal_states_cpp(data, fusion=fusion))
+            raised(lambda: wavesim.cal_states_cpp(data, False, fusion=fusion))
         assert raised(lambda: wavesim_dask.run(client, single, 10, 4, 1, fusion=fusion)) == \
-            raised(lambda: wavesim.run_cpp(single, 10, 4, 1, fusion=fusion))
+            raised(lambda: wavesim.run_cpp(single, 10, 4, 1, False, fusion=fusion))
 
 
 BAD_INPUTS = [

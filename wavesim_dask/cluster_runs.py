@@ -90,6 +90,12 @@ def _layout_or_none(circuit_data: CircuitData) -> BatchLayout | None:
         return None
 
 
+def _as_given(fusion: Any) -> dict[str, Any]:
+    """The fusion keyword as the caller would pass it to the simulator: left out at its
+    default, so that the simulator's conversion errors read as for a call without it."""
+    return {} if type(fusion) is int and fusion == 0 else {"fusion": fusion}
+
+
 def _whole_result(client: Client, function: Callable[..., Any], *args: Any, fusion: int) -> Any:
     return client.submit(function, *args, key=f"wavesim-{uuid.uuid4().hex}", fusion=fusion).result()
 
@@ -118,7 +124,7 @@ def cal_states(client: Client, circuit_data: CircuitData, use_float32: bool = Fa
     number = _c_int(fusion)
     if not isinstance(circuit_data, circuitcore.CircuitData) or flag is None or number is None:
         # Fails converting: the simulator's own TypeError.
-        return wavesim.cal_states_cpp(circuit_data, use_float32, fusion=fusion)
+        return wavesim.cal_states_cpp(circuit_data, use_float32, **_as_given(fusion))
     use_float32, fusion = flag, number
     layout = _layout_or_none(circuit_data)
     if layout is None:
@@ -210,7 +216,7 @@ def run(client: Client, circuit_data: CircuitData, shots: int, num_cbits: int, s
     flag = _c_bool(use_float32)
     if not isinstance(circuit_data, circuitcore.CircuitData) or None in numbers or flag is None:
         # Fails converting the arguments, before any work: the simulator's own TypeError.
-        return wavesim.run_cpp(circuit_data, shots, num_cbits, seed, use_float32, fusion=fusion)
+        return wavesim.run_cpp(circuit_data, shots, num_cbits, seed, use_float32, **_as_given(fusion))
     shots, num_cbits, seed, fusion = numbers
     use_float32 = flag
     layout = _layout_or_none(circuit_data)
