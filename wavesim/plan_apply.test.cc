@@ -18,6 +18,7 @@
 #include "kernel_entries.h"
 #include "random_circuit.test.h"
 #include "reference_path.h"
+#include "scalar_reference.test.h"
 
 namespace wavesim {
 namespace {
@@ -27,7 +28,7 @@ using random_circuits::fill_random;
 using random_circuits::kBatches;
 using random_circuits::named;
 using random_circuits::random_circuit;
-using random_circuits::same_bits;
+using scalar_reference::same_bits;
 
 constexpr int kSeed = 20261208;
 

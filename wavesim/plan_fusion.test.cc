@@ -21,6 +21,7 @@
 #include "plan_apply.h"
 #include "random_circuit.test.h"
 #include "reference_path.h"
+#include "scalar_reference.test.h"
 
 namespace wavesim {
 namespace {
@@ -30,9 +31,9 @@ using random_circuits::fill_random;
 using random_circuits::kBatches;
 using random_circuits::named;
 using random_circuits::random_circuit;
-using random_circuits::same_bits;
-
-using Amplitudes = std::vector<std::complex<double>>;
+using scalar_reference::Amplitudes;
+using scalar_reference::read;
+using scalar_reference::same_bits;
 
 constexpr double kBoundPerGate = 1e-13;  // absolute, per amplitude and gate, on a normalised state
 constexpr double kNormBound = 1e-12;
@@ -40,19 +41,10 @@ constexpr double kFloatFactor = 2.0;  // fused float error over per-gate float e
 constexpr int kSeeds = 6;
 constexpr unsigned kSeed = 20261214;
 
+// The state holds `a`, whose values both precisions hold exactly.
 template <typename Real>
-Amplitudes read(const StateVector<Real>& s) {
-    Amplitudes out(s.dim);
-    for (uint64_t i = 0; i < s.dim; ++i) out[i] = {double(s.re[i]), double(s.im[i])};
-    return out;
-}
-
-template <typename Real>
-void write(StateVector<Real>& s, const Amplitudes& a) {
-    for (uint64_t i = 0; i < s.dim; ++i) {
-        s.re[i] = Real(a[i].real());
-        s.im[i] = Real(a[i].imag());
-    }
+void write(StateVector<Real>& s, Amplitudes a) {
+    scalar_reference::load(s, a);
 }
 
 double norm(const Amplitudes& a) {

@@ -2,12 +2,10 @@
 // the widest names take 3), shared by the tests of
 // the window engine and of fusion: every catalogue name with up to two extra
 // controls (some open), daggers, parameter lists of several sets, and, now and
-// then, MEASURE, RESET and the names without effect. Plus random states and
-// bit-for-bit comparison.
+// then, MEASURE, RESET and the names without effect. Plus random states.
 #pragma once
 
 #include <algorithm>
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -94,12 +92,6 @@ void fill_random(StateVector<Real>& s, std::mt19937& engine) {
         s.re[i] = Real(normal(engine));
         s.im[i] = Real(normal(engine));
     }
-}
-
-template <typename Real>
-bool same_bits(const StateVector<Real>& a, const StateVector<Real>& b) {
-    return a.dim == b.dim && std::memcmp(a.re, b.re, a.dim * sizeof(Real)) == 0 &&
-           std::memcmp(a.im, b.im, a.dim * sizeof(Real)) == 0;
 }
 
 }  // namespace random_circuits
