@@ -39,4 +39,5 @@ set -x
 "$PY" bench/bench_cliffmix.py
 "$PY" bench/bench_dask.py
 "$PY" bench/bench_gradient.py --sizes 16 20
+"$PY" bench/bench_fusion.py --sizes 16 20 24
 if [[ -x bench/.peer-envs/qulacs/bin/python ]]; then "$PY" bench/bench_small_calls.py; fi

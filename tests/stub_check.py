@@ -9,13 +9,17 @@ _PARAM = re.compile(r"(?:\(|, )(\w+): ")
 
 
 def runtime_parameters(func):
-    """[(name, has_default)] from the first line of a pybind11 docstring, without self."""
+    """[(name, has_default)] from the first line of a pybind11 docstring, without self;
+    keyword-only parameters follow a ("*", False) entry."""
     signature = func.__doc__.splitlines()[0]
     matches = list(_PARAM.finditer(signature))
     params = []
     for k, match in enumerate(matches):
         end = matches[k + 1].start() if k + 1 < len(matches) else len(signature)
-        params.append((match.group(1), " = " in signature[match.end() : end]))
+        segment = signature[match.end() : end]
+        params.append((match.group(1), " = " in segment))
+        if segment.endswith(", *"):
+            params.append(("*", False))
     return [p for p in params if p[0] != "self"]
 
 
@@ -31,7 +35,11 @@ def stub_parameters(module_name):
             elif isinstance(node, ast.FunctionDef):
                 args = node.args.args
                 first_default = len(args) - len(node.args.defaults)
-                found[prefix + node.name] = [(a.arg, i >= first_default) for i, a in enumerate(args) if a.arg != "self"]
+                params = [(a.arg, i >= first_default) for i, a in enumerate(args) if a.arg != "self"]
+                if node.args.kwonlyargs:
+                    params.append(("*", False))
+                    params += [(a.arg, d is not None) for a, d in zip(node.args.kwonlyargs, node.args.kw_defaults)]
+                found[prefix + node.name] = params
 
     visit(tree.body, "")
     return found

@@ -12,6 +12,7 @@ call fails before it allocates a state.
 """
 
 import collections
+import functools
 import math
 import re
 import string
@@ -34,6 +35,7 @@ import test_brickgen
 import test_cliffmix
 import test_wavesim_shots
 
+FUSIONS = [0, 2, 3, 4]  # the settings of the keyword `fusion` (0: off)
 INT32_MIN = -(2**31)
 INT32_MAX = 2**31 - 1
 NOT_INT32 = [2**31, -(2**31) - 1, 2**63, 10**30]
@@ -150,9 +152,10 @@ def nonfinite_in(data, batch):
                for ins in data.instructions if ref.param_count(ins.name))
 
 
-@given(data=valid_circuits(8), use_float32=st.booleans())
-def test_cal_states_cpp_valid(data, use_float32):
-    result = succeeds("wavesim.cal_states_cpp", wavesim.cal_states_cpp, data, use_float32)
+@given(data=valid_circuits(8), use_float32=st.booleans(), fusion=st.sampled_from(FUSIONS))
+def test_cal_states_cpp_valid(data, use_float32, fusion):
+    result = succeeds("wavesim.cal_states_cpp", functools.partial(wavesim.cal_states_cpp, fusion=fusion), data,
+                      use_float32)
     batches = batch_of(data)
     assert result.dtype == (np.complex64 if use_float32 else np.complex128)
     assert result.shape == ((batches, 1 << data.num_qubits) if batches > 1 else (1 << data.num_qubits,))
@@ -383,10 +386,11 @@ def measured_circuits(draw, max_qubits, num_cbits):
 
 
 @given(data=st.data(), num_cbits=st.integers(0, 5), shots=st.integers(-3, MAX_SHOTS), seed=st.integers(0, INT32_MAX),
-       use_float32=st.booleans())
-def test_run_cpp_valid(data, num_cbits, shots, seed, use_float32):
+       use_float32=st.booleans(), fusion=st.sampled_from(FUSIONS))
+def test_run_cpp_valid(data, num_cbits, shots, seed, use_float32, fusion):
     circuit = data.draw(measured_circuits(4, num_cbits))
-    counts = succeeds("wavesim.run_cpp", wavesim.run_cpp, circuit, shots, num_cbits, seed, use_float32)
+    counts = succeeds("wavesim.run_cpp", functools.partial(wavesim.run_cpp, fusion=fusion), circuit, shots, num_cbits,
+                      seed, use_float32)
     assert counts == test_wavesim_shots.model_counts(circuit, max(shots, 0), num_cbits, seed, use_float32)
 
 
@@ -439,6 +443,22 @@ def faulty_runs(draw, kind):
 def test_run_cpp_faulty(kind, data, seed, use_float32):
     fault, circuit, num_cbits, shots, error, message = data.draw(faulty_runs(kind))
     refuses("wavesim.run_cpp", fault, error, message, wavesim.run_cpp, circuit, shots, num_cbits, seed, use_float32)
+
+
+FUSION_MESSAGE = "fusion must be 0 (off) or the most qubits a fused gate may act on, 2 to 4; got {}"
+
+
+@given(fusion=st.integers(INT32_MIN, INT32_MAX).filter(lambda f: f not in FUSIONS), body=st.data())
+def test_fusion_outside_the_settings_is_refused_first(fusion, body):
+    # Checked before the circuit: a faulty instruction or size does not change the error.
+    n = body.draw(st.integers(1, 62))
+    gates = body.draw(st.lists(gate(n, 1, FINITE_ANGLE, kinds=("catalogue", "pair")), max_size=4))
+    data = cc.CircuitData(n, gates + [make("NOT_A_GATE", [0]), make("MEASURE", [0])])
+    message = FUSION_MESSAGE.format(fusion)
+    refuses("wavesim.cal_states_cpp", "fusion", ValueError, message,
+            functools.partial(wavesim.cal_states_cpp, fusion=fusion), data)
+    refuses("wavesim.run_cpp", "fusion", ValueError, message, functools.partial(wavesim.run_cpp, fusion=fusion), data,
+            10, 1)
 
 
 @given(num_qubits=st.integers(15, 62), body=st.data())

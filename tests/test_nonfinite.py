@@ -3,7 +3,7 @@
 cal_states_cpp propagates them into NaN amplitudes (as a NumPy matrix product
 would: 0 * NaN is NaN), in exactly the batches that use them; run_cpp refuses
 to draw outcomes from such a state with a RuntimeError instead of returning
-counts.
+counts. The same with gate fusion on, whose products carry the NaN along.
 """
 
 import math
@@ -16,6 +16,7 @@ import wavesim
 
 NOT_FINITE = "Cannot sample measurement outcomes: the state's probabilities are not finite"
 BAD = [math.nan, math.inf, -math.inf]
+FUSIONS = [0, 2, 4]
 
 
 def gate(name, qubits, controls=(), values=None):
@@ -39,18 +40,22 @@ def reference_p(theta):
 @pytest.mark.parametrize("name, values", [("RX", ["bad"]), ("U3", [0.0, "bad", 0.0]), ("U3", [0.0, 0.0, "bad"]),
                                           ("P", ["bad"]), ("CU", [0.0, 0.0, 0.0, "bad"])])
 @pytest.mark.parametrize("use_float32", [False, True])
-def test_cal_states_propagates_nan(bad, name, values, use_float32):
+@pytest.mark.parametrize("fusion", FUSIONS)
+def test_cal_states_propagates_nan(bad, name, values, use_float32, fusion):
     values = [bad if v == "bad" else v for v in values]
     controls = [1] if name == "CU" else []
     state = wavesim.cal_states_cpp(cc.CircuitData(2, [gate(name, [0], controls, values), gate("H", [0])]),
-                                   use_float32)
+                                   use_float32, fusion=fusion)
     assert np.isnan(state).any()
 
 
 @pytest.mark.parametrize("use_float32", [False, True])
-def test_nan_reaches_only_the_batches_that_use_it(use_float32):
+@pytest.mark.parametrize("fusion", FUSIONS)
+def test_nan_reaches_only_the_batches_that_use_it(use_float32, fusion):
+    # With fusion, H and the P of each set make one product per set: none is shared.
     angles = [0.3, math.nan, 1.2]
-    rows = wavesim.cal_states_cpp(cc.CircuitData(1, [gate("P", [0], values=angles), gate("H", [0])]), use_float32)
+    rows = wavesim.cal_states_cpp(cc.CircuitData(1, [gate("P", [0], values=angles), gate("H", [0])]), use_float32,
+                                  fusion=fusion)
     assert rows.shape == (3, 2)
     for row, theta in zip(rows, angles):
         want = reference_p(theta)
@@ -59,12 +64,13 @@ def test_nan_reaches_only_the_batches_that_use_it(use_float32):
             np.testing.assert_allclose(row, want, atol=1e-6)
 
 
-def test_reset_does_not_erase_nan():
+@pytest.mark.parametrize("fusion", FUSIONS)
+def test_reset_does_not_erase_nan(fusion):
     # P(NaN) makes only the |1> half of qubit 1 NaN; a reset of qubit 1 that
     # kept the |0> half would hand back a valid-looking state.
     data = cc.CircuitData(2, [gate("H", [0]), gate("P", [1], values=[math.nan]),
                               cc.CircuitInstruction(name="RESET", qubits=[1])])
-    assert np.isnan(wavesim.cal_states_cpp(data)).any()
+    assert np.isnan(wavesim.cal_states_cpp(data, fusion=fusion)).any()
 
 
 @pytest.mark.parametrize("bad", BAD)
@@ -81,9 +87,10 @@ def test_reset_does_not_erase_nan():
     # a reset between the NaN gate and the measurement keeps the NaN
     lambda bad: [gate("P", [0], values=[bad]), cc.CircuitInstruction(name="RESET", qubits=[0]), measure(0, 0)],
 ], ids=["sample-once", "other-half", "per-shot", "collapse-half", "after-reset"])
-def test_run_cpp_refuses_to_sample_nan(bad, use_float32, circuit):
+@pytest.mark.parametrize("fusion", FUSIONS)
+def test_run_cpp_refuses_to_sample_nan(bad, use_float32, circuit, fusion):
     with pytest.raises(RuntimeError, match=NOT_FINITE):
-        wavesim.run_cpp(cc.CircuitData(2, circuit(bad)), 100, 2, 7, use_float32)
+        wavesim.run_cpp(cc.CircuitData(2, circuit(bad)), 100, 2, 7, use_float32, fusion=fusion)
 
 
 def test_run_cpp_refuses_only_the_nan_batch():

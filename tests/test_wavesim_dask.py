@@ -290,6 +290,33 @@ def test_cluster_shots_of_several_sets(client, use_float32):
     assert wavesim_dask.run(client, data, shots, n, seed=3, use_float32=use_float32, parts=1) == single
 
 
+def test_cluster_passes_fusion_through(client):
+    data = bound_ansatz(4, ["RX", "U3"], "CRZ", "full", 6, seed=8)
+    plain = wavesim.cal_states_cpp(data)
+    for fusion, use_float32 in [(2, False), (4, True)]:
+        whole = wavesim.cal_states_cpp(data, use_float32, fusion=fusion)
+        assert same_bits(wavesim_dask.cal_states(client, data, use_float32, 3, fusion=fusion), whole)
+    assert not same_bits(wavesim.cal_states_cpp(data, fusion=2), plain)  # so the parts did fuse
+    single = measured(bound_ansatz(4, ["RY"], "CX", "linear", 1, seed=9), 4)
+    assert same_bits(wavesim_dask.cal_states(client, single, fusion=3), wavesim.cal_states_cpp(single, fusion=3))
+    for parts in (1, 2):
+        got = wavesim_dask.run(client, single, 5000, 4, seed=2, parts=parts, fusion=3)
+        assert got == wavesim_dask.run(client, single, 5000, 4, seed=2, parts=parts)
+    observable = [("ZZ", [0, 1], 0.5), ("X", [2], -1.0)]
+    values = wavesim.expval_cpp(data, [observable], fusion=3)
+    assert same_bits(wavesim_dask.expval(client, data, [observable], parts=3, fusion=3), values)
+    value, grads = wavesim.expval_grad_cpp(data, observable, fusion=3)
+    got_value, got_grads = wavesim_dask.expval_grad(client, data, observable, parts=3, fusion=3)
+    assert same_bits(got_value, value) and same_bits(got_grads, grads)
+    for fusion in (5, "3"):
+        assert raised(lambda: wavesim_dask.cal_states(client, data, fusion=fusion)) == \
+            raised(lambda: wavesim.cal_states_cpp(data, False, fusion=fusion))
+        assert raised(lambda: wavesim_dask.expval(client, data, [observable], fusion=fusion)) == \
+            raised(lambda: wavesim.expval_cpp(data, [observable], fusion=fusion))
+        assert raised(lambda: wavesim_dask.run(client, single, 10, 4, 1, fusion=fusion)) == \
+            raised(lambda: wavesim.run_cpp(single, 10, 4, 1, False, fusion=fusion))
+
+
 BAD_INPUTS = [
     ("unknown gate", lambda: measured(cc.CircuitData(2, [instruction("H", [0]), instruction("NOPE", [1], values=[0.1, 0.2])]), 2)),
     ("qubit outside the state", lambda: measured(cc.CircuitData(2, [instruction("RX", [5], values=[0.1, 0.2, 0.3])]), 1)),

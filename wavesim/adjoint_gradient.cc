@@ -1,3 +1,5 @@
+// The adjoint gradient: the columns of a circuit, the backward plan of its inverse gates and derivative reads, and the
+// pass over one parameter set.
 #include "adjoint_gradient.h"
 
 #include <algorithm>
@@ -160,7 +162,7 @@ RunPlan backward_plan(const RunPlan& forward, const std::vector<CircuitInstructi
 
 template <typename Real>
 double adjoint_gradient(StateVector<Real>& state, const DifferentiableCircuit& circuit,
-                        const GroupedObservables& observable, GateMatrixCache* cache, int batch_index,
+                        const GroupedObservables& observable, RunCaches* caches, int batch_index, int fusion,
                         std::vector<ExactSum>& slots, double* grads) {
     const std::vector<CircuitInstruction>& instructions = *circuit.instructions;
     const unsigned half = state.num_qubits - 1;
@@ -169,8 +171,11 @@ double adjoint_gradient(StateVector<Real>& state, const DifferentiableCircuit& c
     StateVector<Real> ket(half, state.re, state.im);
     StateVector<Real> bra(half, state.re + half_dim, state.im + half_dim);
 
-    const RunPlan forward = compile_run(instructions, 0, instructions.size(), psi.num_qubits, cache, batch_index);
-    run_plan(psi, forward);
+    const RunPlan forward = compile_run(instructions, 0, instructions.size(), psi.num_qubits,
+                                        caches != nullptr ? &caches->gates : nullptr, batch_index);
+    // The backward pass takes the gates one by one; fusion speeds up only the forward run.
+    if (fusion == kFusionOff) run_plan(psi, forward);
+    else run_circuit(psi, instructions, caches, batch_index, fusion);
     const double value = apply_observable(ket, observable, bra);
 
     const double bound = observable.bound.front();
@@ -187,8 +192,8 @@ double adjoint_gradient(StateVector<Real>& state, const DifferentiableCircuit& c
 }
 
 template double adjoint_gradient<double>(StateVector<double>&, const DifferentiableCircuit&, const GroupedObservables&,
-                                         GateMatrixCache*, int, std::vector<ExactSum>&, double*);
+                                         RunCaches*, int, int, std::vector<ExactSum>&, double*);
 template double adjoint_gradient<float>(StateVector<float>&, const DifferentiableCircuit&, const GroupedObservables&,
-                                        GateMatrixCache*, int, std::vector<ExactSum>&, double*);
+                                        RunCaches*, int, int, std::vector<ExactSum>&, double*);
 
 }  // namespace wavesim

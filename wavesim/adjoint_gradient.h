@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "batch_runs.h"
 #include "circuit_records.h"
 #include "exact_sum.h"
 #include "observable.h"
@@ -47,13 +48,14 @@ DifferentiableCircuit differentiable_circuit(int num_qubits, const std::vector<C
 unsigned adjoint_state_qubits(unsigned num_qubits);
 
 // Parameter set `batch_index`: psi in the lower half of `state` (|0...0> on
-// entry, of adjoint_state_qubits qubits) exactly as cal_states computes it,
+// entry, of adjoint_state_qubits qubits) exactly as cal_states computes it
+// with the same `fusion` setting,
 // then <O> (returned) and its derivatives, grads[j] for the j-th column.
 // `slots` holds one ExactSum per column for each hardware thread. The state
 // is left as the pass leaves it.
 template <typename Real>
 double adjoint_gradient(StateVector<Real>& state, const DifferentiableCircuit& circuit,
-                        const GroupedObservables& observable, GateMatrixCache* cache, int batch_index,
+                        const GroupedObservables& observable, RunCaches* caches, int batch_index, int fusion,
                         std::vector<ExactSum>& slots, double* grads);
 
 // The backward plan of a compiled run on a stacked state whose bra qubit is

@@ -95,7 +95,8 @@ TYPED_TEST(AdjointTest, GradientsOfClosedForms) {
     StateVector<Real> state(adjoint_state_qubits(3));
     std::vector<ExactSum> slots(size_t(kHardwareThreads) * differentiable.columns);
     std::vector<double> grads(differentiable.columns);
-    const double value = adjoint_gradient(state, differentiable, observable, nullptr, 0, slots, grads.data());
+    const double value =
+        adjoint_gradient(state, differentiable, observable, nullptr, 0, kFusionOff, slots, grads.data());
     EXPECT_NEAR(value, 3 * std::cos(theta) + 3 * std::sin(theta) * std::cos(phi), kTolerance<Real>);
     const std::vector<double> want = {-std::sin(theta), -2 * std::sin(theta), 3 * std::cos(theta) * std::cos(phi),
                                       -3 * std::sin(theta) * std::sin(phi), 0.0};

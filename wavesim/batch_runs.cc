@@ -1,3 +1,4 @@
+// The run of one parameter set, the batch thread rule and the memory check shared by the batch drivers.
 #include "batch_runs.h"
 
 #include <algorithm>
@@ -23,9 +24,12 @@ void run_plan(StateVector<Real>& state, const RunPlan& plan) {
 }
 
 template <typename Real>
-void run_circuit(StateVector<Real>& state, const std::vector<CircuitInstruction>& instructions, GateMatrixCache* cache,
-                 int batch_index) {
-    run_plan(state, compile_run(instructions, 0, instructions.size(), state.num_qubits, cache, batch_index));
+void run_circuit(StateVector<Real>& state, const std::vector<CircuitInstruction>& instructions, RunCaches* caches,
+                 int batch_index, int fusion) {
+    RunPlan plan = compile_run(instructions, 0, instructions.size(), state.num_qubits,
+                               caches != nullptr ? &caches->gates : nullptr, batch_index);
+    fuse_plan(plan, fusion, caches != nullptr ? &caches->fused : nullptr);
+    run_plan(state, plan);
 }
 
 int batch_thread_count(int num_qubits, int batches) {
@@ -50,10 +54,9 @@ void check_batch_memory(int num_qubits, uint64_t rows, uint64_t worker_states) {
         throw std::runtime_error("Failed to allocate memory for StateVector");
 }
 
-#define WAVESIM_INSTANTIATE_BATCH_RUNS(Real)                                                                      \
-    template void run_plan<Real>(StateVector<Real>&, const RunPlan&);                                             \
-    template void run_circuit<Real>(StateVector<Real>&, const std::vector<CircuitInstruction>&, GateMatrixCache*, \
-                                    int);                                                                         \
+#define WAVESIM_INSTANTIATE_BATCH_RUNS(Real)                                                                           \
+    template void run_plan<Real>(StateVector<Real>&, const RunPlan&);                                                  \
+    template void run_circuit<Real>(StateVector<Real>&, const std::vector<CircuitInstruction>&, RunCaches*, int, int); \
     template void check_batch_memory<Real>(int, uint64_t, uint64_t);
 
 WAVESIM_INSTANTIATE_BATCH_RUNS(double)

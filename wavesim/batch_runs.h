@@ -15,17 +15,26 @@
 
 #include "circuit_records.h"
 #include "plan.h"
+#include "plan_fusion.h"
 #include "state_vector.h"
 #include "threads.h"
 
 namespace wavesim {
 
+// Matrices the runs of one batch worker share (no lock: matrices are pure
+// functions of their key): the gates' and, with fusion on, their products,
+// keyed by the gates' matrix addresses, so the two go together.
+struct RunCaches {
+    GateMatrixCache gates;
+    FusedMatrixCache fused;
+};
+
 // What a batch worker keeps from set to set: its state (made at its first
-// set) and its matrix cache (no lock: matrices are pure functions of their key).
+// set) and its matrix caches.
 template <typename Real>
 struct StateWorker {
     std::unique_ptr<StateVector<Real>> state;
-    GateMatrixCache cache;
+    RunCaches caches;
 };
 
 // The plan's steps on `state`: apply_plan with the shape window_shape_for
@@ -33,12 +42,13 @@ struct StateWorker {
 template <typename Real>
 void run_plan(StateVector<Real>& state, const RunPlan& plan);
 
-// Parameter set `batch_index` of the instructions compiled and run from the
-// state given. A cache pays only when runs share matrices (the parameter sets
-// of a batch); a single run computes each matrix once, without hashing its key.
+// Parameter set `batch_index` of the instructions compiled, fused as
+// `fusion` says (fuse_plan), and run from the state given. Caches pay only
+// when runs share matrices (the parameter sets of a batch); a single run
+// (`caches` null) computes each matrix once, without hashing its key.
 template <typename Real>
-void run_circuit(StateVector<Real>& state, const std::vector<CircuitInstruction>& instructions, GateMatrixCache* cache,
-                 int batch_index);
+void run_circuit(StateVector<Real>& state, const std::vector<CircuitInstruction>& instructions, RunCaches* caches,
+                 int batch_index, int fusion);
 
 // Threads for the region over `batches` parameter sets of `num_qubits` qubits.
 // Small states cannot use threads inside their kernels, so their batches are

@@ -4,13 +4,16 @@
 
 #include "amplitude_buffer.h"
 #include "circuit_records.h"
+#include "plan_fusion.h"
 
 namespace wavesim {
 
 // The final amplitudes of each of `batches` parameter sets (batch_count),
 // in one buffer: shape (2^n) when batches <= 1, else (batches, 2^n).
-// Peak memory: the buffer plus one state per worker thread.
+// Peak memory: the buffer plus one state per worker thread. `fusion` as for
+// fuse_plan (check_fusion refuses other values before any work); a product
+// shared by the parameter sets is computed once per worker.
 template <typename Real>
-AmplitudeBuffer<Real> final_amplitudes(const CircuitData& circuit, int batches);
+AmplitudeBuffer<Real> final_amplitudes(const CircuitData& circuit, int batches, int fusion = kFusionOff);
 
 }  // namespace wavesim

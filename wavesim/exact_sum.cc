@@ -1,3 +1,4 @@
+// ExactSum: sums of doubles in fixed point, the same whatever the order of the terms.
 #include "exact_sum.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// Expectation values of grouped Pauli sums read off a state, one read pass per group of terms sharing a flip mask.
 #include "expectation.h"
 
 #include <omp.h>

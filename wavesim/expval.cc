@@ -1,3 +1,4 @@
+// The drivers behind expval_cpp and expval_grad_cpp: one state per worker, read and never returned.
 #include "expval.h"
 
 #include <algorithm>
@@ -24,10 +25,10 @@ StateVector<Real>& fresh_state(StateWorker<Real>& worker, unsigned qubits) {
 // The final state of set b in the lower 2^n amplitudes of `state` (zero above), its observables read off it.
 template <typename Real>
 std::vector<double> expectation_of_set(StateVector<Real>& state, int num_qubits,
-                                       const std::vector<CircuitInstruction>& instructions, GateMatrixCache* cache,
-                                       int batch_index, const GroupedObservables& observables) {
+                                       const std::vector<CircuitInstruction>& instructions, RunCaches* caches,
+                                       int batch_index, int fusion, const GroupedObservables& observables) {
     StateVector<Real> psi(unsigned(num_qubits), state.re, state.im);
-    run_circuit(psi, instructions, cache, batch_index);
+    run_circuit(psi, instructions, caches, batch_index, fusion);
     return expectation_values(state, observables);
 }
 
@@ -44,14 +45,14 @@ size_t slot_threads() { return size_t(std::max(kHardwareThreads, 1)); }
 
 template <typename Real>
 std::vector<double> expectation_rows(int num_qubits, const std::vector<CircuitInstruction>& instructions, int batches,
-                                     const GroupedObservables& observables) {
+                                     const GroupedObservables& observables, int fusion) {
     const ThreadCountGuard caller_threads;
     reset_random_source<Real>();  // seeded on the calling thread now, as on each worker at its first RESET
     check_state_qubits(num_qubits);
     const unsigned qubits = std::max(unsigned(num_qubits), kMinPassQubits);
     if (batches <= 1) {
         StateVector<Real> state(qubits);
-        return expectation_of_set(state, num_qubits, instructions, nullptr, 0, observables);
+        return expectation_of_set(state, num_qubits, instructions, nullptr, 0, fusion, observables);
     }
     const size_t count = size_t(observables.count);
     std::vector<double> rows(size_t(batches) * count);
@@ -61,7 +62,7 @@ std::vector<double> expectation_rows(int num_qubits, const std::vector<CircuitIn
     for_each_set(num_qubits, batches, workers, [&](StateWorker<Real>& worker, int b) {
         StateVector<Real>& state = fresh_state(worker, qubits);
         const std::vector<double> values =
-            expectation_of_set(state, num_qubits, instructions, &worker.cache, b, observables);
+            expectation_of_set(state, num_qubits, instructions, &worker.caches, b, fusion, observables);
         std::copy(values.begin(), values.end(), rows.begin() + ptrdiff_t(size_t(b) * count));
     });
     return rows;
@@ -69,7 +70,7 @@ std::vector<double> expectation_rows(int num_qubits, const std::vector<CircuitIn
 
 template <typename Real>
 GradientRows gradient_rows(int num_qubits, const std::vector<CircuitInstruction>& instructions, int batches,
-                           const GroupedObservables& observable) {
+                           const GroupedObservables& observable, int fusion) {
     const ThreadCountGuard caller_threads;
     reset_random_source<Real>();
     const DifferentiableCircuit circuit = differentiable_circuit(num_qubits, instructions);
@@ -85,7 +86,7 @@ GradientRows gradient_rows(int num_qubits, const std::vector<CircuitInstruction>
     if (batches <= 1) {
         StateVector<Real> state(qubits);
         std::vector<ExactSum> slots(slot_threads() * circuit.columns);
-        rows.values[0] = adjoint_gradient(state, circuit, observable, nullptr, 0, slots, rows.grads.data());
+        rows.values[0] = adjoint_gradient(state, circuit, observable, nullptr, 0, fusion, slots, rows.grads.data());
         return rows;
     }
     const int team = batch_thread_count(num_qubits, batches);
@@ -96,17 +97,18 @@ GradientRows gradient_rows(int num_qubits, const std::vector<CircuitInstruction>
         StateVector<Real>& state = fresh_state(worker.run, qubits);
         double* grads = rows.grads.data() + size_t(b) * circuit.columns;
         rows.values[size_t(b)] =
-            adjoint_gradient(state, circuit, observable, &worker.run.cache, b, worker.slots, grads);
+            adjoint_gradient(state, circuit, observable, &worker.run.caches, b, fusion, worker.slots, grads);
     });
     return rows;
 }
 
 template std::vector<double> expectation_rows<double>(int, const std::vector<CircuitInstruction>&, int,
-                                                      const GroupedObservables&);
+                                                      const GroupedObservables&, int);
 template std::vector<double> expectation_rows<float>(int, const std::vector<CircuitInstruction>&, int,
-                                                     const GroupedObservables&);
-template GradientRows gradient_rows<double>(int, const std::vector<CircuitInstruction>&, int,
-                                            const GroupedObservables&);
-template GradientRows gradient_rows<float>(int, const std::vector<CircuitInstruction>&, int, const GroupedObservables&);
+                                                     const GroupedObservables&, int);
+template GradientRows gradient_rows<double>(int, const std::vector<CircuitInstruction>&, int, const GroupedObservables&,
+                                            int);
+template GradientRows gradient_rows<float>(int, const std::vector<CircuitInstruction>&, int, const GroupedObservables&,
+                                           int);
 
 }  // namespace wavesim

@@ -11,10 +11,11 @@
 
 namespace wavesim {
 
-// <psi_b|O_k|psi_b> for each of max(batches, 1) parameter sets b, row by row (sets x observables).
+// <psi_b|O_k|psi_b> for each of max(batches, 1) parameter sets b, row by row
+// (sets x observables); psi_b as cal_states makes it with the same `fusion`.
 template <typename Real>
 std::vector<double> expectation_rows(int num_qubits, const std::vector<CircuitInstruction>& instructions, int batches,
-                                     const GroupedObservables& observables);
+                                     const GroupedObservables& observables, int fusion);
 
 struct GradientRows {
     std::vector<double> values;  // per set
@@ -23,9 +24,10 @@ struct GradientRows {
 };
 
 // <O> and its gradient for each of max(batches, 1) parameter sets, by the
-// adjoint method; refuses what differentiable_circuit refuses before anything runs.
+// adjoint method; refuses what differentiable_circuit refuses before anything
+// runs. `fusion` applies to the forward run (the backward pass is per gate).
 template <typename Real>
 GradientRows gradient_rows(int num_qubits, const std::vector<CircuitInstruction>& instructions, int batches,
-                           const GroupedObservables& observable);
+                           const GroupedObservables& observable, int fusion);
 
 }  // namespace wavesim

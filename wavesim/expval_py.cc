@@ -1,3 +1,5 @@
+// The Python side of expval_cpp, expval_grad_cpp and param_columns: observables checked and copied, the interpreter let
+// go while computing.
 #include "expval_py.h"
 
 #include <pybind11/numpy.h>
@@ -11,6 +13,7 @@
 #include "circuit_records.h"
 #include "expval.h"
 #include "observable.h"
+#include "plan_fusion.h"
 #include "state_vector.h"
 #include "tensor_shape_py.h"
 
@@ -91,15 +94,17 @@ std::vector<PauliTerm> observable_from(py::handle object, const std::string& whe
 }
 
 // What a call copies out of Python before it lets go of the interpreter: the
-// circuit (another thread may change the CircuitData meanwhile) and its set count.
+// circuit (another thread may change the CircuitData meanwhile), its set
+// count and the fusion setting.
 struct CircuitCopy {
     int num_qubits;
     std::vector<CircuitInstruction> instructions;
     int batches;
+    int fusion;
 };
 
-CircuitCopy copy_circuit(const CircuitData& circuit) {
-    return {circuit.num_qubits, circuit.instructions, batch_count(circuit, read_bound_shape)};
+CircuitCopy copy_circuit(const CircuitData& circuit, int fusion) {
+    return {circuit.num_qubits, circuit.instructions, batch_count(circuit, read_bound_shape), fusion};
 }
 
 py::array_t<double> to_array(const std::vector<double>& values, std::vector<py::ssize_t> shape) {
@@ -111,16 +116,18 @@ py::array_t<double> to_array(const std::vector<double>& values, std::vector<py::
 template <typename Real>
 std::vector<double> expectation_rows_unlocked(const CircuitCopy& copy, const GroupedObservables& observables) {
     const py::gil_scoped_release unlocked;
-    return expectation_rows<Real>(copy.num_qubits, copy.instructions, copy.batches, observables);
+    return expectation_rows<Real>(copy.num_qubits, copy.instructions, copy.batches, observables, copy.fusion);
 }
 
 template <typename Real>
 GradientRows gradient_rows_unlocked(const CircuitCopy& copy, const GroupedObservables& observable) {
     const py::gil_scoped_release unlocked;
-    return gradient_rows<Real>(copy.num_qubits, copy.instructions, copy.batches, observable);
+    return gradient_rows<Real>(copy.num_qubits, copy.instructions, copy.batches, observable, copy.fusion);
 }
 
-py::array_t<double> expval_cpp(const CircuitData& circuit_data, py::handle observables, bool use_float32) {
+// The fusion setting is checked first, as cal_states_cpp checks it.
+py::array_t<double> expval_cpp(const CircuitData& circuit_data, py::handle observables, bool use_float32, int fusion) {
+    check_fusion(fusion);
     check_state_qubits(circuit_data.num_qubits);
     const py::list all =
         as_list(observables, "observables must be a sequence of observables, not " + type_name(observables));
@@ -128,7 +135,7 @@ py::array_t<double> expval_cpp(const CircuitData& circuit_data, py::handle obser
     for (size_t k = 0; k < all.size(); ++k)
         checked.push_back(observable_from(all[k], "observable " + std::to_string(k) + ", ", circuit_data.num_qubits));
     const GroupedObservables grouped = group_observables(checked);
-    const CircuitCopy copy = copy_circuit(circuit_data);
+    const CircuitCopy copy = copy_circuit(circuit_data, fusion);
     const std::vector<double> rows = use_float32 ? expectation_rows_unlocked<float>(copy, grouped)
                                                  : expectation_rows_unlocked<double>(copy, grouped);
     const auto count = py::ssize_t(all.size());
@@ -136,11 +143,12 @@ py::array_t<double> expval_cpp(const CircuitData& circuit_data, py::handle obser
     return to_array(rows, {py::ssize_t(copy.batches), count});
 }
 
-py::tuple expval_grad_cpp(const CircuitData& circuit_data, py::handle observable, bool use_float32) {
+py::tuple expval_grad_cpp(const CircuitData& circuit_data, py::handle observable, bool use_float32, int fusion) {
+    check_fusion(fusion);
     check_state_qubits(circuit_data.num_qubits);
     const GroupedObservables grouped = group_observables({observable_from(observable, "", circuit_data.num_qubits)});
     differentiable_circuit(circuit_data.num_qubits, circuit_data.instructions);
-    const CircuitCopy copy = copy_circuit(circuit_data);
+    const CircuitCopy copy = copy_circuit(circuit_data, fusion);
     const GradientRows rows =
         use_float32 ? gradient_rows_unlocked<float>(copy, grouped) : gradient_rows_unlocked<double>(copy, grouped);
     const auto columns = py::ssize_t(rows.columns);
@@ -161,12 +169,15 @@ py::list param_columns_py(const CircuitData& circuit_data) {
 void bind_expval(py::module_& m) {
     m.def("expval_cpp", &expval_cpp,
           "Expectation values <psi_b|O_k|psi_b> of Pauli-sum observables on the final state of each parameter set: "
-          "shape (B, K), or (K,) for a single run",
-          py::arg("circuit_data"), py::arg("observables"), py::arg("use_float32") = false);
+          "shape (B, K), or (K,) for a single run; fusion as for cal_states_cpp",
+          py::arg("circuit_data"), py::arg("observables"), py::arg("use_float32") = false, py::kw_only(),
+          py::arg("fusion") = 0);
     m.def("expval_grad_cpp", &expval_grad_cpp,
           "<O> and its gradient by the adjoint method for each parameter set: (values, grads) of shapes (B,) and "
-          "(B, P), or () and (P,) for a single run, the columns as param_columns lists them",
-          py::arg("circuit_data"), py::arg("observable"), py::arg("use_float32") = false);
+          "(B, P), or () and (P,) for a single run, the columns as param_columns lists them; fusion as for "
+          "cal_states_cpp, applied to the forward run",
+          py::arg("circuit_data"), py::arg("observable"), py::arg("use_float32") = false, py::kw_only(),
+          py::arg("fusion") = 0);
     m.def("param_columns", &param_columns_py,
           "The gradient's columns: (instruction_index, param_name, slot) for each parameter of each parametrised "
           "instruction, in instruction order",

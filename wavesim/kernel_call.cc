@@ -197,7 +197,9 @@ void run_kernel_call(StateVector<Real>& s, const KernelCall& call, KernelExec ex
                 return run_matrix<Real, 1>(s, call.targets, ones, zeros, *call.matrix, call.form, exec);
             if (call.num_targets == 2)
                 return run_matrix<Real, 2>(s, call.targets, ones, zeros, *call.matrix, call.form, exec);
-            return run_matrix<Real, 3>(s, call.targets, ones, zeros, *call.matrix, call.form, exec);
+            if (call.num_targets == 3)
+                return run_matrix<Real, 3>(s, call.targets, ones, zeros, *call.matrix, call.form, exec);
+            return run_matrix<Real, 4>(s, call.targets, ones, zeros, *call.matrix, call.form, exec);
         case KernelGate::kCrossFormThenMatrix:
             if (call.num_targets == 2) return run_cross_form_then_matrix<Real, 1>(s, call, exec);
             return run_cross_form_then_matrix<Real, 2>(s, call, exec);

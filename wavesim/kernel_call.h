@@ -29,8 +29,8 @@ enum class KernelExec : uint8_t { kParallel, kCallingThread };
 // kernel, and the matrix kernel that first reads cross forms (the adjoint gradient's step).
 enum class KernelGate : uint8_t { kX, kY, kH, kZ, kS, kSdg, kT, kTdg, kSwap, kMatrix, kCrossFormThenMatrix };
 
-// Targets a dense matrix kernel takes.
-constexpr int kMaxMatrixTargets = 3;
+// Targets a dense matrix kernel takes (fused gates use all four).
+constexpr int kMaxMatrixTargets = 4;
 
 // Which entries of a matrix may be nonzero, told apart by how an entry's row
 // index differs from its column index: in no bit (the diagonal), in every bit
@@ -90,7 +90,7 @@ struct SumSlots {
 struct KernelCall {
     KernelGate gate = KernelGate::kMatrix;
     int num_targets = 1;
-    int targets[kMaxMatrixTargets] = {0, 0, 0};
+    int targets[kMaxMatrixTargets] = {};
     uint64_t ones = 0;
     uint64_t zeros = 0;
     const Matrix* matrix = nullptr;

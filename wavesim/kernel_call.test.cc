@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstring>
@@ -378,27 +379,33 @@ TYPED_TEST(KernelTest, TwoQubitMatrixWithAnyControls) {
     }
 }
 
-TYPED_TEST(KernelTest, ThreeQubitMatrix) {
+// Three and four targets (fused gates) at every set of positions of small
+// states, in and above the register, each set in a scrambled order.
+TYPED_TEST(KernelTest, ThreeAndFourQubitMatrices) {
     using Real = TypeParam;
     std::mt19937_64 rng(kSeed);
-    for (int n : kSmallSizes) {
-        if (n < 3) continue;
-        const std::vector<int> positions = qubit_positions(n);
-        for (size_t x = 0; x < positions.size(); ++x)
-            for (size_t y = x + 1; y < positions.size(); ++y)
-                for (size_t z = y + 1; z < positions.size(); ++z) {
-                    const int lo = positions[x], mid = positions[y], hi = positions[z];
-                    SCOPED_TRACE("n=" + std::to_string(n) + " targets " + std::to_string(lo) + "," +
-                                 std::to_string(mid) + "," + std::to_string(hi));
-                    const Matrix m = random_matrix(3, rng);
-                    Amps a = random_state(n, rng);
-                    StateVector<Real> s{unsigned(n)};
-                    load(s, a);
-                    // Any order of the targets: bit j of the matrix index is targets[j].
-                    run(s, matrix_call(m, {mid, hi, lo}));
-                    expect_near(read(s), ref::apply(a, {mid, hi, lo}, {}, rounded<Real>(m)), kTolerance<Real>);
-                }
-    }
+    for (int n : kSmallSizes)
+        for (int k : {3, 4}) {
+            const std::vector<int> positions = qubit_positions(n);
+            for (unsigned subset = 0; subset < (1u << positions.size()); ++subset) {
+                if (__builtin_popcount(subset) != k) continue;
+                std::vector<int> targets;
+                for (size_t p = 0; p < positions.size(); ++p)
+                    if ((subset >> p) & 1u) targets.push_back(positions[p]);
+                // Any order of the targets: bit j of the matrix index is targets[j].
+                std::rotate(targets.begin(), targets.begin() + 1, targets.end());
+                std::swap(targets[0], targets[k - 1]);
+                std::string trace = "n=" + std::to_string(n) + " targets";
+                for (int t : targets) trace += " " + std::to_string(t);
+                SCOPED_TRACE(trace);
+                const Matrix m = random_matrix(k, rng);
+                Amps a = random_state(n, rng);
+                StateVector<Real> s{unsigned(n)};
+                load(s, a);
+                run(s, matrix_call(m, targets));
+                expect_near(read(s), ref::apply(a, targets, {}, rounded<Real>(m)), kTolerance<Real>);
+            }
+        }
 }
 
 // --- structured forms ------------------------------------------------------
@@ -641,6 +648,7 @@ TYPED_TEST(KernelTest, ParallelAndCallingThreadRunsAgreeBitForBit) {
     std::mt19937_64 rng(kSeed);
     const Matrix m1 = random_matrix(1, rng), m2 = random_matrix(2, rng), m3 = random_matrix(3, rng);
     const Matrix r1 = rounded<Real>(m1), r2 = rounded<Real>(m2), r3 = rounded<Real>(m3);
+    const Matrix m4 = random_matrix(4, rng), r4 = rounded<Real>(m4);
     const Matrix swap = {1, 0, 0, 0, 0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 0, 1};
     struct Case {
         std::string name;
@@ -697,6 +705,12 @@ TYPED_TEST(KernelTest, ParallelAndCallingThreadRunsAgreeBitForBit) {
         cases.push_back({"three-qubit" + at, matrix_call(m3, {v, t, u}),
                          [=](const Amps& a) {
                              return ref::apply(a, {v, t, u}, {}, r3);
+                         },
+                         false});
+        const int x = (t + 3) % kThreadedQubits;
+        cases.push_back({"four-qubit" + at, matrix_call(m4, {u, x, t, v}),
+                         [=](const Amps& a) {
+                             return ref::apply(a, {u, x, t, v}, {}, r4);
                          },
                          false});
     }

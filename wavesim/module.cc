@@ -39,16 +39,16 @@ py::dict to_dict(const wavesim::ShotCounts& counts) {
 }
 
 template <typename Real>
-py::object cal_states(const CircuitData& circuit) {
+py::object cal_states(const CircuitData& circuit, int fusion) {
     const int batches = wavesim::batch_count(circuit, wavesim::read_bound_shape);
-    return to_numpy(wavesim::final_amplitudes<Real>(circuit, batches));
+    return to_numpy(wavesim::final_amplitudes<Real>(circuit, batches, fusion));
 }
 
 // One dict (key -> count, keys ascending) for a single parameter set, else a list of one per set.
 template <typename Real>
-py::object counts(const CircuitData& circuit, int shots, int num_cbits, int seed) {
+py::object counts(const CircuitData& circuit, int shots, int num_cbits, int seed, int fusion) {
     const std::vector<wavesim::ShotCounts> batches =
-        wavesim::run_shots<Real>(circuit, shots, num_cbits, seed, wavesim::read_bound_shape);
+        wavesim::run_shots<Real>(circuit, shots, num_cbits, seed, wavesim::read_bound_shape, fusion);
     if (batches.size() == 1) return to_dict(batches[0]);
     py::list results;
     for (const auto& batch : batches) results.append(to_dict(batch));
@@ -59,13 +59,16 @@ int batch_count(const CircuitData& circuit_data) {
     return wavesim::batch_count(circuit_data, wavesim::read_bound_shape);
 }
 
-py::object cal_states_cpp(CircuitData& circuit_data, bool use_float32) {
-    return use_float32 ? cal_states<float>(circuit_data) : cal_states<double>(circuit_data);
+// The fusion setting is checked before anything else: a bad value is a ValueError whatever the circuit.
+py::object cal_states_cpp(CircuitData& circuit_data, bool use_float32, int fusion) {
+    wavesim::check_fusion(fusion);
+    return use_float32 ? cal_states<float>(circuit_data, fusion) : cal_states<double>(circuit_data, fusion);
 }
 
-py::object run_cpp(CircuitData& circuit_data, int shots, int num_cbits, int seed, bool use_float32) {
-    return use_float32 ? counts<float>(circuit_data, shots, num_cbits, seed)
-                       : counts<double>(circuit_data, shots, num_cbits, seed);
+py::object run_cpp(CircuitData& circuit_data, int shots, int num_cbits, int seed, bool use_float32, int fusion) {
+    wavesim::check_fusion(fusion);
+    return use_float32 ? counts<float>(circuit_data, shots, num_cbits, seed, fusion)
+                       : counts<double>(circuit_data, shots, num_cbits, seed, fusion);
 }
 
 }  // namespace
@@ -73,9 +76,10 @@ py::object run_cpp(CircuitData& circuit_data, int shots, int num_cbits, int seed
 PYBIND11_MODULE(wavesim, m) {
     require_avx2_fma("wavesim");
     m.def("cal_states_cpp", &cal_states_cpp, "C++ implementation of full amplitude simulation", py::arg("circuit_data"),
-          py::arg("use_float32") = false);
+          py::arg("use_float32") = false, py::kw_only(), py::arg("fusion") = 0);
     m.def("run_cpp", &run_cpp, "Perform shots measurements with projective sampling", py::arg("circuit_data"),
-          py::arg("shots"), py::arg("num_cbits"), py::arg("seed") = -1, py::arg("use_float32") = false);
+          py::arg("shots"), py::arg("num_cbits"), py::arg("seed") = -1, py::arg("use_float32") = false, py::kw_only(),
+          py::arg("fusion") = 0);
     m.def("batch_count", &batch_count,
           "Number of parameter sets cal_states_cpp and run_cpp run the circuit for; 0 or 1 means a single run",
           py::arg("circuit_data"));

@@ -1,3 +1,4 @@
+// Observables: terms checked, merged and grouped by the qubits they flip.
 #include "observable.h"
 
 #include <algorithm>

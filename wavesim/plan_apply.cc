@@ -386,8 +386,9 @@ size_t apply_plan(StateVector<Real>& state, const RunPlan& plan, RandomSource& s
 
 template <typename Real>
 void run_instructions(StateVector<Real>& state, const std::vector<CircuitInstruction>& instructions, size_t begin,
-                      size_t end, GateMatrixCache& cache, int batch_index, RandomSource& source) {
-    const RunPlan plan = compile_run(instructions, begin, end, state.num_qubits, &cache, batch_index);
+                      size_t end, GateMatrixCache& cache, int batch_index, RandomSource& source, int fusion) {
+    RunPlan plan = compile_run(instructions, begin, end, state.num_qubits, &cache, batch_index);
+    fuse_plan(plan, fusion);
     apply_plan(state, plan, source, window_shape_for<Real>(state.num_qubits));
 }
 
@@ -396,7 +397,7 @@ void run_instructions(StateVector<Real>& state, const std::vector<CircuitInstruc
     template WindowShape window_shape_for<Real>(unsigned);                                                           \
     template size_t apply_plan<Real>(StateVector<Real>&, const RunPlan&, RandomSource&, WindowShape);                \
     template void run_instructions<Real>(StateVector<Real>&, const std::vector<CircuitInstruction>&, size_t, size_t, \
-                                         GateMatrixCache&, int, RandomSource&);
+                                         GateMatrixCache&, int, RandomSource&, int);
 
 WAVESIM_INSTANTIATE_WINDOWS(double)
 WAVESIM_INSTANTIATE_WINDOWS(float)

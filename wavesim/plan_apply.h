@@ -22,6 +22,7 @@
 
 #include "circuit_records.h"
 #include "plan.h"
+#include "plan_fusion.h"
 #include "random_source.h"
 #include "state_vector.h"
 
@@ -62,9 +63,11 @@ size_t apply_plan(StateVector<Real>& state, const RunPlan& plan, RandomSource& s
 
 // Instructions [begin, end) compiled and applied with this machine's shape:
 // what applying them one by one does, except that a refused instruction
-// raises before any of them touches the state.
+// raises before any of them touches the state. With `fusion` on, the plan is
+// fused first (fuse_plan: the same up to rounding).
 template <typename Real>
 void run_instructions(StateVector<Real>& state, const std::vector<CircuitInstruction>& instructions, size_t begin,
-                      size_t end, GateMatrixCache& cache, int batch_index, RandomSource& source);
+                      size_t end, GateMatrixCache& cache, int batch_index, RandomSource& source,
+                      int fusion = kFusionOff);
 
 }  // namespace wavesim

@@ -23,7 +23,7 @@ ShotCounts count_batch(const CircuitData& circuit, const ShotSetup& setup, int b
     const RandomSource start = source;
     try {
         note(CountedBy::kOutcomeTree);
-        return outcome_tree_counts<Real>(circuit, batch_index, shots, num_cbits, source);
+        return outcome_tree_counts<Real>(circuit, batch_index, shots, num_cbits, source, {}, setup.fusion);
     } catch (const std::runtime_error&) {
         // The tree meets a refusal in its own order; the literal shots meet it
         // in theirs and raise it as run_cpp reports it.
@@ -35,9 +35,11 @@ ShotCounts count_batch(const CircuitData& circuit, const ShotSetup& setup, int b
 
 template <typename Real>
 std::vector<ShotCounts> run_shots(const CircuitData& circuit, int shots, int num_cbits, int seed,
-                                  TensorShapeReader read_bound_shape) {
+                                  TensorShapeReader read_bound_shape, int fusion) {
+    check_fusion(fusion);
     const ThreadCountGuard caller_threads;
-    const ShotSetup setup = setup_shots(circuit, num_cbits, read_bound_shape);
+    ShotSetup setup = setup_shots(circuit, num_cbits, read_bound_shape);
+    setup.fusion = fusion;
     RandomSource source = make_seeded_source(seed);
     std::vector<ShotCounts> results;
     for (int b = 0; b < setup.batches; ++b)
@@ -48,7 +50,7 @@ std::vector<ShotCounts> run_shots(const CircuitData& circuit, int shots, int num
 #define WAVESIM_INSTANTIATE_DRIVER(Real)                                                                      \
     template ShotCounts count_batch<Real>(const CircuitData&, const ShotSetup&, int, int, int, RandomSource&, \
                                           CountedBy*);                                                        \
-    template std::vector<ShotCounts> run_shots<Real>(const CircuitData&, int, int, int, TensorShapeReader);
+    template std::vector<ShotCounts> run_shots<Real>(const CircuitData&, int, int, int, TensorShapeReader, int);
 
 WAVESIM_INSTANTIATE_DRIVER(double)
 WAVESIM_INSTANTIATE_DRIVER(float)

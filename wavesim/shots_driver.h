@@ -8,6 +8,7 @@
 
 #include "batch_count.h"
 #include "circuit_records.h"
+#include "plan_fusion.h"
 #include "random_source.h"
 #include "shots_setup.h"
 
@@ -29,9 +30,10 @@ ShotCounts count_batch(const CircuitData& circuit, const ShotSetup& setup, int b
 
 // One ShotCounts per batch (a single one when the circuit has fewer than two
 // parameter sets), the batches drawing in turn from one stream seeded with
-// `seed`. `read_bound_shape` as for batch_count.
+// `seed`. `read_bound_shape` as for batch_count; `fusion` as for fuse_plan
+// (check_fusion refuses other values first).
 template <typename Real>
 std::vector<ShotCounts> run_shots(const CircuitData& circuit, int shots, int num_cbits, int seed,
-                                  TensorShapeReader read_bound_shape);
+                                  TensorShapeReader read_bound_shape, int fusion = kFusionOff);
 
 }  // namespace wavesim

@@ -25,7 +25,7 @@ std::vector<int> make_register(int num_cbits) { return std::vector<int>(empty_ke
 // counted MEASUREs compiled and applied (its RESETs drawing in circuit order),
 // then the MEASURE's own draw.
 template <typename Real>
-ShotCounts literal_per_shot(const CircuitData& circuit, int batch_index, int shots, int num_cbits,
+ShotCounts literal_per_shot(const CircuitData& circuit, int batch_index, int shots, int num_cbits, int fusion,
                             RandomSource& source) {
     const std::vector<CircuitInstruction>& instructions = circuit.instructions;
     ShotCounts counts;
@@ -36,12 +36,12 @@ ShotCounts literal_per_shot(const CircuitData& circuit, int batch_index, int sho
         size_t stretch = 0;
         for (size_t i = 0; i < instructions.size(); ++i) {
             if (!is_counted_measure(instructions[i], num_cbits)) continue;
-            run_instructions(state, instructions, stretch, i, cache, batch_index, source);
+            run_instructions(state, instructions, stretch, i, cache, batch_index, source, fusion);
             cbits[static_cast<size_t>(classical_bit(instructions[i]))] =
                 measure_qubit(state, instructions[i].qubits[0], source);
             stretch = i + 1;
         }
-        run_instructions(state, instructions, stretch, instructions.size(), cache, batch_index, source);
+        run_instructions(state, instructions, stretch, instructions.size(), cache, batch_index, source, fusion);
         ++counts[key_of_register(cbits)];
     }
     return counts;
@@ -51,7 +51,7 @@ ShotCounts literal_per_shot(const CircuitData& circuit, int batch_index, int sho
 template <typename Real>
 ShotCounts literal_sample_once(const CircuitData& circuit, const ShotSetup& setup, int batch_index, int shots,
                                int num_cbits, RandomSource& source) {
-    const SampleOnceState<Real> sampled(circuit, batch_index, source);
+    const SampleOnceState<Real> sampled(circuit, batch_index, setup.fusion, source);
     ShotCounts counts;
     for (int s = 0; s < shots; ++s) {
         const uint64_t index = sample_index(sampled.state, sampled.table, source);
@@ -68,7 +68,7 @@ ShotCounts literal_sample_once(const CircuitData& circuit, const ShotSetup& setu
 template <typename Real>
 ShotCounts literal_counts(const CircuitData& circuit, const ShotSetup& setup, int batch_index, int shots, int num_cbits,
                           RandomSource& source) {
-    if (setup.per_shot) return literal_per_shot<Real>(circuit, batch_index, shots, num_cbits, source);
+    if (setup.per_shot) return literal_per_shot<Real>(circuit, batch_index, shots, num_cbits, setup.fusion, source);
     return literal_sample_once<Real>(circuit, setup, batch_index, shots, num_cbits, source);
 }
 

@@ -113,12 +113,13 @@ struct Frame {
 
 template <typename Real>
 struct OutcomeTree {
-    OutcomeTree(const CircuitData& circuit, int batch_index, const OutcomeTreeLimits& limits)
-        : circuit(circuit), batch_index(batch_index), limits(limits) {}
+    OutcomeTree(const CircuitData& circuit, int batch_index, const OutcomeTreeLimits& limits, int fusion)
+        : circuit(circuit), batch_index(batch_index), limits(limits), fusion(fusion) {}
 
     const CircuitData& circuit;
     int batch_index;
     OutcomeTreeLimits limits;
+    int fusion;  // fuse_plan's setting for every stretch
     std::string empty_key;
     std::vector<Step> steps;
     std::vector<OutcomeNode<Real>> nodes;
@@ -247,7 +248,7 @@ void advance_past_step(OutcomeTree<Real>& tree, StateVector<Real>& state, const 
         collapse_measured(state, step.qubit, outcome, node.odds);
     }
     run_instructions(state, tree.circuit.instructions, step.instruction + 1, instruction_of_step(tree, node.step + 1),
-                     tree.cache, tree.batch_index, tree.unused);
+                     tree.cache, tree.batch_index, tree.unused, tree.fusion);
 }
 
 // The state frame f can make its children from, or nullptr: the root's, the
@@ -447,7 +448,7 @@ ShotCounts count_with_tree(OutcomeTree<Real>& tree, int shots, int num_cbits, Ra
     tree.root = std::make_unique<StateVector<Real>>(static_cast<unsigned>(tree.circuit.num_qubits));
     tree.empty_key = empty_key(num_cbits);
     run_instructions(*tree.root, instructions, 0, instruction_of_step(tree, 0), tree.cache, tree.batch_index,
-                     tree.unused);
+                     tree.unused, tree.fusion);
     start_from_root(tree);
 
     ShotCounts counts;
@@ -472,7 +473,7 @@ ShotCounts count_with_tree(OutcomeTree<Real>& tree, int shots, int num_cbits, Ra
     // A literal shot applies the gates after the last step too, and fails where they fail.
     if (!tree.steps.empty()) {
         run_instructions(*tree.root, instructions, tree.steps.back().instruction + 1, instructions.size(), tree.cache,
-                         tree.batch_index, tree.unused);
+                         tree.batch_index, tree.unused, tree.fusion);
     }
     return counts;
 }
@@ -481,15 +482,15 @@ ShotCounts count_with_tree(OutcomeTree<Real>& tree, int shots, int num_cbits, Ra
 
 template <typename Real>
 ShotCounts outcome_tree_counts(const CircuitData& circuit, int batch_index, int shots, int num_cbits,
-                               RandomSource& source, const OutcomeTreeLimits& limits) {
+                               RandomSource& source, const OutcomeTreeLimits& limits, int fusion) {
     if (shots <= 0) return {};
-    OutcomeTree<Real> tree(circuit, batch_index, limits);
+    OutcomeTree<Real> tree(circuit, batch_index, limits, fusion);
     return count_with_tree(tree, shots, num_cbits, source);
 }
 
 template ShotCounts outcome_tree_counts<double>(const CircuitData&, int, int, int, RandomSource&,
-                                                const OutcomeTreeLimits&);
+                                                const OutcomeTreeLimits&, int);
 template ShotCounts outcome_tree_counts<float>(const CircuitData&, int, int, int, RandomSource&,
-                                               const OutcomeTreeLimits&);
+                                               const OutcomeTreeLimits&, int);
 
 }  // namespace wavesim

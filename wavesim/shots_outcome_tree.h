@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "circuit_records.h"
+#include "plan_fusion.h"
 #include "random_source.h"
 #include "shots_setup.h"
 
@@ -26,9 +27,10 @@ struct OutcomeTreeLimits {
 // the odds of its step, summed once as the literal operation sums them, and
 // sends its shots to the child their draws pick by that operation's own rule;
 // a state is made only where a node is reached for the first time. Counts
-// and draws taken equal the literal procedure's.
+// and draws taken equal the literal procedure's. Every stretch between steps is
+// fused as `fusion` says.
 template <typename Real>
 ShotCounts outcome_tree_counts(const CircuitData& circuit, int batch_index, int shots, int num_cbits,
-                               RandomSource& source, const OutcomeTreeLimits& limits = {});
+                               RandomSource& source, const OutcomeTreeLimits& limits = {}, int fusion = kFusionOff);
 
 }  // namespace wavesim

@@ -22,17 +22,17 @@ std::string key_of_index(uint64_t index, const ShotSetup& setup, const std::stri
 }  // namespace
 
 template <typename Real>
-SampleOnceState<Real>::SampleOnceState(const CircuitData& circuit, int batch_index, RandomSource& source)
+SampleOnceState<Real>::SampleOnceState(const CircuitData& circuit, int batch_index, int fusion, RandomSource& source)
     : state(static_cast<unsigned>(circuit.num_qubits)) {
     GateMatrixCache cache;
-    run_instructions(state, circuit.instructions, 0, circuit.instructions.size(), cache, batch_index, source);
+    run_instructions(state, circuit.instructions, 0, circuit.instructions.size(), cache, batch_index, source, fusion);
     table = build_cumulative(state);
 }
 
 template <typename Real>
 ShotCounts sample_once_counts(const CircuitData& circuit, const ShotSetup& setup, int batch_index, int shots,
                               int num_cbits, RandomSource& source) {
-    const SampleOnceState<Real> sampled(circuit, batch_index, source);
+    const SampleOnceState<Real> sampled(circuit, batch_index, setup.fusion, source);
     ShotCounts counts;
     if (shots <= 0) return counts;
     const std::string empty = empty_key(num_cbits);

@@ -12,14 +12,15 @@
 namespace wavesim {
 
 // The state a sample-once batch samples from: the batch's circuit applied once
-// to |0...0> (its RESETs drawing from `source` in circuit order), and its
+// to |0...0> (its RESETs drawing from `source` in circuit order, fused as
+// `fusion` says), and its
 // cumulative table. Shared with the literal procedure, which searches the
 // table once per draw.
 template <typename Real>
 struct SampleOnceState {
     StateVector<Real> state;
     CumulativeTable table;
-    SampleOnceState(const CircuitData& circuit, int batch_index, RandomSource& source);
+    SampleOnceState(const CircuitData& circuit, int batch_index, int fusion, RandomSource& source);
 };
 
 // The state made, then the shots' draws taken in order and resolved together

@@ -22,6 +22,7 @@ struct ShotSetup {
     int batches = 1;                    // counted separately: the circuit's batch_count, at least 1
     bool per_shot = false;              // some operation follows a measurement
     std::vector<MeasuredBit> measured;  // counted MEASUREs, in circuit order
+    int fusion = 0;                     // fuse_plan's setting for every stretch simulated
 };
 
 // Result keys in ascending byte order, as the result dicts list them.

@@ -14,8 +14,11 @@ _Int = SupportsInt | SupportsIndex
 _Term = tuple[str, Sequence[SupportsIndex], SupportsFloat | SupportsComplex]
 _Observable = Sequence[_Term]
 
+# fusion (keyword-only, every simulating entry): 0, the default, applies the gates as they
+# are; 2, 3 or 4 multiplies runs of gates into dense matrices on at most that many qubits,
+# faster, with results that differ from the default's in the last bits.
 def cal_states_cpp(
-    circuit_data: CircuitData, use_float32: bool = False
+    circuit_data: CircuitData, use_float32: bool = False, *, fusion: _Int = 0
 ) -> npt.NDArray[np.complex128] | npt.NDArray[np.complex64]:
     """C++ implementation of full amplitude simulation"""
 
@@ -25,6 +28,8 @@ def run_cpp(
     num_cbits: _Int,
     seed: _Int = -1,
     use_float32: bool = False,
+    *,
+    fusion: _Int = 0,
 ) -> dict[str, int] | list[dict[str, int]]:
     """Perform shots measurements with projective sampling"""
 
@@ -35,14 +40,22 @@ def gate_param_count(name: str) -> int:
     """Number of parameters one set of the named gate takes (0 to 4); 0 for a name outside the simulator's vocabulary"""
 
 def expval_cpp(
-    circuit_data: CircuitData, observables: Sequence[_Observable], use_float32: bool = False
+    circuit_data: CircuitData,
+    observables: Sequence[_Observable],
+    use_float32: bool = False,
+    *,
+    fusion: _Int = 0,
 ) -> npt.NDArray[np.float64]:
-    """Expectation values <psi_b|O_k|psi_b> of Pauli-sum observables on the final state of each parameter set: shape (B, K), or (K,) for a single run"""
+    """Expectation values <psi_b|O_k|psi_b> of Pauli-sum observables on the final state of each parameter set: shape (B, K), or (K,) for a single run; fusion as for cal_states_cpp"""
 
 def expval_grad_cpp(
-    circuit_data: CircuitData, observable: _Observable, use_float32: bool = False
+    circuit_data: CircuitData,
+    observable: _Observable,
+    use_float32: bool = False,
+    *,
+    fusion: _Int = 0,
 ) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.float64]]:
-    """<O> and its gradient by the adjoint method for each parameter set: (values, grads) of shapes (B,) and (B, P), or () and (P,) for a single run, the columns as param_columns lists them"""
+    """<O> and its gradient by the adjoint method for each parameter set: (values, grads) of shapes (B,) and (B, P), or () and (P,) for a single run, the columns as param_columns lists them; fusion as for cal_states_cpp, applied to the forward run"""
 
 def param_columns(circuit_data: CircuitData) -> list[tuple[int, str, int]]:
     """The gradient's columns: (instruction_index, param_name, slot) for each parameter of each parametrised instruction, in instruction order"""

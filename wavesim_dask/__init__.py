@@ -2,12 +2,12 @@
 
 - ``split_batches(circuit_data, parts)``: cut a batched circuit into parts carrying
   contiguous ranges of its parameter sets.
-- ``cal_states(client, circuit_data, use_float32=False, parts=None)``: the amplitudes of
+- ``cal_states(client, circuit_data, use_float32=False, parts=None, *, fusion=0)``: the amplitudes of
   ``wavesim.cal_states_cpp``, bit for bit, computed by the cluster's workers.
-- ``run(client, circuit_data, shots, num_cbits, seed=-1, use_float32=False, parts=None)``:
+- ``run(client, circuit_data, shots, num_cbits, seed=-1, use_float32=False, parts=None, *, fusion=0)``:
   the counts of ``wavesim.run_cpp``, parameter sets or shots spread over the workers.
-- ``expval(client, circuit_data, observables, use_float32=False, parts=None)`` and
-  ``expval_grad(client, circuit_data, observable, use_float32=False, parts=None)``: the
+- ``expval(client, circuit_data, observables, use_float32=False, parts=None, *, fusion=0)`` and
+  ``expval_grad(client, circuit_data, observable, use_float32=False, parts=None, *, fusion=0)``: the
   results of ``wavesim.expval_cpp`` and ``wavesim.expval_grad_cpp``, bit for bit, parameter
   sets spread over the workers and only their numbers sent back.
 

@@ -68,15 +68,16 @@ def _results_as_completed(client: Client, futures: list[Future], progress: bool)
         raise
 
 
-def _state_rows(part: CircuitData, use_float32: bool) -> npt.NDArray[np.complexfloating[Any, Any]]:
+def _state_rows(part: CircuitData, use_float32: bool, fusion: int) -> npt.NDArray[np.complexfloating[Any, Any]]:
     """A part's amplitudes as rows: a part of one set gives one row."""
-    amplitudes = wavesim.cal_states_cpp(part, use_float32)
+    amplitudes = wavesim.cal_states_cpp(part, use_float32, fusion=fusion)
     return amplitudes.reshape(-1, amplitudes.shape[-1])
 
 
-def _part_counts(part: CircuitData, shots: int, num_cbits: int, seed: int, use_float32: bool) -> list[dict[str, int]]:
+def _part_counts(part: CircuitData, shots: int, num_cbits: int, seed: int, use_float32: bool,
+                 fusion: int) -> list[dict[str, int]]:
     """A part's counts, one dict per set."""
-    counts = wavesim.run_cpp(part, shots, num_cbits, seed, use_float32)
+    counts = wavesim.run_cpp(part, shots, num_cbits, seed, use_float32, fusion=fusion)
     return counts if isinstance(counts, list) else [counts]
 
 
@@ -89,13 +90,19 @@ def _layout_or_none(circuit_data: CircuitData) -> BatchLayout | None:
         return None
 
 
-def _whole_result(client: Client, function: Callable[..., Any], *args: Any) -> Any:
-    return client.submit(function, *args, key=f"wavesim-{uuid.uuid4().hex}").result()
+def _as_given(fusion: Any) -> dict[str, Any]:
+    """The fusion keyword as the caller would pass it to the simulator: left out at its
+    default, so that the simulator's conversion errors read as for a call without it."""
+    return {} if type(fusion) is int and fusion == 0 else {"fusion": fusion}
+
+
+def _whole_result(client: Client, function: Callable[..., Any], *args: Any, fusion: int) -> Any:
+    return client.submit(function, *args, key=f"wavesim-{uuid.uuid4().hex}", fusion=fusion).result()
 
 
 def cal_states(client: Client, circuit_data: CircuitData, use_float32: bool = False, parts: int | None = None,
-               *, progress: bool = False) -> npt.NDArray[np.complex128] | npt.NDArray[np.complex64]:
-    """``wavesim.cal_states_cpp(circuit_data, use_float32)`` computed on the cluster.
+               *, progress: bool = False, fusion: int = 0) -> npt.NDArray[np.complex128] | npt.NDArray[np.complex64]:
+    """``wavesim.cal_states_cpp(circuit_data, use_float32, fusion=fusion)`` computed on the cluster.
 
     The parameter sets are cut into ``parts`` contiguous ranges (see split_batches), one
     task each; the rows are written into the result in order as the parts finish. The
@@ -107,18 +114,21 @@ def cal_states(client: Client, circuit_data: CircuitData, use_float32: bool = Fa
     runs whole as one task. ``progress`` shows
     Dask's progress bar while the parts run.
 
-    The simulator's errors (unknown gate, bad qubits, ...) are raised here with their own
-    type and message; a worker that dies is replaced by Dask and its part run again, and
-    if Dask gives up the call raises (distributed's KilledWorker), never returning a
-    partial array.
+    The simulator's errors (unknown gate, bad qubits, a fusion setting it refuses, ...)
+    are raised here with their own type and message; a worker that dies is replaced by
+    Dask and its part run again, and if Dask gives up the call raises (distributed's
+    KilledWorker), never returning a partial array. ``fusion`` is passed to every part:
+    with it on, the parts still give the rows of one ``cal_states_cpp`` call with it.
     """
     flag = _c_bool(use_float32)
-    if not isinstance(circuit_data, circuitcore.CircuitData) or flag is None:
-        return wavesim.cal_states_cpp(circuit_data, use_float32)  # fails converting: the simulator's own TypeError
-    use_float32 = flag
+    number = _c_int(fusion)
+    if not isinstance(circuit_data, circuitcore.CircuitData) or flag is None or number is None:
+        # Fails converting: the simulator's own TypeError.
+        return wavesim.cal_states_cpp(circuit_data, use_float32, **_as_given(fusion))
+    use_float32, fusion = flag, number
     layout = _layout_or_none(circuit_data)
     if layout is None:
-        return _whole_result(client, wavesim.cal_states_cpp, circuit_data, use_float32)
+        return _whole_result(client, wavesim.cal_states_cpp, circuit_data, use_float32, fusion=fusion)
     dtype = np.dtype(np.complex64 if use_float32 else np.complex128)
     dim = 1 << circuit_data.num_qubits
     if parts is None:
@@ -126,11 +136,11 @@ def cal_states(client: Client, circuit_data: CircuitData, use_float32: bool = Fa
         parts = min(max(layout.sets, 1), max(_worker_threads(client), -(-layout.sets // rows_per_part)))
     pieces = split_layout(circuit_data, layout, parts)
     if layout.sets <= 1:
-        return _whole_result(client, wavesim.cal_states_cpp, pieces[0], use_float32)
+        return _whole_result(client, wavesim.cal_states_cpp, pieces[0], use_float32, fusion=fusion)
     # Allocated before any work is sent: a result the caller cannot hold fails before the cluster works.
     states = np.empty((layout.sets, dim), dtype=dtype)
     bounds = part_bounds(layout.sets, len(pieces))
-    futures = _submit_all(client, "wavesim_states", _state_rows, [(p, use_float32) for p in pieces])
+    futures = _submit_all(client, "wavesim_states", _state_rows, [(p, use_float32, fusion) for p in pieces])
     for i, rows in _results_as_completed(client, futures, progress):
         begin, end = bounds[i]
         if rows.shape != (end - begin, dim) or rows.dtype != dtype:  # never broadcast a wrong part into place
@@ -180,8 +190,8 @@ def _merged(counts: list[list[dict[str, int]]]) -> dict[str, int]:
 
 def run(client: Client, circuit_data: CircuitData, shots: int, num_cbits: int, seed: int = -1,
         use_float32: bool = False, parts: int | None = None, *,
-        progress: bool = False) -> dict[str, int] | list[dict[str, int]]:
-    """``wavesim.run_cpp(circuit_data, shots, num_cbits, seed, use_float32)`` on the cluster.
+        progress: bool = False, fusion: int = 0) -> dict[str, int] | list[dict[str, int]]:
+    """``wavesim.run_cpp(circuit_data, shots, num_cbits, seed, use_float32, fusion=fusion)`` on the cluster.
 
     A circuit with several parameter sets is cut into ``parts`` ranges of sets (see
     split_batches), each run with all the shots; the result is the list of one dict per
@@ -199,23 +209,25 @@ def run(client: Client, circuit_data: CircuitData, shots: int, num_cbits: int, s
 
     ``parts`` defaults to the cluster's worker threads, at most one per set; for one
     set, one part per SHOTS_PER_PART shots, at most one per worker thread. Errors are
-    the simulator's, raised here; see cal_states for dying workers.
+    the simulator's, raised here; see cal_states for dying workers. ``fusion`` is passed
+    to every part.
     """
-    numbers = [_c_int(v) for v in (shots, num_cbits, seed)]
+    numbers = [_c_int(v) for v in (shots, num_cbits, seed, fusion)]
     flag = _c_bool(use_float32)
     if not isinstance(circuit_data, circuitcore.CircuitData) or None in numbers or flag is None:
         # Fails converting the arguments, before any work: the simulator's own TypeError.
-        return wavesim.run_cpp(circuit_data, shots, num_cbits, seed, use_float32)
-    shots, num_cbits, seed = numbers
+        return wavesim.run_cpp(circuit_data, shots, num_cbits, seed, use_float32, **_as_given(fusion))
+    shots, num_cbits, seed, fusion = numbers
     use_float32 = flag
     layout = _layout_or_none(circuit_data)
     if layout is None:
-        return _whole_result(client, wavesim.run_cpp, circuit_data, shots, num_cbits, seed, use_float32)
+        return _whole_result(client, wavesim.run_cpp, circuit_data, shots, num_cbits, seed, use_float32,
+                             fusion=fusion)
     threads = _worker_threads(client)
     if layout.sets >= 2:
         pieces = split_layout(circuit_data, layout, min(layout.sets, threads) if parts is None else parts)
         seeds = part_seeds(seed, len(pieces))
-        arguments = [(p, shots, num_cbits, s, use_float32) for p, s in zip(pieces, seeds)]
+        arguments = [(p, shots, num_cbits, s, use_float32, fusion) for p, s in zip(pieces, seeds)]
         sets_per_part = [end - begin for begin, end in part_bounds(layout.sets, len(pieces))]
     else:
         if parts is None:
@@ -223,10 +235,11 @@ def run(client: Client, circuit_data: CircuitData, shots: int, num_cbits: int, s
         if isinstance(parts, bool) or not isinstance(parts, int) or parts < 1:
             raise ValueError(f"parts must be a positive int, not {parts!r}")
         if parts == 1:
-            return _whole_result(client, wavesim.run_cpp, circuit_data, shots, num_cbits, seed, use_float32)
+            return _whole_result(client, wavesim.run_cpp, circuit_data, shots, num_cbits, seed, use_float32,
+                                 fusion=fusion)
         shared = client.scatter(circuit_data, broadcast=True, hash=False)
         share, extra = divmod(shots, parts)
-        arguments = [(shared, share + (1 if i < extra else 0), num_cbits, s, use_float32)
+        arguments = [(shared, share + (1 if i < extra else 0), num_cbits, s, use_float32, fusion)
                      for i, s in enumerate(part_seeds(seed, parts))]
         sets_per_part = [1] * parts
     futures = _submit_all(client, "wavesim_shots", _part_counts, arguments)

@@ -1,0 +1,148 @@
+"""Gate fusion end to end: cal_states_cpp on fresh calls with fusion 0 (off, the
+default), 2, 3 and 4, on two circuit families, in double and single precision.
+
+    PYTHONPATH=build/<dir>/python .venv/bin/python bench/bench_fusion.py \
+        [--sizes 16 18 20 22 24 26] [--fusions 0 2 3 4] [--families layered random] \
+        [--precisions double single] [--layers 20] [--repeats 3] [--json out.json]
+
+Families (each call builds nothing: the records are made once per point):
+  layered  H on every qubit, then per layer RZ and RX on every qubit (random
+           angles) and a CX brick (pairs from qubit 0, then from qubit 1); the
+           circuit of the peer suite's workloads 1 and 2.
+  random   H on every qubit, then per cycle one of SX, SY, T on every qubit
+           (drawn, never the same as the qubit's previous one) and a CZ brick
+           (pairs from qubit 0, then from qubit 1).
+
+Per point: the best and the median wall time of `--repeats` calls (after one
+untimed call per setting for states below 64 MiB), and each setting's ratio to
+fusion 0 (best times). The settings
+of a point run interleaved, one call each in turn, so that load from other work
+on the machine falls on all of them alike. Sizes whose state would not fit in
+the memory available are skipped. The last table names the fastest setting per
+family and precision (its worst and mean ratio over the sizes).
+"""
+
+import argparse
+import json
+import os
+import statistics
+import time
+
+import numpy as np
+
+import circuitcore as cc
+import wavesim
+
+SEED = 20261214
+HEADROOM = 1.5  # a state must fit this many times in the memory available
+# Below this state size each setting gets one untimed call first (thread team, code
+# pages); larger calls take long enough that it would only add to the run's length.
+WARM_UP_BYTES = 64 << 20
+
+
+def _gate(name, qubits, controls=(), angle=None):
+    if angle is None:
+        return cc.CircuitInstruction(name=name, qubits=list(qubits), controls=list(controls))
+    return cc.CircuitInstruction(name=name, qubits=list(qubits), param=cc.ParamBinding("", [float(angle)]),
+                                 has_param=True)
+
+
+def _brick(name, n):
+    return [_gate(name, [q + 1], [q]) for first in (0, 1) for q in range(first, n - 1, 2)]
+
+
+def layered(n, layers, rng):
+    ops = [_gate("H", [q]) for q in range(n)]
+    for _ in range(layers):
+        ops += [_gate("RZ", [q], angle=a) for q, a in enumerate(rng.uniform(0, 2 * np.pi, n))]
+        ops += [_gate("RX", [q], angle=a) for q, a in enumerate(rng.uniform(0, 2 * np.pi, n))]
+        ops += _brick("CX", n)
+    return cc.CircuitData(n, instructions=ops)
+
+
+def random_cycles(n, layers, rng):
+    names = ["SX", "SY", "T"]
+    ops = [_gate("H", [q]) for q in range(n)]
+    previous = [None] * n
+    for _ in range(layers):
+        for q in range(n):
+            choice = [g for g in names if g != previous[q]]
+            previous[q] = choice[int(rng.integers(len(choice)))]
+            ops.append(_gate(previous[q], [q]))
+        ops += _brick("CZ", n)
+    return cc.CircuitData(n, instructions=ops)
+
+
+FAMILIES = {"layered": layered, "random": random_cycles}
+
+
+def available_bytes():
+    with open("/proc/meminfo") as info:
+        fields = dict(line.split(":", 1) for line in info)
+    return int(fields["MemAvailable"].split()[0]) * 1024
+
+
+def time_point(records, single, fusions, repeats, warm_up):
+    """{fusion: [seconds, ...]} of fresh calls, the settings interleaved."""
+    times = {f: [] for f in fusions}
+    for f in fusions if warm_up else []:
+        wavesim.cal_states_cpp(records, single, fusion=f)
+    for _ in range(repeats):
+        for f in fusions:
+            start = time.perf_counter()
+            wavesim.cal_states_cpp(records, single, fusion=f)
+            times[f].append(time.perf_counter() - start)
+    return times
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--sizes", type=int, nargs="+", default=[16, 18, 20, 22, 24, 26])
+    parser.add_argument("--fusions", type=int, nargs="+", default=[0, 2, 3, 4])
+    parser.add_argument("--families", nargs="+", default=list(FAMILIES), choices=list(FAMILIES))
+    parser.add_argument("--precisions", nargs="+", default=["double", "single"], choices=["double", "single"])
+    parser.add_argument("--layers", type=int, default=20)
+    parser.add_argument("--repeats", type=int, default=3)
+    parser.add_argument("--json", help="also write every time to this file")
+    args = parser.parse_args()
+    fusions = sorted(set(args.fusions) | {0})
+    print(f"load average before: {os.getloadavg()[0]:.2f}")
+    print(f"{'family':>8} {'prec':>6} {'n':>3} {'fusion':>6} {'best (s)':>10} {'median (s)':>11} {'ratio':>6}")
+    rows = []
+    for family in args.families:
+        for precision in args.precisions:
+            single = precision == "single"
+            for n in args.sizes:
+                state_bytes = (8 if single else 16) << n
+                if state_bytes * HEADROOM > available_bytes():
+                    print(f"{family:>8} {precision:>6} {n:>3}  skipped: {state_bytes >> 20} MiB state does not fit")
+                    continue
+                records = FAMILIES[family](n, args.layers, np.random.default_rng(SEED + n))
+                times = time_point(records, single, fusions, args.repeats, state_bytes < WARM_UP_BYTES)
+                base = min(times[0])
+                for f in fusions:
+                    best, median = min(times[f]), statistics.median(times[f])
+                    rows.append({"family": family, "precision": precision, "n": n, "fusion": f, "times": times[f],
+                                 "ratio": best / base})
+                    print(f"{family:>8} {precision:>6} {n:>3} {f:>6} {best:>10.4f} {median:>11.4f} "
+                          f"{best / base:>6.3f}", flush=True)
+    print(f"load average after: {os.getloadavg()[0]:.2f}")
+    print("\nfastest setting (ratio to fusion 0: worst and mean over the sizes)")
+    for family in args.families:
+        for precision in args.precisions:
+            ratios = {}
+            for row in rows:
+                if row["family"] == family and row["precision"] == precision and row["fusion"] != 0:
+                    ratios.setdefault(row["fusion"], []).append(row["ratio"])
+            if not ratios:
+                continue
+            best = min(ratios, key=lambda f: statistics.mean(ratios[f]))
+            print(f"  {family} {precision}: fusion {best} (worst {max(ratios[best]):.3f}, "
+                  f"mean {statistics.mean(ratios[best]):.3f})")
+    if args.json:
+        with open(args.json, "w") as out:
+            json.dump(rows, out, indent=1)
+
+
+if __name__ == "__main__":
+    main()
