@@ -312,7 +312,7 @@ def test_cluster_passes_fusion_through(client):
         assert raised(lambda: wavesim_dask.cal_states(client, data, fusion=fusion)) == \
             raised(lambda: wavesim.cal_states_cpp(data, False, fusion=fusion))
         assert raised(lambda: wavesim_dask.expval(client, data, [observable], fusion=fusion)) == \
-            raised(lambda: wavesim.expval_cpp(data, [observable], fusion=fusion))
+            raised(lambda: wavesim.expval_cpp(data, [observable], False, fusion=fusion))
         assert raised(lambda: wavesim_dask.run(client, single, 10, 4, 1, fusion=fusion)) == \
             raised(lambda: wavesim.run_cpp(single, 10, 4, 1, False, fusion=fusion))
 
