@@ -187,8 +187,8 @@ void run_kernel_call(StateVector<Real>& s, const KernelCall& call, KernelExec ex
         case KernelGate::kY: return run_pair_gate(s, t, ones, zeros, YPair<Real>{}, exec);
         case KernelGate::kH: return run_pair_gate(s, t, ones, zeros, HPair<Real>{}, exec);
         case KernelGate::kZ: return run_phase_gate(s, ones | bit(t), zeros, ZPhase<Real>{}, exec);
-        case KernelGate::kS: return run_phase_gate(s, ones | bit(t), zeros, SPhase<Real>{}, exec);
-        case KernelGate::kSdg: return run_phase_gate(s, ones | bit(t), zeros, SdgPhase<Real>{}, exec);
+        case KernelGate::kS: return run_phase_gate(s, ones | bit(t), zeros, QuarterPhase<Real, false>{}, exec);
+        case KernelGate::kSdg: return run_phase_gate(s, ones | bit(t), zeros, QuarterPhase<Real, true>{}, exec);
         case KernelGate::kT: return run_phase_gate(s, ones | bit(t), zeros, t_phase<Real>(Real(1)), exec);
         case KernelGate::kTdg: return run_phase_gate(s, ones | bit(t), zeros, t_phase<Real>(Real(-1)), exec);
         case KernelGate::kSwap: return run_swap(s, t, call.targets[1], exec);

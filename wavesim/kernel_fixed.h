@@ -74,27 +74,21 @@ struct ZPhase {
     }
 };
 
-template <typename Real>
-struct SPhase {  // a1 <- i a1
+// a1 <- i a1 (S), or -i a1 (SDG, `kConjugate`): the components swapped, one of them negated.
+template <typename Real, bool kConjugate>
+struct QuarterPhase {
     using S = Simd<Real>;
     using V = typename S::V;
     V sign = S::set1(Real(-0.0));
     void operator()(V& r, V& i) const {
-        const V new_r = S::bit_xor(i, sign);
-        i = r;
-        r = new_r;
-    }
-};
-
-template <typename Real>
-struct SdgPhase {  // a1 <- -i a1
-    using S = Simd<Real>;
-    using V = typename S::V;
-    V sign = S::set1(Real(-0.0));
-    void operator()(V& r, V& i) const {
-        const V new_i = S::bit_xor(r, sign);
-        r = i;
-        i = new_i;
+        const V old_r = r;
+        if constexpr (kConjugate) {
+            r = i;
+            i = S::bit_xor(old_r, sign);
+        } else {
+            r = S::bit_xor(i, sign);
+            i = old_r;
+        }
     }
 };
 
