@@ -23,8 +23,8 @@ struct AmplitudeBuffer {
     std::vector<int64_t> shape;  // (2^n) or (rows, 2^n)
 };
 
-// `rows` rows of 2^num_qubits amplitudes, uninitialised (a large buffer is
-// mapped: its pages are committed by the first writes). A row longer than any
+// `rows` rows of 2^num_qubits amplitudes, uninitialised (a buffer of 32 MiB
+// or more is mapped: its pages are committed by the first writes). A row longer than any
 // vector can be fails with std::length_error("vector too long"); a total that
 // cannot be had fails with std::bad_alloc.
 template <typename Real>
