@@ -143,6 +143,12 @@ def test_identity_and_empty_observables():
     assert wavesim.expval_cpp(data, []).shape == (0,)
     value, grads = wavesim.expval_grad_cpp(data, [])
     assert value.shape == () and value == 0.0 and not grads.any()
+    # On a NaN state an observable without terms still reads 0, as it does alone and in the
+    # gradient, whatever the observables beside it read.
+    broken = circuit(1, [instruction("RX", [0], values=[0.3, math.nan])])
+    got = wavesim.expval_cpp(broken, [[], [("", [], 0.0)]])
+    assert got[:, 0].tolist() == [0.0, 0.0] and math.isnan(got[1, 1])
+    assert wavesim.expval_grad_cpp(broken, [])[0].tolist() == [0.0, 0.0]
 
 
 def test_measure_barrier_and_a_certain_reset_leave_the_state_of_cal_states():

@@ -231,7 +231,10 @@ std::vector<double> expectation_values(const StateVector<Real>& state, const Gro
                     add_group_values(*g, sums, paired ? 2.0 : 1.0, values);
                     if (norm_sum != nullptr) {
                         const double total = lane_sum(norm);
-                        for (size_t k = 0; k < count; ++k) values[k] += observables.identity[k] * total;
+                        // Only observables with identity terms read the norm: the value of one
+                        // without terms stays 0 whatever the others hold (a NaN state included).
+                        for (size_t k = 0; k < count; ++k)
+                            if (observables.has_identity[k]) values[k] += observables.identity[k] * total;
                     }
                 }
                 for (size_t k = 0; k < count; ++k) {

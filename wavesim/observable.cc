@@ -89,6 +89,7 @@ GroupedObservables group_observables(const std::vector<std::vector<PauliTerm>>& 
     GroupedObservables out;
     out.count = int(observables.size());
     out.identity.assign(observables.size(), 0.0);
+    out.has_identity.assign(observables.size(), false);
     out.bound.assign(observables.size(), 0.0);
     // flip -> mask -> observable -> weights; ordered maps give the ascending orders.
     std::map<uint64_t, std::map<uint64_t, std::map<int, LaneWeights>>> groups;
@@ -97,6 +98,7 @@ GroupedObservables group_observables(const std::vector<std::vector<PauliTerm>>& 
             out.bound[k] += std::fabs(t.coefficient);
             if (t.x_bits == 0 && t.z_bits == 0) {
                 out.identity[k] += t.coefficient;
+                out.has_identity[k] = true;
                 out.reads_norm = true;
                 continue;
             }

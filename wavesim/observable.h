@@ -59,11 +59,12 @@ struct FlipGroup {
 };
 
 struct GroupedObservables {
-    int count = 0;                  // observables
-    std::vector<FlipGroup> groups;  // by flip, ascending; identity terms are not in them
-    std::vector<double> identity;   // per observable: the sum of its identity terms' coefficients
-    std::vector<double> bound;      // per observable: the sum of its terms' |coefficient|
-    bool reads_norm = false;        // some observable has an identity term: the passes read <psi|psi> too
+    int count = 0;                   // observables
+    std::vector<FlipGroup> groups;   // by flip, ascending; identity terms are not in them
+    std::vector<double> identity;    // per observable: the sum of its identity terms' coefficients
+    std::vector<bool> has_identity;  // per observable: it has identity terms (its value reads <psi|psi>)
+    std::vector<double> bound;       // per observable: the sum of its terms' |coefficient|
+    bool reads_norm = false;         // some observable has an identity term: the passes read <psi|psi> too
 };
 
 // The observables grouped; when identity terms are all there is, one group
