@@ -15,10 +15,10 @@
 #include <fstream>
 #include <string>
 
-#include "gate_catalogue.h"
-#include "kernel_entries.h"
+#include "wavesim/gates/gate_catalogue.h"
+#include "wavesim/kernels/kernel_entries.h"
 #include "perf_harness.h"
-#include "reference_path.h"
+#include "wavesim/testing/reference_path.h"
 
 namespace wavesim {
 namespace {

@@ -25,10 +25,10 @@
 #include <string>
 #include <vector>
 
-#include "kernel_entries.h"
-#include "kernel_simd.h"
+#include "wavesim/kernels/kernel_entries.h"
+#include "wavesim/base/simd.h"
 #include "perf_harness.h"
-#include "threads.h"
+#include "wavesim/base/threads.h"
 
 namespace wavesim {
 namespace {

@@ -10,8 +10,8 @@
 #include <fstream>
 #include <string>
 
-#include "state_vector.h"
-#include "threads.h"
+#include "wavesim/state/state_vector.h"
+#include "wavesim/base/threads.h"
 
 // The processor's model name from /proc/cpuinfo ("unknown" elsewhere).
 inline std::string cpu_model() {

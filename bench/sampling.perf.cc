@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "measurement.h"
+#include "wavesim/state/measurement.h"
 #include "perf_harness.h"
 
 namespace wavesim {

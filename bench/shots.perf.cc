@@ -17,10 +17,10 @@
 #include <string>
 #include <thread>
 
-#include "cal_states.h"
+#include "wavesim/batch/cal_states.h"
 #include "perf_harness.h"
-#include "shots_driver.h"
-#include "shots_literal.h"
+#include "wavesim/shots/driver.h"
+#include "wavesim/shots/literal.h"
 
 namespace wavesim {
 namespace {

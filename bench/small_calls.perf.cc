@@ -16,10 +16,10 @@
 #include <random>
 #include <vector>
 
-#include "batch_count.h"
-#include "cal_states.h"
+#include "wavesim/batch/batch_count.h"
+#include "wavesim/batch/cal_states.h"
 #include "perf_harness.h"
-#include "plan_apply.h"
+#include "wavesim/plan/windows.h"
 
 namespace wavesim {
 namespace {

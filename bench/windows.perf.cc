@@ -23,9 +23,9 @@
 #include <vector>
 
 #include "perf_harness.h"
-#include "plan_apply.h"
-#include "reference_path.h"
-#include "threads.h"
+#include "wavesim/plan/windows.h"
+#include "wavesim/testing/reference_path.h"
+#include "wavesim/base/threads.h"
 
 namespace wavesim {
 namespace {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the C++ unit tests of one build directory through CTest and fails when
 # any is missing: a build made without them, a deleted test binary, or fewer
-# registered tests than there are *.test.cc files in the module folders.
+# registered tests than there are *.test.cc files in the module folders (and their stage folders).
 #   scripts/run_cpp_tests.sh build/wheel
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,7 +9,7 @@ B=$1
 CTEST=$PWD/.venv/bin/ctest
 
 shopt -s nullglob
-test_sources=(*/*.test.cc)
+test_sources=(*/*.test.cc */*/*.test.cc)
 expected=${#test_sources[@]}
 
 if ! grep -qx 'NATIVE_BUILD_TESTS:BOOL=ON' "$B/CMakeCache.txt" 2>/dev/null; then

@@ -23,9 +23,15 @@ def runtime_parameters(func):
     return [p for p in params if p[0] != "self"]
 
 
+def stub_path(module_name):
+    """<module>/<module>.pyi, or <module>/python/<module>.pyi in a module kept in stage folders."""
+    flat = ROOT / module_name / f"{module_name}.pyi"
+    return flat if flat.exists() else ROOT / module_name / "python" / f"{module_name}.pyi"
+
+
 def stub_parameters(module_name):
-    """{qualified name: [(name, has_default)]} of every function and method in <module>/<module>.pyi."""
-    tree = ast.parse((ROOT / module_name / f"{module_name}.pyi").read_text())
+    """{qualified name: [(name, has_default)]} of every function and method in the module's stub."""
+    tree = ast.parse(stub_path(module_name).read_text())
     found = {}
 
     def visit(nodes, prefix):

@@ -1,0 +1,261 @@
+// Resolving gates into kernel calls (checks, parameter slices, matrices, forms) and compiling runs.
+#include "wavesim/plan/compile.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <stdexcept>
+#include <string_view>
+#include <variant>
+
+namespace wavesim {
+namespace {
+
+constexpr size_t kHashMix = 0x9e3779b9;
+constexpr int kHashShiftLeft = 6;
+constexpr int kHashShiftRight = 2;
+constexpr size_t kOneQubitEntries = 4;
+constexpr size_t kTwoQubitEntries = 16;
+
+void hash_combine(size_t& h, size_t v) { h ^= v + kHashMix + (h << kHashShiftLeft) + (h >> kHashShiftRight); }
+
+// Bit patterns, so that a NaN parameter finds its own entry again.
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+bool is_swap_fast_path(const CircuitInstruction& ins, FastKernel fast) {
+    return ins.controls.empty() && ins.qubits.size() == 2 && !ins.dagger && fast == FastKernel::kSwap;
+}
+
+[[noreturn]] void refuse(const CircuitInstruction& ins, const std::string& reason) {
+    throw std::runtime_error("apply_gate_single_batch: gate " + ins.name + " " + reason);
+}
+
+// Every qubit must lie in the state and appear once; only the SWAP fast path may
+// name one qubit twice (it is then a no-op).
+void check_qubits(const CircuitInstruction& ins, uint32_t num_qubits, FastKernel fast) {
+    const int64_t n = num_qubits;
+    uint64_t targets = 0;
+    uint64_t controls = 0;
+    const bool repeat_allowed = is_swap_fast_path(ins, fast);
+    auto in_range = [&](int32_t q) {
+        if (q < 0 || q >= n) check_qubit(("apply_gate_single_batch: gate " + ins.name).c_str(), q, n);
+        return bit(q);
+    };
+    for (int32_t q : ins.qubits) {
+        const uint64_t mask = in_range(q);
+        if ((targets & mask) != 0 && !repeat_allowed)
+            refuse(ins, "names qubit " + std::to_string(q) + " twice among its targets");
+        targets |= mask;
+    }
+    for (int32_t q : ins.controls) {
+        const uint64_t mask = in_range(q);
+        if ((controls & mask) != 0) refuse(ins, "names qubit " + std::to_string(q) + " twice among its controls");
+        if ((targets & mask) != 0) refuse(ins, "uses qubit " + std::to_string(q) + " as both control and target");
+        controls |= mask;
+    }
+}
+
+}  // namespace
+
+ValueSlice batch_slice(const CircuitInstruction& ins, const GateEntry* gate, int batch_index) {
+    if (std::holds_alternative<double>(ins.param.value)) {
+        const double* value = &std::get<double>(ins.param.value);
+        return {value, value + 1, false};
+    }
+    const std::vector<double>& list = std::get<std::vector<double>>(ins.param.value);
+    const size_t k = gate == nullptr ? 0 : static_cast<size_t>(gate->num_params);
+    if (k == 0 || list.size() <= k) return {list.data(), list.data() + list.size(), false};
+    size_t start = 0;
+    if (batch_index >= 0 && k * static_cast<size_t>(batch_index) + k <= list.size())
+        start = k * static_cast<size_t>(batch_index);
+    return {list.data() + start, list.data() + start + k, true};
+}
+
+namespace {
+
+// Catalogue matrix after the dagger step. A key that may repeat is computed
+// once per cache (the lookup key is reused per thread so that a hit allocates
+// nothing); a batch's own parameter set is, in a sweep, seen once per run, so
+// it goes to the store's own deque instead of growing the cache with entries
+// never hit again. Both give the catalogue's matrix bit for bit.
+const Matrix& resolve_matrix(const CircuitInstruction& ins, const GateEntry* gate, MatrixStore& store,
+                             int batch_index) {
+    const ValueSlice slice = batch_slice(ins, gate, batch_index);
+    auto target = [&](const std::vector<double>& params) {
+        if (gate == nullptr) throw std::runtime_error("Unknown gate: " + ins.name);
+        return gate->target(params);
+    };
+    if (slice.per_batch || store.cache == nullptr) {
+        Matrix m = target(std::vector<double>(slice.begin, slice.end));
+        if (ins.dagger) m = dagger_matrix(m);
+        return store.owned.emplace_back(std::move(m));
+    }
+    thread_local GateCacheKey key;
+    key.params.assign(slice.begin, slice.end);
+    key.name = ins.name;
+    key.controls.assign(ins.controls.begin(), ins.controls.end());
+    key.dagger = ins.dagger;
+    key.ctrl_state = ins.ctrl_state;
+    const auto found = store.cache->find(key);
+    if (found != store.cache->end()) return found->second;
+    Matrix m = target(key.params);
+    if (key.dagger) m = dagger_matrix(m);
+    return store.cache->emplace(key, std::move(m)).first->second;
+}
+
+// Closed controls in `ones`, open ones ('0' in ctrl_state) in `zeros`.
+void set_controls(const CircuitInstruction& ins, KernelCall& call) {
+    for (size_t i = 0; i < ins.controls.size(); ++i) {
+        const bool open = i < ins.ctrl_state.size() && ins.ctrl_state[i] == '0';
+        (open ? call.zeros : call.ones) |= bit(ins.controls[i]);
+    }
+}
+
+KernelGate one_qubit_kernel(FastKernel fast) {
+    switch (fast) {
+        case FastKernel::kX: return KernelGate::kX;
+        case FastKernel::kY: return KernelGate::kY;
+        case FastKernel::kZ: return KernelGate::kZ;
+        case FastKernel::kH: return KernelGate::kH;
+        case FastKernel::kS: return KernelGate::kS;
+        case FastKernel::kSdg: return KernelGate::kSdg;
+        case FastKernel::kT: return KernelGate::kT;
+        case FastKernel::kTdg: return KernelGate::kTdg;
+        default: return KernelGate::kMatrix;
+    }
+}
+
+// The fast path of the name in this shape, if it has one (then true).
+bool fast_call(const CircuitInstruction& ins, FastKernel fast, KernelCall& call) {
+    if (ins.dagger) return false;
+    const size_t targets = ins.qubits.size();
+    const size_t controls = ins.controls.size();
+    const auto& q = ins.qubits;
+    switch (fast) {
+        case FastKernel::kNone: return false;
+        case FastKernel::kCcx:
+            if (controls != 2 || targets != 1) return false;
+            call.gate = KernelGate::kX;
+            call.targets[0] = q[0];
+            return true;
+        case FastKernel::kCx:
+        case FastKernel::kCz:
+            call.gate = fast == FastKernel::kCx ? KernelGate::kX : KernelGate::kZ;
+            if (controls == 1 && targets == 1) {
+                call.targets[0] = q[0];
+            } else if (controls == 0 && targets == 2) {
+                call.ones |= bit(q[0]);
+                call.targets[0] = q[1];
+            } else {
+                return false;
+            }
+            return true;
+        case FastKernel::kSwap:
+            if (controls != 0 || targets != 2) return false;
+            call.gate = KernelGate::kSwap;
+            call.num_targets = 2;
+            call.targets[0] = q[0];
+            call.targets[1] = q[1];
+            return true;
+        default:
+            if (controls != 0 || targets != 1) return false;
+            call.gate = one_qubit_kernel(fast);
+            call.targets[0] = q[0];
+            return true;
+    }
+}
+
+// Every other case: the matrix size must match the targets.
+void matrix_call(const CircuitInstruction& ins, const GateEntry* gate, MatrixStore& store, int batch_index,
+                 KernelCall& call) {
+    const Matrix& m = resolve_matrix(ins, gate, store, batch_index);
+    const size_t targets = ins.qubits.size();
+    const size_t entries = m.size();
+    if (!((targets == 1 && entries == kOneQubitEntries) || (targets == 2 && entries == kTwoQubitEntries))) {
+        throw std::runtime_error("apply_gate_single_batch: unsupported configuration for gate " + ins.name +
+                                 " (targets=" + std::to_string(targets) +
+                                 ", ctrls=" + std::to_string(ins.controls.size()) +
+                                 ", matrix_size=" + std::to_string(entries) + ")");
+    }
+    call.gate = KernelGate::kMatrix;
+    call.num_targets = int(targets);
+    for (size_t j = 0; j < targets; ++j) call.targets[j] = ins.qubits[j];
+    call.matrix = &m;
+    call.form = kernel_form_of(m);
+}
+
+bool has_finite_entries(const Matrix& m) {
+    for (const auto& entry : m)
+        if (!std::isfinite(entry.real()) || !std::isfinite(entry.imag())) return false;
+    return true;
+}
+
+}  // namespace
+
+bool GateCacheKey::operator==(const GateCacheKey& other) const {
+    return name == other.name && dagger == other.dagger && controls == other.controls &&
+           ctrl_state == other.ctrl_state && params.size() == other.params.size() &&
+           std::equal(params.begin(), params.end(), other.params.begin(), same_bits);
+}
+
+size_t GateCacheKeyHash::operator()(const GateCacheKey& key) const {
+    size_t h = std::hash<std::string>{}(key.name);
+    for (double p : key.params) hash_combine(h, std::hash<double>{}(p));
+    for (int c : key.controls) hash_combine(h, std::hash<int>{}(c));
+    hash_combine(h, std::hash<bool>{}(key.dagger));
+    hash_combine(h, std::hash<std::string>{}(key.ctrl_state));
+    return h;
+}
+
+KernelCall resolve_gate(const CircuitInstruction& instruction, uint32_t num_qubits, MatrixStore& store,
+                        int batch_index) {
+    const GateEntry* gate = find_gate(instruction.name);
+    const FastKernel fast = fast_kernel(gate, instruction.name);
+    check_qubits(instruction, num_qubits, fast);
+    if (instruction.param.value.valueless_by_exception()) throw std::bad_variant_access();
+    KernelCall call;
+    if (!fast_call(instruction, fast, call)) matrix_call(instruction, gate, store, batch_index, call);
+    set_controls(instruction, call);
+    return call;
+}
+
+RunPlan compile_run(const std::vector<CircuitInstruction>& instructions, size_t begin, size_t end, uint32_t num_qubits,
+                    GateMatrixCache* cache, int batch_index) {
+    RunPlan plan;
+    plan.num_qubits = num_qubits;
+    plan.matrices.cache = cache;
+    plan.steps.reserve(end - begin);
+    for (size_t i = begin; i < end; ++i) {
+        const CircuitInstruction& instruction = instructions[i];
+        PlanStep step;
+        step.kind = operation_kind(instruction.name);
+        if (step.kind == OperationKind::kReset) {
+            if (instruction.qubits.empty()) {
+                step.kind = OperationKind::kNoEffect;
+            } else {
+                step.reset_qubit = instruction.qubits[0];
+                check_qubit("RESET", step.reset_qubit, num_qubits);
+                step.qubits = bit(step.reset_qubit);
+            }
+        } else if (step.kind == OperationKind::kGate) {
+            step.call = resolve_gate(instruction, num_qubits, plan.matrices, batch_index);
+            step.qubits = step.call.ones | step.call.zeros;
+            for (int j = 0; j < step.call.num_targets; ++j) step.qubits |= bit(step.call.targets[j]);
+        }
+        plan.steps.push_back(step);
+    }
+    // A non-finite matrix puts NaN into the state; the dense kernels then spread it exactly as
+    // applying the gates one by one does, where a structured kernel would skip its zero products.
+    // (A structured form is only ever chosen for a finite matrix.)
+    bool finite = true;
+    for (const PlanStep& step : plan.steps)
+        if (step.kind == OperationKind::kGate && step.call.matrix != nullptr && step.call.form == kDenseForm)
+            finite = finite && has_finite_entries(*step.call.matrix);
+    if (!finite)
+        for (PlanStep& step : plan.steps) step.call.form = kDenseForm;
+    return plan;
+}
+
+}  // namespace wavesim

@@ -1,0 +1,256 @@
+// Gate fusion on a compiled plan: greedy groups per stretch and their products in double precision.
+#include "wavesim/plan/fusion.h"
+
+#include <algorithm>
+#include <array>
+#include <complex>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <unordered_set>
+
+#include "wavesim/gates/gate_catalogue.h"
+
+namespace wavesim {
+namespace {
+
+constexpr int kQubitLimit = 64;  // qubits an amplitude index can name
+constexpr size_t kHashMix = 0x9e3779b9;
+constexpr int kHashShiftLeft = 6;
+constexpr int kHashShiftRight = 2;
+
+void hash_combine(size_t& h, size_t v) { h ^= v + kHashMix + (h << kHashShiftLeft) + (h >> kHashShiftRight); }
+
+int popcount(uint64_t x) { return __builtin_popcountll(x); }
+
+// Position of qubit q among the qubits of `set`, counted from the lowest.
+int position_in(uint64_t set, int q) { return popcount(set & (bit(q) - 1)); }
+
+uint64_t local_mask(uint64_t set, uint64_t mask) {
+    uint64_t out = 0;
+    for (uint64_t m = mask; m != 0; m &= m - 1) out |= bit(position_in(set, __builtin_ctzll(m)));
+    return out;
+}
+
+// The catalogue matrix of a fixed kernel's gate.
+const Matrix& fixed_gate_matrix(KernelGate gate) {
+    static const std::array<Matrix, size_t(KernelGate::kMatrix)> kMatrices = [] {
+        std::array<Matrix, size_t(KernelGate::kMatrix)> m;
+        m[size_t(KernelGate::kX)] = target_matrix("X", {});
+        m[size_t(KernelGate::kY)] = target_matrix("Y", {});
+        m[size_t(KernelGate::kH)] = target_matrix("H", {});
+        m[size_t(KernelGate::kZ)] = target_matrix("Z", {});
+        m[size_t(KernelGate::kS)] = target_matrix("S", {});
+        m[size_t(KernelGate::kSdg)] = target_matrix("SDG", {});
+        m[size_t(KernelGate::kT)] = target_matrix("T", {});
+        m[size_t(KernelGate::kTdg)] = target_matrix("TDG", {});
+        m[size_t(KernelGate::kSwap)] = target_matrix("SWAP", {});
+        return m;
+    }();
+    return kMatrices[size_t(gate)];
+}
+
+// product <- U product, where U is `u` on the given positions of the row
+// index (bit j of u's index is position targets[j]) for the rows whose `ones`
+// bits are set and `zeros` bits clear, the identity elsewhere. The kernels
+// leave a gate whose controls meet its targets without effect: so does this.
+// Row by row, so that the innermost loop runs along contiguous entries.
+void multiply_from_left(Matrix& product, uint64_t dim, const Matrix& u, const int* targets, int count, uint64_t ones,
+                        uint64_t zeros) {
+    constexpr size_t kMaxSize = size_t{1} << kMaxMatrixTargets;
+    const size_t size = size_t{1} << count;
+    uint64_t target_bits = 0;
+    for (int j = 0; j < count; ++j) target_bits |= bit(targets[j]);
+    if ((ones | zeros) & target_bits) return;
+    uint64_t offset[kMaxSize] = {};
+    for (size_t a = 0; a < size; ++a)
+        for (int j = 0; j < count; ++j)
+            if ((a >> j) & 1) offset[a] |= bit(targets[j]);
+    // Real and imaginary parts of the rows a group of U reads, then writes (size * dim <= kMaxSize^2).
+    double in_re[kMaxSize * kMaxSize], in_im[kMaxSize * kMaxSize];
+    double out_re[kMaxSize * kMaxSize], out_im[kMaxSize * kMaxSize];
+    for (uint64_t row = 0; row < dim; ++row) {
+        if ((row & target_bits) != 0 || (row & ones) != ones || (row & zeros) != 0) continue;
+        for (size_t a = 0; a < size; ++a)
+            for (uint64_t col = 0; col < dim; ++col) {
+                in_re[a * dim + col] = product[(row | offset[a]) * dim + col].real();
+                in_im[a * dim + col] = product[(row | offset[a]) * dim + col].imag();
+            }
+        // Written out: std::complex's product takes a slow path for non-finite values.
+        for (size_t b = 0; b < size; ++b) {
+            double* re = &out_re[b * dim];
+            double* im = &out_im[b * dim];
+            for (uint64_t col = 0; col < dim; ++col) re[col] = im[col] = 0.0;
+            for (size_t a = 0; a < size; ++a) {
+                const double m_re = u[b * size + a].real();
+                const double m_im = u[b * size + a].imag();
+                const double* x_re = &in_re[a * dim];
+                const double* x_im = &in_im[a * dim];
+                for (uint64_t col = 0; col < dim; ++col) {
+                    re[col] += m_re * x_re[col] - m_im * x_im[col];
+                    im[col] += m_re * x_im[col] + m_im * x_re[col];
+                }
+            }
+        }
+        for (size_t b = 0; b < size; ++b)
+            for (uint64_t col = 0; col < dim; ++col)
+                product[(row | offset[b]) * dim + col] = {out_re[b * dim + col], out_im[b * dim + col]};
+    }
+}
+
+// Steps [begin, end) up to the next MEASURE or RESET.
+size_t stretch_end(const std::vector<PlanStep>& steps, size_t begin) {
+    size_t end = begin;
+    while (end < steps.size() && steps[end].kind != OperationKind::kMeasure && steps[end].kind != OperationKind::kReset)
+        ++end;
+    return end;
+}
+
+// Where the products of one plan go: the run's own store, or the shared
+// products for a group whose every matrix is the same in each run.
+struct ProductStore {
+    RunPlan& plan;
+    FusedMatrixCache* shared;
+    std::unordered_set<const Matrix*> per_run;  // matrices of this run's parameter set alone
+
+    const Matrix& product(const FusionGroup& group) {
+        std::vector<KernelCall> key;
+        bool shareable = shared != nullptr;
+        for (size_t i = 0; shareable && i < group.members.size(); ++i) {
+            const KernelCall& call = plan.steps[group.members[i]].call;
+            shareable = call.matrix == nullptr || per_run.count(call.matrix) == 0;
+            key.push_back(call);
+        }
+        if (!shareable) return plan.matrices.owned.emplace_back(fused_matrix(plan.steps, group));
+        const auto found = shared->products.find(key);
+        if (found != shared->products.end()) return found->second;
+        Matrix m = fused_matrix(plan.steps, group);
+        return shared->products.emplace(std::move(key), std::move(m)).first->second;
+    }
+};
+
+PlanStep fused_step(const FusionGroup& group, const Matrix& product) {
+    PlanStep step;
+    step.kind = OperationKind::kGate;
+    step.qubits = group.qubits;
+    step.call.gate = KernelGate::kMatrix;
+    step.call.num_targets = popcount(group.qubits);
+    int j = 0;
+    for (uint64_t m = group.qubits; m != 0; m &= m - 1) step.call.targets[j++] = __builtin_ctzll(m);
+    step.call.matrix = &product;
+    return step;
+}
+
+}  // namespace
+
+void check_fusion(int fusion) {
+    if (fusion == kFusionOff || (fusion >= kMinFusion && fusion <= kMaxFusion)) return;
+    throw std::invalid_argument("fusion must be 0 (off) or the most qubits a fused gate may act on, " +
+                                std::to_string(kMinFusion) + " to " + std::to_string(kMaxFusion) + "; got " +
+                                std::to_string(fusion));
+}
+
+std::vector<FusionGroup> group_stretch(const std::vector<PlanStep>& steps, size_t begin, size_t end, int max_qubits) {
+    std::vector<FusionGroup> groups;
+    std::array<int, kQubitLimit> owner;  // the latest group that touches each qubit
+    owner.fill(-1);
+    for (size_t i = begin; i < end; ++i) {
+        const PlanStep& step = steps[i];
+        if (step.kind != OperationKind::kGate) continue;
+        const bool wide = popcount(step.qubits) > max_qubits;
+        int latest = -1;
+        for (uint64_t m = step.qubits; m != 0; m &= m - 1) latest = std::max(latest, owner[__builtin_ctzll(m)]);
+        const int candidate = latest >= 0 ? latest : int(groups.size()) - 1;
+        int into = -1;
+        if (!wide && candidate >= 0 && !groups[size_t(candidate)].sealed &&
+            popcount(groups[size_t(candidate)].qubits | step.qubits) <= max_qubits)
+            into = candidate;
+        if (into < 0) {
+            groups.push_back(FusionGroup{0, {}, wide});
+            into = int(groups.size()) - 1;
+        }
+        FusionGroup& group = groups[size_t(into)];
+        group.qubits |= step.qubits;
+        group.members.push_back(i);
+        for (uint64_t m = step.qubits; m != 0; m &= m - 1) owner[__builtin_ctzll(m)] = into;
+    }
+    return groups;
+}
+
+Matrix fused_matrix(const std::vector<PlanStep>& steps, const FusionGroup& group) {
+    const uint64_t dim = uint64_t{1} << popcount(group.qubits);
+    Matrix product(dim * dim);
+    for (uint64_t d = 0; d < dim; ++d) product[d * dim + d] = 1.0;
+    for (size_t index : group.members) {
+        const KernelCall& call = steps[index].call;
+        int targets[kMaxMatrixTargets] = {};
+        for (int j = 0; j < call.num_targets; ++j) targets[j] = position_in(group.qubits, call.targets[j]);
+        const uint64_t ones = local_mask(group.qubits, call.ones);
+        const uint64_t zeros = local_mask(group.qubits, call.zeros);
+        if (call.gate == KernelGate::kMatrix) {
+            multiply_from_left(product, dim, *call.matrix, targets, call.num_targets, ones, zeros);
+        } else if (call.gate == KernelGate::kSwap) {
+            if (targets[0] != targets[1])  // one qubit named twice: no effect
+                multiply_from_left(product, dim, fixed_gate_matrix(call.gate), targets, 2, ones, zeros);
+        } else {
+            multiply_from_left(product, dim, fixed_gate_matrix(call.gate), targets, 1, ones, zeros);
+        }
+    }
+    return product;
+}
+
+size_t FusionKeyHash::operator()(const std::vector<KernelCall>& calls) const {
+    size_t h = calls.size();
+    for (const KernelCall& c : calls) {
+        hash_combine(h, size_t(c.gate));
+        hash_combine(h, size_t(c.num_targets));
+        for (int j = 0; j < c.num_targets; ++j) hash_combine(h, size_t(c.targets[j]));
+        hash_combine(h, std::hash<uint64_t>{}(c.ones));
+        hash_combine(h, std::hash<uint64_t>{}(c.zeros));
+        hash_combine(h, std::hash<const Matrix*>{}(c.matrix));
+    }
+    return h;
+}
+
+bool FusionKeyEqual::operator()(const std::vector<KernelCall>& a, const std::vector<KernelCall>& b) const {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const KernelCall& x = a[i];
+        const KernelCall& y = b[i];
+        if (x.gate != y.gate || x.num_targets != y.num_targets || x.ones != y.ones || x.zeros != y.zeros ||
+            x.matrix != y.matrix)
+            return false;
+        for (int j = 0; j < x.num_targets; ++j)
+            if (x.targets[j] != y.targets[j]) return false;
+    }
+    return true;
+}
+
+void fuse_plan(RunPlan& plan, int fusion, FusedMatrixCache* shared) {
+    check_fusion(fusion);
+    if (fusion == kFusionOff) return;
+    ProductStore store{plan, nullptr, {}};
+    const GateMatrixCache* gates = plan.matrices.cache;
+    if (shared != nullptr && gates != nullptr && (shared->gates == nullptr || shared->gates == gates)) {
+        shared->gates = gates;
+        store.shared = shared;
+        for (const Matrix& m : plan.matrices.owned) store.per_run.insert(&m);
+    }
+    std::vector<PlanStep> fused;
+    const std::vector<PlanStep>& steps = plan.steps;
+    for (size_t i = 0; i < steps.size();) {
+        if (steps[i].kind == OperationKind::kMeasure || steps[i].kind == OperationKind::kReset) {
+            fused.push_back(steps[i++]);
+            continue;
+        }
+        const size_t end = stretch_end(steps, i);
+        for (const FusionGroup& group : group_stretch(steps, i, end, fusion)) {
+            if (group.members.size() == 1) fused.push_back(steps[group.members[0]]);
+            else fused.push_back(fused_step(group, store.product(group)));
+        }
+        i = end;
+    }
+    plan.steps = std::move(fused);
+}
+
+}  // namespace wavesim

@@ -1,0 +1,73 @@
+// Applying a compiled run with cache blocking. The plan is cut, in order,
+// into windows: maximal runs of consecutive gates whose qubits (targets and
+// controls) fit, with the state's lowest qubits, in a set W of at most
+// `block_qubits` qubits. For every assignment of the qubits outside W, the
+// amplitudes that differ only in W's qubits form a block: it is gathered into
+// a per-thread scratch that stays in cache (or used in place when W is the
+// lowest qubits), every gate of the window is applied to it with its qubits
+// renumbered inside the block, and it is scattered back. Blocks are
+// independent, so threads split them. Gates are never reordered, W keeps the
+// order of its qubits and always holds the qubits inside a vector register
+// at their own positions, so every amplitude sees the arithmetic of the
+// per-gate path in the same order: results are bit-identical to applying
+// the instructions one by one. Regions add a level above the blocks: a
+// region is gathered the same way, with its own W, into a scratch that stays
+// in the last-level cache, and is taken through its run of gates as a state
+// of its own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "common/circuit_records.h"
+#include "wavesim/plan/compile.h"
+#include "wavesim/plan/fusion.h"
+#include "wavesim/base/random_source.h"
+#include "wavesim/state/state_vector.h"
+
+namespace wavesim {
+
+struct WindowShape {
+    int block_qubits;  // qubits of a block: 2^block_qubits amplitudes of both arrays fit in a core's L2
+    int low_qubits;    // the state's lowest qubits, always in W: gathers move whole cache lines
+    // Regions, for a state larger than the last-level cache: a run of gates
+    // that one window of blocks cannot hold but `region_qubits` qubits (with
+    // the lowest `region_low_qubits`) can is applied region by region, each
+    // region gathered into a scratch that stays in that cache and taken
+    // through the run with blocks in place. 0: no regions.
+    int region_qubits = 0;
+    int region_low_qubits = 0;
+};
+
+// The shape measured fastest for a state of `num_qubits` qubits in this
+// precision, on a machine whose last-level cache holds `cache_bytes`. A state
+// smaller than that cache gains nothing from gathering blocks (every sweep is
+// served from the cache): its windows keep to the lowest qubits and are
+// applied in place. Only states many times that cache go region by region.
+template <typename Real>
+WindowShape window_shape_for(unsigned num_qubits, uint64_t cache_bytes);
+
+// The same for this machine's last-level cache.
+template <typename Real>
+WindowShape window_shape_for(unsigned num_qubits);
+
+// The plan's steps in order on `state` (of the plan's size): gates window by
+// window, RESET with `source` and the OpenMP thread count the per-gate path
+// would have left in force, MEASURE and the names without effect skipped. A
+// window ends at every MEASURE and RESET. Leaves the thread rule's count set
+// on the calling thread after any gate, as the per-gate kernels do. Returns
+// the number of sweeps over the state the gates took (one per window or region run).
+template <typename Real>
+size_t apply_plan(StateVector<Real>& state, const RunPlan& plan, RandomSource& source, WindowShape shape);
+
+// Instructions [begin, end) compiled and applied with this machine's shape:
+// what applying them one by one does, except that a refused instruction
+// raises before any of them touches the state. With `fusion` on, the plan is
+// fused first (fuse_plan: the same up to rounding).
+template <typename Real>
+void run_instructions(StateVector<Real>& state, const std::vector<CircuitInstruction>& instructions, size_t begin,
+                      size_t end, GateMatrixCache& cache, int batch_index, RandomSource& source,
+                      int fusion = kFusionOff);
+
+}  // namespace wavesim

@@ -1,0 +1,91 @@
+// wavesim: full state-vector simulation of circuit records. The binding
+// converts arguments, picks the double or float driver, and turns the
+// drivers' plain results into Python objects; the cores hold no Python code.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <memory>
+
+#include "wavesim/batch/batch_count.h"
+#include "wavesim/batch/cal_states.h"
+#include "common/circuit_records.h"
+#include "common/cpu_features.h"
+#include "wavesim/python/expval_py.h"
+#include "wavesim/gates/gate_catalogue.h"
+#include "wavesim/shots/driver.h"
+#include "wavesim/python/tensor_shape_py.h"
+
+namespace py = pybind11;
+
+namespace {
+
+// The array takes over the buffer: no copy of the amplitudes. The capsule
+// owns the buffer, which frees its memory the way it was taken.
+template <typename Real>
+py::array to_numpy(wavesim::AmplitudeBuffer<Real>&& buffer) {
+    using Buffer = wavesim::AmplitudeBuffer<Real>;
+    std::vector<py::ssize_t> shape(buffer.shape.begin(), buffer.shape.end());
+    std::complex<Real>* data = buffer.data.get();
+    auto held = std::make_unique<Buffer>(std::move(buffer));
+    py::capsule owner(held.get(), [](void* p) { delete static_cast<Buffer*>(p); });
+    held.release();
+    return py::array_t<std::complex<Real>>(shape, data, owner);
+}
+
+py::dict to_dict(const wavesim::ShotCounts& counts) {
+    py::dict result;
+    for (const auto& [key, count] : counts) result[py::str(key)] = py::int_(count);
+    return result;
+}
+
+template <typename Real>
+py::object cal_states(const CircuitData& circuit, int fusion) {
+    const int batches = wavesim::batch_count(circuit, wavesim::read_bound_shape);
+    return to_numpy(wavesim::final_amplitudes<Real>(circuit, batches, fusion));
+}
+
+// One dict (key -> count, keys ascending) for a single parameter set, else a list of one per set.
+template <typename Real>
+py::object counts(const CircuitData& circuit, int shots, int num_cbits, int seed, int fusion) {
+    const std::vector<wavesim::ShotCounts> batches =
+        wavesim::run_shots<Real>(circuit, shots, num_cbits, seed, wavesim::read_bound_shape, fusion);
+    if (batches.size() == 1) return to_dict(batches[0]);
+    py::list results;
+    for (const auto& batch : batches) results.append(to_dict(batch));
+    return std::move(results);
+}
+
+int batch_count(const CircuitData& circuit_data) {
+    return wavesim::batch_count(circuit_data, wavesim::read_bound_shape);
+}
+
+// The fusion setting is checked before anything else: a bad value is a ValueError whatever the circuit.
+py::object cal_states_cpp(CircuitData& circuit_data, bool use_float32, int fusion) {
+    wavesim::check_fusion(fusion);
+    return use_float32 ? cal_states<float>(circuit_data, fusion) : cal_states<double>(circuit_data, fusion);
+}
+
+py::object run_cpp(CircuitData& circuit_data, int shots, int num_cbits, int seed, bool use_float32, int fusion) {
+    wavesim::check_fusion(fusion);
+    return use_float32 ? counts<float>(circuit_data, shots, num_cbits, seed, fusion)
+                       : counts<double>(circuit_data, shots, num_cbits, seed, fusion);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(wavesim, m) {
+    require_avx2_fma("wavesim");
+    m.def("cal_states_cpp", &cal_states_cpp, "C++ implementation of full amplitude simulation", py::arg("circuit_data"),
+          py::arg("use_float32") = false, py::kw_only(), py::arg("fusion") = 0);
+    m.def("run_cpp", &run_cpp, "Perform shots measurements with projective sampling", py::arg("circuit_data"),
+          py::arg("shots"), py::arg("num_cbits"), py::arg("seed") = -1, py::arg("use_float32") = false, py::kw_only(),
+          py::arg("fusion") = 0);
+    m.def("batch_count", &batch_count,
+          "Number of parameter sets cal_states_cpp and run_cpp run the circuit for; 0 or 1 means a single run",
+          py::arg("circuit_data"));
+    m.def("gate_param_count", &wavesim::gate_param_count,
+          "Number of parameters one set of the named gate takes (0 to 4); 0 for a name outside the simulator's "
+          "vocabulary",
+          py::arg("name"));
+    wavesim::bind_expval(m);
+}
