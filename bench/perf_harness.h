@@ -48,8 +48,7 @@ void streaming_sweep(wavesim::StateVector<Real>& s) {
     const int64_t dim = int64_t(s.dim);
     Real* re = s.re;
     Real* im = s.im;
-    omp_set_num_threads(wavesim::thread_count_for(int(s.num_qubits)));
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) num_threads(wavesim::thread_count_for(int(s.num_qubits)))
     for (int64_t i = 0; i < dim; ++i) {
         re[i] = -re[i];
         im[i] = -im[i];

@@ -28,12 +28,12 @@ double draw_uniform(RandomSource& source) {
 }
 
 template <typename Real>
-RandomSource& reset_random_source() {
+RandomSource& thread_reset_source() {
     thread_local RandomSource source = make_seeded_source(-1);
     return source;
 }
 
-template RandomSource& reset_random_source<double>();
-template RandomSource& reset_random_source<float>();
+template RandomSource& thread_reset_source<double>();
+template RandomSource& thread_reset_source<float>();
 
 }  // namespace wavesim

@@ -20,9 +20,9 @@ RandomSource make_seeded_source(int seed);
 // result fma(high - low, u, low). Fixed so that a seed gives the same stream everywhere.
 double draw_uniform(RandomSource& source);
 
-// The calling thread's reset source for this precision (thread_local, seeded
-// from std::random_device on first use, never re-seeded).
+// The calling thread's reset source for this precision: thread_local, seeded
+// from std::random_device at its first use on the thread, never re-seeded.
 template <typename Real>
-RandomSource& reset_random_source();
+RandomSource& thread_reset_source();
 
 }  // namespace wavesim

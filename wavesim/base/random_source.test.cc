@@ -50,18 +50,18 @@ TEST(MakeSeededSource, SeedsWithTheSeedsBitPattern) {
     EXPECT_FALSE(make_seeded_source(-1).engine == make_seeded_source(-1).engine);
 }
 
-TEST(ResetRandomSource, OnePerThreadAndPrecision) {
-    RandomSource* d = &reset_random_source<double>();
-    RandomSource* f = &reset_random_source<float>();
+TEST(ThreadResetSource, OnePerThreadAndPrecision) {
+    RandomSource* d = &thread_reset_source<double>();
+    RandomSource* f = &thread_reset_source<float>();
     EXPECT_NE(static_cast<void*>(d), static_cast<void*>(f));
-    EXPECT_EQ(d, &reset_random_source<double>());
+    EXPECT_EQ(d, &thread_reset_source<double>());
     const std::mt19937 before = d->engine;
     draw_uniform(*d);
     EXPECT_FALSE(d->engine == before) << "the same instance keeps its stream";
     RandomSource* other = nullptr;
     std::mt19937 other_engine;
     std::thread([&] {
-        other = &reset_random_source<double>();
+        other = &thread_reset_source<double>();
         other_engine = other->engine;
     }).join();
     EXPECT_NE(other, d);

@@ -11,6 +11,9 @@
 
 namespace wavesim {
 
+// Doubles per quad: kernels that sum take four lanes of doubles at a time, in either precision.
+constexpr int kQuadLanes = 4;
+
 template <typename Real>
 struct Simd;
 

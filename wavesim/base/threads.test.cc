@@ -1,12 +1,16 @@
 // The thread rule against facts from outside it: the operating system's count
 // of online processors, and the 16384-amplitude boundary between serial and
-// parallel regions; cache sizes read as the kernel lists them.
+// parallel regions; the team value; cache sizes read as the kernel lists them.
 #include "wavesim/base/threads.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <stdexcept>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
 
 namespace wavesim {
 namespace {
@@ -32,20 +36,22 @@ TEST(ThreadRuleTest, LargerStatesUseEveryProcessor) {
     }
 }
 
-TEST(ThreadCountGuardTest, PutsBackTheCallersCountOnReturnAndOnThrow) {
+// A team runs its work once per thread, each thread with its own number, or on
+// the calling thread alone; the runtime's count, the caller's, stays as it was.
+TEST(ThreadTeamTest, RunsOncePerThreadAndLeavesTheCallersCount) {
     omp_set_num_threads(3);
-    {
-        const ThreadCountGuard guard;
-        omp_set_num_threads(thread_count_for(4));
+    for (int threads : {1, 2, 4}) {
+        std::vector<int> runs(size_t(threads), 0);
+        int team_size = 0;
+        on_team(ThreadTeam{threads}, [&](int thread, int size) {
+            ++runs[size_t(thread)];  // each thread its own slot
+#pragma omp single
+            team_size = size;
+        });
+        EXPECT_EQ(team_size, threads);
+        EXPECT_EQ(runs, std::vector<int>(size_t(threads), 1)) << threads;
+        EXPECT_EQ(omp_get_max_threads(), 3);
     }
-    EXPECT_EQ(omp_get_max_threads(), 3);
-    try {
-        const ThreadCountGuard guard;
-        omp_set_num_threads(1);
-        throw std::runtime_error("refused");
-    } catch (const std::runtime_error&) {
-    }
-    EXPECT_EQ(omp_get_max_threads(), 3);
 }
 
 TEST(CacheSizeTest, ReadsTheKernelsUnits) {
@@ -58,10 +64,24 @@ TEST(CacheSizeTest, ReadsTheKernelsUnits) {
     EXPECT_EQ(parse_cache_size("K"), 0u);
 }
 
-// Whatever the machine lists, the probe gives a size (the fallback at worst) and the same one every time.
-TEST(CacheSizeTest, LastLevelCacheIsKnownAndStable) {
-    EXPECT_GT(last_level_cache_bytes(), 0u);
-    EXPECT_EQ(last_level_cache_bytes(), last_level_cache_bytes());
+// A listing laid out as the kernel's: the highest level with a size wins,
+// whatever the order of the entries; no listing gives 0.
+TEST(CacheSizeTest, TakesTheHighestListedLevel) {
+    char dir_template[] = "/tmp/wavesim_cache_XXXXXX";
+    const std::string dir = mkdtemp(dir_template);
+    const auto entry = [&](int index, const char* level, const char* size) {
+        const std::string path = dir + "/index" + std::to_string(index);
+        mkdir(path.c_str(), 0700);
+        std::ofstream(path + "/level") << level << "\n";
+        if (size != nullptr) std::ofstream(path + "/size") << size << "\n";
+    };
+    EXPECT_EQ(listed_last_level_cache(dir), 0u);
+    entry(0, "1", "32K");
+    entry(1, "3", "32768K");
+    entry(2, "2", "1024K");
+    entry(3, "4", nullptr);  // a level without a size does not count
+    EXPECT_EQ(listed_last_level_cache(dir), uint64_t{32} << 20);
+    std::system(("rm -r " + dir).c_str());
 }
 
 }  // namespace

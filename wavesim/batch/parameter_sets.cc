@@ -1,13 +1,11 @@
-// The run of one parameter set, the batch thread rule and the memory check shared by the batch drivers.
+// The batch thread rule and the memory check of the parameter-set driver.
 #include "wavesim/batch/parameter_sets.h"
 
 #include <algorithm>
 #include <new>
 #include <stdexcept>
 
-#include "wavesim/state/measurement.h"
 #include "wavesim/base/page_memory.h"
-#include "wavesim/plan/windows.h"
 
 namespace wavesim {
 namespace {
@@ -17,20 +15,6 @@ namespace {
 constexpr uint64_t kSpreadBatchesWork = uint64_t{1} << 14;
 
 }  // namespace
-
-template <typename Real>
-void run_plan(StateVector<Real>& state, const RunPlan& plan) {
-    apply_plan(state, plan, reset_random_source<Real>(), window_shape_for<Real>(state.num_qubits));
-}
-
-template <typename Real>
-void run_circuit(StateVector<Real>& state, const std::vector<CircuitInstruction>& instructions, RunCaches* caches,
-                 int batch_index, int fusion) {
-    RunPlan plan = compile_run(instructions, 0, instructions.size(), state.num_qubits,
-                               caches != nullptr ? &caches->gates : nullptr, batch_index);
-    fuse_plan(plan, fusion, caches != nullptr ? &caches->fused : nullptr);
-    run_plan(state, plan);
-}
 
 int batch_thread_count(int num_qubits, int batches) {
     const int rule = thread_count_for(num_qubits);
@@ -54,12 +38,7 @@ void check_batch_memory(int num_qubits, uint64_t rows, uint64_t worker_states) {
         throw std::runtime_error("Failed to allocate memory for StateVector");
 }
 
-#define WAVESIM_INSTANTIATE_BATCH_RUNS(Real)                                                                           \
-    template void run_plan<Real>(StateVector<Real>&, const RunPlan&);                                                  \
-    template void run_circuit<Real>(StateVector<Real>&, const std::vector<CircuitInstruction>&, RunCaches*, int, int); \
-    template void check_batch_memory<Real>(int, uint64_t, uint64_t);
-
-WAVESIM_INSTANTIATE_BATCH_RUNS(double)
-WAVESIM_INSTANTIATE_BATCH_RUNS(float)
+template void check_batch_memory<double>(int, uint64_t, uint64_t);
+template void check_batch_memory<float>(int, uint64_t, uint64_t);
 
 }  // namespace wavesim

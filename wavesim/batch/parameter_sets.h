@@ -1,8 +1,10 @@
-// Running a circuit for its parameter sets as every driver does: the run of
-// one set (compiled, then applied window by window with this machine's
-// shape and the calling thread's reset source), the batch thread rule, the
-// memory check made before any worker state is touched, and the region that
-// spreads the sets over worker threads.
+// The one driver of parameter sets. Every entry that runs a circuit once per
+// parameter set (cal_states, the expectation values and their gradients, the
+// batches of shots) hands it the run of one set; the driver owns what the
+// sets share: the seeding of the reset source, the threads (the sets spread
+// over worker threads, or each set's kernels over every thread), the memory
+// check made before any worker state is touched, and each worker's state and
+// matrix caches.
 #pragma once
 
 #include <omp.h>
@@ -13,42 +15,50 @@
 #include <memory>
 #include <vector>
 
-#include "common/circuit_records.h"
-#include "wavesim/plan/compile.h"
-#include "wavesim/plan/fusion.h"
-#include "wavesim/state/state_vector.h"
+#include "wavesim/base/random_source.h"
 #include "wavesim/base/threads.h"
+#include "wavesim/plan/run.h"
+#include "wavesim/state/state_vector.h"
 
 namespace wavesim {
 
-// Matrices the runs of one batch worker share (no lock: matrices are pure
-// functions of their key): the gates' and, with fusion on, their products,
-// keyed by the gates' matrix addresses, so the two go together.
-struct RunCaches {
-    GateMatrixCache gates;
-    FusedMatrixCache fused;
+// How a call's sets run.
+struct ParameterSets {
+    int num_qubits = 0;        // the circuit's: what the thread rule reads
+    unsigned state_qubits = 0;  // of each set's state
+    int batches = 0;           // batch_count: 0 or 1 is a single run
+    uint64_t result_rows = 0;  // rows of results the caller holds beside the worker states (the memory check)
+    bool in_turn = false;      // the sets one after another on the calling thread (they share a random stream)
 };
 
-// What a batch worker keeps from set to set: its state (made at its first
-// set) and its matrix caches.
+// What a worker keeps from set to set: its state (made at its first use) and its matrix caches.
 template <typename Real>
-struct StateWorker {
+struct SetWorker {
     std::unique_ptr<StateVector<Real>> state;
+    bool used = false;  // the state may hold a set's amplitudes
     RunCaches caches;
 };
 
-// The plan's steps on `state`: apply_plan with the shape window_shape_for
-// gives the state's size and the calling thread's reset source.
+// What the run of one set is given.
 template <typename Real>
-void run_plan(StateVector<Real>& state, const RunPlan& plan);
+struct SetRun {
+    int batch_index = 0;
+    ThreadTeam team;                       // for the set's kernels and resets
+    RunCaches* caches = nullptr;           // null for a single run: its matrices are computed once each
+    RandomSource* reset_source = nullptr;  // the executing thread's
+    unsigned state_qubits = 0;
+    SetWorker<Real>* worker = nullptr;
+    bool left_clear = false;  // the run may say it left its state |0...0> again, which saves a pass
 
-// Parameter set `batch_index` of the instructions compiled, fused as
-// `fusion` says (fuse_plan), and run from the state given. Caches pay only
-// when runs share matrices (the parameter sets of a batch); a single run
-// (`caches` null) computes each matrix once, without hashing its key.
-template <typename Real>
-void run_circuit(StateVector<Real>& state, const std::vector<CircuitInstruction>& instructions, RunCaches* caches,
-                 int batch_index, int fusion);
+    // The set's state, |0...0> of state_qubits qubits: the worker's, made at
+    // its first use, so a run that needs none makes none.
+    StateVector<Real>& state() {
+        if (!worker->state) worker->state = std::make_unique<StateVector<Real>>(state_qubits);
+        else if (worker->used) set_zero_state(*worker->state);
+        worker->used = true;
+        return *worker->state;
+    }
+};
 
 // Threads for the region over `batches` parameter sets of `num_qubits` qubits.
 // Small states cannot use threads inside their kernels, so their batches are
@@ -64,25 +74,55 @@ int batch_thread_count(int num_qubits, int batches);
 template <typename Real>
 void check_batch_memory(int num_qubits, uint64_t rows, uint64_t worker_states);
 
-// body(worker, b) for every parameter set b in [0, batches), the sets shared
-// statically among one thread per worker, each thread with its own worker.
-// The thread rule's count for `num_qubits` qubits is set first, as later
-// regions (a RESET's) expect. Exceptions must not cross the region's
-// boundary: the first is kept, the remaining sets skipped, and it is
+// The calling thread's reset source of this precision is seeded (from the
+// random device, at its first use on this thread) before any set runs.
+template <typename Real>
+void seed_reset_source() {
+    thread_reset_source<Real>();
+}
+
+// body(run, extra) for every set b: one run on the calling thread with the
+// thread rule's team for its kernels (a single run, or each set in turn);
+// else the sets shared statically among batch_thread_count worker threads,
+// each with its own SetWorker and Extra (default-made), the kernels of a set
+// on its worker alone when there are several. Exceptions must not cross the
+// region's boundary: the first is kept, the remaining sets skipped, and it is
 // rethrown after the region.
-template <typename Worker, typename Body>
-void for_each_set(int num_qubits, int batches, std::vector<Worker>& workers, Body&& body) {
+template <typename Real, typename Extra, typename Body>
+void for_each_parameter_set(const ParameterSets& sets, Body&& body) {
+    seed_reset_source<Real>();
+    const bool single = sets.batches <= 1;
+    const int count = single ? 1 : sets.batches;
+    const int team = single || sets.in_turn ? 1 : batch_thread_count(sets.num_qubits, sets.batches);
+    if (!single && !sets.in_turn)
+        check_batch_memory<Real>(int(sets.state_qubits), sets.result_rows, uint64_t(team));
+    std::vector<SetWorker<Real>> workers(static_cast<size_t>(team));
+    std::vector<Extra> extras(static_cast<size_t>(team));
+    const auto run_set = [&](int worker, int b) {
+        SetRun<Real> run;
+        run.batch_index = b;
+        run.team = team > 1 ? ThreadTeam{} : team_for(sets.num_qubits);
+        run.caches = single ? nullptr : &workers[size_t(worker)].caches;
+        run.reset_source = &thread_reset_source<Real>();
+        run.state_qubits = sets.state_qubits;
+        run.worker = &workers[size_t(worker)];
+        body(run, extras[size_t(worker)]);
+        if (run.left_clear) run.worker->used = false;
+    };
+    if (team == 1) {
+        for (int b = 0; b < count; ++b) run_set(0, b);
+        return;
+    }
     std::exception_ptr failure;
     std::atomic<bool> failed{false};
-    omp_set_num_threads(thread_count_for(num_qubits));
-#pragma omp parallel num_threads(int(workers.size()))
+#pragma omp parallel num_threads(team)
     {
-        Worker& worker = workers[size_t(omp_get_thread_num())];
+        const int worker = omp_get_thread_num();
 #pragma omp for schedule(static)
-        for (int b = 0; b < batches; ++b) {
+        for (int b = 0; b < count; ++b) {
             if (failed.load(std::memory_order_relaxed)) continue;
             try {
-                body(worker, b);
+                run_set(worker, b);
             } catch (...) {
 #pragma omp critical(wavesim_batch_failure)
                 if (!failure) failure = std::current_exception();
@@ -92,5 +132,8 @@ void for_each_set(int num_qubits, int batches, std::vector<Worker>& workers, Bod
     }
     if (failure) std::rethrow_exception(failure);
 }
+
+// Extra of a body that keeps nothing of its own per worker.
+struct NoExtra {};
 
 }  // namespace wavesim

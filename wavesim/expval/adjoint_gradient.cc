@@ -6,30 +6,15 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "wavesim/base/bits.h"
 #include "wavesim/batch/batch_count.h"
-#include "wavesim/batch/parameter_sets.h"
 #include "wavesim/expval/expectation.h"
 #include "wavesim/gates/gate_catalogue.h"
 #include "wavesim/gates/gate_derivatives.h"
-#include "wavesim/state/measurement.h"
-#include "wavesim/plan/windows.h"
+#include "wavesim/plan/run.h"
 
 namespace wavesim {
 namespace {
-
-// Product of two square row-major matrices of the same size.
-Matrix multiply(const Matrix& a, const Matrix& b) {
-    size_t d = 1;
-    while (d * d < a.size()) ++d;
-    Matrix out(a.size());
-    for (size_t r = 0; r < d; ++r)
-        for (size_t c = 0; c < d; ++c) {
-            std::complex<double> sum = 0.0;
-            for (size_t k = 0; k < d; ++k) sum += a[r * d + k] * b[k * d + c];
-            out[r * d + c] = sum;
-        }
-    return out;
-}
 
 // The inverse of a gate step: the fixed kernels are their own inverses but
 // for the phase pairs S, SDG and T, TDG; a matrix is daggered.
@@ -163,7 +148,7 @@ RunPlan backward_plan(const RunPlan& forward, const std::vector<CircuitInstructi
 template <typename Real>
 double adjoint_gradient(StateVector<Real>& state, const DifferentiableCircuit& circuit,
                         const GroupedObservables& observable, RunCaches* caches, int batch_index, int fusion,
-                        std::vector<ExactSum>& slots, double* grads) {
+                        ThreadTeam team, std::vector<ExactSum>& slots, double* grads) {
     const std::vector<CircuitInstruction>& instructions = *circuit.instructions;
     const unsigned half = state.num_qubits - 1;
     const uint64_t half_dim = uint64_t{1} << half;
@@ -171,18 +156,21 @@ double adjoint_gradient(StateVector<Real>& state, const DifferentiableCircuit& c
     StateVector<Real> ket(half, state.re, state.im);
     StateVector<Real> bra(half, state.re + half_dim, state.im + half_dim);
 
-    const RunPlan forward = compile_run(instructions, 0, instructions.size(), psi.num_qubits,
-                                        caches != nullptr ? &caches->gates : nullptr, batch_index);
-    // The backward pass takes the gates one by one; fusion speeds up only the forward run.
-    if (fusion == kFusionOff) run_plan(psi, forward);
-    else run_circuit(psi, instructions, caches, batch_index, fusion);
-    const double value = apply_observable(ket, observable, bra);
+    // No RESET in a differentiable circuit, and MEASURE has no effect: the run needs no source.
+    RunOptions options;
+    options.team = team;
+    Program program = make_program(instructions, psi.num_qubits, batch_index, fusion, caches);
+    run_program(psi, program, 0, instructions.size(), options);
+    const double value = apply_observable(ket, observable, bra, team);
 
     const double bound = observable.bound.front();
     std::fill(slots.begin(), slots.end(), ExactSum(bound));
     const SumSlots sums{slots.data(), circuit.columns};
-    const RunPlan backward = backward_plan(forward, instructions, batch_index, circuit.first_column, int(half), sums);
-    apply_plan(state, backward, reset_random_source<Real>(), backward_shape<Real>(state.num_qubits));
+    // The backward pass takes the gates one by one (one step per instruction); fusion speeds up only the forward run.
+    const RunPlan backward =
+        backward_plan(program.compiled, instructions, batch_index, circuit.first_column, int(half), sums);
+    options.shape = backward_shape<Real>(state.num_qubits);
+    run_steps(state, backward.steps, 0, backward.steps.size(), options);
     for (size_t j = 0; j < circuit.columns; ++j) {
         ExactSum total(bound);
         for (size_t at = j; at < slots.size(); at += circuit.columns) total.add(slots[at]);
@@ -192,8 +180,8 @@ double adjoint_gradient(StateVector<Real>& state, const DifferentiableCircuit& c
 }
 
 template double adjoint_gradient<double>(StateVector<double>&, const DifferentiableCircuit&, const GroupedObservables&,
-                                         RunCaches*, int, int, std::vector<ExactSum>&, double*);
+                                         RunCaches*, int, int, ThreadTeam, std::vector<ExactSum>&, double*);
 template double adjoint_gradient<float>(StateVector<float>&, const DifferentiableCircuit&, const GroupedObservables&,
-                                        RunCaches*, int, int, std::vector<ExactSum>&, double*);
+                                        RunCaches*, int, int, ThreadTeam, std::vector<ExactSum>&, double*);
 
 }  // namespace wavesim

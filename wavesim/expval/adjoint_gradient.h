@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "wavesim/batch/parameter_sets.h"
 #include "common/circuit_records.h"
 #include "wavesim/base/exact_sum.h"
 #include "wavesim/expval/observable.h"
 #include "wavesim/plan/compile.h"
+#include "wavesim/plan/run.h"
 #include "wavesim/state/state_vector.h"
 
 namespace wavesim {
@@ -50,13 +50,13 @@ unsigned adjoint_state_qubits(unsigned num_qubits);
 // Parameter set `batch_index`: psi in the lower half of `state` (|0...0> on
 // entry, of adjoint_state_qubits qubits) exactly as cal_states computes it
 // with the same `fusion` setting,
-// then <O> (returned) and its derivatives, grads[j] for the j-th column.
-// `slots` holds one ExactSum per column for each hardware thread. The state
-// is left as the pass leaves it.
+// then <O> (returned) and its derivatives, grads[j] for the j-th column,
+// every kernel on `team`. `slots` holds one ExactSum per column for each
+// hardware thread. The state is left as the pass leaves it.
 template <typename Real>
 double adjoint_gradient(StateVector<Real>& state, const DifferentiableCircuit& circuit,
                         const GroupedObservables& observable, RunCaches* caches, int batch_index, int fusion,
-                        std::vector<ExactSum>& slots, double* grads);
+                        ThreadTeam team, std::vector<ExactSum>& slots, double* grads);
 
 // The backward plan of a compiled run on a stacked state whose bra qubit is
 // `bra_qubit`: the run's gates in reverse order, each as its inverse (fixed

@@ -14,6 +14,7 @@
 #include "wavesim/gates/gate_catalogue.h"
 #include "wavesim/state/measurement.h"
 #include "wavesim/plan/windows.h"
+#include "wavesim/testing/run_plan.h"
 
 namespace wavesim {
 namespace {
@@ -67,12 +68,12 @@ TYPED_TEST(AdjointTest, BackwardPlanUndoesTheForwardRun) {
         StateVector<Real> stacked(unsigned(n + 1));
         StateVector<Real> psi(unsigned(n), stacked.re, stacked.im);
         const RunPlan forward = compile_run(circuit, 0, circuit.size(), unsigned(n), nullptr, 0);
-        RandomSource& source = reset_random_source<Real>();
-        apply_plan(psi, forward, source, window_shape_for<Real>(unsigned(n)));
+        RandomSource& source = thread_reset_source<Real>();
+        testing_support::run_plan(psi, forward, source, window_shape_for<Real>(unsigned(n)));
         ASSERT_LT(std::fabs(double(psi.re[0])), 0.99);  // the circuit moved the state
         const std::vector<int> no_columns(circuit.size(), -1);
         const RunPlan back = backward_plan(forward, circuit, 0, no_columns, n, {});
-        apply_plan(stacked, back, source, window_shape_for<Real>(unsigned(n + 1)));
+        testing_support::run_plan(stacked, back, source, window_shape_for<Real>(unsigned(n + 1)));
         for (uint64_t i = 0; i < stacked.dim; ++i) {
             EXPECT_NEAR(double(stacked.re[i]), i == 0 ? 1.0 : 0.0, kTolerance<Real>) << i;
             EXPECT_NEAR(double(stacked.im[i]), 0.0, kTolerance<Real>) << i;
@@ -96,7 +97,8 @@ TYPED_TEST(AdjointTest, GradientsOfClosedForms) {
     std::vector<ExactSum> slots(size_t(kHardwareThreads) * differentiable.columns);
     std::vector<double> grads(differentiable.columns);
     const double value =
-        adjoint_gradient(state, differentiable, observable, nullptr, 0, kFusionOff, slots, grads.data());
+        adjoint_gradient(state, differentiable, observable, nullptr, 0, kFusionOff, team_for(int(state.num_qubits)), slots,
+                         grads.data());
     EXPECT_NEAR(value, 3 * std::cos(theta) + 3 * std::sin(theta) * std::cos(phi), kTolerance<Real>);
     const std::vector<double> want = {-std::sin(theta), -2 * std::sin(theta), 3 * std::cos(theta) * std::cos(phi),
                                       -3 * std::sin(theta) * std::sin(phi), 0.0};

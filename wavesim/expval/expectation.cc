@@ -7,6 +7,7 @@
 #include <map>
 #include <new>
 
+#include "wavesim/base/bits.h"
 #include "wavesim/base/exact_sum.h"
 #include "wavesim/kernels/unit_walk.h"
 #include "wavesim/base/simd.h"
@@ -29,14 +30,6 @@ inline Quad signed_by_parity(Quad v, uint64_t index, uint64_t mask) {
     const auto sign = int64_t(uint64_t(__builtin_parityll(index & mask)) << kSignBit);
     return _mm256_xor_pd(v, _mm256_castsi256_pd(_mm256_set1_epi64x(sign)));
 }
-
-// A value with a zero bit inserted at position `at`.
-uint64_t insert_zero_bit(uint64_t value, int at) {
-    const uint64_t low = bit(at) - 1;
-    return ((value & ~low) << 1) | (value & low);
-}
-
-int highest_bit(uint64_t x) { return 63 - __builtin_clzll(x); }
 
 // Groups that agree on their flip above a chunk.
 struct Pass {
@@ -66,18 +59,6 @@ struct Chunks {
 Chunks chunks_of(unsigned num_qubits, int chunk_qubits) {
     const int q = std::min(int(num_qubits), chunk_qubits);
     return {q, uint64_t{1} << q, uint64_t{1} << (int(num_qubits) - q)};
-}
-
-// Runs work(thread, team) on the thread rule's team, or on the calling thread when that is one.
-template <typename Work>
-void on_team(unsigned num_qubits, Work&& work) {
-    const int threads = thread_count_for(int(num_qubits));
-    if (threads == 1) {
-        work(0, 1);
-        return;
-    }
-#pragma omp parallel num_threads(threads)
-    work(omp_get_thread_num(), omp_get_num_threads());
 }
 
 // A group of one class whose sign never changes (X strings): its sums need no parities.
@@ -190,7 +171,8 @@ std::vector<double> class_weights(const FlipGroup& g) {
 }  // namespace
 
 template <typename Real>
-std::vector<double> expectation_values(const StateVector<Real>& state, const GroupedObservables& observables) {
+std::vector<double> expectation_values(const StateVector<Real>& state, const GroupedObservables& observables,
+                                       ThreadTeam team) {
     const size_t count = size_t(observables.count);
     const Chunks chunks = chunks_of(state.num_qubits, kChunkQubits);
     const std::vector<Pass> passes = passes_of(observables, chunks.qubits);
@@ -199,7 +181,7 @@ std::vector<double> expectation_values(const StateVector<Real>& state, const Gro
     for (const FlipGroup& g : observables.groups) most_classes = std::max(most_classes, g.classes.size());
 
     // Every thread's sums, values and slots, made before the region (nothing may throw inside it).
-    const int threads = thread_count_for(int(state.num_qubits));
+    const int threads = team.threads;
     std::vector<ExactSum> slots;
     for (int t = 0; t < threads; ++t)
         for (size_t k = 0; k < count; ++k) slots.emplace_back(observables.bound[k]);
@@ -207,14 +189,14 @@ std::vector<double> expectation_values(const StateVector<Real>& state, const Gro
     if (!all_sums) throw std::bad_alloc();
     std::vector<double> all_values(size_t(threads) * count, 0.0);
 
-    on_team(state.num_qubits, [&](int thread, int team) {
+    on_team(team, [&](int thread, int threads_in_team) {
         Quad* sums = reinterpret_cast<Quad*>(all_sums.get()) + size_t(thread) * 2 * most_classes;
         double* values = all_values.data() + size_t(thread) * count;
         ExactSum* mine = slots.data() + size_t(thread) * count;
         for (const Pass& pass : passes) {
             const bool paired = pass.far != 0;
             const int top = paired ? highest_bit(pass.far >> chunks.qubits) : 0;
-            const UnitRange share = static_share(paired ? chunks.count / 2 : chunks.count, thread, team);
+            const UnitRange share = static_share(paired ? chunks.count / 2 : chunks.count, thread, threads_in_team);
             for (uint64_t visit = share.begin; visit < share.end; ++visit) {
                 const uint64_t base = (paired ? insert_zero_bit(visit, top) : visit) << chunks.qubits;
                 for (const FlipGroup* g : pass.groups) {
@@ -254,7 +236,8 @@ std::vector<double> expectation_values(const StateVector<Real>& state, const Gro
 }
 
 template <typename Real>
-double apply_observable(const StateVector<Real>& state, const GroupedObservables& observable, StateVector<Real>& out) {
+double apply_observable(const StateVector<Real>& state, const GroupedObservables& observable, StateVector<Real>& out,
+                        ThreadTeam team) {
     using S = Simd<Real>;
     constexpr int kQuads = S::kQuads;
     // Chunks whose double accumulators stay in L1 while every group adds to them.
@@ -263,14 +246,14 @@ double apply_observable(const StateVector<Real>& state, const GroupedObservables
     for (const FlipGroup& g : observable.groups) weights.push_back(class_weights(g));
     const uint64_t quads = chunks.size / kQuadLanes;
     const double identity = observable.identity.front();
-    const int threads = thread_count_for(int(state.num_qubits));
+    const int threads = team.threads;
     const AlignedArray<double> scratch = allocate_aligned<double>(size_t(threads) * 2 * chunks.size);
     if (!scratch) throw std::bad_alloc();
     std::vector<ExactSum> slots(size_t(threads), ExactSum(observable.bound.front()));
-    on_team(state.num_qubits, [&](int thread, int team) {
+    on_team(team, [&](int thread, int threads_in_team) {
         Quad* acc_re = reinterpret_cast<Quad*>(scratch.get()) + size_t(thread) * 2 * quads;
         Quad* acc_im = acc_re + quads;
-        const UnitRange share = static_share(chunks.count, thread, team);
+        const UnitRange share = static_share(chunks.count, thread, threads_in_team);
         for (uint64_t chunk = share.begin; chunk < share.end; ++chunk) {
             const uint64_t base = chunk << chunks.qubits;
             std::fill(acc_re, acc_im + quads, _mm256_setzero_pd());
@@ -308,9 +291,13 @@ double apply_observable(const StateVector<Real>& state, const GroupedObservables
     return total.value();
 }
 
-template std::vector<double> expectation_values<double>(const StateVector<double>&, const GroupedObservables&);
-template std::vector<double> expectation_values<float>(const StateVector<float>&, const GroupedObservables&);
-template double apply_observable<double>(const StateVector<double>&, const GroupedObservables&, StateVector<double>&);
-template double apply_observable<float>(const StateVector<float>&, const GroupedObservables&, StateVector<float>&);
+template std::vector<double> expectation_values<double>(const StateVector<double>&, const GroupedObservables&,
+                                                        ThreadTeam);
+template std::vector<double> expectation_values<float>(const StateVector<float>&, const GroupedObservables&,
+                                                       ThreadTeam);
+template double apply_observable<double>(const StateVector<double>&, const GroupedObservables&, StateVector<double>&,
+                                         ThreadTeam);
+template double apply_observable<float>(const StateVector<float>&, const GroupedObservables&, StateVector<float>&,
+                                        ThreadTeam);
 
 }  // namespace wavesim

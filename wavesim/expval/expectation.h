@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "wavesim/base/threads.h"
 #include "wavesim/expval/observable.h"
 #include "wavesim/state/state_vector.h"
 
@@ -16,17 +17,19 @@ namespace wavesim {
 constexpr unsigned kMinPassQubits = 3;
 
 // <psi|O_k|psi> for each observable, on a state of at least kMinPassQubits
-// qubits holding every qubit of the terms. Groups whose flips agree above a
+// qubits holding every qubit of the terms, the chunks shared among `team`. Groups whose flips agree above a
 // chunk share one pass; when that part is not zero, the pass pairs each
 // chunk with its partner and reads the two once for both.
 template <typename Real>
-std::vector<double> expectation_values(const StateVector<Real>& state, const GroupedObservables& observables);
+std::vector<double> expectation_values(const StateVector<Real>& state, const GroupedObservables& observables,
+                                       ThreadTeam team);
 
 // out = O psi for the one observable of `observable` without its identity
 // terms (they add nothing to a gradient); `out` has the state's size and is
 // not the state. Returns <psi|O|psi>, identity terms included, read in the
 // same pass (equal to expectation_values' up to rounding).
 template <typename Real>
-double apply_observable(const StateVector<Real>& state, const GroupedObservables& observable, StateVector<Real>& out);
+double apply_observable(const StateVector<Real>& state, const GroupedObservables& observable, StateVector<Real>& out,
+                        ThreadTeam team);
 
 }  // namespace wavesim

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <random>
 
+#include "wavesim/base/bits.h"
 #include "wavesim/testing/scalar_reference.h"
 
 namespace wavesim {
@@ -87,13 +88,13 @@ TYPED_TEST(ExpectationTest, MatchPaulisAppliedOneByOne) {
         scalar_reference::load(state, psi);
         std::vector<std::vector<PauliTerm>> observables = {random_terms(n, rng), random_terms(n, rng)};
         const GroupedObservables grouped = group_observables(observables);
-        const std::vector<double> values = expectation_values(state, grouped);
+        const std::vector<double> values = expectation_values(state, grouped, team_for(int(state.num_qubits)));
         for (size_t k = 0; k < observables.size(); ++k)
             EXPECT_NEAR(values[k], dot(psi, applied(psi, observables[k], true)), kTolerance<Real>);
 
         const GroupedObservables one = group_observables({observables[0]});
         StateVector<Real> out{unsigned(n)};
-        const double value = apply_observable(state, one, out);
+        const double value = apply_observable(state, one, out, team_for(int(state.num_qubits)));
         EXPECT_NEAR(value, values[0], kTolerance<Real>);
         const Amplitudes want = applied(psi, observables[0], false);
         const Amplitudes got = scalar_reference::read(out);
@@ -101,8 +102,8 @@ TYPED_TEST(ExpectationTest, MatchPaulisAppliedOneByOne) {
     }
 }
 
-// Inside a batch worker the passes run on one thread (a nested region); the
-// values are added exactly, so they are the bits of the whole team's.
+// Inside a batch worker the passes run on one thread; the values are added
+// exactly, so they are the bits of the whole team's.
 TYPED_TEST(ExpectationTest, OneThreadGivesTheTeamsBits) {
     using Real = TypeParam;
     std::mt19937_64 rng(7);
@@ -110,24 +111,19 @@ TYPED_TEST(ExpectationTest, OneThreadGivesTheTeamsBits) {
     StateVector<Real> state(kThreadedQubits);
     scalar_reference::load(state, psi);
     const GroupedObservables grouped = group_observables({random_terms(kThreadedQubits, rng)});
-    const std::vector<double> team = expectation_values(state, grouped);
-    std::vector<double> alone;
+    const std::vector<double> team = expectation_values(state, grouped, ThreadTeam{kHardwareThreads});
     StateVector<Real> out(kThreadedQubits);
-    double team_value = apply_observable(state, grouped, out);
-    double alone_value = 0;
-#pragma omp parallel num_threads(2)
-    if (omp_get_thread_num() == 0) {
-        alone = expectation_values(state, grouped);
-        alone_value = apply_observable(state, grouped, out);
-    }
+    const double team_value = apply_observable(state, grouped, out, ThreadTeam{kHardwareThreads});
+    const std::vector<double> alone = expectation_values(state, grouped, ThreadTeam{1});
+    const double alone_value = apply_observable(state, grouped, out, ThreadTeam{1});
     EXPECT_EQ(std::memcmp(team.data(), alone.data(), sizeof(double)), 0);
     EXPECT_EQ(std::memcmp(&team_value, &alone_value, sizeof(double)), 0);
 }
 
 TEST(Expectation, NoObservablesAndEmptyOnes) {
     StateVector<double> state(kMinPassQubits);
-    EXPECT_TRUE(expectation_values(state, group_observables({})).empty());
-    EXPECT_EQ(expectation_values(state, group_observables({{}, {{0, 0, 2.0}}})), (std::vector<double>{0.0, 2.0}));
+    EXPECT_TRUE(expectation_values(state, group_observables({}), ThreadTeam{}).empty());
+    EXPECT_EQ(expectation_values(state, group_observables({{}, {{0, 0, 2.0}}}), ThreadTeam{}), (std::vector<double>{0.0, 2.0}));
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "wavesim/base/bits.h"
+
 namespace wavesim {
 namespace {
 

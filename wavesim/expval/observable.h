@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "wavesim/kernels/kernel_call.h"
+#include "wavesim/base/simd.h"
 
 namespace wavesim {
 

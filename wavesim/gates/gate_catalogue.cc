@@ -7,10 +7,11 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "wavesim/base/bits.h"
+
 namespace wavesim {
 namespace {
 
-using Complex = std::complex<double>;
 
 // One unit in the last place below the rounded 1/sqrt(2): the value the
 // H, CH, U2, CU2, T and TDG matrices are defined with.
@@ -252,17 +253,6 @@ Matrix target_matrix(const std::string& name, const std::vector<double>& params)
 int gate_param_count(const std::string& name) {
     const GateEntry* gate = find_gate(name);
     return gate == nullptr ? 0 : gate->num_params;
-}
-
-Matrix dagger_matrix(const Matrix& m) {
-    const size_t n = m.size();
-    const size_t d = static_cast<size_t>(std::sqrt(static_cast<double>(n)));
-    if (d * d != n) throw std::runtime_error("dagger_matrix: matrix is not square");
-    Matrix out(n, kZero);
-    for (size_t i = 0; i < d; ++i) {
-        for (size_t j = 0; j < d; ++j) out[i * d + j] = std::conj(m[j * d + i]);
-    }
-    return out;
 }
 
 OperationKind operation_kind(std::string_view name) {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "wavesim/kernels/kernel_call.h"
+#include "wavesim/base/matrix.h"
 
 namespace wavesim {
 
@@ -56,7 +56,5 @@ Matrix gate_matrix(const std::string& name, const std::vector<double>& params);
 Matrix target_matrix(const std::string& name, const std::vector<double>& params);
 // Number of parameters the name takes (0 to 4); 0 for every unlisted name.
 int gate_param_count(const std::string& name);
-// Conjugate transpose of a square matrix.
-Matrix dagger_matrix(const Matrix& m);
 
 }  // namespace wavesim

@@ -10,7 +10,6 @@
 namespace wavesim {
 namespace {
 
-using Complex = std::complex<double>;
 using Derivatives = std::vector<Matrix>;
 
 constexpr double kH = 0.7071067811865475;  // the catalogue's 1/sqrt(2) (U2, CU2)

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "wavesim/kernels/kernel_call.h"
+#include "wavesim/base/matrix.h"
 
 namespace wavesim {
 

@@ -17,19 +17,6 @@
 
 namespace wavesim {
 
-constexpr int bit_count(unsigned x) { return x == 0 ? 0 : int(x & 1u) + bit_count(x >> 1); }
-
-// Bits of `value` placed, lowest first, at the set positions of `mask`.
-constexpr unsigned deposit_bits(unsigned value, unsigned mask) {
-    unsigned out = 0;
-    for (int p = 0; mask >> p; ++p)
-        if ((mask >> p) & 1u) {
-            out |= (value & 1u) << p;
-            value >>= 1;
-        }
-    return out;
-}
-
 // The kind of the entries a coefficient term of a unit couples: register v
 // into register h through lane pattern x (Inner lane bits, Outer register bits).
 constexpr unsigned entry_kind(int inner_bits, int outer, int h, int v, int x) {
@@ -42,7 +29,7 @@ template <typename Real, int Outer, unsigned InnerMask, unsigned Form = kDenseFo
 struct DenseOp {
     using S = Simd<Real>;
     using V = typename S::V;
-    static constexpr int kInnerBits = bit_count(InnerMask);
+    static constexpr int kInnerBits = popcount(InnerMask);
     static constexpr int kRegisters = 1 << Outer;
     static constexpr int kPatterns = 1 << kInnerBits;
     static constexpr int kTerms =
@@ -56,7 +43,7 @@ struct DenseOp {
 
     template <size_t... K>
     static void permute_all(V v, V* out, std::index_sequence<K...>) {
-        ((out[K] = S::template xor_lanes<deposit_bits(unsigned(K), InnerMask)>(v)), ...);
+        ((out[K] = S::template xor_lanes<unsigned(deposit(K, InnerMask))>(v)), ...);
     }
 
     static constexpr bool kept(unsigned kinds, int h, int t) {
@@ -220,7 +207,7 @@ DenseOp<Real, Outer, InnerMask, Form> make_dense_op(const int* targets, int coun
     for (int h = 0; h < Op::kRegisters; ++h)
         for (int v = 0; v < Op::kRegisters; ++v)
             for (int x = 0; x < Op::kPatterns; ++x) {
-                const unsigned pattern = deposit_bits(unsigned(x), InnerMask);
+                const unsigned pattern = unsigned(deposit(uint64_t(x), InnerMask));
                 for (unsigned l = 0; l < unsigned(S::kWidth); ++l) {
                     const std::complex<double> entry =
                         m[size_t(matrix_index(l, h) * size + matrix_index(l ^ pattern, v))];

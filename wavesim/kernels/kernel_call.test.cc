@@ -87,8 +87,8 @@ KernelCall matrix_call(const Matrix& m, const std::vector<int>& targets, const s
 }
 
 template <typename Real>
-void run(StateVector<Real>& s, const KernelCall& call, KernelExec exec = KernelExec::kParallel) {
-    run_kernel_call(s, call, exec);
+void run(StateVector<Real>& s, const KernelCall& call, ThreadTeam team = {kHardwareThreads}) {
+    run_kernel_call(s, call, team);
 }
 
 // --- references -----------------------------------------------------------
@@ -536,7 +536,7 @@ TYPED_TEST(KernelTest, CrossFormThenMatrixReadsThenAppliesToBothHalves) {
                 alone.form = form;
                 run(ket_alone, alone);
                 run(bra_alone, alone);
-                for (KernelExec exec : {KernelExec::kParallel, KernelExec::kCallingThread}) {
+                for (ThreadTeam team : {ThreadTeam{kHardwareThreads}, ThreadTeam{1}}) {
                     StateVector<Real> both(unsigned(n + 1));
                     for (uint64_t k = 0; k < ket.size(); ++k) {
                         both.re[k] = Real(ket[k].real()), both.im[k] = Real(ket[k].imag());
@@ -548,7 +548,7 @@ TYPED_TEST(KernelTest, CrossFormThenMatrixReadsThenAppliesToBothHalves) {
                     call.targets[call.num_targets++] = n;
                     call.matrix = &all;
                     call.sums = {slots.data(), forms.size()};
-                    run_kernel_call(both, call, exec);
+                    run_kernel_call(both, call, team);
                     for (size_t m = 0; m < forms.size(); ++m) {
                         ExactSum total(kSumBound);
                         for (size_t at = m; at < slots.size(); at += forms.size()) total.add(slots[at]);
@@ -577,7 +577,7 @@ TYPED_TEST(KernelTest, CrossFormSumsDoNotDependOnTheThreads) {
         all.insert(all.end(), form.begin(), form.end());
     }
     double first[2] = {};
-    for (KernelExec exec : {KernelExec::kParallel, KernelExec::kCallingThread}) {
+    for (ThreadTeam team : {ThreadTeam{kHardwareThreads}, ThreadTeam{1}}) {
         StateVector<Real> s(unsigned(n + 1));
         load(s, a);
         std::vector<ExactSum> slots(size_t(kHardwareThreads) * 2, ExactSum(kSumBound));
@@ -585,12 +585,12 @@ TYPED_TEST(KernelTest, CrossFormSumsDoNotDependOnTheThreads) {
         call.gate = KernelGate::kCrossFormThenMatrix;
         call.matrix = &all;
         call.sums = {slots.data(), 2};
-        run_kernel_call(s, call, exec);
+        run_kernel_call(s, call, team);
         for (size_t m = 0; m < 2; ++m) {
             ExactSum total(kSumBound);
             for (size_t at = m; at < slots.size(); at += 2) total.add(slots[at]);
             const double value = total.value();
-            if (exec == KernelExec::kParallel) first[m] = value;
+            if (team.threads > 1) first[m] = value;
             else EXPECT_EQ(std::memcmp(&first[m], &value, sizeof value), 0);
         }
     }
@@ -721,7 +721,7 @@ TYPED_TEST(KernelTest, ParallelAndCallingThreadRunsAgreeBitForBit) {
         load(s, a);
         load(alone, a);
         run(s, k.call);
-        run(alone, k.call, KernelExec::kCallingThread);
+        run(alone, k.call, ThreadTeam{1});
         const Amps got = read(s);
         expect_exact(got, read(alone));
         if (k.exact) expect_exact(got, k.reference(a));

@@ -53,7 +53,7 @@ KernelCall matrix_call(const char* kernel, unsigned num_qubits, std::initializer
 
 template <typename Real>
 void run(StateVector<Real>& s, const KernelCall& call) {
-    run_kernel_call(s, call, KernelExec::kParallel);
+    run_kernel_call(s, call, team_for(int(s.num_qubits)));
 }
 
 }  // namespace

@@ -49,7 +49,7 @@ void expect_entry_is_call(const std::string& name, const Entry<Real>& entry, con
     std::memcpy(by_call.re, by_name.re, by_name.dim * sizeof(Real));
     std::memcpy(by_call.im, by_name.im, by_name.dim * sizeof(Real));
     entry(by_name);
-    run_kernel_call(by_call, call, KernelExec::kParallel);
+    run_kernel_call(by_call, call, team_for(int(by_call.num_qubits)));
     EXPECT_TRUE(ref::same_bits(by_name, by_call));
 }
 

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "wavesim/base/bits.h"
 #include "wavesim/kernels/kernel_call.h"
 #include "wavesim/base/simd.h"
 #include "wavesim/state/state_vector.h"
@@ -37,11 +38,7 @@ struct UnitLayout {
 
     uint64_t base_index(uint64_t unit) const {
         uint64_t index = unit << log_width;
-        for (int k = 0; k < fixed_count; ++k) {
-            const int p = fixed_positions[k];
-            const uint64_t low = (uint64_t{1} << p) - 1;
-            index = ((index & ~low) << 1) | (index & low);
-        }
+        for (int k = 0; k < fixed_count; ++k) index = insert_zero_bit(index, fixed_positions[k]);
         return index | ones;
     }
 };
@@ -61,20 +58,6 @@ UnitLayout make_layout(unsigned num_qubits, uint64_t zero_bits, uint64_t one_bit
     layout.units = uint64_t{1} << std::max(free_bits, 0);
     layout.run = layout.fixed_count == 0 ? layout.units : uint64_t{1} << (layout.fixed_positions[0] - kLogWidth);
     return layout;
-}
-
-struct UnitRange {
-    uint64_t begin;
-    uint64_t end;
-};
-
-// Contiguous, as-equal-as-possible share of `units` for thread `thread` of `threads`.
-inline UnitRange static_share(uint64_t units, int thread, int threads) {
-    const uint64_t q = units / uint64_t(threads);
-    const uint64_t r = units % uint64_t(threads);
-    const uint64_t t = uint64_t(thread);
-    const uint64_t begin = t * q + std::min(t, r);
-    return {begin, begin + q + (t < r ? 1 : 0)};
 }
 
 // visit(base index) for units [begin, end) in order. Always inlined, so
@@ -98,12 +81,11 @@ void walk_units(const UnitLayout& layout, const Op& op, Real* re, Real* im, uint
     for_each_unit<Real>(layout, begin, end, [&](uint64_t index) { local(re, im, index); });
 }
 
-// Runs `op` over every unit: in a region with the thread rule's count and a
-// static share per thread, or on the calling thread alone. A state smaller
+// Runs `op` over every unit, each thread of `team` taking its static share. A state smaller
 // than one register is padded with zeros into a local register-sized copy:
 // the padding lanes form groups of their own.
 template <typename Real, typename Op>
-void run_kernel(StateVector<Real>& state, uint64_t zero_bits, uint64_t one_bits, const Op& op, KernelExec exec) {
+void run_kernel(StateVector<Real>& state, uint64_t zero_bits, uint64_t one_bits, const Op& op, ThreadTeam team) {
     constexpr int kWidth = Simd<Real>::kWidth;
     const UnitLayout layout = make_layout<Real>(state.num_qubits, zero_bits, one_bits);
     alignas(kStateAlignment) Real padded_re[kWidth] = {};
@@ -117,16 +99,10 @@ void run_kernel(StateVector<Real>& state, uint64_t zero_bits, uint64_t one_bits,
         re = padded_re;
         im = padded_im;
     }
-    if (exec == KernelExec::kCallingThread) {
-        walk_units<Real>(layout, op, re, im, 0, layout.units);
-    } else {
-        omp_set_num_threads(thread_count_for(int(state.num_qubits)));
-#pragma omp parallel
-        {
-            const UnitRange share = static_share(layout.units, omp_get_thread_num(), omp_get_num_threads());
-            walk_units<Real>(layout, op, re, im, share.begin, share.end);
-        }
-    }
+    on_team(team, [&](int thread, int threads) {
+        const UnitRange share = static_share(layout.units, thread, threads);
+        walk_units<Real>(layout, op, re, im, share.begin, share.end);
+    });
     if (small) {
         std::memcpy(state.re, padded_re, state.dim * sizeof(Real));
         std::memcpy(state.im, padded_im, state.dim * sizeof(Real));
@@ -148,14 +124,13 @@ double lane_total(const __m256d* quads) {
 // that a kernel's sums do not depend on the thread count.
 constexpr uint64_t kSumUnits = 1024;
 
-// Runs `op` over every unit, in a region with the thread rule's count or on
-// the calling thread alone, and adds its op.count sums, range by range, to
-// the calling thread's slots. op(re, im, base index, sums) adds to
+// Runs `op` over every unit, the ranges shared statically among the threads
+// of `team`, and adds its op.count sums, range by range, to each thread's slots. op(re, im, base index, sums) adds to
 // op.count * Simd<Real>::kQuads double quads (and may update the unit). The
 // state holds at least one register.
 template <typename Real, typename Op>
 void sum_units(StateVector<Real>& state, uint64_t zero_bits, uint64_t one_bits, const Op& op, SumSlots slots,
-               KernelExec exec) {
+               ThreadTeam team) {
     constexpr int kQuads = Simd<Real>::kQuads;
     const UnitLayout layout = make_layout<Real>(state.num_qubits, zero_bits, one_bits);
     const uint64_t ranges = (layout.units + kSumUnits - 1) / kSumUnits;
@@ -172,16 +147,10 @@ void sum_units(StateVector<Real>& state, uint64_t zero_bits, uint64_t one_bits, 
             for (int m = 0; m < local.count; ++m) mine[m].add(lane_total<kQuads>(sums + m * kQuads));
         }
     };
-    if (exec == KernelExec::kCallingThread) {
-        sum_ranges(0, ranges);
-        return;
-    }
-    omp_set_num_threads(thread_count_for(int(state.num_qubits)));
-#pragma omp parallel
-    {
-        const UnitRange share = static_share(ranges, omp_get_thread_num(), omp_get_num_threads());
+    on_team(team, [&](int thread, int threads) {
+        const UnitRange share = static_share(ranges, thread, threads);
         sum_ranges(share.begin, share.end);
-    }
+    });
 }
 
 }  // namespace wavesim

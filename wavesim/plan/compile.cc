@@ -10,16 +10,13 @@
 #include <string_view>
 #include <variant>
 
+#include "wavesim/base/bits.h"
+
 namespace wavesim {
 namespace {
 
-constexpr size_t kHashMix = 0x9e3779b9;
-constexpr int kHashShiftLeft = 6;
-constexpr int kHashShiftRight = 2;
 constexpr size_t kOneQubitEntries = 4;
 constexpr size_t kTwoQubitEntries = 16;
-
-void hash_combine(size_t& h, size_t v) { h ^= v + kHashMix + (h << kHashShiftLeft) + (h >> kHashShiftRight); }
 
 // Bit patterns, so that a NaN parameter finds its own entry again.
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
@@ -194,6 +191,10 @@ bool has_finite_entries(const Matrix& m) {
 
 }  // namespace
 
+int32_t classical_bit(const CircuitInstruction& measure) {
+    return measure.controls.empty() ? measure.qubits[0] : measure.controls[0];
+}
+
 bool GateCacheKey::operator==(const GateCacheKey& other) const {
     return name == other.name && dagger == other.dagger && controls == other.controls &&
            ctrl_state == other.ctrl_state && params.size() == other.params.size() &&
@@ -221,12 +222,10 @@ KernelCall resolve_gate(const CircuitInstruction& instruction, uint32_t num_qubi
     return call;
 }
 
-RunPlan compile_run(const std::vector<CircuitInstruction>& instructions, size_t begin, size_t end, uint32_t num_qubits,
-                    GateMatrixCache* cache, int batch_index) {
-    RunPlan plan;
-    plan.num_qubits = num_qubits;
-    plan.matrices.cache = cache;
-    plan.steps.reserve(end - begin);
+void compile_into(RunPlan& plan, const std::vector<CircuitInstruction>& instructions, size_t begin, size_t end,
+                  int batch_index) {
+    const size_t first = plan.steps.size();
+    plan.steps.reserve(first + (end - begin));
     for (size_t i = begin; i < end; ++i) {
         const CircuitInstruction& instruction = instructions[i];
         PlanStep step;
@@ -235,12 +234,17 @@ RunPlan compile_run(const std::vector<CircuitInstruction>& instructions, size_t 
             if (instruction.qubits.empty()) {
                 step.kind = OperationKind::kNoEffect;
             } else {
-                step.reset_qubit = instruction.qubits[0];
-                check_qubit("RESET", step.reset_qubit, num_qubits);
-                step.qubits = bit(step.reset_qubit);
+                step.qubit = instruction.qubits[0];
+                check_qubit("RESET", step.qubit, plan.num_qubits);
+                step.qubits = bit(step.qubit);
+            }
+        } else if (step.kind == OperationKind::kMeasure) {
+            if (!instruction.qubits.empty()) {
+                step.qubit = instruction.qubits[0];
+                step.cbit = classical_bit(instruction);
             }
         } else if (step.kind == OperationKind::kGate) {
-            step.call = resolve_gate(instruction, num_qubits, plan.matrices, batch_index);
+            step.call = resolve_gate(instruction, plan.num_qubits, plan.matrices, batch_index);
             step.qubits = step.call.ones | step.call.zeros;
             for (int j = 0; j < step.call.num_targets; ++j) step.qubits |= bit(step.call.targets[j]);
         }
@@ -250,11 +254,21 @@ RunPlan compile_run(const std::vector<CircuitInstruction>& instructions, size_t 
     // applying the gates one by one does, where a structured kernel would skip its zero products.
     // (A structured form is only ever chosen for a finite matrix.)
     bool finite = true;
-    for (const PlanStep& step : plan.steps)
+    for (size_t i = first; i < plan.steps.size(); ++i) {
+        const PlanStep& step = plan.steps[i];
         if (step.kind == OperationKind::kGate && step.call.matrix != nullptr && step.call.form == kDenseForm)
             finite = finite && has_finite_entries(*step.call.matrix);
+    }
     if (!finite)
-        for (PlanStep& step : plan.steps) step.call.form = kDenseForm;
+        for (size_t i = first; i < plan.steps.size(); ++i) plan.steps[i].call.form = kDenseForm;
+}
+
+RunPlan compile_run(const std::vector<CircuitInstruction>& instructions, size_t begin, size_t end, uint32_t num_qubits,
+                    GateMatrixCache* cache, int batch_index) {
+    RunPlan plan;
+    plan.num_qubits = num_qubits;
+    plan.matrices.cache = cache;
+    compile_into(plan, instructions, begin, end, batch_index);
     return plan;
 }
 

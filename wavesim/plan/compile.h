@@ -69,10 +69,14 @@ KernelCall resolve_gate(const CircuitInstruction& instruction, uint32_t num_qubi
 
 struct PlanStep {
     OperationKind kind = OperationKind::kNoEffect;
-    KernelCall call;          // kGate
-    int32_t reset_qubit = 0;  // kReset
-    uint64_t qubits = 0;      // every qubit the step reads or writes (targets and controls)
+    KernelCall call;     // kGate
+    int32_t qubit = -1;  // kReset: the qubit reset; kMeasure: the qubit measured (-1: none, no effect)
+    int32_t cbit = -1;   // kMeasure with a qubit: its classical bit
+    uint64_t qubits = 0;  // every qubit the step reads or writes (targets and controls)
 };
+
+// Classical bit of a MEASURE with at least one qubit: the first control, or the qubit itself.
+int32_t classical_bit(const CircuitInstruction& measure);
 
 struct RunPlan {
     uint32_t num_qubits = 0;
@@ -80,12 +84,20 @@ struct RunPlan {
     MatrixStore matrices;  // holds the matrices the steps point at
 };
 
-// Instructions [begin, end) for a state of `num_qubits` qubits, checked in
-// order with the messages and exception types of applying them one by one:
-// a RESET with a qubit refuses one outside the state (a RESET without qubits
-// has no effect), gates are checked by resolve_gate. Matrices that may
-// repeat are shared through `cache` when given.
+// Instructions [begin, end) for a state of `num_qubits` qubits, one step per
+// instruction, checked in order with the messages and exception types of
+// applying them one by one: a RESET with a qubit refuses one outside the
+// state (a RESET without qubits has no effect), gates are checked by
+// resolve_gate; a MEASURE keeps its qubit and classical bit. Matrices that
+// may repeat are shared through `cache` when given. A run that holds a
+// non-finite matrix takes the dense kernels throughout.
 RunPlan compile_run(const std::vector<CircuitInstruction>& instructions, size_t begin, size_t end, uint32_t num_qubits,
                     GateMatrixCache* cache, int batch_index);
+
+// The same appended to `plan` (its size and cache already set): the steps
+// compiled before are left as they are, and the rule for non-finite matrices
+// applies to the new steps alone.
+void compile_into(RunPlan& plan, const std::vector<CircuitInstruction>& instructions, size_t begin, size_t end,
+                  int batch_index);
 
 }  // namespace wavesim

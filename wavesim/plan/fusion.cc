@@ -9,29 +9,13 @@
 #include <string>
 #include <unordered_set>
 
+#include "wavesim/base/bits.h"
 #include "wavesim/gates/gate_catalogue.h"
 
 namespace wavesim {
 namespace {
 
 constexpr int kQubitLimit = 64;  // qubits an amplitude index can name
-constexpr size_t kHashMix = 0x9e3779b9;
-constexpr int kHashShiftLeft = 6;
-constexpr int kHashShiftRight = 2;
-
-void hash_combine(size_t& h, size_t v) { h ^= v + kHashMix + (h << kHashShiftLeft) + (h >> kHashShiftRight); }
-
-int popcount(uint64_t x) { return __builtin_popcountll(x); }
-
-// Position of qubit q among the qubits of `set`, counted from the lowest.
-int position_in(uint64_t set, int q) { return popcount(set & (bit(q) - 1)); }
-
-uint64_t local_mask(uint64_t set, uint64_t mask) {
-    uint64_t out = 0;
-    for (uint64_t m = mask; m != 0; m &= m - 1) out |= bit(position_in(set, __builtin_ctzll(m)));
-    return out;
-}
-
 // The catalogue matrix of a fixed kernel's gate.
 const Matrix& fixed_gate_matrix(KernelGate gate) {
     static const std::array<Matrix, size_t(KernelGate::kMatrix)> kMatrices = [] {
@@ -48,54 +32,6 @@ const Matrix& fixed_gate_matrix(KernelGate gate) {
         return m;
     }();
     return kMatrices[size_t(gate)];
-}
-
-// product <- U product, where U is `u` on the given positions of the row
-// index (bit j of u's index is position targets[j]) for the rows whose `ones`
-// bits are set and `zeros` bits clear, the identity elsewhere. The kernels
-// leave a gate whose controls meet its targets without effect: so does this.
-// Row by row, so that the innermost loop runs along contiguous entries.
-void multiply_from_left(Matrix& product, uint64_t dim, const Matrix& u, const int* targets, int count, uint64_t ones,
-                        uint64_t zeros) {
-    constexpr size_t kMaxSize = size_t{1} << kMaxMatrixTargets;
-    const size_t size = size_t{1} << count;
-    uint64_t target_bits = 0;
-    for (int j = 0; j < count; ++j) target_bits |= bit(targets[j]);
-    if ((ones | zeros) & target_bits) return;
-    uint64_t offset[kMaxSize] = {};
-    for (size_t a = 0; a < size; ++a)
-        for (int j = 0; j < count; ++j)
-            if ((a >> j) & 1) offset[a] |= bit(targets[j]);
-    // Real and imaginary parts of the rows a group of U reads, then writes (size * dim <= kMaxSize^2).
-    double in_re[kMaxSize * kMaxSize], in_im[kMaxSize * kMaxSize];
-    double out_re[kMaxSize * kMaxSize], out_im[kMaxSize * kMaxSize];
-    for (uint64_t row = 0; row < dim; ++row) {
-        if ((row & target_bits) != 0 || (row & ones) != ones || (row & zeros) != 0) continue;
-        for (size_t a = 0; a < size; ++a)
-            for (uint64_t col = 0; col < dim; ++col) {
-                in_re[a * dim + col] = product[(row | offset[a]) * dim + col].real();
-                in_im[a * dim + col] = product[(row | offset[a]) * dim + col].imag();
-            }
-        // Written out: std::complex's product takes a slow path for non-finite values.
-        for (size_t b = 0; b < size; ++b) {
-            double* re = &out_re[b * dim];
-            double* im = &out_im[b * dim];
-            for (uint64_t col = 0; col < dim; ++col) re[col] = im[col] = 0.0;
-            for (size_t a = 0; a < size; ++a) {
-                const double m_re = u[b * size + a].real();
-                const double m_im = u[b * size + a].imag();
-                const double* x_re = &in_re[a * dim];
-                const double* x_im = &in_im[a * dim];
-                for (uint64_t col = 0; col < dim; ++col) {
-                    re[col] += m_re * x_re[col] - m_im * x_im[col];
-                    im[col] += m_re * x_im[col] + m_im * x_re[col];
-                }
-            }
-        }
-        for (size_t b = 0; b < size; ++b)
-            for (uint64_t col = 0; col < dim; ++col)
-                product[(row | offset[b]) * dim + col] = {out_re[b * dim + col], out_im[b * dim + col]};
-    }
 }
 
 // Steps [begin, end) up to the next MEASURE or RESET.
@@ -185,8 +121,8 @@ Matrix fused_matrix(const std::vector<PlanStep>& steps, const FusionGroup& group
         const KernelCall& call = steps[index].call;
         int targets[kMaxMatrixTargets] = {};
         for (int j = 0; j < call.num_targets; ++j) targets[j] = position_in(group.qubits, call.targets[j]);
-        const uint64_t ones = local_mask(group.qubits, call.ones);
-        const uint64_t zeros = local_mask(group.qubits, call.zeros);
+        const uint64_t ones = compress_mask(group.qubits, call.ones);
+        const uint64_t zeros = compress_mask(group.qubits, call.zeros);
         if (call.gate == KernelGate::kMatrix) {
             multiply_from_left(product, dim, *call.matrix, targets, call.num_targets, ones, zeros);
         } else if (call.gate == KernelGate::kSwap) {
@@ -226,9 +162,9 @@ bool FusionKeyEqual::operator()(const std::vector<KernelCall>& a, const std::vec
     return true;
 }
 
-void fuse_plan(RunPlan& plan, int fusion, FusedMatrixCache* shared) {
-    check_fusion(fusion);
-    if (fusion == kFusionOff) return;
+std::vector<PlanStep> fused_steps(RunPlan& plan, size_t begin, int fusion, FusedMatrixCache* shared) {
+    const std::vector<PlanStep>& steps = plan.steps;
+    if (fusion == kFusionOff) return std::vector<PlanStep>(steps.begin() + ptrdiff_t(begin), steps.end());
     ProductStore store{plan, nullptr, {}};
     const GateMatrixCache* gates = plan.matrices.cache;
     if (shared != nullptr && gates != nullptr && (shared->gates == nullptr || shared->gates == gates)) {
@@ -237,8 +173,7 @@ void fuse_plan(RunPlan& plan, int fusion, FusedMatrixCache* shared) {
         for (const Matrix& m : plan.matrices.owned) store.per_run.insert(&m);
     }
     std::vector<PlanStep> fused;
-    const std::vector<PlanStep>& steps = plan.steps;
-    for (size_t i = 0; i < steps.size();) {
+    for (size_t i = begin; i < steps.size();) {
         if (steps[i].kind == OperationKind::kMeasure || steps[i].kind == OperationKind::kReset) {
             fused.push_back(steps[i++]);
             continue;
@@ -250,7 +185,7 @@ void fuse_plan(RunPlan& plan, int fusion, FusedMatrixCache* shared) {
         }
         i = end;
     }
-    plan.steps = std::move(fused);
+    return fused;
 }
 
 }  // namespace wavesim

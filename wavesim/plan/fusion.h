@@ -1,7 +1,7 @@
 // Opt-in gate fusion: a compiled plan's gate steps multiplied, stretch by
 // stretch, into fewer steps whose dense matrices act on at most `fusion`
-// qubits. It runs after compile_run and before the windows (apply_plan cuts
-// the fused plan as any other), so the grouping depends only on the circuit
+// qubits. It runs after compile_run and before the windows (which cut the
+// fused steps as any others), so the grouping depends only on the circuit
 // and the setting, never on threads, cache sizes or window shapes, and no
 // fused step straddles a window.
 //
@@ -80,11 +80,12 @@ struct FusedMatrixCache {
     std::unordered_map<std::vector<KernelCall>, Matrix, FusionKeyHash, FusionKeyEqual> products;
 };
 
-// Replaces the plan's gate steps by the steps of their groups (at most
-// `fusion` qubits each; check_fusion refuses other values), each stretch in
-// place between its MEASURE and RESET steps; names without effect are
-// dropped. Products go to the plan's MatrixStore, or are taken from and added
-// to `shared` where the group allows it.
-void fuse_plan(RunPlan& plan, int fusion, FusedMatrixCache* shared = nullptr);
+// The plan's steps from `begin` on with their gate steps replaced by the
+// steps of their groups (at most `fusion` qubits each, a setting check_fusion
+// accepts; kFusionOff: the steps as they are), each stretch in place between
+// its MEASURE and RESET steps; names without effect are dropped. Products go
+// to the plan's MatrixStore, or are taken from and added to `shared` where
+// the group allows it.
+std::vector<PlanStep> fused_steps(RunPlan& plan, size_t begin, int fusion, FusedMatrixCache* shared = nullptr);
 
 }  // namespace wavesim

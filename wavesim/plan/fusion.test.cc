@@ -17,12 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "wavesim/batch/cal_states.h"
 #include "wavesim/state/measurement.h"
 #include "wavesim/plan/windows.h"
 #include "wavesim/testing/random_circuit.h"
 #include "wavesim/testing/reference_path.h"
 #include "wavesim/testing/scalar_reference.h"
+#include "wavesim/testing/run_plan.h"
 
 namespace wavesim {
 namespace {
@@ -102,9 +102,9 @@ Amplitudes fused(const std::vector<CircuitInstruction>& circuit, const Amplitude
     write(s, start);
     GateMatrixCache cache;
     RunPlan plan = compile_run(circuit, 0, circuit.size(), n, &cache, batch);
-    fuse_plan(plan, fusion);
+    testing_support::fuse_plan(plan, fusion);
     RandomSource source = make_seeded_source(int(seed));
-    apply_plan(s, plan, source, shape);
+    testing_support::run_plan(s, plan, source, shape);
     return read(s);
 }
 
@@ -153,14 +153,15 @@ void expect_same_bits_for_every_shape(int num_qubits, int fusion, unsigned seed)
     const Amplitudes start = start_state(num_qubits, seed);
     GateMatrixCache cache;
     RunPlan plan = compile_run(circuit, 0, circuit.size(), unsigned(num_qubits), &cache, 1);
-    fuse_plan(plan, fusion);
+    testing_support::fuse_plan(plan, fusion);
 
     StateVector<Real> one_by_one{unsigned(num_qubits)};
     write(one_by_one, start);
     RandomSource step_source = make_seeded_source(int(seed));
     for (const PlanStep& step : plan.steps) {
-        if (step.kind == OperationKind::kGate) run_kernel_call(one_by_one, step.call, KernelExec::kParallel);
-        if (step.kind == OperationKind::kReset) reset_qubit(one_by_one, step.reset_qubit, step_source);
+        const ThreadTeam team = team_for(num_qubits);
+        if (step.kind == OperationKind::kGate) run_kernel_call(one_by_one, step.call, team);
+        if (step.kind == OperationKind::kReset) reset_qubit(one_by_one, step.qubit, step_source, team);
     }
     for (const WindowShape shape : {WindowShape{14, 5}, WindowShape{6, 3}, WindowShape{9, 4}, WindowShape{12, 8},
                                     WindowShape{6, 3, 11, 5}, WindowShape{5, 4, 9, 3}, WindowShape{8, 3, 17, 8}}) {
@@ -168,7 +169,7 @@ void expect_same_bits_for_every_shape(int num_qubits, int fusion, unsigned seed)
         StateVector<Real> windowed{unsigned(num_qubits)};
         write(windowed, start);
         RandomSource source = make_seeded_source(int(seed));
-        apply_plan(windowed, plan, source, shape);
+        testing_support::run_plan(windowed, plan, source, shape);
         EXPECT_TRUE(same_bits(windowed, one_by_one));
     }
 }
@@ -268,7 +269,7 @@ TEST(FusePlan, StretchesEndAtMeasureAndReset) {
                                                      named("H", {0}),     named("H", {1})};
     GateMatrixCache cache;
     RunPlan plan = compile_run(circuit, 0, circuit.size(), 3, &cache, 0);
-    fuse_plan(plan, 2);
+    testing_support::fuse_plan(plan, 2);
     ASSERT_EQ(plan.steps.size(), 5u);
     EXPECT_EQ(plan.steps[0].call.num_targets, 2);
     EXPECT_EQ(plan.steps[1].kind, OperationKind::kReset);
@@ -278,11 +279,7 @@ TEST(FusePlan, StretchesEndAtMeasureAndReset) {
 }
 
 TEST(FusePlan, RefusesSizesOutsideTheRange) {
-    for (int fusion : {-1, 1, kMaxFusion + 1, 64}) {
-        EXPECT_THROW(check_fusion(fusion), std::invalid_argument);
-        RunPlan plan;
-        EXPECT_THROW(fuse_plan(plan, fusion), std::invalid_argument);
-    }
+    for (int fusion : {-1, 1, kMaxFusion + 1, 64}) EXPECT_THROW(check_fusion(fusion), std::invalid_argument);
     for (int fusion : {kFusionOff, kMinFusion, kMaxFusion}) EXPECT_NO_THROW(check_fusion(fusion));
 }
 
@@ -301,48 +298,14 @@ TEST(FusePlan, SharesProductsOnlyWhereNoMemberDependsOnTheSet) {
     FusedMatrixCache shared;
     // Plans stay where they are made: their steps point into their own stores.
     RunPlan first = compile_run(circuit, 0, circuit.size(), 4, &cache, 0);
-    fuse_plan(first, 2, &shared);
+    testing_support::fuse_plan(first, 2, &shared);
     RunPlan second = compile_run(circuit, 0, circuit.size(), 4, &cache, 1);
-    fuse_plan(second, 2, &shared);
+    testing_support::fuse_plan(second, 2, &shared);
     ASSERT_EQ(first.steps.size(), 2u);
     ASSERT_EQ(second.steps.size(), 2u);
     EXPECT_EQ(first.steps[0].call.matrix, second.steps[0].call.matrix);
     EXPECT_EQ(shared.products.size(), 1u);
     EXPECT_NE(*first.steps[1].call.matrix, *second.steps[1].call.matrix);
-}
-
-// Rows of a batch, whose shared products are computed once per worker, are
-// bit for bit the runs of each set alone with products of their own.
-template <typename Real>
-void expect_batch_rows_equal_single_runs(int num_qubits, int fusion, unsigned seed) {
-    Draw draw{std::mt19937(seed)};
-    CircuitData circuit;
-    circuit.num_qubits = num_qubits;
-    for (const auto& ins : random_circuit(draw, num_qubits))
-        if (operation_kind(ins.name) != OperationKind::kReset) circuit.instructions.push_back(ins);
-    const AmplitudeBuffer<Real> rows = final_amplitudes<Real>(circuit, kBatches, fusion);
-    for (int b = 0; b < kBatches; ++b) {
-        StateVector<Real> alone{unsigned(num_qubits)};
-        RunPlan plan =
-            compile_run(circuit.instructions, 0, circuit.instructions.size(), unsigned(num_qubits), nullptr, b);
-        fuse_plan(plan, fusion);
-        RandomSource source = make_seeded_source(0);
-        apply_plan(alone, plan, source, window_shape_for<Real>(unsigned(num_qubits)));
-        const Real* row = reinterpret_cast<const Real*>(rows.data.get()) + (uint64_t{2} << num_qubits) * uint64_t(b);
-        StateVector<Real> stored{unsigned(num_qubits)};
-        for (uint64_t i = 0; i < alone.dim; ++i) {
-            stored.re[i] = row[2 * i];
-            stored.im[i] = row[2 * i + 1];
-        }
-        EXPECT_TRUE(same_bits(stored, alone)) << "row " << b;
-    }
-}
-
-TEST(FusePlan, BatchRowsEqualSingleRuns) {
-    for (int fusion = kMinFusion; fusion <= kMaxFusion; ++fusion) {
-        expect_batch_rows_equal_single_runs<double>(6, fusion, kSeed + unsigned(fusion));
-        expect_batch_rows_equal_single_runs<float>(15, fusion, kSeed + 3 * unsigned(fusion));
-    }
 }
 
 }  // namespace

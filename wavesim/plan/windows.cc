@@ -9,39 +9,17 @@
 #include <cstring>
 #include <memory>
 
+#include "wavesim/base/bits.h"
 #include "wavesim/base/simd.h"
-#include "wavesim/state/measurement.h"
 #include "wavesim/base/threads.h"
 
 namespace wavesim {
 namespace {
 
-int popcount(uint64_t x) { return __builtin_popcountll(x); }
-
-// Trailing one bits: the length of the run of lowest qubits in a set.
-int trailing_ones(uint64_t x) { return ~x == 0 ? 64 : __builtin_ctzll(~x); }
-
-// Bits of `value`, lowest first, placed at the set positions of `mask`.
-uint64_t deposit(uint64_t value, uint64_t mask) {
-    uint64_t out = 0;
-    for (uint64_t m = mask; m != 0 && value != 0; m &= m - 1, value >>= 1)
-        if (value & 1) out |= m & (~m + 1);
-    return out;
-}
-
-// Position of qubit q among the qubits of `window`, counted from the lowest.
-int position_in(uint64_t window, int q) { return popcount(window & (bit(q) - 1)); }
-
-uint64_t remap_mask(uint64_t window, uint64_t mask) {
-    uint64_t out = 0;
-    for (uint64_t m = mask; m != 0; m &= m - 1) out |= bit(position_in(window, __builtin_ctzll(m)));
-    return out;
-}
-
 KernelCall remap_call(uint64_t window, KernelCall call) {
     for (int j = 0; j < call.num_targets; ++j) call.targets[j] = position_in(window, call.targets[j]);
-    call.ones = remap_mask(window, call.ones);
-    call.zeros = remap_mask(window, call.zeros);
+    call.ones = compress_mask(window, call.ones);
+    call.zeros = compress_mask(window, call.zeros);
     return call;
 }
 
@@ -52,38 +30,6 @@ int block_qubits_for(unsigned num_qubits, int threads, int shape_qubits) {
     while ((1 << spread) < threads) ++spread;
     return std::max(0, std::min(shape_qubits, int(num_qubits) - spread));
 }
-
-template <typename Real>
-using Scratch = AlignedArray<Real>;
-
-// Both arrays of 2^qubits amplitudes, aligned as a state; empty when the memory is not there.
-template <typename Real>
-Scratch<Real> allocate_scratch(int qubits) {
-    return allocate_aligned<Real>(size_t{2} << qubits);
-}
-
-// Per-thread scratch arrays of 2^qubits amplitudes (both parts), allocated
-// outside any parallel region and kept for the whole plan.
-template <typename Real>
-struct ThreadScratch {
-    std::vector<Scratch<Real>> buffers;
-    uint64_t dim = 0;
-
-    // False, holding nothing, when the memory is not there.
-    bool reserve(int threads, int qubits) {
-        if (buffers.size() >= size_t(threads) && dim == uint64_t{1} << qubits) return true;
-        buffers.clear();
-        dim = uint64_t{1} << qubits;
-        for (int t = 0; t < threads; ++t) {
-            buffers.push_back(allocate_scratch<Real>(qubits));
-            if (!buffers.back()) {
-                buffers.clear();
-                return false;
-            }
-        }
-        return true;
-    }
-};
 
 struct Window {
     size_t end = 0;       // first step after the window
@@ -174,9 +120,9 @@ std::vector<WindowRun> plan_windows(const std::vector<PlanStep>& steps, size_t b
 // place when W is the lowest qubits), the threads splitting the blocks.
 // Every scratch a gathered window needs must be reserved beforehand.
 template <typename Real>
-void run_window(StateVector<Real>& state, const WindowRun& run, int threads, const ThreadScratch<Real>& scratch) {
+void run_window(StateVector<Real>& state, const WindowRun& run, ThreadTeam team, const ThreadScratch<Real>& scratch) {
     if (run.window == 0) {
-        run_kernel_call(state, run.calls[0], threads > 1 ? KernelExec::kParallel : KernelExec::kCallingThread);
+        run_kernel_call(state, run.calls[0], team);
         return;
     }
     const int block_qubits = popcount(run.window);
@@ -198,17 +144,17 @@ void run_window(StateVector<Real>& state, const WindowRun& run, int threads, con
             copy_chunks(im, state.im, base, high, chunk, true);
         }
         StateVector<Real> view(unsigned(block_qubits), re, im);
-        for (const KernelCall& call : run.calls) run_kernel_call(view, call, KernelExec::kCallingThread);
+        for (const KernelCall& call : run.calls) run_kernel_call(view, call, ThreadTeam{});
         if (gathered) {
             copy_chunks(re, state.re, base, high, chunk, false);
             copy_chunks(im, state.im, base, high, chunk, false);
         }
     };
-    if (blocks == 1 || threads == 1) {
+    if (blocks == 1 || team.threads == 1) {
         for (int64_t b = 0; b < blocks; ++b) run_block(b, 0);
         return;
     }
-#pragma omp parallel for schedule(static) num_threads(threads)
+#pragma omp parallel for schedule(static) num_threads(team.threads)
     for (int64_t b = 0; b < blocks; ++b) run_block(b, omp_get_thread_num());
 }
 
@@ -224,34 +170,26 @@ int low_qubits_of(WindowShape shape) {
 // MEASURE among them), with a team of `threads`. Returns the sweeps over the state.
 template <typename Real>
 size_t apply_windows(StateVector<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
-                     WindowShape shape, int threads, ThreadScratch<Real>& scratch) {
+                     WindowShape shape, ThreadTeam team, ThreadScratch<Real>& scratch) {
     const unsigned n = state.num_qubits;
-    const int block_qubits = block_qubits_for(n, threads, shape.block_qubits);
+    const int block_qubits = block_qubits_for(n, team.threads, shape.block_qubits);
     const std::vector<WindowRun> runs = plan_windows(steps, begin, end, n, block_qubits, low_qubits_of<Real>(shape));
     for (const WindowRun& run : runs) {
-        if (is_gathered(run.window) && !scratch.reserve(threads, block_qubits)) throw std::bad_alloc();
-        run_window(state, run, threads, scratch);
+        if (is_gathered(run.window) && !scratch.reserve(team.threads, block_qubits)) throw std::bad_alloc();
+        run_window(state, run, team, scratch);
     }
     return runs.size();
 }
 
-// What a plan keeps between its runs of gates: one gathered block per thread,
-// and for regions one region and one block per thread.
+// False when the memory for regions is not there: the caller then goes without.
 template <typename Real>
-struct PlanScratch {
-    ThreadScratch<Real> blocks;
-    ThreadScratch<Real> regions;
-    std::vector<ThreadScratch<Real>> region_blocks;
-
-    // False when the memory for regions is not there: the caller then goes without.
-    bool reserve_regions(int threads, int region_qubits, int block_qubits) {
-        if (!regions.reserve(threads, region_qubits)) return false;
-        region_blocks.resize(size_t(threads));
-        for (ThreadScratch<Real>& scratch : region_blocks)
-            if (!scratch.reserve(1, block_qubits)) return false;
-        return true;
-    }
-};
+bool reserve_regions(WindowScratch<Real>& scratch, int threads, int region_qubits, int block_qubits) {
+    if (!scratch.regions.reserve(threads, region_qubits)) return false;
+    scratch.region_blocks.resize(size_t(threads));
+    for (ThreadScratch<Real>& blocks : scratch.region_blocks)
+        if (!blocks.reserve(1, block_qubits)) return false;
+    return true;
+}
 
 // Gates among steps [begin, end), whose qubits lie in `region` (the lowest
 // qubits among them), applied region by region: the threads split the
@@ -261,13 +199,13 @@ struct PlanScratch {
 // every region and are found once. No barrier between the regions of a run.
 template <typename Real>
 void apply_region_windows(StateVector<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
-                          uint64_t region, WindowShape inner, int threads, PlanScratch<Real>& scratch) {
+                          uint64_t region, WindowShape inner, ThreadTeam team, WindowScratch<Real>& scratch) {
     std::vector<PlanStep> local;
     for (size_t i = begin; i < end; ++i)
         if (steps[i].kind == OperationKind::kGate) {
             PlanStep step = steps[i];
             step.call = remap_call(region, step.call);
-            step.qubits = remap_mask(region, step.qubits);
+            step.qubits = compress_mask(region, step.qubits);
             local.push_back(step);
         }
     const int region_qubits = popcount(region);
@@ -279,7 +217,7 @@ void apply_region_windows(StateVector<Real>& state, const std::vector<PlanStep>&
     const uint64_t outside = (state.dim - 1) & ~region;
     const uint64_t chunk = bit(low);
     const int64_t count = int64_t{1} << (int(state.num_qubits) - region_qubits);
-#pragma omp parallel for schedule(static) num_threads(threads)
+#pragma omp parallel for schedule(static) num_threads(team.threads)
     for (int64_t r = 0; r < count; ++r) {
         const size_t t = size_t(omp_get_thread_num());
         const uint64_t base = deposit(uint64_t(r), outside);
@@ -288,47 +226,10 @@ void apply_region_windows(StateVector<Real>& state, const std::vector<PlanStep>&
         copy_chunks(re, state.re, base, high, chunk, true);
         copy_chunks(im, state.im, base, high, chunk, true);
         StateVector<Real> view(unsigned(region_qubits), re, im);
-        for (const WindowRun& run : runs) run_window(view, run, 1, scratch.region_blocks[t]);
+        for (const WindowRun& run : runs) run_window(view, run, ThreadTeam{}, scratch.region_blocks[t]);
         copy_chunks(re, state.re, base, high, chunk, false);
         copy_chunks(im, state.im, base, high, chunk, false);
     }
-}
-
-// The gates among steps [begin, end) (no RESET or MEASURE among them). With
-// regions in the shape, a run of gates that one window of blocks cannot hold
-// but a region can goes region by region, its blocks applied in place inside
-// the region; every other run is one level of windows. Returns the sweeps
-// over the state.
-template <typename Real>
-size_t apply_gates(StateVector<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
-                   WindowShape shape, PlanScratch<Real>& scratch) {
-    const unsigned n = state.num_qubits;
-    const int threads = thread_count_for(int(n));
-    if (shape.region_qubits <= 0 || shape.region_qubits >= int(n))
-        return apply_windows(state, steps, begin, end, shape, threads, scratch.blocks);
-    const int block_qubits = block_qubits_for(n, threads, shape.block_qubits);
-    const int low = low_qubits_of<Real>(shape);
-    const int region_low = std::max(shape.region_low_qubits, low);
-    // Inside a region the windows keep to its lowest qubits, in place.
-    const WindowShape inner{shape.block_qubits, shape.block_qubits};
-    size_t sweeps = 0;
-    size_t i = begin;
-    while (i < end) {
-        const Window first = find_window(steps, i, end, block_qubits, low);
-        const Window region = find_window(steps, i, end, shape.region_qubits, region_low);
-        if (first.end >= region.end || region.gates <= 1 ||
-            !scratch.reserve_regions(threads, shape.region_qubits, inner.block_qubits)) {
-            const size_t stop = std::max(first.end, i + 1);  // a gate wider than a block is a window of its own
-            sweeps += apply_windows(state, steps, i, stop, shape, threads, scratch.blocks);
-            i = stop;
-            continue;
-        }
-        ++sweeps;
-        apply_region_windows(state, steps, i, region.end, fill_window(region.qubits, shape.region_qubits), inner,
-                             threads, scratch);
-        i = region.end;
-    }
-    return sweeps;
 }
 
 // Measured with bench/windows.perf.cc --shapes on cores with 512 KiB of L2
@@ -361,43 +262,62 @@ WindowShape window_shape_for(unsigned num_qubits) {
 }
 
 template <typename Real>
-size_t apply_plan(StateVector<Real>& state, const RunPlan& plan, RandomSource& source, WindowShape shape) {
-    const std::vector<PlanStep>& steps = plan.steps;
-    PlanScratch<Real> scratch;
+bool ThreadScratch<Real>::reserve(int threads, int qubits) {
+    if (buffers.size() >= size_t(threads) && dim == uint64_t{1} << qubits) return true;
+    buffers.clear();
+    dim = uint64_t{1} << qubits;
+    for (int t = 0; t < threads; ++t) {
+        buffers.push_back(allocate_aligned<Real>(size_t{2} << qubits));
+        if (!buffers.back()) {
+            buffers.clear();
+            return false;
+        }
+    }
+    return true;
+}
+
+// The gates among steps [begin, end) (no RESET or MEASURE among them). With
+// regions in the shape, a run of gates that one window of blocks cannot hold
+// but a region can goes region by region, its blocks applied in place inside
+// the region; every other run is one level of windows. Returns the sweeps
+// over the state.
+template <typename Real>
+size_t apply_gates(StateVector<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
+                   WindowShape shape, ThreadTeam team, WindowScratch<Real>& scratch) {
+    const unsigned n = state.num_qubits;
+    if (shape.region_qubits <= 0 || shape.region_qubits >= int(n))
+        return apply_windows(state, steps, begin, end, shape, team, scratch.blocks);
+    const int block_qubits = block_qubits_for(n, team.threads, shape.block_qubits);
+    const int low = low_qubits_of<Real>(shape);
+    const int region_low = std::max(shape.region_low_qubits, low);
+    // Inside a region the windows keep to its lowest qubits, in place.
+    const WindowShape inner{shape.block_qubits, shape.block_qubits};
     size_t sweeps = 0;
-    size_t i = 0;
-    while (i < steps.size()) {
-        if (steps[i].kind == OperationKind::kReset) reset_qubit(state, steps[i].reset_qubit, source);
-        if (steps[i].kind != OperationKind::kGate) {
-            ++i;
+    size_t i = begin;
+    while (i < end) {
+        const Window first = find_window(steps, i, end, block_qubits, low);
+        const Window region = find_window(steps, i, end, shape.region_qubits, region_low);
+        if (first.end >= region.end || region.gates <= 1 ||
+            !reserve_regions(scratch, team.threads, shape.region_qubits, inner.block_qubits)) {
+            const size_t stop = std::max(first.end, i + 1);  // a gate wider than a block is a window of its own
+            sweeps += apply_windows(state, steps, i, stop, shape, team, scratch.blocks);
+            i = stop;
             continue;
         }
-        size_t end = i;
-        while (end < steps.size() && steps[end].kind != OperationKind::kReset &&
-               steps[end].kind != OperationKind::kMeasure)
-            ++end;
-        sweeps += apply_gates(state, steps, i, end, shape, scratch);
-        // Later regions (a RESET's loops) expect the count a kernel leaves.
-        omp_set_num_threads(thread_count_for(int(state.num_qubits)));
-        i = end;
+        ++sweeps;
+        apply_region_windows(state, steps, i, region.end, fill_window(region.qubits, shape.region_qubits), inner,
+                             team, scratch);
+        i = region.end;
     }
     return sweeps;
 }
 
-template <typename Real>
-void run_instructions(StateVector<Real>& state, const std::vector<CircuitInstruction>& instructions, size_t begin,
-                      size_t end, GateMatrixCache& cache, int batch_index, RandomSource& source, int fusion) {
-    RunPlan plan = compile_run(instructions, begin, end, state.num_qubits, &cache, batch_index);
-    fuse_plan(plan, fusion);
-    apply_plan(state, plan, source, window_shape_for<Real>(state.num_qubits));
-}
-
-#define WAVESIM_INSTANTIATE_WINDOWS(Real)                                                                            \
-    template WindowShape window_shape_for<Real>(unsigned, uint64_t);                                                 \
-    template WindowShape window_shape_for<Real>(unsigned);                                                           \
-    template size_t apply_plan<Real>(StateVector<Real>&, const RunPlan&, RandomSource&, WindowShape);                \
-    template void run_instructions<Real>(StateVector<Real>&, const std::vector<CircuitInstruction>&, size_t, size_t, \
-                                         GateMatrixCache&, int, RandomSource&, int);
+#define WAVESIM_INSTANTIATE_WINDOWS(Real)                                                                \
+    template struct ThreadScratch<Real>;                                                                 \
+    template WindowShape window_shape_for<Real>(unsigned, uint64_t);                                     \
+    template WindowShape window_shape_for<Real>(unsigned);                                               \
+    template size_t apply_gates<Real>(StateVector<Real>&, const std::vector<PlanStep>&, size_t, size_t, \
+                                      WindowShape, ThreadTeam, WindowScratch<Real>&);
 
 WAVESIM_INSTANTIATE_WINDOWS(double)
 WAVESIM_INSTANTIATE_WINDOWS(float)

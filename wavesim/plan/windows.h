@@ -20,10 +20,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "common/circuit_records.h"
+#include "wavesim/base/threads.h"
 #include "wavesim/plan/compile.h"
-#include "wavesim/plan/fusion.h"
-#include "wavesim/base/random_source.h"
 #include "wavesim/state/state_vector.h"
 
 namespace wavesim {
@@ -52,22 +50,33 @@ WindowShape window_shape_for(unsigned num_qubits, uint64_t cache_bytes);
 template <typename Real>
 WindowShape window_shape_for(unsigned num_qubits);
 
-// The plan's steps in order on `state` (of the plan's size): gates window by
-// window, RESET with `source` and the OpenMP thread count the per-gate path
-// would have left in force, MEASURE and the names without effect skipped. A
-// window ends at every MEASURE and RESET. Leaves the thread rule's count set
-// on the calling thread after any gate, as the per-gate kernels do. Returns
-// the number of sweeps over the state the gates took (one per window or region run).
+// Scratch arrays of 2^qubits amplitudes (both parts), one per thread,
+// allocated outside any parallel region and kept from one window to the next.
 template <typename Real>
-size_t apply_plan(StateVector<Real>& state, const RunPlan& plan, RandomSource& source, WindowShape shape);
+struct ThreadScratch {
+    std::vector<AlignedArray<Real>> buffers;
+    uint64_t dim = 0;
 
-// Instructions [begin, end) compiled and applied with this machine's shape:
-// what applying them one by one does, except that a refused instruction
-// raises before any of them touches the state. With `fusion` on, the plan is
-// fused first (fuse_plan: the same up to rounding).
+    // False, holding nothing, when the memory is not there.
+    bool reserve(int threads, int qubits);
+};
+
+// What the windows of a run keep between their runs of gates: one gathered
+// block per thread, and for regions one region and one block per thread.
 template <typename Real>
-void run_instructions(StateVector<Real>& state, const std::vector<CircuitInstruction>& instructions, size_t begin,
-                      size_t end, GateMatrixCache& cache, int batch_index, RandomSource& source,
-                      int fusion = kFusionOff);
+struct WindowScratch {
+    ThreadScratch<Real> blocks;
+    ThreadScratch<Real> regions;
+    std::vector<ThreadScratch<Real>> region_blocks;
+};
+
+// The gate steps among steps [begin, end) (no RESET or MEASURE among them;
+// names without effect are passed over) on `state`, window by window in this
+// shape, the blocks of a window (or the units of a gate alone) shared among
+// the threads of `team`. Returns the sweeps over the state they took (one per
+// window or region run).
+template <typename Real>
+size_t apply_gates(StateVector<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
+                   WindowShape shape, ThreadTeam team, WindowScratch<Real>& scratch);
 
 }  // namespace wavesim

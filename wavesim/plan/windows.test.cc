@@ -17,6 +17,7 @@
 #include "wavesim/testing/random_circuit.h"
 #include "wavesim/testing/reference_path.h"
 #include "wavesim/testing/scalar_reference.h"
+#include "wavesim/testing/run_plan.h"
 
 namespace wavesim {
 namespace {
@@ -67,7 +68,7 @@ void expect_windows_equal_per_gate(const WindowCase& c, int batch_index, unsigne
     RandomSource windowed_source = make_seeded_source(int(seed));
     for (const auto& ins : circuit) apply_per_gate(plain, ins, plain_cache, batch_index, plain_source);
     const RunPlan plan = compile_run(circuit, 0, circuit.size(), unsigned(c.num_qubits), &plan_cache, batch_index);
-    apply_plan(windowed, plan, windowed_source, c.shape);
+    testing_support::run_plan(windowed, plan, windowed_source, c.shape);
     EXPECT_TRUE(same_values(plain, windowed));
     EXPECT_EQ(plain_source.engine, windowed_source.engine) << "RESET draws differ";
 }
@@ -158,7 +159,7 @@ void expect_sweeps(const SweepCase& c) {
     RandomSource windowed_source = make_seeded_source(3);
     apply_one_by_one(plain, c.circuit, 0, c.circuit.size(), cache, 0, plain_source);
     const RunPlan plan = compile_run(c.circuit, 0, c.circuit.size(), unsigned(c.num_qubits), &cache, 0);
-    EXPECT_EQ(apply_plan(windowed, plan, windowed_source, c.shape), c.sweeps);
+    EXPECT_EQ(testing_support::run_plan(windowed, plan, windowed_source, c.shape), c.sweeps);
     EXPECT_TRUE(same_values(plain, windowed));
 }
 
@@ -201,7 +202,10 @@ std::string failure_of(const std::vector<CircuitInstruction>& circuit, bool bloc
     RandomSource source = make_seeded_source(1);
     try {
         if (blocked) {
-            run_instructions(state, circuit, 0, circuit.size(), cache, 0, source);
+            RunOptions options;
+            options.team = team_for(int(state.num_qubits));
+            options.source = &source;
+            run_circuit(state, circuit, 0, kFusionOff, nullptr, options);
         } else {
             apply_one_by_one(state, circuit, 0, circuit.size(), cache, 0, source);
         }

@@ -1,55 +1,57 @@
 // run_cpp's driver and the choice of procedure for each batch.
 #include "wavesim/shots/driver.h"
 
-#include <stdexcept>
-
+#include "wavesim/base/page_memory.h"
 #include "wavesim/shots/literal.h"
 #include "wavesim/shots/outcome_tree.h"
 #include "wavesim/shots/sample_once.h"
-#include "wavesim/base/threads.h"
 
 namespace wavesim {
 
 template <typename Real>
-ShotCounts count_batch(const CircuitData& circuit, const ShotSetup& setup, int batch_index, int shots, int num_cbits,
-                       RandomSource& source, CountedBy* counted_by) {
-    const auto note = [counted_by](CountedBy procedure) {
-        if (counted_by != nullptr) *counted_by = procedure;
-    };
-    if (!setup.per_shot) {
-        note(CountedBy::kSampleOnce);
-        return sample_once_counts<Real>(circuit, setup, batch_index, shots, num_cbits, source);
+CountedBy counting_procedure(const ShotSetup& setup, int num_qubits) {
+    if (!setup.per_shot) return CountedBy::kSampleOnce;
+    // Beyond this many qubits a state's byte count leaves the range of the check (and of any machine).
+    constexpr int kLargestCounted = 56;
+    if (num_qubits < 0 || num_qubits > kLargestCounted) return CountedBy::kOutcomeTree;  // the state refuses itself
+    const uint64_t state_bytes = (uint64_t{2} << num_qubits) * sizeof(Real);
+    if (state_bytes < kMappedBytes || memory_available_for(2 * state_bytes)) return CountedBy::kOutcomeTree;
+    return CountedBy::kLiteral;
+}
+
+template <typename Real>
+ShotCounts count_batch(const CircuitData& circuit, const ShotSetup& setup, SetRun<Real>& run, int shots, int num_cbits,
+                       RandomSource& source, int fusion) {
+    switch (counting_procedure<Real>(setup, circuit.num_qubits)) {
+        case CountedBy::kSampleOnce: return sample_once_counts<Real>(circuit, setup, run, shots, num_cbits, source, fusion);
+        case CountedBy::kOutcomeTree: return outcome_tree_counts<Real>(circuit, run, shots, num_cbits, source, {}, fusion);
+        case CountedBy::kLiteral: break;
     }
-    const RandomSource start = source;
-    try {
-        note(CountedBy::kOutcomeTree);
-        return outcome_tree_counts<Real>(circuit, batch_index, shots, num_cbits, source, {}, setup.fusion);
-    } catch (const std::runtime_error&) {
-        // The tree meets a refusal in its own order; the literal shots meet it
-        // in theirs and raise it as run_cpp reports it.
-        source = start;
-        note(CountedBy::kLiteral);
-        return literal_counts<Real>(circuit, setup, batch_index, shots, num_cbits, source);
-    }
+    return literal_shot_counts<Real>(circuit, run, shots, num_cbits, source, fusion);
 }
 
 template <typename Real>
 std::vector<ShotCounts> run_shots(const CircuitData& circuit, int shots, int num_cbits, int seed,
                                   TensorShapeReader read_bound_shape, int fusion) {
-    check_fusion(fusion);
-    const ThreadCountGuard caller_threads;
-    ShotSetup setup = setup_shots(circuit, num_cbits, read_bound_shape);
-    setup.fusion = fusion;
+    const ShotSetup setup = setup_shots(circuit, num_cbits, read_bound_shape);
     RandomSource source = make_seeded_source(seed);
-    std::vector<ShotCounts> results;
-    for (int b = 0; b < setup.batches; ++b)
-        results.push_back(count_batch<Real>(circuit, setup, b, shots, num_cbits, source));
+    std::vector<ShotCounts> results(static_cast<size_t>(setup.batches));
+    ParameterSets sets;
+    sets.num_qubits = circuit.num_qubits;
+    sets.state_qubits = static_cast<unsigned>(circuit.num_qubits);
+    sets.batches = setup.batches;
+    sets.in_turn = true;  // one stream: the batches draw in turn
+    for_each_parameter_set<Real, NoExtra>(sets, [&](SetRun<Real>& run, NoExtra&) {
+        results[static_cast<size_t>(run.batch_index)] =
+            count_batch<Real>(circuit, setup, run, shots, num_cbits, source, fusion);
+    });
     return results;
 }
 
-#define WAVESIM_INSTANTIATE_DRIVER(Real)                                                                      \
-    template ShotCounts count_batch<Real>(const CircuitData&, const ShotSetup&, int, int, int, RandomSource&, \
-                                          CountedBy*);                                                        \
+#define WAVESIM_INSTANTIATE_DRIVER(Real)                                                                             \
+    template CountedBy counting_procedure<Real>(const ShotSetup&, int);                                              \
+    template ShotCounts count_batch<Real>(const CircuitData&, const ShotSetup&, SetRun<Real>&, int, int, RandomSource&, \
+                                          int);                                                                      \
     template std::vector<ShotCounts> run_shots<Real>(const CircuitData&, int, int, int, TensorShapeReader, int);
 
 WAVESIM_INSTANTIATE_DRIVER(double)

@@ -1,6 +1,6 @@
 // count_batch against the literal procedure for both strategies, batches
-// drawing in turn from one stream, degenerate shot counts, and refusals: the
-// ones the literal fallback raises, and the exceptions that pass through.
+// drawing in turn from one stream, degenerate shot counts, and refusals, which
+// every procedure raises where a shot on its own meets them.
 #include "wavesim/shots/driver.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include <string>
 #include <typeinfo>
 
+#include "wavesim/shots/literal.h"
 #include "wavesim/testing/shots_circuits.h"
 
 namespace wavesim {
@@ -90,46 +91,51 @@ std::vector<Refusal> refusals() {
     };
 }
 
-// A refusal met by the tree reaches the caller as the literal shots raise it:
-// same type, same message, from the literal fallback.
-TYPED_TEST(ShotDriver, RefusalsAreRaisedByTheLiteralFallback) {
+// What each procedure raises for a per-shot circuit, against a shot on its
+// own: the outcome tree and the one-state procedure raise the refusal
+// themselves, with the type and message of the literal shots.
+template <typename Real>
+void expect_raised_as_a_shot_raises(const CircuitData& circuit, int num_cbits, const char* name) {
+    const ShotSetup setup = setup_shots(circuit, num_cbits);
+    ASSERT_TRUE(setup.per_shot) << name;
+    RandomSource literal_source = make_seeded_source(3);
+    const Raised literal =
+        raised_by([&] { literal_counts<Real>(circuit, setup, 0, 20, num_cbits, literal_source); });
+    ASSERT_FALSE(literal.message.empty()) << name;
+    RandomSource tree_source = make_seeded_source(3);
+    const Raised tree = raised_by([&] { count_alone<Real>(circuit, setup, 0, 20, num_cbits, tree_source); });
+    EXPECT_EQ(tree.type, literal.type) << name;
+    EXPECT_EQ(tree.message, literal.message) << name;
+    RandomSource one_state_source = make_seeded_source(3);
+    const Raised one_state = raised_by([&] {
+        LoneSetRun<Real> lone(circuit.num_qubits, 0);
+        literal_shot_counts<Real>(circuit, lone.run, 20, num_cbits, one_state_source, kFusionOff);
+    });
+    EXPECT_EQ(one_state.type, literal.type) << name;
+    EXPECT_EQ(one_state.message, literal.message) << name;
+}
+
+TYPED_TEST(ShotDriver, RefusalsAreRaisedWhereAShotMeetsThem) {
     for (const Refusal& refusal : refusals()) {
         CircuitData circuit;
         circuit.num_qubits = refusal.num_qubits;
         circuit.instructions = refusal.instructions;
+        RandomSource source = make_seeded_source(3);
         const ShotSetup setup = setup_shots(circuit, 2);
-        ASSERT_TRUE(setup.per_shot) << refusal.name;
-        RandomSource literal_source = make_seeded_source(3);
-        const Raised literal = raised_by([&] { literal_counts<TypeParam>(circuit, setup, 0, 20, 2, literal_source); });
+        const Raised literal = raised_by([&] { literal_counts<TypeParam>(circuit, setup, 0, 20, 2, source); });
         EXPECT_NE(literal.message.find(refusal.message), std::string::npos)
             << refusal.name << ": the literal shots raised \"" << literal.message << "\"";
-        RandomSource source = make_seeded_source(3);
-        CountedBy counted_by = CountedBy::kOutcomeTree;
-        const Raised got = raised_by([&] { count_batch<TypeParam>(circuit, setup, 0, 20, 2, source, &counted_by); });
-        EXPECT_EQ(got.type, literal.type) << refusal.name;
-        EXPECT_EQ(got.message, literal.message) << refusal.name;
-        EXPECT_EQ(counted_by, CountedBy::kLiteral) << refusal.name;
+        expect_raised_as_a_shot_raises<TypeParam>(circuit, 2, refusal.name);
     }
 }
 
-// Only the simulator's refusals are run again literally. A negative register
-// width fails as std::length_error, which the tree raises itself where a
-// literal shot raises it (after the state, before any gate).
-TYPED_TEST(ShotDriver, OtherExceptionsLeaveTheTreeAsTheyAre) {
+// A negative register width fails as std::length_error where a shot makes
+// its register (after its state, before any gate).
+TYPED_TEST(ShotDriver, NegativeRegisterWidthFailsAsTheRegisterDoes) {
     CircuitData circuit;
     circuit.num_qubits = 2;
     circuit.instructions = {gate("H", {0}), measure(0, 0), gate("X", {1}), measure(1, 1)};
-    const ShotSetup setup = setup_shots(circuit, -1);
-    ASSERT_TRUE(setup.per_shot);
-    RandomSource literal_source = make_seeded_source(3);
-    const Raised literal = raised_by([&] { literal_counts<TypeParam>(circuit, setup, 0, 5, -1, literal_source); });
-    EXPECT_EQ(literal.message, "vector too long");
-    RandomSource source = make_seeded_source(3);
-    CountedBy counted_by = CountedBy::kLiteral;
-    const Raised got = raised_by([&] { count_batch<TypeParam>(circuit, setup, 0, 5, -1, source, &counted_by); });
-    EXPECT_EQ(got.type, literal.type);
-    EXPECT_EQ(got.message, literal.message);
-    EXPECT_EQ(counted_by, CountedBy::kOutcomeTree);
+    expect_raised_as_a_shot_raises<TypeParam>(circuit, -1, "negative width");
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
-// The literal procedure's counts and stream position for fixed seeds, pinned
-// to what it gave when it still applied instructions one at a time through
-// apply_one_instruction (the plain per-gate path). Running it stretch by stretch
-// through compiled runs must not change a count or a draw.
+// Counts and stream positions for fixed seeds, pinned to what the literal
+// procedure gave when it applied instructions one at a time through
+// apply_one_instruction (the plain per-gate path): the test-only literal
+// procedure, the driver's choice and the one-state procedure must not change
+// a count or a draw.
 #include "wavesim/shots/literal.h"
 
 #include <gtest/gtest.h>
@@ -125,20 +126,46 @@ template <typename Real>
 class LiteralShots : public ::testing::Test {};
 TYPED_TEST_SUITE(LiteralShots, Precisions);
 
+// The counts of batch b from `source` by one procedure.
+template <typename Real>
+using Procedure = ShotCounts (*)(const CircuitData&, const ShotSetup&, int, int, int, RandomSource&);
+
+template <typename Real>
+ShotCounts by_driver(const CircuitData& circuit, const ShotSetup& setup, int b, int shots, int num_cbits,
+                     RandomSource& source) {
+    return count_alone<Real>(circuit, setup, b, shots, num_cbits, source);
+}
+
+// The one-state procedure where the batch is per-shot.
+template <typename Real>
+ShotCounts by_one_state(const CircuitData& circuit, const ShotSetup& setup, int b, int shots, int num_cbits,
+                        RandomSource& source) {
+    if (!setup.per_shot) return count_alone<Real>(circuit, setup, b, shots, num_cbits, source);
+    LoneSetRun<Real> lone(circuit.num_qubits, b);
+    return literal_shot_counts<Real>(circuit, lone.run, shots, num_cbits, source, kFusionOff);
+}
+
+// Every procedure, batch after batch from one stream: the pinned counts and the stream's next draw.
 TYPED_TEST(LiteralShots, CountsAndDrawsOfThePerInstructionProcedure) {
-    for (size_t r = 0; r < std::size(kPinnedRuns); ++r) {
-        const PinnedRun& run = kPinnedRuns[r];
-        const CircuitData circuit = run.circuit();
-        const ShotSetup setup = setup_shots(circuit, run.num_cbits);
-        ASSERT_EQ(static_cast<size_t>(setup.batches), run.counts.size()) << "run " << r;
-        RandomSource source = make_seeded_source(run.seed);
-        for (int b = 0; b < setup.batches; ++b) {
-            EXPECT_EQ(literal_counts<TypeParam>(circuit, setup, b, run.shots, run.num_cbits, source),
-                      run.counts[static_cast<size_t>(b)])
-                << "run " << r << ", batch " << b;
+    const std::pair<const char*, Procedure<TypeParam>> procedures[] = {
+        {"per instruction", literal_counts<TypeParam>},
+        {"driver", by_driver<TypeParam>},
+        {"one state", by_one_state<TypeParam>},
+    };
+    for (const auto& [name, procedure] : procedures)
+        for (size_t r = 0; r < std::size(kPinnedRuns); ++r) {
+            const PinnedRun& run = kPinnedRuns[r];
+            const CircuitData circuit = run.circuit();
+            const ShotSetup setup = setup_shots(circuit, run.num_cbits);
+            ASSERT_EQ(static_cast<size_t>(setup.batches), run.counts.size()) << "run " << r;
+            RandomSource source = make_seeded_source(run.seed);
+            for (int b = 0; b < setup.batches; ++b) {
+                EXPECT_EQ(procedure(circuit, setup, b, run.shots, run.num_cbits, source),
+                          run.counts[static_cast<size_t>(b)])
+                    << name << ", run " << r << ", batch " << b;
+            }
+            EXPECT_EQ(draw_uniform(source), run.next_draw) << name << ", run " << r;
         }
-        EXPECT_EQ(draw_uniform(source), run.next_draw) << "run " << r;
-    }
 }
 
 }  // namespace

@@ -3,8 +3,6 @@
 // a block of shots through it at once.
 #include "wavesim/shots/outcome_tree.h"
 
-#include <omp.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -12,9 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "wavesim/base/bits.h"
 #include "wavesim/gates/gate_catalogue.h"
 #include "wavesim/state/measurement.h"
-#include "wavesim/plan/windows.h"
+#include "wavesim/plan/run.h"
 #include "wavesim/state/state_vector.h"
 #include "wavesim/base/threads.h"
 
@@ -113,22 +112,23 @@ struct Frame {
 
 template <typename Real>
 struct OutcomeTree {
-    OutcomeTree(const CircuitData& circuit, int batch_index, const OutcomeTreeLimits& limits, int fusion)
-        : circuit(circuit), batch_index(batch_index), limits(limits), fusion(fusion) {}
+    OutcomeTree(const CircuitData& circuit, Program program, ThreadTeam team, const OutcomeTreeLimits& limits)
+        : circuit(circuit), program(std::move(program)), limits(limits) {
+        // The stretches between steps hold no step: no draw, no register.
+        options.team = team;
+    }
 
     const CircuitData& circuit;
-    int batch_index;
+    Program program;     // every stretch compiled once, as the walk first reaches it
+    RunOptions options;  // of every stretch and reset
     OutcomeTreeLimits limits;
-    int fusion;  // fuse_plan's setting for every stretch
     std::string empty_key;
     std::vector<Step> steps;
     std::vector<OutcomeNode<Real>> nodes;
     uint64_t node_bytes = 0;  // of the states the nodes keep
     std::vector<Leaf> leaves;
     std::vector<Frame<Real>> path;            // the walk's frames, the root's first
-    std::unique_ptr<StateVector<Real>> root;  // the state at step 0, kept for the whole batch
-    GateMatrixCache cache;                    // matrices are pure functions of their key: shared by every shot
-    RandomSource unused;                      // the stretches between steps hold no stochastic instruction
+    StateVector<Real>* root = nullptr;  // the state at step 0, kept for the whole batch
 };
 
 // The memory rule of the tree. Beside the root's state, which is always kept,
@@ -190,32 +190,18 @@ void list_steps(OutcomeTree<Real>& tree, int num_cbits) {
     }
 }
 
-// Where qubit q sits in a compact state that lacks the qubits of `dropped`.
-int compact_position(int32_t q, uint64_t dropped) {
-    return q - __builtin_popcountll(dropped & ((uint64_t{1} << q) - 1));
-}
-
-// A reset sums its odds in parallel, so with the thread count a literal shot
-// has in force on a full state, whatever smaller states ran in between.
-void use_literal_reset_threads(const CircuitData& circuit) {
-    omp_set_num_threads(thread_count_for(circuit.num_qubits));
-}
-
 // The odds of step t on `state`, summed as the literal operation sums them.
 template <typename Real>
 QubitOdds step_odds(const OutcomeTree<Real>& tree, const StateVector<Real>& state, uint32_t t, uint64_t dropped,
                     uint64_t values) {
     const Step& step = tree.steps[t];
-    if (step.reset) {
-        use_literal_reset_threads(tree.circuit);
-        return reset_odds(state, step.qubit);
-    }
+    if (step.reset) return reset_odds(state, step.qubit, tree.options.team);
     if ((dropped >> step.qubit) & 1U) {
         // Measured before: the other half of the collapsed state is all zero.
         const double total = total_probability(state);
         return ((values >> step.qubit) & 1U) != 0 ? QubitOdds{0.0, total} : QubitOdds{total, 0.0};
     }
-    return measure_odds(state, compact_position(step.qubit, dropped));
+    return measure_odds(state, position_in(~dropped, step.qubit));
 }
 
 // A terminal MEASURE of a qubit still in the index leaves a state of one qubit
@@ -241,21 +227,16 @@ void advance_past_step(OutcomeTree<Real>& tree, StateVector<Real>& state, const 
         }
         return;
     }
-    if (step.reset) {
-        use_literal_reset_threads(tree.circuit);
-        apply_reset_outcome(state, step.qubit, outcome, node.odds);
-    } else {
-        collapse_measured(state, step.qubit, outcome, node.odds);
-    }
-    run_instructions(state, tree.circuit.instructions, step.instruction + 1, instruction_of_step(tree, node.step + 1),
-                     tree.cache, tree.batch_index, tree.unused, tree.fusion);
+    if (step.reset) apply_reset_outcome(state, step.qubit, outcome, node.odds, tree.options.team);
+    else collapse_measured(state, step.qubit, outcome, node.odds);
+    run_program(state, tree.program, step.instruction + 1, instruction_of_step(tree, node.step + 1), tree.options);
 }
 
 // The state frame f can make its children from, or nullptr: the root's, the
 // frame's own, or the one its node keeps.
 template <typename Real>
 const StateVector<Real>* state_of_frame(const OutcomeTree<Real>& tree, size_t f) {
-    if (f == 0) return tree.root.get();
+    if (f == 0) return tree.root;
     if (tree.path[f].state) return &tree.path[f].state->view;
     const auto& kept = tree.nodes[static_cast<size_t>(tree.path[f].node)].state;
     return kept ? &kept->view : nullptr;
@@ -273,7 +254,7 @@ HeldStatePtr<Real> make_child_state(OutcomeTree<Real>& tree, size_t g, int outco
     HeldStatePtr<Real> child;
     if (shrinks_state(step, frame)) {
         child = allocate_held_state<Real>(from.num_qubits - 1);
-        keep_measured_half(from, compact_position(step.qubit, frame.dropped), outcome, node.odds, child->view);
+        keep_measured_half(from, position_in(~frame.dropped, step.qubit), outcome, node.odds, child->view);
     } else {
         const bool owned = g != 0 && frame.state;
         child = keep || !owned ? copy_state(from) : std::move(frame.state);
@@ -442,13 +423,12 @@ void start_from_root(OutcomeTree<Real>& tree) {
 // state, register and first stretch (so the first of them to fail fails as it
 // does), then block after block of shots, each block's draws taken ahead.
 template <typename Real>
-ShotCounts count_with_tree(OutcomeTree<Real>& tree, int shots, int num_cbits, RandomSource& source) {
-    const auto& instructions = tree.circuit.instructions;
+ShotCounts count_with_tree(OutcomeTree<Real>& tree, SetRun<Real>& run, int shots, int num_cbits,
+                           RandomSource& source) {
     list_steps(tree, num_cbits);
-    tree.root = std::make_unique<StateVector<Real>>(static_cast<unsigned>(tree.circuit.num_qubits));
+    tree.root = &run.state();
     tree.empty_key = empty_key(num_cbits);
-    run_instructions(*tree.root, instructions, 0, instruction_of_step(tree, 0), tree.cache, tree.batch_index,
-                     tree.unused, tree.fusion);
+    run_program(*tree.root, tree.program, 0, instruction_of_step(tree, 0), tree.options);
     start_from_root(tree);
 
     ShotCounts counts;
@@ -470,27 +450,26 @@ ShotCounts count_with_tree(OutcomeTree<Real>& tree, int shots, int num_cbits, Ra
         }
     }
     add_leaf_counts(tree, counts);
-    // A literal shot applies the gates after the last step too, and fails where they fail.
-    if (!tree.steps.empty()) {
-        run_instructions(*tree.root, instructions, tree.steps.back().instruction + 1, instructions.size(), tree.cache,
-                         tree.batch_index, tree.unused, tree.fusion);
-    }
+    // A shot on its own applies the gates after the last step too, and fails where they fail.
+    compile_through(tree.program, tree.circuit.instructions.size());
     return counts;
 }
 
 }  // namespace
 
 template <typename Real>
-ShotCounts outcome_tree_counts(const CircuitData& circuit, int batch_index, int shots, int num_cbits,
+ShotCounts outcome_tree_counts(const CircuitData& circuit, SetRun<Real>& run, int shots, int num_cbits,
                                RandomSource& source, const OutcomeTreeLimits& limits, int fusion) {
     if (shots <= 0) return {};
-    OutcomeTree<Real> tree(circuit, batch_index, limits, fusion);
-    return count_with_tree(tree, shots, num_cbits, source);
+    Program program = make_program(circuit.instructions, static_cast<uint32_t>(circuit.num_qubits), run.batch_index,
+                                   fusion, run.caches);
+    OutcomeTree<Real> tree(circuit, std::move(program), run.team, limits);
+    return count_with_tree(tree, run, shots, num_cbits, source);
 }
 
-template ShotCounts outcome_tree_counts<double>(const CircuitData&, int, int, int, RandomSource&,
+template ShotCounts outcome_tree_counts<double>(const CircuitData&, SetRun<double>&, int, int, RandomSource&,
                                                 const OutcomeTreeLimits&, int);
-template ShotCounts outcome_tree_counts<float>(const CircuitData&, int, int, int, RandomSource&,
+template ShotCounts outcome_tree_counts<float>(const CircuitData&, SetRun<float>&, int, int, RandomSource&,
                                                const OutcomeTreeLimits&, int);
 
 }  // namespace wavesim

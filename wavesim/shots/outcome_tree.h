@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "common/circuit_records.h"
+#include "wavesim/batch/parameter_sets.h"
 #include "wavesim/plan/fusion.h"
 #include "wavesim/base/random_source.h"
 #include "wavesim/shots/setup.h"
@@ -30,7 +31,7 @@ struct OutcomeTreeLimits {
 // and draws taken equal the literal procedure's. Every stretch between steps is
 // fused as `fusion` says.
 template <typename Real>
-ShotCounts outcome_tree_counts(const CircuitData& circuit, int batch_index, int shots, int num_cbits,
+ShotCounts outcome_tree_counts(const CircuitData& circuit, SetRun<Real>& run, int shots, int num_cbits,
                                RandomSource& source, const OutcomeTreeLimits& limits = {}, int fusion = kFusionOff);
 
 }  // namespace wavesim

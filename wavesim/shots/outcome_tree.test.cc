@@ -62,10 +62,11 @@ double literal_p0_at(const CircuitData& circuit, int num_cbits, double r, int k)
             continue;
         }
         const int q = instruction.qubits[0];
-        const QubitOdds odds = reset ? reset_odds(state, q) : measure_odds(state, q);
+        const ThreadTeam team = team_for(circuit.num_qubits);
+        const QubitOdds odds = reset ? reset_odds(state, q, team) : measure_odds(state, q);
         if (step++ == k) return odds.p0;
         if (reset) {
-            apply_reset_outcome(state, q, reset_outcome(r, odds), odds);
+            apply_reset_outcome(state, q, reset_outcome(r, odds), odds, team);
         } else {
             collapse_measured(state, q, measure_outcome(r, odds), odds);
         }
@@ -104,13 +105,12 @@ TYPED_TEST(OutcomeTree, DrawsAtTheTiesOfEveryStep) {
                 RandomSource literal = make_seeded_source(0);
                 fast.low = fast.high = literal.low = literal.high = draw;
                 const OutcomeTreeLimits limits{0, 1, 1};
-                EXPECT_EQ(outcome_tree_counts<TypeParam>(circuit, 0, 2, n, fast, limits),
+                LoneSetRun<TypeParam> lone(n, 0);
+                EXPECT_EQ(outcome_tree_counts<TypeParam>(circuit, lone.run, 2, n, fast, limits),
                           literal_counts<TypeParam>(circuit, setup, 0, 2, n, literal))
                     << "seed " << seed << ", step " << k << ", draw " << draw;
-                CountedBy counted_by = CountedBy::kLiteral;
-                EXPECT_EQ(count_batch<TypeParam>(circuit, setup, 0, 2, n, fast, &counted_by),
+                EXPECT_EQ(count_alone<TypeParam>(circuit, setup, 0, 2, n, fast),
                           literal_counts<TypeParam>(circuit, setup, 0, 2, n, literal));
-                EXPECT_EQ(counted_by, CountedBy::kOutcomeTree);
             }
         }
     }

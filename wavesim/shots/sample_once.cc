@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "wavesim/plan/windows.h"
+#include "wavesim/plan/run.h"
+#include "wavesim/state/measurement.h"
 
 namespace wavesim {
 namespace {
@@ -22,17 +23,14 @@ std::string key_of_index(uint64_t index, const ShotSetup& setup, const std::stri
 }  // namespace
 
 template <typename Real>
-SampleOnceState<Real>::SampleOnceState(const CircuitData& circuit, int batch_index, int fusion, RandomSource& source)
-    : state(static_cast<unsigned>(circuit.num_qubits)) {
-    GateMatrixCache cache;
-    run_instructions(state, circuit.instructions, 0, circuit.instructions.size(), cache, batch_index, source, fusion);
-    table = build_cumulative(state);
-}
-
-template <typename Real>
-ShotCounts sample_once_counts(const CircuitData& circuit, const ShotSetup& setup, int batch_index, int shots,
-                              int num_cbits, RandomSource& source) {
-    const SampleOnceState<Real> sampled(circuit, batch_index, setup.fusion, source);
+ShotCounts sample_once_counts(const CircuitData& circuit, const ShotSetup& setup, SetRun<Real>& run, int shots,
+                              int num_cbits, RandomSource& source, int fusion) {
+    StateVector<Real>& state = run.state();
+    RunOptions options;
+    options.team = run.team;
+    options.source = &source;
+    run_circuit(state, circuit.instructions, run.batch_index, fusion, run.caches, options);
+    const CumulativeTable table = build_cumulative(state);
     ShotCounts counts;
     if (shots <= 0) return counts;
     const std::string empty = empty_key(num_cbits);
@@ -43,7 +41,7 @@ ShotCounts sample_once_counts(const CircuitData& circuit, const ShotSetup& setup
         const int block = std::min(shots - done, kDrawBlock);
         draws.clear();
         for (int i = 0; i < block; ++i) draws.push_back(draw_uniform(source));
-        std::vector<uint64_t> indices = sample_indices(sampled.state, sampled.table, draws);
+        std::vector<uint64_t> indices = sample_indices(state, table, draws);
         std::sort(indices.begin(), indices.end());
         for (size_t i = 0; i < indices.size();) {
             size_t end = i;
@@ -56,9 +54,9 @@ ShotCounts sample_once_counts(const CircuitData& circuit, const ShotSetup& setup
     return counts;
 }
 
-template struct SampleOnceState<double>;
-template struct SampleOnceState<float>;
-template ShotCounts sample_once_counts<double>(const CircuitData&, const ShotSetup&, int, int, int, RandomSource&);
-template ShotCounts sample_once_counts<float>(const CircuitData&, const ShotSetup&, int, int, int, RandomSource&);
+template ShotCounts sample_once_counts<double>(const CircuitData&, const ShotSetup&, SetRun<double>&, int, int,
+                                              RandomSource&, int);
+template ShotCounts sample_once_counts<float>(const CircuitData&, const ShotSetup&, SetRun<float>&, int, int,
+                                             RandomSource&, int);
 
 }  // namespace wavesim

@@ -41,10 +41,6 @@ void refuse_out_of_range(const CircuitData& circuit, const ShotSetup& setup) {
 
 }  // namespace
 
-int32_t classical_bit(const CircuitInstruction& measure) {
-    return measure.controls.empty() ? measure.qubits[0] : measure.controls[0];
-}
-
 bool is_counted_measure(const CircuitInstruction& instruction, int num_cbits) {
     return operation_kind(instruction.name) == OperationKind::kMeasure && !instruction.qubits.empty() &&
            classical_bit(instruction) < num_cbits;

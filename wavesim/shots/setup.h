@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "wavesim/batch/batch_count.h"
 #include "common/circuit_records.h"
+#include "wavesim/batch/batch_count.h"
+#include "wavesim/plan/compile.h"
 
 namespace wavesim {
 
@@ -22,7 +23,6 @@ struct ShotSetup {
     int batches = 1;                    // counted separately: the circuit's batch_count, at least 1
     bool per_shot = false;              // some operation follows a measurement
     std::vector<MeasuredBit> measured;  // counted MEASUREs, in circuit order
-    int fusion = 0;                     // fuse_plan's setting for every stretch simulated
 };
 
 // Result keys in ascending byte order, as the result dicts list them.
@@ -34,9 +34,6 @@ using ShotCounts = std::map<std::string, int>;
 // negative classical bits (skipped when num_qubits is out of range: creating
 // the state reports that first). `read_bound_shape` as for batch_count.
 ShotSetup setup_shots(const CircuitData& circuit, int num_cbits, TensorShapeReader read_bound_shape = nullptr);
-
-// Classical bit of a MEASURE with at least one qubit: the first control, or the qubit itself.
-int32_t classical_bit(const CircuitInstruction& measure);
 
 // A MEASURE that takes a draw and writes a bit.
 bool is_counted_measure(const CircuitInstruction& instruction, int num_cbits);

@@ -6,7 +6,6 @@
 #include <new>
 #include <stdexcept>
 
-#include "wavesim/kernels/unit_walk.h"
 #include "wavesim/base/page_memory.h"
 #include "wavesim/base/threads.h"
 

@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "wavesim/base/bits.h"
+
 namespace wavesim {
 namespace {
 
@@ -39,12 +41,6 @@ void check_table(const StateVector<Real>& s, const CumulativeTable& t, const cha
     if (t.chunked != chunked || t.sums.size() != entries) {
         throw std::runtime_error(std::string(operation) + ": cumulative table does not belong to this state");
     }
-}
-
-// Index i0 (qubit q clear) of the j-th amplitude pair of qubit q.
-uint64_t pair_low(uint64_t j, int q) {
-    const uint64_t low_mask = (uint64_t{1} << q) - 1;
-    return ((j & ~low_mask) << 1) | (j & low_mask);
 }
 
 // First entry with sums[i] >= r, clamped to the last one.
@@ -156,15 +152,15 @@ int measure_qubit(StateVector<Real>& s, int q, RandomSource& source) {
 }
 
 template <typename Real>
-QubitOdds reset_odds(const StateVector<Real>& s, int q) {
+QubitOdds reset_odds(const StateVector<Real>& s, int q, ThreadTeam team) {
     check_qubit("reset_qubit", q, s.num_qubits);
     const uint64_t half = uint64_t{1} << q;
     const int64_t pairs = static_cast<int64_t>(s.dim / 2);
     double p0 = 0.0;
     double p1 = 0.0;
-#pragma omp parallel for schedule(static) reduction(+ : p0, p1)
+#pragma omp parallel for schedule(static) reduction(+ : p0, p1) num_threads(team.threads) if (team.threads > 1)
     for (int64_t j = 0; j < pairs; ++j) {
-        const uint64_t i0 = pair_low(static_cast<uint64_t>(j), q);
+        const uint64_t i0 = insert_zero_bit(static_cast<uint64_t>(j), q);
         p0 += probability(s, i0);
         p1 += probability(s, i0 + half);
     }
@@ -172,7 +168,7 @@ QubitOdds reset_odds(const StateVector<Real>& s, int q) {
 }
 
 template <typename Real>
-void apply_reset_outcome(StateVector<Real>& s, int q, int outcome, const QubitOdds& odds) {
+void apply_reset_outcome(StateVector<Real>& s, int q, int outcome, const QubitOdds& odds, ThreadTeam team) {
     // Either branch would erase the NaN of one half and pass off the rest as a
     // valid state: keep the state as it is, so the NaN reaches the caller.
     if (!std::isfinite(odds.p0 + odds.p1)) return;
@@ -182,9 +178,9 @@ void apply_reset_outcome(StateVector<Real>& s, int q, int outcome, const QubitOd
     if (p >= kProbabilityFloor) {
         const double k = 1.0 / std::sqrt(p);
         const uint64_t source_offset = outcome == 0 ? 0 : half;
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) num_threads(team.threads) if (team.threads > 1)
         for (int64_t j = 0; j < pairs; ++j) {
-            const uint64_t i0 = pair_low(static_cast<uint64_t>(j), q);
+            const uint64_t i0 = insert_zero_bit(static_cast<uint64_t>(j), q);
             const uint64_t src = i0 + source_offset;
             s.re[i0] = scaled_component(s.re[src], k);
             s.im[i0] = scaled_component(s.im[src], k);
@@ -193,7 +189,7 @@ void apply_reset_outcome(StateVector<Real>& s, int q, int outcome, const QubitOd
         }
     } else {
         const int64_t dim = static_cast<int64_t>(s.dim);
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) num_threads(team.threads) if (team.threads > 1)
         for (int64_t i = 0; i < dim; ++i) {
             s.re[i] = Real(0);
             s.im[i] = Real(0);
@@ -202,9 +198,9 @@ void apply_reset_outcome(StateVector<Real>& s, int q, int outcome, const QubitOd
 }
 
 template <typename Real>
-void reset_qubit(StateVector<Real>& s, int q, RandomSource& source) {
-    const QubitOdds odds = reset_odds(s, q);
-    apply_reset_outcome(s, q, reset_outcome(draw_uniform(source), odds), odds);
+void reset_qubit(StateVector<Real>& s, int q, RandomSource& source, ThreadTeam team) {
+    const QubitOdds odds = reset_odds(s, q, team);
+    apply_reset_outcome(s, q, reset_outcome(draw_uniform(source), odds), odds, team);
 }
 
 template <typename Real>
@@ -292,9 +288,9 @@ std::vector<uint64_t> sample_indices(const StateVector<Real>& s, const Cumulativ
     template void collapse_measured<Real>(StateVector<Real>&, int, int, const QubitOdds&);                            \
     template void keep_measured_half<Real>(const StateVector<Real>&, int, int, const QubitOdds&, StateVector<Real>&); \
     template double total_probability<Real>(const StateVector<Real>&);                                                \
-    template QubitOdds reset_odds<Real>(const StateVector<Real>&, int);                                               \
-    template void apply_reset_outcome<Real>(StateVector<Real>&, int, int, const QubitOdds&);                          \
-    template void reset_qubit<Real>(StateVector<Real>&, int, RandomSource&);                                          \
+    template QubitOdds reset_odds<Real>(const StateVector<Real>&, int, ThreadTeam);                                               \
+    template void apply_reset_outcome<Real>(StateVector<Real>&, int, int, const QubitOdds&, ThreadTeam);                          \
+    template void reset_qubit<Real>(StateVector<Real>&, int, RandomSource&, ThreadTeam);                                          \
     template CumulativeTable build_cumulative<Real>(const StateVector<Real>&);                                        \
     template uint64_t sample_index<Real>(const StateVector<Real>&, const CumulativeTable&, RandomSource&);            \
     template std::vector<uint64_t> sample_indices<Real>(const StateVector<Real>&, const CumulativeTable&,             \

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "wavesim/base/random_source.h"
+#include "wavesim/base/threads.h"
 #include "wavesim/state/state_vector.h"
 
 namespace wavesim {
@@ -62,21 +63,21 @@ void keep_measured_half(const StateVector<Real>& from, int q, int outcome, const
 template <typename Real>
 double total_probability(const StateVector<Real>& s);
 
-// Leaves qubit q in |0> (a draw r > P0 takes the |1> branch and moves it down).
-// Runs with the OpenMP thread count already in force on the calling thread.
+// Leaves qubit q in |0> (a draw r > P0 takes the |1> branch and moves it down),
+// its loops shared statically among the threads of `team`.
 // A state whose probabilities are not finite is left as it is (after the
 // draw), so its NaN amplitudes propagate. A qubit outside the state is refused
 // as measure_qubit refuses it.
 template <typename Real>
-void reset_qubit(StateVector<Real>& s, int q, RandomSource& source);
+void reset_qubit(StateVector<Real>& s, int q, RandomSource& source, ThreadTeam team);
 
-// reset_qubit in its parts: the odds summed by its parallel reduction (so with
-// the thread count in force, as for reset_qubit), and its action for the
-// outcome taken (a state with non-finite odds is left as it is).
+// reset_qubit in its parts: the odds summed by its parallel reduction (one
+// partial sum per thread of `team`, so the bits depend on the team), and its
+// action for the outcome taken (a state with non-finite odds is left as it is).
 template <typename Real>
-QubitOdds reset_odds(const StateVector<Real>& s, int q);
+QubitOdds reset_odds(const StateVector<Real>& s, int q, ThreadTeam team);
 template <typename Real>
-void apply_reset_outcome(StateVector<Real>& s, int q, int outcome, const QubitOdds& odds);
+void apply_reset_outcome(StateVector<Real>& s, int q, int outcome, const QubitOdds& odds, ThreadTeam team);
 
 // Full table (one running sum per amplitude) up to kSamplingChunk amplitudes,
 // else one running sum per chunk of kSamplingChunk amplitudes. The last entry

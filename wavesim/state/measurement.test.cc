@@ -150,7 +150,7 @@ TYPED_TEST(Stochastic, TiesGoToOneForMeasureAndToZeroForReset) {
     EXPECT_EQ(s.re[0], TypeParam(0));
 
     set_uniform_two_qubits(s);
-    reset_qubit(s, 0, tie);  // outcome 0: the bit-0 half is kept and renormalised
+    reset_qubit(s, 0, tie, team_for(int(s.num_qubits)));  // outcome 0: the bit-0 half is kept and renormalised
     EXPECT_EQ(s.re[0], renormalised);
     EXPECT_EQ(s.re[2], renormalised);
     EXPECT_EQ(s.re[1], TypeParam(0));
@@ -193,7 +193,7 @@ TEST(Measurement, FloorIsExclusiveForMeasureAndInclusiveForReset) {
     s.re[0] = a.first;
     s.im[0] = a.second;
     s.re[1] = 1.0;
-    reset_qubit(s, 0, zero);
+    reset_qubit(s, 0, zero, team_for(int(s.num_qubits)));
     EXPECT_NEAR(std::hypot(s.re[0], s.im[0]), 1.0, 1e-12);  // p = 1e-15 passes "at least the floor"
     EXPECT_EQ(s.re[1], 0.0);
 }
@@ -207,7 +207,7 @@ TYPED_TEST(Stochastic, ResetOfACertainOneMovesAmplitudesUnchanged) {
     const Amplitudes before = read(s);
     // P0 = 0, so the factor is 1 / sqrt(1 - 0) = 1 whatever the state's actual weight.
     RandomSource source = pinned(1e-300);
-    reset_qubit(s, 2, source);
+    reset_qubit(s, 2, source, team_for(int(s.num_qubits)));
     for (uint64_t i = 0; i < 4; ++i) {
         EXPECT_EQ(s.re[i], TypeParam(before[i + 4].first));
         EXPECT_EQ(s.im[i], TypeParam(before[i + 4].second));
@@ -223,7 +223,7 @@ TYPED_TEST(Stochastic, ResetOfPlusGivesZeroUpToPhaseWithUnitNorm) {
         s.re[0] = TypeParam(kH);
         s.re[1] = TypeParam(-kH);  // |-> so the two branches differ in sign
         RandomSource source = pinned(r);
-        reset_qubit(s, 0, source);
+        reset_qubit(s, 0, source, team_for(int(s.num_qubits)));
         EXPECT_NEAR(std::abs(double(s.re[0])), 1.0, 1e-7) << r;
         EXPECT_EQ(s.re[0] > 0, r < 0.5) << r;
         EXPECT_EQ(s.re[1], TypeParam(0));
@@ -234,13 +234,12 @@ TYPED_TEST(Stochastic, ResetOfPlusGivesZeroUpToPhaseWithUnitNorm) {
 TYPED_TEST(Stochastic, ResetOfAnImpossibleBranchZeroesEverything) {
     StateVector<TypeParam> s(3);
     RandomSource above = pinned(2.0);  // r > P0 = 1 picks the empty |1> branch
-    reset_qubit(s, 1, above);
+    reset_qubit(s, 1, above, team_for(int(s.num_qubits)));
     EXPECT_EQ(norm_of(s), 0.0);
 }
 
 // 17 qubits on several threads: the parallel sum and move agree with a scalar loop.
 TYPED_TEST(Stochastic, ParallelResetMatchesScalarLoop) {
-    omp_set_num_threads(kThreadsForLargeResets);
     for (int q : {0, 3, 16}) {
         StateVector<TypeParam> s(17);
         fill_random(s, 30 + q);
@@ -249,7 +248,7 @@ TYPED_TEST(Stochastic, ParallelResetMatchesScalarLoop) {
         RandomSource source = pinned(0.5);
         const int outcome = 0.5 > p0 ? 1 : 0;
         const double k = 1.0 / std::sqrt(outcome == 0 ? p0 : 1.0 - p0);
-        reset_qubit(s, q, source);
+        reset_qubit(s, q, source, ThreadTeam{kThreadsForLargeResets});
         const uint64_t half = uint64_t{1} << q;
         for (uint64_t i = 0; i < s.dim; ++i) {
             if (i & half) {
@@ -288,9 +287,14 @@ void measure_discarding(StateVector<Real>& s, int q, RandomSource& source) {
     measure_qubit(s, q, source);
 }
 
+template <typename Real>
+void reset_on_team(StateVector<Real>& s, int q, RandomSource& source) {
+    reset_qubit(s, q, source, team_for(int(s.num_qubits)));
+}
+
 TYPED_TEST(Stochastic, QubitsOutsideTheStateAreRefused) {
     expect_refused<TypeParam>(measure_discarding<TypeParam>, "measure_qubit");
-    expect_refused<TypeParam>(reset_qubit<TypeParam>, "reset_qubit");
+    expect_refused<TypeParam>(reset_on_team<TypeParam>, "reset_qubit");
 }
 
 TYPED_TEST(Stochastic, TableForms) {

@@ -13,7 +13,7 @@ void apply_gate_single_batch(StateVector<Real>& state, const CircuitInstruction&
     MatrixStore store{&cache, {}};
     KernelCall call = resolve_gate(instruction, state.num_qubits, store, batch_index);
     call.form = kDenseForm;
-    run_kernel_call(state, call, KernelExec::kParallel);
+    run_kernel_call(state, call, team_for(int(state.num_qubits)));
 }
 
 template <typename Real>
@@ -23,7 +23,7 @@ void apply_one_instruction(StateVector<Real>& state, const CircuitInstruction& i
         if (instruction.qubits.empty()) return;
         const int32_t qubit = instruction.qubits[0];
         check_qubit("RESET", qubit, state.num_qubits);
-        reset_qubit(state, qubit, source);
+        reset_qubit(state, qubit, source, team_for(int(state.num_qubits)));
         return;
     }
     apply_gate_single_batch(state, instruction, cache, batch_index);

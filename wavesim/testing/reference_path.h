@@ -3,8 +3,8 @@
 // own, a RESET with the given random source. It is what a circuit means: every
 // faster way of running one (windows, regions, structured kernels) returns
 // values equal to it (==, so -0 equals +0) for finite inputs, and the tests
-// compare them with it. Production runs
-// compile a whole stretch instead (plan.h, plan_apply.h).
+// compare them with it. The library's runs compile a whole stretch instead
+// (plan/run.h).
 #pragma once
 
 #include <vector>
@@ -17,7 +17,8 @@
 namespace wavesim {
 
 // One instruction with the checks of resolve_gate, run before the state is
-// touched; a matrix always takes the dense kernel. "MEASURE", "RESET",
+// touched; a matrix always takes the dense kernel, each kernel and reset on
+// the thread rule's team. "MEASURE", "RESET",
 // "BARRIER", "QIF" and "QWHILE" have no unitary action and are skipped.
 template <typename Real>
 void apply_gate_single_batch(StateVector<Real>& state, const CircuitInstruction& instruction, GateMatrixCache& cache,

@@ -10,27 +10,38 @@
 #include <vector>
 
 #include "wavesim/shots/driver.h"
-#include "wavesim/shots/literal.h"
 #include "wavesim/shots/outcome_tree.h"
+#include "wavesim/testing/instructions.h"
+#include "wavesim/testing/literal_shots.h"
 
 namespace wavesim {
 namespace shot_tests {
 
-// Every shot test runs in both precisions.
-using Precisions = ::testing::Types<double, float>;
+using testing_support::gate;
+using testing_support::measure;
+using testing_support::Precisions;
 
-inline CircuitInstruction gate(const std::string& name, std::vector<int32_t> qubits, std::vector<int32_t> controls = {},
-                               std::vector<double> values = {}) {
-    CircuitInstruction ins;
-    ins.name = name;
-    ins.qubits = std::move(qubits);
-    ins.controls = std::move(controls);
-    ins.has_param = !values.empty();
-    ins.param.value = std::move(values);
-    return ins;
+// The run of one set on its own worker, as the driver makes it for a call of one batch at a time.
+template <typename Real>
+struct LoneSetRun {
+    SetWorker<Real> worker;
+    SetRun<Real> run;
+    LoneSetRun(int num_qubits, int batch_index) {
+        run.batch_index = batch_index;
+        run.team = team_for(num_qubits);
+        run.reset_source = &thread_reset_source<Real>();
+        run.state_qubits = static_cast<unsigned>(num_qubits);
+        run.worker = &worker;
+    }
+};
+
+// count_batch for batch `batch_index` alone.
+template <typename Real>
+ShotCounts count_alone(const CircuitData& circuit, const ShotSetup& setup, int batch_index, int shots, int num_cbits,
+                       RandomSource& source, int fusion = kFusionOff) {
+    LoneSetRun<Real> lone(circuit.num_qubits, batch_index);
+    return count_batch<Real>(circuit, setup, lone.run, shots, num_cbits, source, fusion);
 }
-
-inline CircuitInstruction measure(int32_t qubit, int32_t cbit) { return gate("MEASURE", {qubit}, {cbit}); }
 
 // Gates of every kernel family and a sprinkling of measurements and resets.
 // `batches` angles per rotation make that many batches.
@@ -124,25 +135,25 @@ inline CircuitData random_dynamic_circuit(uint32_t seed, int n, int rounds, int 
 }
 
 // Counts equal, and both streams advanced by the same number of draws, batch
-// after batch: count_batch (counting with its fast procedure, never the
-// literal fallback), or the outcome tree under `limits` when given.
+// after batch, against the literal procedure on the per-gate path:
+// count_batch (with the procedure it chooses, which on this machine is never
+// the one-state fallback), or the outcome tree under `limits` when given.
 template <typename Real>
 void expect_same_as_literal(const CircuitData& circuit, int shots, int num_cbits, int seed,
                             const OutcomeTreeLimits* limits = nullptr) {
     const ShotSetup setup = setup_shots(circuit, num_cbits);
     RandomSource fast = make_seeded_source(seed);
     RandomSource literal = make_seeded_source(seed);
+    if (limits == nullptr)
+        EXPECT_EQ(counting_procedure<Real>(setup, circuit.num_qubits),
+                  setup.per_shot ? CountedBy::kOutcomeTree : CountedBy::kSampleOnce);
     for (int b = 0; b < setup.batches; ++b) {
         const ShotCounts want = literal_counts<Real>(circuit, setup, b, shots, num_cbits, literal);
-        CountedBy counted_by = CountedBy::kLiteral;
+        LoneSetRun<Real> lone(circuit.num_qubits, b);
         const ShotCounts got = limits == nullptr
-                                   ? count_batch<Real>(circuit, setup, b, shots, num_cbits, fast, &counted_by)
-                                   : outcome_tree_counts<Real>(circuit, b, shots, num_cbits, fast, *limits);
+                                   ? count_batch<Real>(circuit, setup, lone.run, shots, num_cbits, fast, kFusionOff)
+                                   : outcome_tree_counts<Real>(circuit, lone.run, shots, num_cbits, fast, *limits);
         EXPECT_EQ(got, want) << "batch " << b << ", seed " << seed;
-        if (limits == nullptr) {
-            EXPECT_EQ(counted_by, setup.per_shot ? CountedBy::kOutcomeTree : CountedBy::kSampleOnce)
-                << "batch " << b << ", seed " << seed;
-        }
         EXPECT_TRUE(fast.engine == literal.engine) << "draws consumed differ in batch " << b;
     }
 }
