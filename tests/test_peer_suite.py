@@ -18,6 +18,7 @@ sys.path[:0] = [str(BENCH), str(BENCH / "peers")]
 import families  # noqa: E402
 import harness  # noqa: E402
 import run_suite  # noqa: E402
+import suite_report  # noqa: E402
 
 # How each benchmark draws its random circuit: (draw, both_bricks).
 RANDOM_RULES = {"peer suite": (families.redraw_layer, False),
@@ -142,3 +143,20 @@ def test_only_settings_agreeing_with_the_default_are_timed(fusion, tmp_path):
         assert wavesim.prepared == wavesim.timed == ["plain"]
         assert outcome["wavesim-best"] == 4.0 and outcome["wavesim-best-variant"] == "plain"
     assert list(tmp_path.iterdir()) == []
+
+
+def test_state_targets_divide_by_the_fastest_peer_that_applies():
+    """Double precision against the fastest of qulacs, lightning and Aer,
+    single against qsimcirq and Aer; a peer that was not timed, the cirq
+    baseline and sizes below TARGET_MIN_QUBITS are passed over."""
+    n = suite_report.TARGET_MIN_QUBITS
+    small = {"n": n - 2, "times": {"wavesim": 9.0, "wavesim-best": 9.0, "aer": 1.0, "qsim": 1.0}}
+    row = {"n": n, "times": {"wavesim": 1.0, "wavesim-best": 0.6, "qulacs": 8.0, "aer": 4.0, "qsim": 2.0,
+                             "lightning": "MISMATCH (fidelity 0.5)", "cirq": 0.1}}
+    expected = {((1, 6), "wavesim"): 0.25, ((1, 6), "wavesim-best"): 0.15,  # over Aer's 4.0
+                ((2, 7), "wavesim"): 0.5, ((2, 7), "wavesim-best"): 0.3}  # over qsimcirq's 2.0
+    for workloads, column, _, peers in suite_report.STATE_TARGETS:
+        ratios = suite_report.state_target_ratios([small, row], column, peers)
+        assert ratios == [(pytest.approx(expected[(workloads, column)]), n)]
+    lines = suite_report.target_lines({1: [small, row], 7: [small, row]})
+    assert len(lines) == 4 and all(": met (worst ratio" in line and "Aer" in line for line in lines)

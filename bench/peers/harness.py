@@ -37,7 +37,8 @@ SHOT_FLOOR = 1e-3
 # is the reference state and is reported as well.
 VARIANTS = {"wavesim": [{}, {"fusion": 2}, {"fusion": 3}, {"fusion": 4}],
             "qsim": [{"fusion": 2}, {"fusion": 3}, {"fusion": 4}],
-            "qulacs": [{}, {"optimize": "light"}, {"optimize": 2}]}
+            "qulacs": [{}, {"optimize": "light"}, {"optimize": 2}],
+            "aer": [{"fusion": "off"}, {"fusion": 2}, {"fusion": 3}, {"fusion": 4}, {"fusion": 5}]}
 REFERENCE = ("wavesim", "plain")
 
 

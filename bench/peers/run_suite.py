@@ -11,8 +11,9 @@ per-qubit shot frequencies) and only systems that agree are then timed.
 Writes peers.md, peers.json and peers.png under bench/results/.
 
 Each peer runs at every setting of harness.VARIANTS (qsim's fusion sizes, qulacs's
-circuit optimisers); its column holds the fastest variant that agreed with
-wavesim, and the tables name which one it was. wavesim runs state jobs at its
+circuit optimisers, Aer's fusion off and on at 2 to 5 qubits); its column holds
+the fastest variant that agreed with wavesim, and the tables name which one it
+was. wavesim runs state jobs at its
 own VARIANTS too (gate fusion off, the default, and on at 2, 3 and 4 qubits,
 given only to a build that has the option): its default is the reference every
 other result is checked against, fused settings included, and the tables show
@@ -20,14 +21,17 @@ both its default time and its fastest setting's, with a ratio for each.
 
 Workloads:
   1  layered circuit (H layer, 20 x [RZ layer, RX layer, CX brick]), double
-  2  the same in single precision (qsimcirq, lightning's complex64 mode)
+     (qulacs, lightning, Aer; cirq up to CIRQ_MAX_QUBITS)
+  2  the same in single precision (qsimcirq, lightning's complex64 mode, Aer's
+     single precision)
   6  random circuit (H layer, 20 x [one of SX, SY, T per qubit, never the one
      it had in the layer before; CZ brick starting on even, then odd qubits]),
      double, against the peers of workload 1
   7  the same in single precision, against the peers of workload 2
   3  2-layer RY/CZ ansatz, 256 parameter sets: wavesim's batched call against
      each peer's own loop over the sets
-  4  10^5 shots of the 20-qubit layered circuit, all qubits measured
+  4  10^5 shots of the 20-qubit layered circuit, all qubits measured (qsimcirq
+     against wavesim in single precision, the other peers in double)
   5  dynamic circuit: DYNAMIC_ROUNDS rounds of [layer, MEASURE and RESET of an
      ancilla], a last layer, all qubits measured; 10^3 and 10^4 shots against
      qsimcirq at its fastest fusion size (2, 3 or 4), and wavesim's time

@@ -1,6 +1,6 @@
 """How the peer suite (run_suite.py) reads its results: which peers each
 workload is compared with and against which wavesim column, its targets, and
-the markdown tables it writes.
+the markdown tables and plot it writes. plot.py reads the same definitions.
 """
 
 import subprocess
@@ -8,29 +8,38 @@ import subprocess
 import harness
 
 # The peers, in the order their workers start and their versions are listed.
-SYSTEMS = ("qulacs", "qsim", "lightning", "cirq")
+SYSTEMS = ("qulacs", "qsim", "lightning", "cirq", "aer")
 STATE_WORKLOADS = (1, 2, 6, 7)
 # Which wavesim column each peer is compared with, per workload.
 BASELINE = {1: {}, 2: {}, 3: {"qsim": "wavesim-single"}, 4: {"qsim": "wavesim-single"},
             5: {"qsim": "wavesim-single"}, 6: {}, 7: {}}
-PEERS = {1: ["qulacs", "lightning", "cirq"], 2: ["qsim", "lightning"],
-         3: ["qulacs", "lightning", "cirq", "qsim"], 4: ["qulacs", "lightning", "cirq", "qsim"],
-         5: ["qsim"], 6: ["qulacs", "lightning", "cirq"], 7: ["qsim", "lightning"]}
+PEERS = {1: ["qulacs", "lightning", "aer", "cirq"], 2: ["qsim", "lightning", "aer"],
+         3: ["qulacs", "lightning", "cirq", "qsim"], 4: ["qulacs", "lightning", "aer", "cirq", "qsim"],
+         5: ["qsim"], 6: ["qulacs", "lightning", "aer", "cirq"], 7: ["qsim", "lightning", "aer"]}
 TARGET_MIN_QUBITS = 16
 # Targets of the state workloads: (workloads, wavesim column, bound, peers whose
 # fastest time at their fastest setting is the denominator).
 STATE_TARGETS = [
-    ((1, 6), "wavesim", 0.5, ("qulacs", "lightning")),
-    ((1, 6), "wavesim-best", 0.4, ("qulacs", "lightning")),
-    ((2, 7), "wavesim", 0.6, ("qsim",)),
-    ((2, 7), "wavesim-best", 0.5, ("qsim",)),
+    ((1, 6), "wavesim", 0.5, ("qulacs", "lightning", "aer")),
+    ((1, 6), "wavesim-best", 0.4, ("qulacs", "lightning", "aer")),
+    ((2, 7), "wavesim", 0.6, ("qsim", "aer")),
+    ((2, 7), "wavesim-best", 0.5, ("qsim", "aer")),
 ]
 # Bounds on the ratio to every peer, of the other workloads but 5.
 TARGETS = {3: 0.5, 4: 1.0}
 DYNAMIC_BOUND = 0.25
 SETTING_WORDS = {"wavesim": "wavesim default", "wavesim-best": "wavesim at its fastest setting"}
-PEER_WORDS = {("qulacs", "lightning"): "the fastest of qulacs (at its best optimiser) and lightning",
-              ("qsim",): "qsimcirq at its fastest fusion"}
+PEER_WORDS = {("qulacs", "lightning", "aer"): "the fastest of qulacs (at its best optimiser), lightning "
+                                              "and Aer (at its best fusion setting)",
+              ("qsim", "aer"): "the fastest of qsimcirq and Aer, each at its fastest fusion"}
+
+
+def targets(workload):
+    """{wavesim column: bound on its ratio to the peers} of a workload."""
+    bounds = {column: bound for workloads, column, bound, _ in STATE_TARGETS if workload in workloads}
+    if workload in TARGETS:
+        bounds["wavesim"] = TARGETS[workload]
+    return bounds
 
 
 def ratio(row, workload, peer, base=None):
@@ -163,6 +172,12 @@ def write_results(tables, facts, name, titles):
             + ": plain is its default, fusion=k fuses gates on up to k qubits), a fused one timed "
             "only after it agreed with the default: \"default / peer\" is the default's time over "
             "the peer's, \"fastest / peer\" that of wavesim's fastest setting (named beside its time).")
+    if any("aer" in row.get("times", {}) for rows in tables.values() for row in rows):
+        settings_words += (
+            " Aer (AerSimulator, statevector method, max_parallel_threads = the cores) runs the state "
+            "workloads with fusion off and on at 2 to 5 qubits (fusion_max_qubit, with fusion_threshold "
+            "lowered to 1 so that it fuses at every n), shots at its defaults; its time is the execution "
+            "of the circuit already compiled and assembled, up to the saved state vector or the counts.")
     lines = harness.report_head(
         "wavesim against peer simulators", facts,
         "Median wall time of the timed call, circuit already built; ratio = wavesim / peer "
