@@ -21,41 +21,34 @@ import os
 import statistics
 import subprocess
 import sys
+from pathlib import Path
 
+BENCH = str(Path(__file__).resolve().parent)  # families.py, for the workers
 SEED = 17
 
 # Run inside each subprocess: the case's median seconds per call and a digest of its result.
 WORKER = r"""
 import json, sys, time, hashlib
 import numpy as np
-import circuitcore as cc
+import families
 import wavesim
 
 kind, n, calls, seed = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
 rng = np.random.default_rng(seed)
 
-def gate(name, qubits, controls=(), angles=None):
-    param = cc.ParamBinding("", list(map(float, angles))) if angles is not None else cc.ParamBinding("", [])
-    return cc.CircuitInstruction(name=name, qubits=list(qubits), controls=list(controls), param=param,
-                                 has_param=angles is not None)
-
 def layers(count, sets=1):
-    ops = []
-    for _ in range(count):
-        ops += [gate("RY", [q], angles=rng.uniform(0, 6.3, sets)) for q in range(n)]
-        ops += [gate("CX", [q + 1], [q]) for q in range(n - 1)]
-    return ops
+    angles = [rng.uniform(0, 6.3, sets) for _ in range(count * n)]
+    return families.n_local(n, count, angles, last_rotations=False)
 
 if kind == "small":
-    circuit = cc.CircuitData(n, layers(5))
+    circuit = families.circuit_data(n, layers(5))
     run = lambda: wavesim.cal_states_cpp(circuit)
 elif kind == "sweep":
-    circuit = cc.CircuitData(n, layers(2, sets=256))
+    circuit = families.circuit_data(n, layers(2, sets=256))
     run = lambda: wavesim.cal_states_cpp(circuit)
 else:
-    ops = layers(2) + [gate("MEASURE", [0], [n]), gate("RESET", [0])] + layers(1)
-    ops += [gate("MEASURE", [q], [q]) for q in range(n)]
-    circuit = cc.CircuitData(n, ops)
+    ops = layers(2) + [["MEASURE", [0], 0], ["RESET", [0], None]] + layers(1)
+    circuit = families.circuit_data(n, ops, measure_all=True)
     run = lambda: wavesim.run_cpp(circuit, 1000, n + 1, seed=5)
 
 result = run()
@@ -79,9 +72,7 @@ CASES = [("small", n, 400) for n in (2, 4, 8, 12, 14)] + \
 
 
 def time_once(python_dir, kind, n, calls):
-    env = dict(os.environ)
-    if python_dir:
-        env["PYTHONPATH"] = python_dir
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join([python_dir, BENCH]) if python_dir else BENCH)
     out = subprocess.run([sys.executable, "-c", WORKER, kind, str(n), str(calls), str(SEED + n)], env=env,
                          check=True, capture_output=True, text=True).stdout
     return json.loads(out)

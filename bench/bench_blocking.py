@@ -19,7 +19,9 @@ import os
 import statistics
 import subprocess
 import sys
+from pathlib import Path
 
+BENCH = str(Path(__file__).resolve().parent)  # families.py, for the workers
 LAYERS = 20
 ANGLE_SEED = 7
 
@@ -27,24 +29,11 @@ ANGLE_SEED = 7
 WORKER = r"""
 import hashlib, json, sys, time
 import numpy as np
-import circuitcore as cc
+import families
 import wavesim
 
 n, single, layers, seed = int(sys.argv[1]), sys.argv[2] == "float", int(sys.argv[3]), int(sys.argv[4])
-rng = np.random.default_rng(seed)
-
-def gate(name, qubits, angle=None):
-    param = None if angle is None else cc.ParamBinding("", [float(angle)])
-    return cc.CircuitInstruction(name=name, qubits=list(qubits), controls=[], param=param,
-                                 has_param=angle is not None, dagger=False, ctrl_state="")
-
-ops = [gate("H", [q]) for q in range(n)]
-for _ in range(layers):
-    ops += [gate("RZ", [q], a) for q, a in enumerate(rng.uniform(0, 2 * np.pi, n))]
-    ops += [gate("RX", [q], a) for q, a in enumerate(rng.uniform(0, 2 * np.pi, n))]
-    for first in (0, 1):
-        ops += [gate("CX", [q, q + 1]) for q in range(first, n - 1, 2)]
-circuit = cc.CircuitData(n, ops)
+circuit = families.circuit_data(n, families.layered(n, layers, np.random.default_rng(seed)))
 start = time.perf_counter()
 state = wavesim.cal_states_cpp(circuit, single)
 seconds = time.perf_counter() - start
@@ -53,7 +42,7 @@ print(json.dumps({"seconds": seconds, "digest": hashlib.sha256(np.ascontiguousar
 
 
 def time_once(python_dir, n, precision):
-    env = dict(os.environ, PYTHONPATH=python_dir)
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join([python_dir, BENCH]))
     out = subprocess.run([sys.executable, "-c", WORKER, str(n), precision, str(LAYERS), str(ANGLE_SEED + n)],
                          env=env, check=True, capture_output=True, text=True).stdout
     return json.loads(out)

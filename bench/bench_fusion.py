@@ -30,8 +30,9 @@ import time
 
 import numpy as np
 
-import circuitcore as cc
 import wavesim
+
+import families
 
 SEED = 20261214
 HEADROOM = 1.5  # a state must fit this many times in the memory available
@@ -40,40 +41,11 @@ HEADROOM = 1.5  # a state must fit this many times in the memory available
 WARM_UP_BYTES = 64 << 20
 
 
-def _gate(name, qubits, controls=(), angle=None):
-    if angle is None:
-        return cc.CircuitInstruction(name=name, qubits=list(qubits), controls=list(controls))
-    return cc.CircuitInstruction(name=name, qubits=list(qubits), param=cc.ParamBinding("", [float(angle)]),
-                                 has_param=True)
-
-
-def _brick(name, n):
-    return [_gate(name, [q + 1], [q]) for first in (0, 1) for q in range(first, n - 1, 2)]
-
-
-def layered(n, layers, rng):
-    ops = [_gate("H", [q]) for q in range(n)]
-    for _ in range(layers):
-        ops += [_gate("RZ", [q], angle=a) for q, a in enumerate(rng.uniform(0, 2 * np.pi, n))]
-        ops += [_gate("RX", [q], angle=a) for q, a in enumerate(rng.uniform(0, 2 * np.pi, n))]
-        ops += _brick("CX", n)
-    return cc.CircuitData(n, instructions=ops)
-
-
-def random_cycles(n, layers, rng):
-    names = ["SX", "SY", "T"]
-    ops = [_gate("H", [q]) for q in range(n)]
-    previous = [None] * n
-    for _ in range(layers):
-        for q in range(n):
-            choice = [g for g in names if g != previous[q]]
-            previous[q] = choice[int(rng.integers(len(choice)))]
-            ops.append(_gate(previous[q], [q]))
-        ops += _brick("CZ", n)
-    return cc.CircuitData(n, instructions=ops)
-
-
-FAMILIES = {"layered": layered, "random": random_cycles}
+# The random family as this benchmark has always drawn it: each qubit picks among
+# the gates it did not have, and every cycle has both CZ bricks.
+FAMILIES = {"layered": families.layered,
+            "random": lambda n, layers, rng: families.random_layers(n, layers, rng, families.pick_other,
+                                                                    both_bricks=True)}
 
 
 def available_bytes():
@@ -117,7 +89,8 @@ def main():
                 if state_bytes * HEADROOM > available_bytes():
                     print(f"{family:>8} {precision:>6} {n:>3}  skipped: {state_bytes >> 20} MiB state does not fit")
                     continue
-                records = FAMILIES[family](n, args.layers, np.random.default_rng(SEED + n))
+                ops = FAMILIES[family](n, args.layers, np.random.default_rng(SEED + n))
+                records = families.circuit_data(n, ops)
                 times = time_point(records, single, fusions, args.repeats, state_bytes < WARM_UP_BYTES)
                 base = min(times[0])
                 for f in fusions:

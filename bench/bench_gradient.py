@@ -27,6 +27,8 @@ import circuitcore as cc
 import ansatzkit
 import wavesim
 
+import families
+
 MIN_PARAMETERS = 100
 
 
@@ -38,23 +40,15 @@ class CX:
     pass
 
 
-def reps_for(n):
-    """Repetitions giving at least MIN_PARAMETERS parameters."""
-    return max(1, -(-MIN_PARAMETERS // n) - 1)
-
-
 def ansatz(n, seed=0):
-    data = ansatzkit.build_n_local_data(n, [RY], [CX], ["linear"], reps_for(n), False, "t", True, False, "")
+    reps = families.reps_for_parameters(n, MIN_PARAMETERS)
+    data = ansatzkit.build_n_local_data(n, [RY], [CX], ["linear"], reps, False, "t", True, False, "")
     rng = np.random.default_rng(seed)
     instructions = data.instructions
     for index, name, _ in wavesim.param_columns(data):
         instructions[index].param = cc.ParamBinding(name, [float(rng.uniform(0, 2 * np.pi))])
     data.instructions = instructions
     return data
-
-
-def ising(n):
-    return [("ZZ", [q, (q + 1) % n], 1.0) for q in range(n)] + [("X", [q], 0.7) for q in range(n)]
 
 
 def seconds(call):
@@ -70,7 +64,7 @@ def energies(rows, n):
     out = np.empty(len(rows))
     for r, psi in enumerate(rows):
         x = sum(np.vdot(psi, psi[index ^ (1 << q)]).real for q in range(n))
-        out[r] = (np.abs(psi) ** 2) @ zz + 0.7 * x
+        out[r] = (np.abs(psi) ** 2) @ zz + families.ISING_FIELD * x
     return out
 
 
@@ -90,7 +84,7 @@ def shift_gradient(data, n):
 
 def compare(n, rounds, shift):
     data = ansatz(n)
-    observable = ising(n)
+    observable = families.ising_ring(n)
     parameters = len(wavesim.param_columns(data))
     calls = {
         "cal_states_cpp": lambda: wavesim.cal_states_cpp(data),
@@ -119,7 +113,7 @@ def compare(n, rounds, shift):
 def peak_memory(n):
     """Peak resident bytes of one single-set gradient at n qubits, in a fresh process, per state."""
     script = ("import resource, sys; sys.path.insert(0, 'bench'); import bench_gradient as b, wavesim; "
-              f"d = b.ansatz({n}); wavesim.expval_grad_cpp(d, b.ising({n})); "
+              f"d = b.ansatz({n}); wavesim.expval_grad_cpp(d, b.families.ising_ring({n})); "
               "print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss)")
     kib = int(subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True).stdout)
     state = 16 << n

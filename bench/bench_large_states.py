@@ -65,9 +65,10 @@ import sys
 import time
 from dataclasses import asdict, dataclass
 from pathlib import Path
-from typing import NamedTuple, Optional
 
 import numpy as np
+
+import families
 
 REPO = Path(__file__).resolve().parent.parent
 DEFAULT_SIZES = list(range(20, 27))
@@ -80,83 +81,25 @@ SWEEPS_PER_ROUND = 3
 MEMORY_RESULTS_NEEDED = 3       # yardstick arrays + the call's state + its result
 FIXED_COST_TARGET = 1.5         # sweeps
 PER_GATE_TARGET = 0.25          # sweeps
-RANDOM_GATES = ("SX", "SY", "T")
 PAGE_BYTES = os.sysconf("SC_PAGE_SIZE")
 GIB = 1 << 30
 FIXED_CASES = ("empty", "one H", "H on all")
 
 
-class Op(NamedTuple):
-    name: str
-    target: int
-    control: Optional[int] = None
-    angle: Optional[float] = None
-
-
 # --- circuits -------------------------------------------------------------
 
-def hadamards(n):
-    return [Op("H", q) for q in range(n)]
-
-
-def brick(name, n, first):
-    """Two-qubit gates on (q, q + 1) for q = first, first + 2, ..."""
-    return [Op(name, q + 1, control=q) for q in range(first, n - 1, 2)]
-
-
-def layered(n, layers, rng):
-    ops = hadamards(n)
-    for _ in range(layers):
-        for name in ("RZ", "RX"):
-            ops += [Op(name, q, angle=float(a)) for q, a in enumerate(rng.uniform(0, 2 * np.pi, n))]
-        ops += brick("CX", n, 0) + brick("CX", n, 1)
-    return ops
-
-
-def layered_fixed(n, layers, rng):
-    ops = hadamards(n)
-    for _ in range(layers):
-        ops += [Op("T", q) for q in range(n)] + [Op("SX", q) for q in range(n)]
-        ops += brick("CX", n, 0) + brick("CX", n, 1)
-    return ops
-
-
-def random_layers(n, layers, rng):
-    ops = hadamards(n)
-    previous = [None] * n
-    for layer in range(layers):
-        for q in range(n):
-            name = previous[q]
-            while name == previous[q]:
-                name = RANDOM_GATES[rng.integers(len(RANDOM_GATES))]
-            previous[q] = name
-            ops.append(Op(name, q))
-        ops += brick("CZ", n, layer % 2)
-    return ops
-
-
-FAMILIES = {"layered": layered, "layered-fixed": layered_fixed, "random": random_layers}
+FAMILIES = {"layered": families.layered,
+            "layered-fixed": lambda n, layers, rng: families.layered(n, layers, rng, gates=("T", "SX")),
+            "random": lambda n, layers, rng: families.random_layers(n, layers, rng, families.redraw_each)}
 
 
 def fixed_circuits(n):
-    return {"empty": [], "one H": [Op("H", 0)], "H on all": hadamards(n)}
+    return {"empty": [], "one H": families.hadamards(1), "H on all": families.hadamards(n)}
 
 
 def family_circuit(family, n, layers, seed):
     rng = np.random.default_rng([seed, n, list(FAMILIES).index(family)])
     return FAMILIES[family](n, layers, rng)
-
-
-def to_records(cc, n, ops):
-    instructions = []
-    for op in ops:
-        controls = [] if op.control is None else [op.control]
-        if op.angle is None:
-            instructions.append(cc.CircuitInstruction(name=op.name, qubits=[op.target], controls=controls))
-        else:
-            instructions.append(cc.CircuitInstruction(name=op.name, qubits=[op.target], controls=controls,
-                                                      param=cc.ParamBinding("", [op.angle]), has_param=True))
-    return cc.CircuitData(n, instructions)
 
 
 # --- measurements ---------------------------------------------------------
@@ -209,7 +152,7 @@ def mem_available():
     raise RuntimeError("no MemAvailable in /proc/meminfo")
 
 
-def measure_block(wavesim, cc, n, precision, args, pool):
+def measure_block(wavesim, n, precision, args, pool):
     """All cases of one size and precision, in the same rounds."""
     dtype, amplitude_bytes = PRECISIONS[precision]
     single = precision == "float"
@@ -223,7 +166,7 @@ def measure_block(wavesim, cc, n, precision, args, pool):
 
     circuits = fixed_circuits(n)
     circuits.update({family: family_circuit(family, n, args.layers, args.seed) for family in args.families})
-    records = {case: to_records(cc, n, ops) for case, ops in circuits.items()}
+    records = {case: families.circuit_data(n, ops) for case, ops in circuits.items()}
     cases = list(records) + ["sweep"]
     yardstick = Yardstick(n, dtype, pool)
     timed_call(wavesim, records["empty"], single)  # warm-up: thread pool, first allocation
@@ -320,7 +263,7 @@ def print_fixed_cost(blocks, precision):
                   f"| {yes_no(b['fixed_cost_sweeps'] <= FIXED_COST_TARGET)} |")
 
 
-def print_per_gate(blocks, precision, families):
+def print_per_gate(blocks, precision, names):
     print(f"\n## Time per gate, {precision}\n")
     print(f"| n | family | gates | t (s) | per gate (sweeps) | <= {PER_GATE_TARGET} | minor faults | sys (s) "
           "| cpu/wall |")
@@ -331,7 +274,7 @@ def print_per_gate(blocks, precision, families):
         if "skipped" in b:
             print(f"| {b['n']} | skipped: {b['skipped']} | | | | | | | |")
             continue
-        for family in families:
+        for family in names:
             m = b["median"][family]
             per_gate = b["per_gate_sweeps"][family]
             print(f"| {b['n']} | {family} | {b['gates'][family]} | {m['seconds']:.4g} | {per_gate:.3f} "
@@ -358,7 +301,6 @@ def main():
     args = parser.parse_args()
     if args.python_dir:
         sys.path.insert(0, str(Path(args.python_dir).resolve()))
-    import circuitcore as cc
     import wavesim
 
     module_dir = Path(wavesim.__file__).resolve().parent
@@ -378,7 +320,7 @@ def main():
         for precision in args.precisions:
             for n in args.sizes:
                 started = time.perf_counter()
-                block = measure_block(wavesim, cc, n, precision, args, pool)
+                block = measure_block(wavesim, n, precision, args, pool)
                 blocks.append(block)
                 status = block.get("skipped") or (f"{time.perf_counter() - started:.1f} s, load average "
                                                   f"{block['load_before'][0]:.2f} -> {block['load_after'][0]:.2f}")

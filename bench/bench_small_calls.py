@@ -22,30 +22,23 @@ from pathlib import Path
 
 import numpy as np
 
-import circuitcore as cc
 import wavesim
 
+import families
+
 LAYERS = 5
-QULACS_PYTHON = Path(__file__).resolve().parent / ".peer-envs" / "qulacs" / "bin" / "python"
+PEERS = Path(__file__).resolve().parent / "peers"
+QULACS_PYTHON = PEERS.parent / ".peer-envs" / "qulacs" / "bin" / "python"
 
 # Run with qulacs's python: prints the first state, then the mean seconds per call.
+# worker_qulacs builds the circuit, as in the peer suite; its run() is
+# update_quantum_state and get_vector on a reused state.
 QULACS_WORKER = r"""
 import json, sys, time
-import numpy as np
-import qulacs
-n, calls, angles = int(sys.argv[1]), int(sys.argv[2]), json.loads(sys.argv[3])
-circuit = qulacs.QuantumCircuit(n)
-k = 0
-for _ in range(5):
-    for q in range(n):
-        circuit.add_RY_gate(q, -angles[k]); k += 1   # qulacs rotates by exp(+i theta P / 2)
-    for q in range(n - 1):
-        circuit.add_CNOT_gate(q, q + 1)
-state = qulacs.QuantumState(n)
-def call():
-    state.set_zero_state()
-    circuit.update_quantum_state(state)
-    return state.get_vector()
+sys.path.insert(0, sys.argv[4])
+import worker_qulacs
+n, calls, ops = int(sys.argv[1]), int(sys.argv[2]), json.loads(sys.argv[3])
+call, _ = worker_qulacs.build({"kind": "state", "n": n, "ops": ops, "precision": "double"})
 first = call()
 start = time.perf_counter()
 for _ in range(calls):
@@ -56,15 +49,7 @@ print(json.dumps({"state": [first.real.tolist(), first.imag.tolist()],
 
 
 def circuit(n, angles):
-    instructions = []
-    k = 0
-    for _ in range(LAYERS):
-        for q in range(n):
-            instructions.append(cc.CircuitInstruction(name="RY", qubits=[q], param=cc.ParamBinding("", [angles[k]]),
-                                                      has_param=True))
-            k += 1
-        instructions += [cc.CircuitInstruction(name="CX", controls=[q], qubits=[q + 1]) for q in range(n - 1)]
-    return cc.CircuitData(n, instructions=instructions)
+    return families.n_local(n, LAYERS, angles, last_rotations=False)
 
 
 def wavesim_seconds(records, calls):
@@ -75,8 +60,8 @@ def wavesim_seconds(records, calls):
     return (time.perf_counter() - start) / calls
 
 
-def qulacs_run(n, calls, angles):
-    out = subprocess.run([str(QULACS_PYTHON), "-c", QULACS_WORKER, str(n), str(calls), json.dumps(angles)],
+def qulacs_run(n, calls, ops):
+    out = subprocess.run([str(QULACS_PYTHON), "-c", QULACS_WORKER, str(n), str(calls), json.dumps(ops), str(PEERS)],
                          check=True, capture_output=True, text=True, env=dict(os.environ, OMP_NUM_THREADS="1"))
     return json.loads(out.stdout)
 
@@ -94,15 +79,16 @@ def main():
     print("|---|---|---|---|---|")
     for n in args.sizes:
         angles = [float(a) for a in np.random.default_rng(n).uniform(0, 2 * np.pi, LAYERS * n)]
-        records = circuit(n, angles)
-        check = qulacs_run(n, 1, angles)
+        ops = circuit(n, angles)
+        records = families.circuit_data(n, ops)
+        check = qulacs_run(n, 1, ops)
         theirs = np.array(check["state"][0]) + 1j * np.array(check["state"][1])
         if not np.allclose(wavesim.cal_states_cpp(records), theirs, atol=1e-12):
             sys.exit(f"n={n}: wavesim and qulacs disagree")
         ours, peer = [], []
         for _ in range(args.rounds):
             ours.append(wavesim_seconds(records, args.calls))
-            peer.append(qulacs_run(n, args.calls, angles)["seconds"])
+            peer.append(qulacs_run(n, args.calls, ops)["seconds"])
         w, q = statistics.median(ours) * 1e6, statistics.median(peer) * 1e6
         print(f"| {n} | {len(records.instructions)} | {w:.2f} | {q:.2f} | {w / q:.2f} |", flush=True)
     print(f"load average after: {os.getloadavg()[0]:.2f}")

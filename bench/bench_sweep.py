@@ -15,8 +15,9 @@ import time
 
 import numpy as np
 
-import circuitcore as cc
 import wavesim
+
+import families
 
 LAYERS = 2
 SEED = 2026
@@ -24,15 +25,8 @@ SEED = 2026
 
 def sweep_records(n, sets, rng):
     """The ansatz with a value list of `sets` angles per RY gate."""
-    instructions = []
-    for layer in range(LAYERS + 1):
-        for q in range(n):
-            angles = [float(v) for v in rng.uniform(0.0, 2.0 * np.pi, sets)]
-            instructions.append(cc.CircuitInstruction(name="RY", qubits=[q], param=cc.ParamBinding("", angles),
-                                                      has_param=True))
-        if layer < LAYERS:
-            instructions += [cc.CircuitInstruction(name="CZ", controls=[q], qubits=[q + 1]) for q in range(n - 1)]
-    return cc.CircuitData(n, instructions=instructions)
+    angles = [[float(v) for v in rng.uniform(0.0, 2.0 * np.pi, sets)] for _ in range((LAYERS + 1) * n)]
+    return families.circuit_data(n, families.n_local(n, LAYERS, angles, "CZ"))
 
 
 def time_call(records, single, repeats):

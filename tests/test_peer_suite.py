@@ -1,7 +1,10 @@
-"""The peer suite's random circuit family and the rule that only settings
-agreeing with wavesim's default are timed (bench/peers/run_suite.py), against
-stand-in workers whose states and times are chosen here."""
+"""The benchmarks' random circuit family (bench/families.py), the circuits
+the peer suite has measured, and the rule that only settings agreeing with
+wavesim's default are timed (bench/peers/harness.py), against stand-in
+workers whose states and times are chosen here."""
 
+import hashlib
+import json
 import sys
 from pathlib import Path
 from types import SimpleNamespace
@@ -9,19 +12,37 @@ from types import SimpleNamespace
 import numpy as np
 import pytest
 
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench" / "peers"))
+BENCH = Path(__file__).resolve().parent.parent / "bench"
+sys.path[:0] = [str(BENCH), str(BENCH / "peers")]
 
+import families  # noqa: E402
+import harness  # noqa: E402
 import run_suite  # noqa: E402
+import suite_report  # noqa: E402
+
+# How each benchmark draws its random circuit: (draw, both_bricks).
+RANDOM_RULES = {"peer suite": (families.redraw_layer, False),
+                "large states": (families.redraw_each, False),
+                "fusion": (families.pick_other, True)}
 
 
+@pytest.mark.parametrize("rule", list(RANDOM_RULES))
 @pytest.mark.parametrize("n", [1, 2, 5, 12])
-def test_random_layers(n):
+def test_random_layers(n, rule):
     """H on every qubit, then per layer one gate of the set on each qubit,
     never the one it had the layer before, then CZ on (q, q + 1) from the
-    layer's parity; the same seed gives the same circuit."""
+    layer's parity (or from both, one after the other); the same seed gives
+    the same circuit."""
+    draw, both_bricks = RANDOM_RULES[rule]
     seed = 99 + n
-    ops = run_suite.random_ops(n, seed)
-    assert ops == run_suite.random_ops(n, seed)
+
+    def build(seed):
+        return families.random_layers(n, run_suite.LAYERS, np.random.default_rng(seed), draw, both_bricks)
+
+    ops = build(seed)
+    assert ops == build(seed)
+    if rule == "peer suite":
+        assert ops == run_suite.random_ops(n, seed)
     assert ops[:n] == [["H", [q], None] for q in range(n)]
     rest = ops[n:]
     previous = [None] * n
@@ -29,17 +50,35 @@ def test_random_layers(n):
         gates, rest = rest[:n], rest[n:]
         assert [targets for _, targets, _ in gates] == [[q] for q in range(n)]
         names = [name for name, _, _ in gates]
-        assert set(names) <= set(run_suite.RANDOM_GATES)
+        assert set(names) <= set(families.RANDOM_GATES)
         assert all(a != b for a, b in zip(names, previous))
         previous = names
-        brick = [[q, q + 1] for q in range(layer % 2, n - 1, 2)]
+        firsts = (0, 1) if both_bricks else (layer % 2,)
+        brick = [[q, q + 1] for first in firsts for q in range(first, n - 1, 2)]
         assert [op[1] for op in rest[:len(brick)]] == brick
         assert all(op[0] == "CZ" and op[2] is None for op in rest[:len(brick)])
         rest = rest[len(brick):]
     assert rest == []
     if n >= 5:  # every gate drawn somewhere, and the seed matters
-        assert {op[0] for op in ops[n:]} >= set(run_suite.RANDOM_GATES)
-        assert ops != run_suite.random_ops(n, seed + 1)
+        assert {op[0] for op in ops[n:]} >= set(families.RANDOM_GATES)
+        assert ops != build(seed + 1)
+
+
+def _digest(ops):
+    return hashlib.sha256(json.dumps(ops).encode()).hexdigest()[:16]
+
+
+def test_circuits_are_the_ones_measured():
+    """The gate sequences behind the committed results (bench/results, the
+    README): a change of seed, draw order or gate order shows here."""
+    assert _digest(run_suite.layered_ops(12, run_suite.ANGLE_SEED + 12)) == "b8e698ac597345b1"
+    assert _digest(run_suite.random_ops(12, run_suite.RANDOM_SEED + 12)) == "70eab2568d9ca989"
+    dynamic = families.dynamic(8, run_suite.DYNAMIC_ROUNDS, np.random.default_rng(run_suite.ANGLE_SEED + 2008))
+    assert _digest(dynamic) == "6f683da48def19b0"
+    redraw_each = families.random_layers(12, 10, np.random.default_rng(5), families.redraw_each)
+    assert _digest(redraw_each) == "a00c13f679cdd4e9"
+    pick_other = families.random_layers(12, 20, np.random.default_rng(5), families.pick_other, both_bricks=True)
+    assert _digest(pick_other) == "4e853b1acb845838"
 
 
 class StandInWorker:
@@ -51,10 +90,11 @@ class StandInWorker:
 
     def call(self, op, id=None, job=None, out=None, **_):
         if op == "prepare":
-            self.jobs[id] = run_suite.variant_name(job["variant"])
+            self.jobs[id] = harness.variant_name(job["variant"])
             self.prepared.append(self.jobs[id])
         elif op == "check":
             np.save(out, self.states[self.jobs[id]])
+            return {"seconds": 0.0}
         elif op == "time":
             self.timed.append(self.jobs[id])
             return {"times": [self.seconds[self.jobs[id]]]}
@@ -75,7 +115,7 @@ def test_only_settings_agreeing_with_the_default_are_timed(fusion, tmp_path):
     rng = np.random.default_rng(5)
     n = 4
     reference = _state(rng, n)
-    tolerance = run_suite.FIDELITY_TOLERANCE["double"]
+    tolerance = harness.FIDELITY_TOLERANCE["double"]
     off = reference + np.sqrt(100 * tolerance) * _state(rng, n)  # infidelity about 100 * tolerance
     close = reference + tolerance / 100 * _state(rng, n)
     wavesim = StandInWorker(
@@ -87,7 +127,7 @@ def test_only_settings_agreeing_with_the_default_are_timed(fusion, tmp_path):
         {"plain": 5.0, "optimize=light": 0.5, "optimize=2": 6.0})
     job = {"kind": "state", "n": n, "ops": []}
     args = SimpleNamespace(min_repeats=1, max_repeats=1, budget=0.0)
-    outcome = run_suite.measure_point({"wavesim": wavesim, "qulacs": qulacs},
+    outcome = harness.measure_point({"wavesim": wavesim, "qulacs": qulacs},
                                       {"wavesim": "double", "qulacs": "double"}, job, "t", tmp_path, args)
 
     assert outcome["wavesim"] == 4.0
@@ -103,3 +143,20 @@ def test_only_settings_agreeing_with_the_default_are_timed(fusion, tmp_path):
         assert wavesim.prepared == wavesim.timed == ["plain"]
         assert outcome["wavesim-best"] == 4.0 and outcome["wavesim-best-variant"] == "plain"
     assert list(tmp_path.iterdir()) == []
+
+
+def test_state_targets_divide_by_the_fastest_peer_that_applies():
+    """Double precision against the fastest of qulacs, lightning and Aer,
+    single against qsimcirq and Aer; a peer that was not timed, the cirq
+    baseline and sizes below TARGET_MIN_QUBITS are passed over."""
+    n = suite_report.TARGET_MIN_QUBITS
+    small = {"n": n - 2, "times": {"wavesim": 9.0, "wavesim-best": 9.0, "aer": 1.0, "qsim": 1.0}}
+    row = {"n": n, "times": {"wavesim": 1.0, "wavesim-best": 0.6, "qulacs": 8.0, "aer": 4.0, "qsim": 2.0,
+                             "lightning": "MISMATCH (fidelity 0.5)", "cirq": 0.1}}
+    expected = {((1, 6), "wavesim"): 0.25, ((1, 6), "wavesim-best"): 0.15,  # over Aer's 4.0
+                ((2, 7), "wavesim"): 0.5, ((2, 7), "wavesim-best"): 0.3}  # over qsimcirq's 2.0
+    for workloads, column, _, peers in suite_report.STATE_TARGETS:
+        ratios = suite_report.state_target_ratios([small, row], column, peers)
+        assert ratios == [(pytest.approx(expected[(workloads, column)]), n)]
+    lines = suite_report.target_lines({1: [small, row], 7: [small, row]})
+    assert len(lines) == 4 and all(": met (worst ratio" in line and "Aer" in line for line in lines)

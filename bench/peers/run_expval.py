@@ -3,11 +3,12 @@
     bench/peers/setup.sh                                   # once: the peers' envs
     .venv/bin/python bench/peers/run_expval.py [--quick] [--build-dir build/x]
 
-The machinery of run_suite.py: one worker process per system, every result
-checked against wavesim's (|difference| at most 1e-8 in double precision,
-1e-4 in single) before anything is timed, each peer at its fastest setting.
+The machinery of harness.py, as in run_suite.py: one worker process per
+system, every result checked against wavesim's (|difference| at most 1e-8 in
+double precision, 1e-4 in single) before anything is timed, each peer at its
+fastest setting.
 The observable is the transverse-field Ising ring
-    H = sum_q Z_q Z_(q+1 mod n) + H_FIELD sum_q X_q       (2n terms)
+    H = sum_q Z_q Z_(q+1 mod n) + h sum_q X_q       (2n terms, h = families.ISING_FIELD)
 after an n-local circuit: an RY layer and a linear CX chain (q, q+1), `reps`
 times, then a last RY layer, with seeded angles.
 
@@ -29,19 +30,21 @@ Writes expval.md and expval.json under bench/results/.
 
 import argparse
 import dataclasses
-import json
 import math
 import os
-import statistics
+import sys
 import tempfile
 from pathlib import Path
 
 import numpy as np
 
+import harness
 import pauli_sums
-from run_suite import RESULTS, WorkerError, cell, machine_facts, start_workers, variant_name
+from harness import WorkerError, cell, table, variant_name
 
-H_FIELD = 0.7
+sys.path.insert(0, str(harness.HERE.parent))  # bench/, for families.py
+import families  # noqa: E402
+
 ENERGY_REPS = 4
 SWEEP_SETS = 256
 MIN_PARAMETERS = 100
@@ -58,9 +61,9 @@ GRAD_TARGET = 4.0
 GRAD_TARGET_QUBITS = 20
 PEERS = ("qulacs", "qsim", "lightning")
 
-QULACS_SETTINGS = ({}, {"optimize": "light"}, {"optimize": 2})
+QULACS_SETTINGS = tuple(harness.VARIANTS["qulacs"])
 QULACS_SWEEP_SETTINGS = ({"circuit": "parametric"}, {"circuit": "per_set"})
-QSIM_SETTINGS = ({"fusion": 2}, {"fusion": 3}, {"fusion": 4})
+QSIM_SETTINGS = tuple(harness.VARIANTS["qsim"])
 LIGHTNING_SETTINGS = ({"observable": "hamiltonian"}, {"observable": "sum"})
 
 
@@ -102,40 +105,11 @@ RATIOS = {1: ENERGY_RATIOS, 2: ENERGY_RATIOS,
           3: [("wavesim", "lightning"), ("wavesim", "qulacs"), ("wavesim", "shift"),
               ("wavesim", "forward"), ("shift", "forward")]}
 TITLES = {
-    1: f"Workload 1: energy of the Ising ring (h = {H_FIELD}) after the RY/CX circuit, "
+    1: f"Workload 1: energy of the Ising ring (h = {families.ISING_FIELD}) after the RY/CX circuit, "
        f"{ENERGY_REPS} repetitions",
     2: f"Workload 2: the same energy for {SWEEP_SETS} parameter sets",
     3: f"Workload 3: gradient of the energy by every angle (at least {MIN_PARAMETERS})",
 }
-
-
-# ----------------------------------------------------------------------------
-# Circuits and the observable, in the neutral form of protocol.py
-
-
-def n_local_ops(n, reps, angles):
-    """RY on every qubit and a CX chain, reps times, then a last RY layer;
-    angles[k] (a number, or {"index": k} for sweeps) is the k-th RY's."""
-    ops = []
-    for rep in range(reps + 1):
-        ops += [["RY", [q], angles[rep * n + q]] for q in range(n)]
-        if rep < reps:
-            ops += [["CX", [q, q + 1], None] for q in range(n - 1)]
-    return ops
-
-
-def seeded_angles(count, seed):
-    return [float(a) for a in np.random.default_rng(seed).uniform(0, 2 * np.pi, count)]
-
-
-def ising_ring(n):
-    return ([["ZZ", [q, (q + 1) % n], 1.0] for q in range(n)]
-            + [["X", [q], H_FIELD] for q in range(n)])
-
-
-def grad_reps(n):
-    """The fewest repetitions giving at least MIN_PARAMETERS angles."""
-    return math.ceil(MIN_PARAMETERS / n) - 1
 
 
 # ----------------------------------------------------------------------------
@@ -163,20 +137,14 @@ def run_column(worker, column, job, label, tmp, args, reference):
         point.update({key: value for key, value in (("method", column.method), ("kind", column.kind))
                       if value is not None})
         point_id = f"{label}-{column.name}-{variant_name(setting)}"
-        out = Path(tmp) / f"{point_id}.npy"
         try:
-            worker.call(op="prepare", id=point_id, job=point)
-            worker.call(op="check", id=point_id, out=str(out))
-            result = np.load(out)
-            out.unlink()
+            result = harness.run_checked(worker, point_id, point, tmp)[0]
             delta = deviation(column, result, result if reference is None else reference, job["observable"])
             worst = max(worst, delta)
             if not delta <= TOLERANCE[column.precision]:
                 failure = f"MISMATCH (|Δ| = {delta:.3g}, {variant_name(setting)})"
                 continue
-            times = worker.call(op="time", id=point_id, min_repeats=args.min_repeats,
-                                max_repeats=args.max_repeats, budget=args.budget)["times"]
-            seconds = statistics.median(times)
+            seconds = harness.median_seconds(worker, point_id, args)
             if best is None or seconds < best:
                 best, best_setting = seconds, variant_name(setting)
         except WorkerError as error:
@@ -224,8 +192,8 @@ def workload_energy(workers, tmp, args):
     rows = []
     for n in args.energy_sizes:
         count = (ENERGY_REPS + 1) * n
-        job = {"kind": "expval", "n": n, "observable": ising_ring(n),
-               "ops": n_local_ops(n, ENERGY_REPS, seeded_angles(count, ANGLE_SEED + n))}
+        job = {"kind": "expval", "n": n, "observable": families.ising_ring(n),
+               "ops": families.n_local(n, ENERGY_REPS, families.seeded_angles(count, ANGLE_SEED + n))}
         rows.append(measure_point(workers, energy_columns(sweep=False), job, f"w1-{n}", tmp, args))
     return rows
 
@@ -237,8 +205,9 @@ def workload_sweep(workers, tmp, args):
         params = np.random.default_rng(ANGLE_SEED + 1000 + n).uniform(0, 2 * np.pi, (SWEEP_SETS, count))
         params_file = Path(tmp) / f"params-{n}.npy"
         np.save(params_file, params)
-        job = {"kind": "expval_sweep", "n": n, "observable": ising_ring(n), "params_file": str(params_file),
-               "ops": n_local_ops(n, ENERGY_REPS, [{"index": k} for k in range(count)])}
+        job = {"kind": "expval_sweep", "n": n, "observable": families.ising_ring(n),
+               "params_file": str(params_file),
+               "ops": families.n_local(n, ENERGY_REPS, [{"index": k} for k in range(count)])}
         rows.append(measure_point(workers, energy_columns(sweep=True), job, f"w2-{n}", tmp, args))
     return rows
 
@@ -246,10 +215,10 @@ def workload_sweep(workers, tmp, args):
 def workload_grad(workers, tmp, args, native):
     rows = []
     for n in args.grad_sizes:
-        reps = grad_reps(n)
+        reps = families.reps_for_parameters(n, MIN_PARAMETERS)
         count = (reps + 1) * n
-        job = {"kind": "grad", "n": n, "observable": ising_ring(n),
-               "ops": n_local_ops(n, reps, seeded_angles(count, ANGLE_SEED + 2000 + n))}
+        job = {"kind": "grad", "n": n, "observable": families.ising_ring(n),
+               "ops": families.n_local(n, reps, families.seeded_angles(count, ANGLE_SEED + 2000 + n))}
         row = measure_point(workers, grad_columns(args, native), job, f"w3-{n}", tmp, args)
         row["parameters"] = count
         rows.append(row)
@@ -265,11 +234,6 @@ def ratio(row, numerator, denominator):
     if isinstance(top, float) and isinstance(bottom, float):
         return top / bottom
     return None
-
-
-def table(head, lines):
-    return ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)] + [
-        "| " + " | ".join(line) + " |" for line in lines]
 
 
 def fallback_columns(workload, native):
@@ -325,29 +289,23 @@ def target_lines(tables):
 
 
 def write_results(tables, facts, name):
-    RESULTS.mkdir(parents=True, exist_ok=True)
-    (RESULTS / f"{name}.json").write_text(json.dumps({"facts": facts, "tables": {
-        str(k): v for k, v in tables.items()}}, indent=1))
-    lines = ["# wavesim expectation values and gradients against peer simulators", "",
-             f"Run {facts['date']} on {facts['cpu']} ({facts['cores']} cores); load average "
-             f"{facts['load_before'][0]:.2f} before, {facts['load_after'][0]:.2f} after "
-             "(the machine is shared, so other work may inflate any column). "
-             "Median wall time of the timed call, circuit and observable already built. "
-             "A system is timed only after its result agreed with wavesim's "
-             f"(|difference| <= {TOLERANCE['double']:g} in double precision, {TOLERANCE['single']:g} "
-             "in single). qsimcirq simulates in single precision only, so its ratio is taken against "
-             "wavesim-single. qulacs times circuit and energy together; lightning times its QNode "
-             "call (qml.grad of it, adjoint method, for gradients).", ""]
-    lines += ["Versions: " + "; ".join(
-        f"{s} " + ", ".join(f"{k} {v}" for k, v in info.items()) for s, info in facts["versions"].items()),
-        "wavesim native functions: " + ", ".join(f"{k} {v}" for k, v in facts["wavesim native"].items()),
-        ""]
+    harness.write_json(tables, facts, name)
+    lines = harness.report_head(
+        "wavesim expectation values and gradients against peer simulators", facts,
+        "Median wall time of the timed call, circuit and observable already built. "
+        "A system is timed only after its result agreed with wavesim's "
+        f"(|difference| <= {TOLERANCE['double']:g} in double precision, {TOLERANCE['single']:g} "
+        "in single). qsimcirq simulates in single precision only, so its ratio is taken against "
+        "wavesim-single. qulacs times circuit and energy together; lightning times its QNode "
+        "call (qml.grad of it, adjoint method, for gradients).")
+    lines += ["wavesim native functions: " + ", ".join(f"{k} {v}" for k, v in facts["wavesim native"].items()),
+              ""]
     lines += notes(facts) + [""]
     lines += ["## Targets", ""] + (target_lines(tables) or ["- not measured"]) + [""]
     for workload, rows in tables.items():
         fallback = fallback_columns(workload, facts["wavesim native"])
         lines += [f"## {TITLES[workload]}", ""] + markdown_tables(workload, rows, fallback) + [""]
-    (RESULTS / f"{name}.md").write_text("\n".join(lines))
+    (harness.RESULTS / f"{name}.md").write_text("\n".join(lines))
 
 
 def parse_args():
@@ -358,13 +316,7 @@ def parse_args():
     parser.add_argument("--shift-n-max", type=int, default=SHIFT_MAX_QUBITS,
                         help="largest size parameter shift is run at")
     parser.add_argument("--results-name", default="expval", help="write bench/results/<name>.md and .json")
-    parser.add_argument("--build-dir", default=None,
-                        help="a CMake build dir whose python/ holds wavesim (default: installed)")
-    parser.add_argument("--min-repeats", type=int, default=3)
-    parser.add_argument("--max-repeats", type=int, default=15)
-    parser.add_argument("--budget", type=float, default=2.0,
-                        help="seconds of timed runs per system and point, beyond min-repeats")
-    parser.add_argument("--render-only", action="store_true", help="only rewrite <name>.md from <name>.json")
+    harness.timing_arguments(parser)
     args = parser.parse_args()
 
     def sizes(full):
@@ -379,34 +331,28 @@ def parse_args():
 def main():
     args = parse_args()
     if args.render_only:
-        saved = json.loads((RESULTS / f"{args.results_name}.json").read_text())
-        write_results({int(k): v for k, v in saved["tables"].items()}, saved["facts"], args.results_name)
+        write_results(*harness.read_json(args.results_name), args.results_name)
         return
     load_before = os.getloadavg()
     log_path = Path(tempfile.gettempdir()) / "expval-workers.log"
-    with open(log_path, "w") as log, tempfile.TemporaryDirectory() as tmp:
-        workers = start_workers(args, log, PEERS)
-        try:
-            native = {k: v for k, v in workers["wavesim"].info.items() if k != "system"}
-            for function, state in native.items():
-                if state != "present":
-                    print(f"*** wavesim.{function} is MISSING from this build: its NumPy path stands in ***")
-            tables = {}
-            for workload in args.workloads:
-                if workload == 1:
-                    tables[1] = workload_energy(workers, tmp, args)
-                elif workload == 2:
-                    tables[2] = workload_sweep(workers, tmp, args)
-                elif workload == 3:
-                    tables[3] = workload_grad(workers, tmp, args, native.get("expval_grad_cpp") == "present")
-            facts = machine_facts(workers, args, load_before)
-            facts["wavesim native"] = native
-        finally:
-            for worker in workers.values():
-                worker.close()
+    with harness.running_workers(args, log_path, PEERS) as (workers, tmp):
+        native = {k: v for k, v in workers["wavesim"].info.items() if k != "system"}
+        for function, state in native.items():
+            if state != "present":
+                print(f"*** wavesim.{function} is MISSING from this build: its NumPy path stands in ***")
+        tables = {}
+        for workload in args.workloads:
+            if workload == 1:
+                tables[1] = workload_energy(workers, tmp, args)
+            elif workload == 2:
+                tables[2] = workload_sweep(workers, tmp, args)
+            elif workload == 3:
+                tables[3] = workload_grad(workers, tmp, args, native.get("expval_grad_cpp") == "present")
+        facts = harness.machine_facts(workers, args, load_before)
+        facts["wavesim native"] = native
     write_results(tables, facts, args.results_name)
     print("\n".join(target_lines(tables)))
-    print(f"wrote {RESULTS / (args.results_name + '.md')} (worker log: {log_path})")
+    print(f"wrote {harness.RESULTS / (args.results_name + '.md')} (worker log: {log_path})")
 
 
 if __name__ == "__main__":

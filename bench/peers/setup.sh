@@ -62,5 +62,7 @@ make_env qsim "import qsimcirq, cirq, numpy" qsimcirq cirq-core numpy || status=
 make_env lightning "import pennylane as qml; qml.device('lightning.qubit', wires=1)" \
   pennylane pennylane-lightning numpy || status=1
 make_env cirq "import cirq, numpy" cirq-core numpy || status=1
+make_env aer "from qiskit_aer import AerSimulator; AerSimulator(method='statevector')" \
+  qiskit-aer qiskit numpy || status=1
 make_env harness "import numpy, matplotlib" numpy matplotlib || status=1
 exit $status

@@ -18,6 +18,7 @@ replaced by the NumPy path (said on stderr and in describe()).
 
 import math
 import sys
+from pathlib import Path
 
 import numpy as np
 
@@ -26,6 +27,9 @@ import wavesim
 
 import pauli_sums
 import protocol
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent))  # bench/, for families.py
+import families  # noqa: E402
 
 SAMPLE_SEED = 7
 EXPVAL_KINDS = ("expval", "expval_sweep", "grad")
@@ -37,41 +41,22 @@ SHIFT = math.pi / 2
 SHIFT_BATCH_BYTES = 256 << 20
 
 
-def _instruction(name, targets, value, n, param_name=""):
-    if name == "MEASURE":  # mid-circuit record k goes to classical bit n + k
-        return circuitcore.CircuitInstruction(name=name, qubits=list(targets), controls=[n + int(value[0])])
-    if name in ("CX", "CZ"):
-        return circuitcore.CircuitInstruction(name=name, controls=[targets[0]], qubits=[targets[1]])
-    if value is None:
-        return circuitcore.CircuitInstruction(name=name, qubits=list(targets))
-    return circuitcore.CircuitInstruction(name=name, qubits=list(targets),
-                                          param=circuitcore.ParamBinding(param_name, value), has_param=True)
-
-
 def build_records(job, angle_lists=None):
     """The job's CircuitData. A sweep angle {"index": k} becomes the list of
     column k over all parameter sets, which is how a batch is given;
     angle_lists, if given, holds such a list for each literal angle in op
-    order instead. Parametrised gates are named p0, p1, ... in op order."""
+    order instead."""
     params = protocol.load_params(job) if job["kind"] in ("sweep", "expval_sweep") else None
-    instructions = []
-    rotation = 0
+    lists = iter(angle_lists or ())
+    ops = []
     for name, targets, angle in job["ops"]:
         if isinstance(angle, dict):
-            value = [float(v) for v in params[:, angle["index"]]]
-        elif angle is None:
-            value = None
-        elif angle_lists is not None:
-            value = angle_lists[rotation]
-        else:
-            value = [float(angle)]
-        param_name = f"p{rotation}" if value is not None else ""
-        rotation += value is not None
-        instructions.append(_instruction(name, targets, value, job["n"], param_name))
-    if job["kind"] in ("shots", "dynamic"):
-        instructions += [circuitcore.CircuitInstruction(name="MEASURE", qubits=[q], controls=[q])
-                         for q in range(job["n"])]
-    return circuitcore.CircuitData(job["n"], instructions=instructions)
+            angle = params[:, angle["index"]]
+        elif angle is not None and angle_lists is not None:
+            angle = next(lists)
+        ops.append([name, targets, angle])
+    return families.circuit_data(job["n"], ops, measure_all=job["kind"] in ("shots", "dynamic"),
+                                 name_params=True)
 
 
 def _marginals(counts, n):
