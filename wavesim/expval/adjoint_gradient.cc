@@ -10,27 +10,21 @@
 #include "wavesim/batch/batch_count.h"
 #include "wavesim/expval/expectation.h"
 #include "wavesim/gates/gate_catalogue.h"
-#include "wavesim/gates/gate_derivatives.h"
 #include "wavesim/plan/run.h"
 
 namespace wavesim {
 namespace {
 
-// The inverse of a gate step: the fixed kernels are their own inverses but
-// for the phase pairs S, SDG and T, TDG; a matrix is daggered.
+// The inverse of a gate step: a fixed kernel by the kernel of its row's
+// inverse (S and SDG, T and TDG trade places), a matrix daggered.
 PlanStep inverse_step(const PlanStep& step, MatrixStore& store) {
     PlanStep inverse = step;
     KernelCall& call = inverse.call;
-    switch (step.call.gate) {
-        case KernelGate::kS: call.gate = KernelGate::kSdg; break;
-        case KernelGate::kSdg: call.gate = KernelGate::kS; break;
-        case KernelGate::kT: call.gate = KernelGate::kTdg; break;
-        case KernelGate::kTdg: call.gate = KernelGate::kT; break;
-        case KernelGate::kMatrix:
-            call.matrix = &store.owned.emplace_back(dagger_matrix(*step.call.matrix));
-            call.form = kernel_form_of(*call.matrix);
-            break;
-        default: break;
+    if (step.call.gate == KernelGate::kMatrix) {
+        call.matrix = &store.owned.emplace_back(dagger_matrix(*step.call.matrix));
+        call.form = kernel_form_of(*call.matrix);
+    } else {
+        call.gate = inverse_kernel(step.call.gate);
     }
     return inverse;
 }

@@ -1,5 +1,7 @@
 // The catalogue against matrices written out by hand from the gate
-// definitions, name by name, plus parameter counts and the conjugate transpose.
+// definitions, name by name; every row's facts against its own matrix (its
+// inverse undoes it, its form covers it, its kernel stands for it, it has one
+// derivative per parameter); parameter counts and the conjugate transpose.
 #include "wavesim/gates/gate_catalogue.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +10,10 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <random>
 #include <set>
+
+#include "wavesim/gates/matrix_form.h"
 
 namespace wavesim {
 namespace {
@@ -154,6 +159,41 @@ TEST(GateCatalogue, TargetMatricesMatchTheHandWrittenOnes) {
         }
         EXPECT_EQ(got.size(), size_t{1} << (2 * gate.num_targets)) << gate.name;
     }
+}
+
+// Angles away from the special points where entries vanish.
+std::vector<double> generic_params(std::mt19937& engine) {
+    std::uniform_real_distribution<double> angle(0.1, 1.4);
+    return {angle(engine), angle(engine), angle(engine), angle(engine)};
+}
+
+TEST(GateTable, EveryRowsFactsHoldForItsMatrix) {
+    std::mt19937 engine(20261210);
+    for (const GateEntry& gate : gate_catalogue()) {
+        SCOPED_TRACE(gate.name);
+        for (int point = 0; point < 20; ++point) {
+            const std::vector<double> params = generic_params(engine);
+            const Matrix m = gate.target(params);
+            // The inverse named, or else the conjugate transpose, times the matrix is the identity.
+            const Matrix inverse = gate.inverse != nullptr ? find_gate(gate.inverse)->target(params) : dagger_matrix(m);
+            expect_near(multiply(inverse, m), identity_matrix(dim_of(m)), 1e-15, "inverse times matrix");
+            EXPECT_EQ(kernel_form_of(m), gate.form) << "the row's form";
+        }
+        EXPECT_EQ(gate.derivatives != nullptr, gate.num_params > 0);
+        if (gate.inverse != nullptr) {
+            ASSERT_NE(find_gate(gate.inverse), nullptr);
+            EXPECT_EQ(find_gate(gate.inverse)->num_params, 0) << "only fixed gates name their inverse";
+            EXPECT_EQ(inverse_kernel(gate.kernel), find_gate(gate.inverse)->kernel);
+        }
+        EXPECT_TRUE(gate.num_params == 0 || gate.inverse == nullptr);
+        if (gate.kernel != KernelGate::kMatrix) {
+            EXPECT_EQ(gate.num_params, 0);
+            expect_exact(fixed_kernel_matrix(gate.kernel), gate.target({}), "the kernel's matrix");
+        }
+    }
+    EXPECT_EQ(dedicated_kernel(nullptr, "Tdg"), KernelGate::kTdg);
+    EXPECT_EQ(dedicated_kernel(nullptr, "tdg"), KernelGate::kMatrix);
+    EXPECT_EQ(inverse_kernel(KernelGate::kMatrix), KernelGate::kMatrix);
 }
 
 TEST(GateCatalogue, EveryMatrixIsUnitary) {

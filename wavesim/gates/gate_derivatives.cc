@@ -4,39 +4,15 @@
 #include "wavesim/gates/gate_derivatives.h"
 
 #include <cmath>
-#include <complex>
-#include <unordered_map>
+
+#include "wavesim/gates/angles.h"
 
 namespace wavesim {
+namespace gate_derivatives {
+
+using namespace gate_formulas;
+
 namespace {
-
-using Derivatives = std::vector<Matrix>;
-
-constexpr double kH = 0.7071067811865475;  // the catalogue's 1/sqrt(2) (U2, CU2)
-constexpr double kHalf = 0.5;
-const Complex kZero{0.0, 0.0};
-const Complex kI{0.0, 1.0};
-
-double param_at(const std::vector<double>& params, size_t index) { return index < params.size() ? params[index] : 0.0; }
-
-// cos and sin of theta/2 and their derivatives with respect to theta.
-struct HalfAngle {
-    double c;
-    double s;
-    double dc;
-    double ds;
-};
-
-HalfAngle half_angle(double theta) {
-    const double half = theta * kHalf;
-    const double c = std::cos(half);
-    const double s = std::sin(half);
-    return {c, s, -kHalf * s, kHalf * c};
-}
-
-Complex phase(double angle) { return {std::cos(angle), std::sin(angle)}; }
-
-Matrix one_qubit(Complex m00, Complex m01, Complex m10, Complex m11) { return {m00, m01, m10, m11}; }
 
 // The two-qubit rotations: `diagonal` on the diagonal, `anti[r]` at (r, 3 - r).
 Matrix diagonal_and_anti(const Complex (&diagonal)[4], const Complex (&anti)[4]) {
@@ -47,6 +23,8 @@ Matrix diagonal_and_anti(const Complex (&diagonal)[4], const Complex (&anti)[4])
     }
     return m;
 }
+
+}  // namespace
 
 Derivatives d_rx(const std::vector<double>& p) {
     const HalfAngle a = half_angle(param_at(p, 0));
@@ -76,8 +54,8 @@ Derivatives d_u2(const std::vector<double>& p) {
     const Complex phi = phase(param_at(p, 0));
     const Complex lambda = phase(param_at(p, 1));
     const Complex both = phase(param_at(p, 0) + param_at(p, 1));
-    return {one_qubit(kZero, kZero, kI * kH * phi, kI * kH * both),
-            one_qubit(kZero, -kI * kH * lambda, kZero, kI * kH * both)};
+    return {one_qubit(kZero, kZero, kI * kInvSqrt2 * phi, kI * kInvSqrt2 * both),
+            one_qubit(kZero, -kI * kInvSqrt2 * lambda, kZero, kI * kInvSqrt2 * both)};
 }
 
 Derivatives d_u3(const std::vector<double>& p) {
@@ -123,19 +101,5 @@ Derivatives d_rzz(const std::vector<double>& p) {
     return {diagonal_and_anti({minus, plus, plus, minus}, {kZero, kZero, kZero, kZero})};
 }
 
-using DerivativeBuilder = Derivatives (*)(const std::vector<double>&);
-
-}  // namespace
-
-std::vector<Matrix> target_matrix_derivatives(std::string_view name, const std::vector<double>& params) {
-    static const std::unordered_map<std::string_view, DerivativeBuilder> kBuilders = {
-        {"RX", d_rx},   {"CRX", d_rx},  {"RY", d_ry},       {"CRY", d_ry},  {"RZ", d_rz}, {"CRZ", d_rz},
-        {"P", d_p},     {"U1", d_p},    {"CP", d_p},        {"CU1", d_p},   {"R", d_r},   {"U2", d_u2},
-        {"CU2", d_u2},  {"U3", d_u3},   {"U", d_u3},        {"CU3", d_u3},  {"CU", d_cu}, {"RXX", d_rxx},
-        {"RYY", d_ryy}, {"RZZ", d_rzz}, {"ISINGZZ", d_rzz}, {"IZZ", d_rzz},
-    };
-    const auto found = kBuilders.find(name);
-    return found == kBuilders.end() ? Derivatives{} : found->second(params);
-}
-
+}  // namespace gate_derivatives
 }  // namespace wavesim

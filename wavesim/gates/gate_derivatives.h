@@ -1,18 +1,29 @@
 // The analytic derivatives of the catalogue's parametrised target matrices,
-// one matrix per parameter, written from the formulas gate_catalogue.cc
-// builds each entry with.
+// one matrix per parameter, each differentiating the formula its matrix is
+// built with (gates/gate_matrices.cc) entry by entry; missing parameters read
+// as 0.0. The catalogue's rows name them.
 #pragma once
 
-#include <string_view>
 #include <vector>
 
 #include "wavesim/base/matrix.h"
 
 namespace wavesim {
+namespace gate_derivatives {
 
-// d target_matrix(name, params) / d params[p] for p = 0 ... gate_param_count(name) - 1
-// (missing parameters read as 0.0, as in the catalogue); empty for a name
-// without parameters or outside the vocabulary.
-std::vector<Matrix> target_matrix_derivatives(std::string_view name, const std::vector<double>& params);
+using Derivatives = std::vector<Matrix>;
 
+Derivatives d_rx(const std::vector<double>& params);
+Derivatives d_ry(const std::vector<double>& params);
+Derivatives d_rz(const std::vector<double>& params);
+Derivatives d_p(const std::vector<double>& params);
+Derivatives d_r(const std::vector<double>& params);
+Derivatives d_u2(const std::vector<double>& params);
+Derivatives d_u3(const std::vector<double>& params);
+Derivatives d_cu(const std::vector<double>& params);
+Derivatives d_rxx(const std::vector<double>& params);
+Derivatives d_ryy(const std::vector<double>& params);
+Derivatives d_rzz(const std::vector<double>& params);
+
+}  // namespace gate_derivatives
 }  // namespace wavesim

@@ -10,23 +10,9 @@
 #include <utility>
 
 #include "wavesim/base/simd.h"
+#include "wavesim/gates/gate_constants.h"
 
 namespace wavesim {
-
-template <typename Real>
-struct GateConstants;
-
-template <>
-struct GateConstants<double> {
-    static constexpr double kH = 0.7071067811865475;  // bits 0x3FE6A09E667F3BCC
-    static constexpr double kT = 0.7071067811865476;  // bits 0x3FE6A09E667F3BCD
-};
-
-template <>
-struct GateConstants<float> {
-    static constexpr float kH = 0.70710677f;  // bits 0x3F3504F3
-    static constexpr float kT = 0.70710677f;
-};
 
 // Pair gates: (a0, a1) with a0 the amplitude whose target bit is 0.
 template <typename Real>

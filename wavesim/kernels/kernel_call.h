@@ -10,14 +10,11 @@
 #include "wavesim/base/exact_sum.h"
 #include "wavesim/base/matrix.h"
 #include "wavesim/base/threads.h"
+#include "wavesim/gates/gate_catalogue.h"
 #include "wavesim/gates/matrix_form.h"
 #include "wavesim/state/state_vector.h"
 
 namespace wavesim {
-
-// The exact kernels, by the pair or phase they apply, the dense matrix
-// kernel, and the matrix kernel that first reads cross forms (the adjoint gradient's step).
-enum class KernelGate : uint8_t { kX, kY, kH, kZ, kS, kSdg, kT, kTdg, kSwap, kMatrix, kCrossFormThenMatrix };
 
 // Matrices one kCrossFormThenMatrix call reads with (a gate's parameters at most).
 constexpr int kMaxCrossForms = 4;

@@ -21,8 +21,8 @@ constexpr size_t kTwoQubitEntries = 16;
 // Bit patterns, so that a NaN parameter finds its own entry again.
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-bool is_swap_fast_path(const CircuitInstruction& ins, FastKernel fast) {
-    return ins.controls.empty() && ins.qubits.size() == 2 && !ins.dagger && fast == FastKernel::kSwap;
+bool is_swap_kernel(const CircuitInstruction& ins, KernelGate kernel) {
+    return ins.controls.empty() && ins.qubits.size() == 2 && !ins.dagger && kernel == KernelGate::kSwap;
 }
 
 [[noreturn]] void refuse(const CircuitInstruction& ins, const std::string& reason) {
@@ -31,11 +31,11 @@ bool is_swap_fast_path(const CircuitInstruction& ins, FastKernel fast) {
 
 // Every qubit must lie in the state and appear once; only the SWAP fast path may
 // name one qubit twice (it is then a no-op).
-void check_qubits(const CircuitInstruction& ins, uint32_t num_qubits, FastKernel fast) {
+void check_qubits(const CircuitInstruction& ins, uint32_t num_qubits, KernelGate kernel) {
     const int64_t n = num_qubits;
     uint64_t targets = 0;
     uint64_t controls = 0;
-    const bool repeat_allowed = is_swap_fast_path(ins, fast);
+    const bool repeat_allowed = is_swap_kernel(ins, kernel);
     auto in_range = [&](int32_t q) {
         if (q < 0 || q >= n) check_qubit(("apply_gate_single_batch: gate " + ins.name).c_str(), q, n);
         return bit(q);
@@ -110,58 +110,28 @@ void set_controls(const CircuitInstruction& ins, KernelCall& call) {
     }
 }
 
-KernelGate one_qubit_kernel(FastKernel fast) {
-    switch (fast) {
-        case FastKernel::kX: return KernelGate::kX;
-        case FastKernel::kY: return KernelGate::kY;
-        case FastKernel::kZ: return KernelGate::kZ;
-        case FastKernel::kH: return KernelGate::kH;
-        case FastKernel::kS: return KernelGate::kS;
-        case FastKernel::kSdg: return KernelGate::kSdg;
-        case FastKernel::kT: return KernelGate::kT;
-        case FastKernel::kTdg: return KernelGate::kTdg;
-        default: return KernelGate::kMatrix;
-    }
-}
-
-// The fast path of the name in this shape, if it has one (then true).
-bool fast_call(const CircuitInstruction& ins, FastKernel fast, KernelCall& call) {
-    if (ins.dagger) return false;
+// The dedicated kernel of the name in this shape, if it takes one (then true):
+// undaggered, in the name's own shape, or with two targets for a name with one
+// control of its own (the first target acting as the control). The controls
+// written are added by set_controls.
+bool dedicated_call(const CircuitInstruction& ins, const GateEntry* gate, KernelGate kernel, KernelCall& call) {
+    if (ins.dagger || kernel == KernelGate::kMatrix) return false;
     const size_t targets = ins.qubits.size();
     const size_t controls = ins.controls.size();
-    const auto& q = ins.qubits;
-    switch (fast) {
-        case FastKernel::kNone: return false;
-        case FastKernel::kCcx:
-            if (controls != 2 || targets != 1) return false;
-            call.gate = KernelGate::kX;
-            call.targets[0] = q[0];
-            return true;
-        case FastKernel::kCx:
-        case FastKernel::kCz:
-            call.gate = fast == FastKernel::kCx ? KernelGate::kX : KernelGate::kZ;
-            if (controls == 1 && targets == 1) {
-                call.targets[0] = q[0];
-            } else if (controls == 0 && targets == 2) {
-                call.ones |= bit(q[0]);
-                call.targets[0] = q[1];
-            } else {
-                return false;
-            }
-            return true;
-        case FastKernel::kSwap:
-            if (controls != 0 || targets != 2) return false;
-            call.gate = KernelGate::kSwap;
-            call.num_targets = 2;
-            call.targets[0] = q[0];
-            call.targets[1] = q[1];
-            return true;
-        default:
-            if (controls != 0 || targets != 1) return false;
-            call.gate = one_qubit_kernel(fast);
-            call.targets[0] = q[0];
-            return true;
+    const size_t own_targets = gate != nullptr ? size_t(gate->num_targets) : 1;
+    const size_t own_controls = gate != nullptr ? size_t(gate->num_controls) : 0;
+    call.gate = kernel;
+    if (controls == own_controls && targets == own_targets) {
+        call.num_targets = int(targets);
+        for (size_t j = 0; j < targets; ++j) call.targets[j] = ins.qubits[j];
+        return true;
     }
+    if (own_controls == 1 && own_targets == 1 && controls == 0 && targets == 2) {
+        call.ones |= bit(ins.qubits[0]);
+        call.targets[0] = ins.qubits[1];
+        return true;
+    }
+    return false;
 }
 
 // Every other case: the matrix size must match the targets.
@@ -213,11 +183,11 @@ size_t GateCacheKeyHash::operator()(const GateCacheKey& key) const {
 KernelCall resolve_gate(const CircuitInstruction& instruction, uint32_t num_qubits, MatrixStore& store,
                         int batch_index) {
     const GateEntry* gate = find_gate(instruction.name);
-    const FastKernel fast = fast_kernel(gate, instruction.name);
-    check_qubits(instruction, num_qubits, fast);
+    const KernelGate kernel = dedicated_kernel(gate, instruction.name);
+    check_qubits(instruction, num_qubits, kernel);
     if (instruction.param.value.valueless_by_exception()) throw std::bad_variant_access();
     KernelCall call;
-    if (!fast_call(instruction, fast, call)) matrix_call(instruction, gate, store, batch_index, call);
+    if (!dedicated_call(instruction, gate, kernel, call)) matrix_call(instruction, gate, store, batch_index, call);
     set_controls(instruction, call);
     return call;
 }

@@ -16,24 +16,6 @@ namespace wavesim {
 namespace {
 
 constexpr int kQubitLimit = 64;  // qubits an amplitude index can name
-// The catalogue matrix of a fixed kernel's gate.
-const Matrix& fixed_gate_matrix(KernelGate gate) {
-    static const std::array<Matrix, size_t(KernelGate::kMatrix)> kMatrices = [] {
-        std::array<Matrix, size_t(KernelGate::kMatrix)> m;
-        m[size_t(KernelGate::kX)] = target_matrix("X", {});
-        m[size_t(KernelGate::kY)] = target_matrix("Y", {});
-        m[size_t(KernelGate::kH)] = target_matrix("H", {});
-        m[size_t(KernelGate::kZ)] = target_matrix("Z", {});
-        m[size_t(KernelGate::kS)] = target_matrix("S", {});
-        m[size_t(KernelGate::kSdg)] = target_matrix("SDG", {});
-        m[size_t(KernelGate::kT)] = target_matrix("T", {});
-        m[size_t(KernelGate::kTdg)] = target_matrix("TDG", {});
-        m[size_t(KernelGate::kSwap)] = target_matrix("SWAP", {});
-        return m;
-    }();
-    return kMatrices[size_t(gate)];
-}
-
 // Steps [begin, end) up to the next MEASURE or RESET.
 size_t stretch_end(const std::vector<PlanStep>& steps, size_t begin) {
     size_t end = begin;
@@ -127,9 +109,9 @@ Matrix fused_matrix(const std::vector<PlanStep>& steps, const FusionGroup& group
             multiply_from_left(product, dim, *call.matrix, targets, call.num_targets, ones, zeros);
         } else if (call.gate == KernelGate::kSwap) {
             if (targets[0] != targets[1])  // one qubit named twice: no effect
-                multiply_from_left(product, dim, fixed_gate_matrix(call.gate), targets, 2, ones, zeros);
+                multiply_from_left(product, dim, fixed_kernel_matrix(call.gate), targets, 2, ones, zeros);
         } else {
-            multiply_from_left(product, dim, fixed_gate_matrix(call.gate), targets, 1, ones, zeros);
+            multiply_from_left(product, dim, fixed_kernel_matrix(call.gate), targets, 1, ones, zeros);
         }
     }
     return product;
