@@ -140,15 +140,15 @@ RunPlan backward_plan(const RunPlan& forward, const std::vector<CircuitInstructi
 }
 
 template <typename Real>
-double adjoint_gradient(StateVector<Real>& state, const DifferentiableCircuit& circuit,
+double adjoint_gradient(StateView<Real>& state, const DifferentiableCircuit& circuit,
                         const GroupedObservables& observable, RunCaches* caches, int batch_index, int fusion,
                         ThreadTeam team, std::vector<ExactSum>& slots, double* grads) {
     const std::vector<CircuitInstruction>& instructions = *circuit.instructions;
     const unsigned half = state.num_qubits - 1;
     const uint64_t half_dim = uint64_t{1} << half;
-    StateVector<Real> psi(unsigned(circuit.num_qubits), state.re, state.im);
-    StateVector<Real> ket(half, state.re, state.im);
-    StateVector<Real> bra(half, state.re + half_dim, state.im + half_dim);
+    StateView<Real> psi(unsigned(circuit.num_qubits), state.re, state.im);
+    StateView<Real> ket(half, state.re, state.im);
+    StateView<Real> bra(half, state.re + half_dim, state.im + half_dim);
 
     // No RESET in a differentiable circuit, and MEASURE has no effect: the run needs no source.
     RunOptions options;
@@ -173,9 +173,9 @@ double adjoint_gradient(StateVector<Real>& state, const DifferentiableCircuit& c
     return value;
 }
 
-template double adjoint_gradient<double>(StateVector<double>&, const DifferentiableCircuit&, const GroupedObservables&,
+template double adjoint_gradient<double>(StateView<double>&, const DifferentiableCircuit&, const GroupedObservables&,
                                          RunCaches*, int, int, ThreadTeam, std::vector<ExactSum>&, double*);
-template double adjoint_gradient<float>(StateVector<float>&, const DifferentiableCircuit&, const GroupedObservables&,
+template double adjoint_gradient<float>(StateView<float>&, const DifferentiableCircuit&, const GroupedObservables&,
                                         RunCaches*, int, int, ThreadTeam, std::vector<ExactSum>&, double*);
 
 }  // namespace wavesim

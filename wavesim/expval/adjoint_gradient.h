@@ -54,7 +54,7 @@ unsigned adjoint_state_qubits(unsigned num_qubits);
 // every kernel on `team`. `slots` holds one ExactSum per column for each
 // hardware thread. The state is left as the pass leaves it.
 template <typename Real>
-double adjoint_gradient(StateVector<Real>& state, const DifferentiableCircuit& circuit,
+double adjoint_gradient(StateView<Real>& state, const DifferentiableCircuit& circuit,
                         const GroupedObservables& observable, RunCaches* caches, int batch_index, int fusion,
                         ThreadTeam team, std::vector<ExactSum>& slots, double* grads);
 

@@ -66,7 +66,7 @@ TYPED_TEST(AdjointTest, BackwardPlanUndoesTheForwardRun) {
         SCOPED_TRACE("n=" + std::to_string(n));
         const std::vector<CircuitInstruction> circuit = whole_vocabulary(n);
         StateVector<Real> stacked(unsigned(n + 1));
-        StateVector<Real> psi(unsigned(n), stacked.re, stacked.im);
+        StateView<Real> psi(unsigned(n), stacked.re, stacked.im);
         const RunPlan forward = compile_run(circuit, 0, circuit.size(), unsigned(n), nullptr, 0);
         RandomSource& source = thread_reset_source<Real>();
         testing_support::run_plan(psi, forward, source, window_shape_for<Real>(unsigned(n)));

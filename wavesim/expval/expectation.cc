@@ -69,7 +69,7 @@ bool unsigned_group(const FlipGroup& g) { return g.classes.size() == 1 && g.clas
 // sums[2c] and sums[2c + 1]; with `norm`, |psi_i|^2 (and, paired, the
 // partner's) added to it. kUnsigned: unsigned_group(g), summed in registers.
 template <typename Real, unsigned kPattern, bool kUnsigned>
-void read_group(const StateVector<Real>& s, uint64_t base, uint64_t size, const FlipGroup& g, Quad* sums, Quad* norm,
+void read_group(const StateView<Real>& s, uint64_t base, uint64_t size, const FlipGroup& g, Quad* sums, Quad* norm,
                 bool paired) {
     using S = Simd<Real>;
     constexpr int kQuads = S::kQuads;
@@ -131,7 +131,7 @@ void add_group_values(const FlipGroup& g, const Quad* sums, double factor, doubl
 // w(i) psi_{i ^ flip} added to the chunk's double accumulators, w(i) the
 // group's signed lane weights (one constant w when kUnsigned).
 template <typename Real, unsigned kPattern, bool kUnsigned>
-void apply_group(const StateVector<Real>& s, uint64_t base, uint64_t size, const FlipGroup& g,
+void apply_group(const StateView<Real>& s, uint64_t base, uint64_t size, const FlipGroup& g,
                  const std::vector<double>& weights, Quad* acc_re, Quad* acc_im) {
     using S = Simd<Real>;
     constexpr int kQuads = S::kQuads;
@@ -171,7 +171,7 @@ std::vector<double> class_weights(const FlipGroup& g) {
 }  // namespace
 
 template <typename Real>
-std::vector<double> expectation_values(const StateVector<Real>& state, const GroupedObservables& observables,
+std::vector<double> expectation_values(const StateView<Real>& state, const GroupedObservables& observables,
                                        ThreadTeam team) {
     const size_t count = size_t(observables.count);
     const Chunks chunks = chunks_of(state.num_qubits, kChunkQubits);
@@ -236,7 +236,7 @@ std::vector<double> expectation_values(const StateVector<Real>& state, const Gro
 }
 
 template <typename Real>
-double apply_observable(const StateVector<Real>& state, const GroupedObservables& observable, StateVector<Real>& out,
+double apply_observable(const StateView<Real>& state, const GroupedObservables& observable, StateView<Real>& out,
                         ThreadTeam team) {
     using S = Simd<Real>;
     constexpr int kQuads = S::kQuads;
@@ -291,13 +291,13 @@ double apply_observable(const StateVector<Real>& state, const GroupedObservables
     return total.value();
 }
 
-template std::vector<double> expectation_values<double>(const StateVector<double>&, const GroupedObservables&,
+template std::vector<double> expectation_values<double>(const StateView<double>&, const GroupedObservables&,
                                                         ThreadTeam);
-template std::vector<double> expectation_values<float>(const StateVector<float>&, const GroupedObservables&,
+template std::vector<double> expectation_values<float>(const StateView<float>&, const GroupedObservables&,
                                                        ThreadTeam);
-template double apply_observable<double>(const StateVector<double>&, const GroupedObservables&, StateVector<double>&,
+template double apply_observable<double>(const StateView<double>&, const GroupedObservables&, StateView<double>&,
                                          ThreadTeam);
-template double apply_observable<float>(const StateVector<float>&, const GroupedObservables&, StateVector<float>&,
+template double apply_observable<float>(const StateView<float>&, const GroupedObservables&, StateView<float>&,
                                         ThreadTeam);
 
 }  // namespace wavesim

@@ -21,7 +21,7 @@ constexpr unsigned kMinPassQubits = 3;
 // chunk share one pass; when that part is not zero, the pass pairs each
 // chunk with its partner and reads the two once for both.
 template <typename Real>
-std::vector<double> expectation_values(const StateVector<Real>& state, const GroupedObservables& observables,
+std::vector<double> expectation_values(const StateView<Real>& state, const GroupedObservables& observables,
                                        ThreadTeam team);
 
 // out = O psi for the one observable of `observable` without its identity
@@ -29,7 +29,7 @@ std::vector<double> expectation_values(const StateVector<Real>& state, const Gro
 // not the state. Returns <psi|O|psi>, identity terms included, read in the
 // same pass (equal to expectation_values' up to rounding).
 template <typename Real>
-double apply_observable(const StateVector<Real>& state, const GroupedObservables& observable, StateVector<Real>& out,
+double apply_observable(const StateView<Real>& state, const GroupedObservables& observable, StateView<Real>& out,
                         ThreadTeam team);
 
 }  // namespace wavesim

@@ -39,8 +39,8 @@ std::vector<double> expectation_rows(int num_qubits, const std::vector<CircuitIn
     const unsigned qubits = std::max(unsigned(num_qubits), kMinPassQubits);
     for_each_parameter_set<Real, NoExtra>(sets_of(num_qubits, batches, qubits), [&](SetRun<Real>& run, NoExtra&) {
         // The final state in the lower 2^n amplitudes (zero above), its observables read off it.
-        StateVector<Real>& state = run.state();
-        StateVector<Real> psi(unsigned(num_qubits), state.re, state.im);
+        StateView<Real>& state = run.state();
+        StateView<Real> psi(unsigned(num_qubits), state.re, state.im);
         RunOptions options;
         options.team = run.team;
         options.source = run.reset_source;

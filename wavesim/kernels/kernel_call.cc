@@ -26,7 +26,7 @@ LaneMask<Real> low_control_mask(uint64_t ones, uint64_t zeros) {
 }
 
 template <typename Real, typename Gate>
-void run_pair_gate(StateVector<Real>& state, int t, uint64_t ones, uint64_t zeros, const Gate& gate, ThreadTeam team) {
+void run_pair_gate(StateView<Real>& state, int t, uint64_t ones, uint64_t zeros, const Gate& gate, ThreadTeam team) {
     if ((ones | zeros) & bit(t)) return;  // controls that include a target never hold: no effect
     const auto mask = low_control_mask<Real>(ones, zeros);
     if (t >= Simd<Real>::kLogWidth) {
@@ -40,7 +40,7 @@ void run_pair_gate(StateVector<Real>& state, int t, uint64_t ones, uint64_t zero
 
 // `ones` holds the target bit and the controls that must be 1.
 template <typename Real, typename Phase>
-void run_phase_gate(StateVector<Real>& state, uint64_t ones, uint64_t zeros, const Phase& phase, ThreadTeam team) {
+void run_phase_gate(StateView<Real>& state, uint64_t ones, uint64_t zeros, const Phase& phase, ThreadTeam team) {
     run_kernel(state, zeros, ones, PhaseOp<Real, Phase>{phase, low_control_mask<Real>(ones, zeros)}, team);
 }
 
@@ -77,7 +77,7 @@ void with_matrix_layout(uint64_t target_bits, unsigned form, F&& f) {
 }
 
 template <typename Real, int K>
-void run_matrix(StateVector<Real>& state, const int* targets, uint64_t ones, uint64_t zeros, const Matrix& m,
+void run_matrix(StateView<Real>& state, const int* targets, uint64_t ones, uint64_t zeros, const Matrix& m,
                 unsigned form, ThreadTeam team) {
     uint64_t target_bits = 0;
     for (int j = 0; j < K; ++j) target_bits |= bit(targets[j]);
@@ -92,7 +92,7 @@ void run_matrix(StateVector<Real>& state, const int* targets, uint64_t ones, uin
 // K gate targets and the bra qubit last; the matrices (2^K)^2 entries each,
 // all within the call's form.
 template <typename Real, int K>
-void run_cross_form_then_matrix(StateVector<Real>& state, const KernelCall& call, ThreadTeam team) {
+void run_cross_form_then_matrix(StateView<Real>& state, const KernelCall& call, ThreadTeam team) {
     uint64_t target_bits = 0;
     for (int j = 0; j < K; ++j) target_bits |= bit(call.targets[j]);
     const uint64_t bra = bit(call.targets[K]);
@@ -113,7 +113,7 @@ void run_cross_form_then_matrix(StateVector<Real>& state, const KernelCall& call
 }
 
 template <typename Real>
-void run_swap(StateVector<Real>& s, int q0, int q1, ThreadTeam team) {
+void run_swap(StateView<Real>& s, int q0, int q1, ThreadTeam team) {
     if (q0 == q1) return;  // one qubit swapped with itself: no effect
     constexpr int kLogWidth = Simd<Real>::kLogWidth;
     const int lo = std::min(q0, q1);
@@ -144,7 +144,7 @@ TPhase<Real> t_phase(Real sign) {
 }  // namespace
 
 template <typename Real>
-void run_kernel_call(StateVector<Real>& s, const KernelCall& call, ThreadTeam team) {
+void run_kernel_call(StateView<Real>& s, const KernelCall& call, ThreadTeam team) {
     const int t = call.targets[0];
     const uint64_t ones = call.ones;
     const uint64_t zeros = call.zeros;
@@ -172,7 +172,7 @@ void run_kernel_call(StateVector<Real>& s, const KernelCall& call, ThreadTeam te
     }
 }
 
-template void run_kernel_call<double>(StateVector<double>&, const KernelCall&, ThreadTeam);
-template void run_kernel_call<float>(StateVector<float>&, const KernelCall&, ThreadTeam);
+template void run_kernel_call<double>(StateView<double>&, const KernelCall&, ThreadTeam);
+template void run_kernel_call<float>(StateView<float>&, const KernelCall&, ThreadTeam);
 
 }  // namespace wavesim

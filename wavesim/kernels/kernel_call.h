@@ -56,6 +56,6 @@ struct KernelCall {
 // checked here, the plan checked it. The units are shared statically among
 // the threads of `team` (every split gives the same amplitudes).
 template <typename Real>
-void run_kernel_call(StateVector<Real>& s, const KernelCall& call, ThreadTeam team);
+void run_kernel_call(StateView<Real>& s, const KernelCall& call, ThreadTeam team);
 
 }  // namespace wavesim

@@ -85,7 +85,7 @@ void walk_units(const UnitLayout& layout, const Op& op, Real* re, Real* im, uint
 // than one register is padded with zeros into a local register-sized copy:
 // the padding lanes form groups of their own.
 template <typename Real, typename Op>
-void run_kernel(StateVector<Real>& state, uint64_t zero_bits, uint64_t one_bits, const Op& op, ThreadTeam team) {
+void run_kernel(StateView<Real>& state, uint64_t zero_bits, uint64_t one_bits, const Op& op, ThreadTeam team) {
     constexpr int kWidth = Simd<Real>::kWidth;
     const UnitLayout layout = make_layout<Real>(state.num_qubits, zero_bits, one_bits);
     alignas(kStateAlignment) Real padded_re[kWidth] = {};
@@ -129,7 +129,7 @@ constexpr uint64_t kSumUnits = 1024;
 // op.count * Simd<Real>::kQuads double quads (and may update the unit). The
 // state holds at least one register.
 template <typename Real, typename Op>
-void sum_units(StateVector<Real>& state, uint64_t zero_bits, uint64_t one_bits, const Op& op, SumSlots slots,
+void sum_units(StateView<Real>& state, uint64_t zero_bits, uint64_t one_bits, const Op& op, SumSlots slots,
                ThreadTeam team) {
     constexpr int kQuads = Simd<Real>::kQuads;
     const UnitLayout layout = make_layout<Real>(state.num_qubits, zero_bits, one_bits);

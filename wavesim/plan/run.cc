@@ -45,7 +45,7 @@ void compile_through(Program& program, size_t last) {
 }
 
 template <typename Real>
-size_t run_steps(StateVector<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
+size_t run_steps(StateView<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
                  const RunOptions& options) {
     const WindowShape shape = options.shape.block_qubits > 0 ? options.shape : window_shape_for<Real>(state.num_qubits);
     WindowScratch<Real> scratch;
@@ -73,7 +73,7 @@ size_t run_steps(StateVector<Real>& state, const std::vector<PlanStep>& steps, s
 }
 
 template <typename Real>
-size_t run_program(StateVector<Real>& state, Program& program, size_t begin, size_t end, const RunOptions& options) {
+size_t run_program(StateView<Real>& state, Program& program, size_t begin, size_t end, const RunOptions& options) {
     const size_t size = program.instructions->size();
     compile_through(program, end < size ? end : size);
     const size_t first = begin == 0 ? 0 : program.step_of[begin - 1] + 1;
@@ -82,17 +82,17 @@ size_t run_program(StateVector<Real>& state, Program& program, size_t begin, siz
 }
 
 template <typename Real>
-void run_circuit(StateVector<Real>& state, const std::vector<CircuitInstruction>& instructions, int batch_index,
+void run_circuit(StateView<Real>& state, const std::vector<CircuitInstruction>& instructions, int batch_index,
                  int fusion, RunCaches* caches, const RunOptions& options) {
     Program program = make_program(instructions, state.num_qubits, batch_index, fusion, caches);
     run_program(state, program, 0, instructions.size(), options);
 }
 
 #define WAVESIM_INSTANTIATE_RUN(Real)                                                                             \
-    template size_t run_steps<Real>(StateVector<Real>&, const std::vector<PlanStep>&, size_t, size_t,            \
+    template size_t run_steps<Real>(StateView<Real>&, const std::vector<PlanStep>&, size_t, size_t,            \
                                     const RunOptions&);                                                          \
-    template size_t run_program<Real>(StateVector<Real>&, Program&, size_t, size_t, const RunOptions&);         \
-    template void run_circuit<Real>(StateVector<Real>&, const std::vector<CircuitInstruction>&, int, int, RunCaches*, \
+    template size_t run_program<Real>(StateView<Real>&, Program&, size_t, size_t, const RunOptions&);         \
+    template void run_circuit<Real>(StateView<Real>&, const std::vector<CircuitInstruction>&, int, int, RunCaches*, \
                                     const RunOptions&);
 
 WAVESIM_INSTANTIATE_RUN(double)

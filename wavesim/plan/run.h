@@ -77,20 +77,20 @@ void compile_through(Program& program, size_t last);
 // instruction that ends a stretch; `end` ends a stretch or is the circuit's end.
 // Returns the sweeps over the state the gates took.
 template <typename Real>
-size_t run_program(StateVector<Real>& state, Program& program, size_t begin, size_t end, const RunOptions& options);
+size_t run_program(StateView<Real>& state, Program& program, size_t begin, size_t end, const RunOptions& options);
 
 // Steps [begin, end) on `state`: gates window by window, RESET with the
 // options' source and team, MEASURE as the options say, the names without
 // effect passed over; the windows' scratch is kept from one stretch to the
 // next. Returns the sweeps over the state the gates took.
 template <typename Real>
-size_t run_steps(StateVector<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
+size_t run_steps(StateView<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
                  const RunOptions& options);
 
 // Every instruction for parameter set `batch_index`, compiled in one piece,
 // fused as `fusion` says and run on `state`.
 template <typename Real>
-void run_circuit(StateVector<Real>& state, const std::vector<CircuitInstruction>& instructions, int batch_index,
+void run_circuit(StateView<Real>& state, const std::vector<CircuitInstruction>& instructions, int batch_index,
                  int fusion, RunCaches* caches, const RunOptions& options);
 
 }  // namespace wavesim

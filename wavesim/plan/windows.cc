@@ -120,7 +120,7 @@ std::vector<WindowRun> plan_windows(const std::vector<PlanStep>& steps, size_t b
 // place when W is the lowest qubits), the threads splitting the blocks.
 // Every scratch a gathered window needs must be reserved beforehand.
 template <typename Real>
-void run_window(StateVector<Real>& state, const WindowRun& run, ThreadTeam team, const ThreadScratch<Real>& scratch) {
+void run_window(StateView<Real>& state, const WindowRun& run, ThreadTeam team, const ThreadScratch<Real>& scratch) {
     if (run.window == 0) {
         run_kernel_call(state, run.calls[0], team);
         return;
@@ -143,7 +143,7 @@ void run_window(StateVector<Real>& state, const WindowRun& run, ThreadTeam team,
             copy_chunks(re, state.re, base, high, chunk, true);
             copy_chunks(im, state.im, base, high, chunk, true);
         }
-        StateVector<Real> view(unsigned(block_qubits), re, im);
+        StateView<Real> view(unsigned(block_qubits), re, im);
         for (const KernelCall& call : run.calls) run_kernel_call(view, call, ThreadTeam{});
         if (gathered) {
             copy_chunks(re, state.re, base, high, chunk, false);
@@ -169,7 +169,7 @@ int low_qubits_of(WindowShape shape) {
 // One level of windows over the gates among steps [begin, end) (no RESET or
 // MEASURE among them), with a team of `threads`. Returns the sweeps over the state.
 template <typename Real>
-size_t apply_windows(StateVector<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
+size_t apply_windows(StateView<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
                      WindowShape shape, ThreadTeam team, ThreadScratch<Real>& scratch) {
     const unsigned n = state.num_qubits;
     const int block_qubits = block_qubits_for(n, team.threads, shape.block_qubits);
@@ -198,7 +198,7 @@ bool reserve_regions(WindowScratch<Real>& scratch, int threads, int region_qubit
 // renumbered in order), and scatters it back. The windows are the same for
 // every region and are found once. No barrier between the regions of a run.
 template <typename Real>
-void apply_region_windows(StateVector<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
+void apply_region_windows(StateView<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
                           uint64_t region, WindowShape inner, ThreadTeam team, WindowScratch<Real>& scratch) {
     std::vector<PlanStep> local;
     for (size_t i = begin; i < end; ++i)
@@ -225,7 +225,7 @@ void apply_region_windows(StateVector<Real>& state, const std::vector<PlanStep>&
         Real* im = re + scratch.regions.dim;
         copy_chunks(re, state.re, base, high, chunk, true);
         copy_chunks(im, state.im, base, high, chunk, true);
-        StateVector<Real> view(unsigned(region_qubits), re, im);
+        StateView<Real> view(unsigned(region_qubits), re, im);
         for (const WindowRun& run : runs) run_window(view, run, ThreadTeam{}, scratch.region_blocks[t]);
         copy_chunks(re, state.re, base, high, chunk, false);
         copy_chunks(im, state.im, base, high, chunk, false);
@@ -282,7 +282,7 @@ bool ThreadScratch<Real>::reserve(int threads, int qubits) {
 // the region; every other run is one level of windows. Returns the sweeps
 // over the state.
 template <typename Real>
-size_t apply_gates(StateVector<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
+size_t apply_gates(StateView<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
                    WindowShape shape, ThreadTeam team, WindowScratch<Real>& scratch) {
     const unsigned n = state.num_qubits;
     if (shape.region_qubits <= 0 || shape.region_qubits >= int(n))
@@ -316,7 +316,7 @@ size_t apply_gates(StateVector<Real>& state, const std::vector<PlanStep>& steps,
     template struct ThreadScratch<Real>;                                                                 \
     template WindowShape window_shape_for<Real>(unsigned, uint64_t);                                     \
     template WindowShape window_shape_for<Real>(unsigned);                                               \
-    template size_t apply_gates<Real>(StateVector<Real>&, const std::vector<PlanStep>&, size_t, size_t, \
+    template size_t apply_gates<Real>(StateView<Real>&, const std::vector<PlanStep>&, size_t, size_t, \
                                       WindowShape, ThreadTeam, WindowScratch<Real>&);
 
 WAVESIM_INSTANTIATE_WINDOWS(double)

@@ -76,7 +76,7 @@ struct WindowScratch {
 // the threads of `team`. Returns the sweeps over the state they took (one per
 // window or region run).
 template <typename Real>
-size_t apply_gates(StateVector<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
+size_t apply_gates(StateView<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
                    WindowShape shape, ThreadTeam team, WindowScratch<Real>& scratch);
 
 }  // namespace wavesim

@@ -27,7 +27,7 @@ ShotCounts literal_shot_counts(const CircuitData& circuit, SetRun<Real>& run, in
     options.shot_register = &cbits;
     ShotCounts counts;
     for (int s = 0; s < shots; ++s) {
-        StateVector<Real>& state = run.state();
+        StateView<Real>& state = run.state();
         cbits.assign(empty_key(num_cbits).size(), 0);
         // Stretch by stretch between the steps that draw, as the first shot reaches each one.
         size_t begin = 0;

@@ -27,7 +27,7 @@ namespace {
 template <typename Real>
 struct HeldState {
     AlignedArray<Real> amplitudes;
-    StateVector<Real> view;
+    StateView<Real> view;
     HeldState(unsigned num_qubits, AlignedArray<Real> data, uint64_t stride)
         : amplitudes(std::move(data)), view(num_qubits, amplitudes.get(), amplitudes.get() + stride) {}
 };
@@ -45,7 +45,7 @@ HeldStatePtr<Real> allocate_held_state(unsigned num_qubits) {
 }
 
 template <typename Real>
-HeldStatePtr<Real> copy_state(const StateVector<Real>& from) {
+HeldStatePtr<Real> copy_state(const StateView<Real>& from) {
     HeldStatePtr<Real> to = allocate_held_state<Real>(from.num_qubits);
     std::memcpy(to->view.re, from.re, from.dim * sizeof(Real));
     std::memcpy(to->view.im, from.im, from.dim * sizeof(Real));
@@ -53,7 +53,7 @@ HeldStatePtr<Real> copy_state(const StateVector<Real>& from) {
 }
 
 template <typename Real>
-uint64_t state_bytes(const StateVector<Real>& state) {
+uint64_t state_bytes(const StateView<Real>& state) {
     return 2 * state.dim * sizeof(Real);
 }
 
@@ -128,7 +128,7 @@ struct OutcomeTree {
     uint64_t node_bytes = 0;  // of the states the nodes keep
     std::vector<Leaf> leaves;
     std::vector<Frame<Real>> path;            // the walk's frames, the root's first
-    StateVector<Real>* root = nullptr;  // the state at step 0, kept for the whole batch
+    StateView<Real>* root = nullptr;  // the state at step 0, kept for the whole batch
 };
 
 // The memory rule of the tree. Beside the root's state, which is always kept,
@@ -192,7 +192,7 @@ void list_steps(OutcomeTree<Real>& tree, int num_cbits) {
 
 // The odds of step t on `state`, summed as the literal operation sums them.
 template <typename Real>
-QubitOdds step_odds(const OutcomeTree<Real>& tree, const StateVector<Real>& state, uint32_t t, uint64_t dropped,
+QubitOdds step_odds(const OutcomeTree<Real>& tree, const StateView<Real>& state, uint32_t t, uint64_t dropped,
                     uint64_t values) {
     const Step& step = tree.steps[t];
     if (step.reset) return reset_odds(state, step.qubit, tree.options.team);
@@ -214,7 +214,7 @@ bool shrinks_state(const Step& step, const Frame<Real>& at) {
 // Takes `state`, in place, past the step of frame `at` with `outcome` and
 // through the gates up to the next step (a step that does not shrink the state).
 template <typename Real>
-void advance_past_step(OutcomeTree<Real>& tree, StateVector<Real>& state, const Frame<Real>& at, int outcome) {
+void advance_past_step(OutcomeTree<Real>& tree, StateView<Real>& state, const Frame<Real>& at, int outcome) {
     const OutcomeNode<Real>& node = tree.nodes[static_cast<size_t>(at.node)];
     const Step& step = tree.steps[node.step];
     if (step.terminal) {
@@ -235,7 +235,7 @@ void advance_past_step(OutcomeTree<Real>& tree, StateVector<Real>& state, const 
 // The state frame f can make its children from, or nullptr: the root's, the
 // frame's own, or the one its node keeps.
 template <typename Real>
-const StateVector<Real>* state_of_frame(const OutcomeTree<Real>& tree, size_t f) {
+const StateView<Real>* state_of_frame(const OutcomeTree<Real>& tree, size_t f) {
     if (f == 0) return tree.root;
     if (tree.path[f].state) return &tree.path[f].state->view;
     const auto& kept = tree.nodes[static_cast<size_t>(tree.path[f].node)].state;
@@ -248,7 +248,7 @@ const StateVector<Real>* state_of_frame(const OutcomeTree<Real>& tree, size_t f)
 template <typename Real>
 HeldStatePtr<Real> make_child_state(OutcomeTree<Real>& tree, size_t g, int outcome, bool keep) {
     Frame<Real>& frame = tree.path[g];
-    const StateVector<Real>& from = *state_of_frame(tree, g);
+    const StateView<Real>& from = *state_of_frame(tree, g);
     const OutcomeNode<Real>& node = tree.nodes[static_cast<size_t>(frame.node)];
     const Step& step = tree.steps[node.step];
     HeldStatePtr<Real> child;

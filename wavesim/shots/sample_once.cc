@@ -25,7 +25,7 @@ std::string key_of_index(uint64_t index, const ShotSetup& setup, const std::stri
 template <typename Real>
 ShotCounts sample_once_counts(const CircuitData& circuit, const ShotSetup& setup, SetRun<Real>& run, int shots,
                               int num_cbits, RandomSource& source, int fusion) {
-    StateVector<Real>& state = run.state();
+    StateView<Real>& state = run.state();
     RunOptions options;
     options.team = run.team;
     options.source = &source;

@@ -68,7 +68,6 @@ void move_amplitudes(StateVector<Real>& state, std::complex<Real>* out, uint64_t
             const uint64_t begin = c * chunk;
             const uint64_t end = std::min(state.dim, begin + chunk);
             for (uint64_t k = begin; k < end; ++k) out[k] = std::complex<Real>(re[k], im[k]);
-            if (!state.owns) continue;  // a view's arrays belong to someone else
             release_consumed(state.re, state.component_bytes(), begin * sizeof(Real), end * sizeof(Real));
             release_consumed(state.im, state.component_bytes(), begin * sizeof(Real), end * sizeof(Real));
         }
@@ -76,7 +75,7 @@ void move_amplitudes(StateVector<Real>& state, std::complex<Real>* out, uint64_t
 }
 
 template <typename Real>
-void copy_and_clear(StateVector<Real>& state, std::complex<Real>* out) {
+void copy_and_clear(StateView<Real>& state, std::complex<Real>* out) {
     Real* re = state.re;
     Real* im = state.im;
     const auto dim = static_cast<int64_t>(state.dim);
@@ -94,7 +93,7 @@ template AmplitudeBuffer<double> allocate_amplitudes<double>(int, uint64_t, bool
 template AmplitudeBuffer<float> allocate_amplitudes<float>(int, uint64_t, bool);
 template void move_amplitudes<double>(StateVector<double>&, std::complex<double>*, uint64_t);
 template void move_amplitudes<float>(StateVector<float>&, std::complex<float>*, uint64_t);
-template void copy_and_clear<double>(StateVector<double>&, std::complex<double>*);
-template void copy_and_clear<float>(StateVector<float>&, std::complex<float>*);
+template void copy_and_clear<double>(StateView<double>&, std::complex<double>*);
+template void copy_and_clear<float>(StateView<float>&, std::complex<float>*);
 
 }  // namespace wavesim

@@ -40,7 +40,7 @@ constexpr uint64_t kConversionChunk = uint64_t{1} << 18;
 // its result together never hold much more than one of them (a chunk of a
 // whole number of pages leaves nothing behind; otherwise the pages across
 // chunk boundaries stay until the state goes). Consumes an owning state:
-// released pages read as zero. A view is only read.
+// released pages read as zero.
 template <typename Real>
 void move_amplitudes(StateVector<Real>& state, std::complex<Real>* out, uint64_t chunk = kConversionChunk);
 
@@ -48,6 +48,6 @@ void move_amplitudes(StateVector<Real>& state, std::complex<Real>* out, uint64_t
 // |0...0> again, in one pass: a worker's state serves its next parameter set
 // without new pages.
 template <typename Real>
-void copy_and_clear(StateVector<Real>& state, std::complex<Real>* out);
+void copy_and_clear(StateView<Real>& state, std::complex<Real>* out);
 
 }  // namespace wavesim

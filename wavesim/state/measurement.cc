@@ -28,14 +28,14 @@ constexpr size_t kPartialSums = 8;
 }
 
 template <typename Real>
-double probability(const StateVector<Real>& s, uint64_t i) {
+double probability(const StateView<Real>& s, uint64_t i) {
     const double re = s.re[i];
     const double im = s.im[i];
     return std::fma(re, re, im * im);
 }
 
 template <typename Real>
-void check_table(const StateVector<Real>& s, const CumulativeTable& t, const char* operation) {
+void check_table(const StateView<Real>& s, const CumulativeTable& t, const char* operation) {
     const bool chunked = s.dim > kSamplingChunk;
     const uint64_t entries = chunked ? s.dim / kSamplingChunk : s.dim;
     if (t.chunked != chunked || t.sums.size() != entries) {
@@ -51,7 +51,7 @@ size_t first_at_least(const std::vector<double>& sums, double r) {
 
 // Walks chunk k from its first amplitude until the running sum reaches rho.
 template <typename Real>
-uint64_t position_in_chunk(const StateVector<Real>& s, uint64_t k, double rho) {
+uint64_t position_in_chunk(const StateView<Real>& s, uint64_t k, double rho) {
     const uint64_t base = k * kSamplingChunk;
     double running = 0.0;
     for (uint64_t j = 0; j < kSamplingChunk; ++j) {
@@ -62,7 +62,7 @@ uint64_t position_in_chunk(const StateVector<Real>& s, uint64_t k, double rho) {
 }
 
 template <typename Real>
-uint64_t index_for_draw(const StateVector<Real>& s, const CumulativeTable& t, double r) {
+uint64_t index_for_draw(const StateView<Real>& s, const CumulativeTable& t, double r) {
     const size_t k = first_at_least(t.sums, r);
     if (!t.chunked) return k;
     const double rho = k == 0 ? r : r - t.sums[k - 1];
@@ -70,7 +70,7 @@ uint64_t index_for_draw(const StateVector<Real>& s, const CumulativeTable& t, do
 }
 
 template <typename Real>
-double chunk_probability(const StateVector<Real>& s, uint64_t base) {
+double chunk_probability(const StateView<Real>& s, uint64_t base) {
     double partial[kPartialSums] = {};
     for (uint64_t j = 0; j < kSamplingChunk; j += kPartialSums) {
         for (size_t l = 0; l < kPartialSums; ++l) partial[l] += probability(s, base + j + l);
@@ -81,7 +81,7 @@ double chunk_probability(const StateVector<Real>& s, uint64_t base) {
 }  // namespace
 
 template <typename Real>
-QubitOdds measure_odds(const StateVector<Real>& s, int q) {
+QubitOdds measure_odds(const StateView<Real>& s, int q) {
     check_qubit("measure_qubit", q, s.num_qubits);
     const uint64_t half = uint64_t{1} << q;
     QubitOdds odds;  // p1 only to tell a NaN in the other half, which the collapse would erase
@@ -99,7 +99,7 @@ double measured_scale(int outcome, const QubitOdds& odds) {
 }
 
 template <typename Real>
-void collapse_measured(StateVector<Real>& s, int q, int outcome, const QubitOdds& odds) {
+void collapse_measured(StateView<Real>& s, int q, int outcome, const QubitOdds& odds) {
     const uint64_t half = uint64_t{1} << q;
     const double k = measured_scale(outcome, odds);
     const uint64_t kept = outcome == 0 ? 0 : half;
@@ -117,8 +117,8 @@ void collapse_measured(StateVector<Real>& s, int q, int outcome, const QubitOdds
 }
 
 template <typename Real>
-void keep_measured_half(const StateVector<Real>& from, int q, int outcome, const QubitOdds& odds,
-                        StateVector<Real>& to) {
+void keep_measured_half(const StateView<Real>& from, int q, int outcome, const QubitOdds& odds,
+                        StateView<Real>& to) {
     check_qubit("keep_measured_half", q, from.num_qubits);
     if (to.num_qubits + 1 != from.num_qubits) {
         throw std::runtime_error("keep_measured_half: the kept half needs a state of one qubit fewer");
@@ -136,7 +136,7 @@ void keep_measured_half(const StateVector<Real>& from, int q, int outcome, const
 }
 
 template <typename Real>
-double total_probability(const StateVector<Real>& s) {
+double total_probability(const StateView<Real>& s) {
     double total = 0.0;
     for (uint64_t i = 0; i < s.dim; ++i) total += probability(s, i);
     if (!std::isfinite(total)) refuse_non_finite();
@@ -144,7 +144,7 @@ double total_probability(const StateVector<Real>& s) {
 }
 
 template <typename Real>
-int measure_qubit(StateVector<Real>& s, int q, RandomSource& source) {
+int measure_qubit(StateView<Real>& s, int q, RandomSource& source) {
     const QubitOdds odds = measure_odds(s, q);
     const int outcome = measure_outcome(draw_uniform(source), odds);
     collapse_measured(s, q, outcome, odds);
@@ -152,7 +152,7 @@ int measure_qubit(StateVector<Real>& s, int q, RandomSource& source) {
 }
 
 template <typename Real>
-QubitOdds reset_odds(const StateVector<Real>& s, int q, ThreadTeam team) {
+QubitOdds reset_odds(const StateView<Real>& s, int q, ThreadTeam team) {
     check_qubit("reset_qubit", q, s.num_qubits);
     const uint64_t half = uint64_t{1} << q;
     const int64_t pairs = static_cast<int64_t>(s.dim / 2);
@@ -168,7 +168,7 @@ QubitOdds reset_odds(const StateVector<Real>& s, int q, ThreadTeam team) {
 }
 
 template <typename Real>
-void apply_reset_outcome(StateVector<Real>& s, int q, int outcome, const QubitOdds& odds, ThreadTeam team) {
+void apply_reset_outcome(StateView<Real>& s, int q, int outcome, const QubitOdds& odds, ThreadTeam team) {
     // Either branch would erase the NaN of one half and pass off the rest as a
     // valid state: keep the state as it is, so the NaN reaches the caller.
     if (!std::isfinite(odds.p0 + odds.p1)) return;
@@ -198,13 +198,13 @@ void apply_reset_outcome(StateVector<Real>& s, int q, int outcome, const QubitOd
 }
 
 template <typename Real>
-void reset_qubit(StateVector<Real>& s, int q, RandomSource& source, ThreadTeam team) {
+void reset_qubit(StateView<Real>& s, int q, RandomSource& source, ThreadTeam team) {
     const QubitOdds odds = reset_odds(s, q, team);
     apply_reset_outcome(s, q, reset_outcome(draw_uniform(source), odds), odds, team);
 }
 
 template <typename Real>
-CumulativeTable build_cumulative(const StateVector<Real>& s) {
+CumulativeTable build_cumulative(const StateView<Real>& s) {
     CumulativeTable t;
     t.chunked = s.dim > kSamplingChunk;
     double running = 0.0;
@@ -227,7 +227,7 @@ CumulativeTable build_cumulative(const StateVector<Real>& s) {
 }
 
 template <typename Real>
-uint64_t sample_index(const StateVector<Real>& s, const CumulativeTable& t, RandomSource& source) {
+uint64_t sample_index(const StateView<Real>& s, const CumulativeTable& t, RandomSource& source) {
     check_table(s, t, "sample_index");
     return index_for_draw(s, t, draw_uniform(source));
 }
@@ -238,7 +238,7 @@ uint64_t sample_index(const StateVector<Real>& s, const CumulativeTable& t, Rand
 // move a cursor forward; within a chunk the running sum likewise only grows
 // past earlier residuals. Draws above that entry (or NaN) take the per-draw search.
 template <typename Real>
-std::vector<uint64_t> sample_indices(const StateVector<Real>& s, const CumulativeTable& t,
+std::vector<uint64_t> sample_indices(const StateView<Real>& s, const CumulativeTable& t,
                                      const std::vector<double>& draws) {
     check_table(s, t, "sample_indices");
     std::vector<uint64_t> indices(draws.size());
@@ -283,17 +283,17 @@ std::vector<uint64_t> sample_indices(const StateVector<Real>& s, const Cumulativ
 }
 
 #define WAVESIM_MEASUREMENT_INSTANTIATE(Real)                                                                         \
-    template int measure_qubit<Real>(StateVector<Real>&, int, RandomSource&);                                         \
-    template QubitOdds measure_odds<Real>(const StateVector<Real>&, int);                                             \
-    template void collapse_measured<Real>(StateVector<Real>&, int, int, const QubitOdds&);                            \
-    template void keep_measured_half<Real>(const StateVector<Real>&, int, int, const QubitOdds&, StateVector<Real>&); \
-    template double total_probability<Real>(const StateVector<Real>&);                                                \
-    template QubitOdds reset_odds<Real>(const StateVector<Real>&, int, ThreadTeam);                                               \
-    template void apply_reset_outcome<Real>(StateVector<Real>&, int, int, const QubitOdds&, ThreadTeam);                          \
-    template void reset_qubit<Real>(StateVector<Real>&, int, RandomSource&, ThreadTeam);                                          \
-    template CumulativeTable build_cumulative<Real>(const StateVector<Real>&);                                        \
-    template uint64_t sample_index<Real>(const StateVector<Real>&, const CumulativeTable&, RandomSource&);            \
-    template std::vector<uint64_t> sample_indices<Real>(const StateVector<Real>&, const CumulativeTable&,             \
+    template int measure_qubit<Real>(StateView<Real>&, int, RandomSource&);                                         \
+    template QubitOdds measure_odds<Real>(const StateView<Real>&, int);                                             \
+    template void collapse_measured<Real>(StateView<Real>&, int, int, const QubitOdds&);                            \
+    template void keep_measured_half<Real>(const StateView<Real>&, int, int, const QubitOdds&, StateView<Real>&); \
+    template double total_probability<Real>(const StateView<Real>&);                                                \
+    template QubitOdds reset_odds<Real>(const StateView<Real>&, int, ThreadTeam);                                               \
+    template void apply_reset_outcome<Real>(StateView<Real>&, int, int, const QubitOdds&, ThreadTeam);                          \
+    template void reset_qubit<Real>(StateView<Real>&, int, RandomSource&, ThreadTeam);                                          \
+    template CumulativeTable build_cumulative<Real>(const StateView<Real>&);                                        \
+    template uint64_t sample_index<Real>(const StateView<Real>&, const CumulativeTable&, RandomSource&);            \
+    template std::vector<uint64_t> sample_indices<Real>(const StateView<Real>&, const CumulativeTable&,             \
                                                         const std::vector<double>&);
 
 WAVESIM_MEASUREMENT_INSTANTIATE(double)

@@ -20,7 +20,7 @@ namespace wavesim {
 // (check_qubit's message; callers refuse such qubits first, so the simulator's
 // users never see it).
 template <typename Real>
-int measure_qubit(StateVector<Real>& s, int q, RandomSource& source);
+int measure_qubit(StateView<Real>& s, int q, RandomSource& source);
 
 // The probabilities of one qubit reading 0 and 1.
 struct QubitOdds {
@@ -38,9 +38,9 @@ inline int reset_outcome(double r, const QubitOdds& odds) { return r > odds.p0 ?
 // ascending index order) and refuses a non-finite state as it does;
 // collapse_measured is its collapse onto the outcome taken.
 template <typename Real>
-QubitOdds measure_odds(const StateVector<Real>& s, int q);
+QubitOdds measure_odds(const StateView<Real>& s, int q);
 template <typename Real>
-void collapse_measured(StateVector<Real>& s, int q, int outcome, const QubitOdds& odds);
+void collapse_measured(StateView<Real>& s, int q, int outcome, const QubitOdds& odds);
 
 // The factor collapse_measured scales the kept half by, and how it scales one component.
 double measured_scale(int outcome, const QubitOdds& odds);
@@ -55,13 +55,13 @@ inline Real scaled_component(Real x, double k) {
 // state is zero and adds exactly nothing to a later sum, so sums over the
 // compact state equal the sums over the collapsed one.
 template <typename Real>
-void keep_measured_half(const StateVector<Real>& from, int q, int outcome, const QubitOdds& odds,
-                        StateVector<Real>& to);
+void keep_measured_half(const StateView<Real>& from, int q, int outcome, const QubitOdds& odds,
+                        StateView<Real>& to);
 
 // Sum of every probability in ascending index order, finite or refused as in
 // measure_odds: the odds of measuring a qubit whose other half is all zero.
 template <typename Real>
-double total_probability(const StateVector<Real>& s);
+double total_probability(const StateView<Real>& s);
 
 // Leaves qubit q in |0> (a draw r > P0 takes the |1> branch and moves it down),
 // its loops shared statically among the threads of `team`.
@@ -69,15 +69,15 @@ double total_probability(const StateVector<Real>& s);
 // draw), so its NaN amplitudes propagate. A qubit outside the state is refused
 // as measure_qubit refuses it.
 template <typename Real>
-void reset_qubit(StateVector<Real>& s, int q, RandomSource& source, ThreadTeam team);
+void reset_qubit(StateView<Real>& s, int q, RandomSource& source, ThreadTeam team);
 
 // reset_qubit in its parts: the odds summed by its parallel reduction (one
 // partial sum per thread of `team`, so the bits depend on the team), and its
 // action for the outcome taken (a state with non-finite odds is left as it is).
 template <typename Real>
-QubitOdds reset_odds(const StateVector<Real>& s, int q, ThreadTeam team);
+QubitOdds reset_odds(const StateView<Real>& s, int q, ThreadTeam team);
 template <typename Real>
-void apply_reset_outcome(StateVector<Real>& s, int q, int outcome, const QubitOdds& odds, ThreadTeam team);
+void apply_reset_outcome(StateView<Real>& s, int q, int outcome, const QubitOdds& odds, ThreadTeam team);
 
 // Full table (one running sum per amplitude) up to kSamplingChunk amplitudes,
 // else one running sum per chunk of kSamplingChunk amplitudes. The last entry
@@ -91,11 +91,11 @@ struct CumulativeTable {
 };
 
 template <typename Real>
-CumulativeTable build_cumulative(const StateVector<Real>& s);
+CumulativeTable build_cumulative(const StateView<Real>& s);
 
 // One basis-state index for one draw from `source`.
 template <typename Real>
-uint64_t sample_index(const StateVector<Real>& s, const CumulativeTable& t, RandomSource& source);
+uint64_t sample_index(const StateView<Real>& s, const CumulativeTable& t, RandomSource& source);
 
 // The indices that sample_index would give for each of `draws` (already drawn
 // uniforms, in draw order), resolved by sorting the draws and sweeping the
@@ -103,7 +103,7 @@ uint64_t sample_index(const StateVector<Real>& s, const CumulativeTable& t, Rand
 // walk) once: bit-identical to calling the per-draw search,
 // O(shots log shots + 2^n) instead of up to 65536 amplitudes per draw.
 template <typename Real>
-std::vector<uint64_t> sample_indices(const StateVector<Real>& s, const CumulativeTable& t,
+std::vector<uint64_t> sample_indices(const StateView<Real>& s, const CumulativeTable& t,
                                      const std::vector<double>& draws);
 
 }  // namespace wavesim

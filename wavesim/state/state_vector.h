@@ -55,14 +55,27 @@ AlignedArray<Real> allocate_aligned(size_t count) {
         static_cast<Real*>(std::aligned_alloc(kStateAlignment, bytes > 0 ? bytes : kStateAlignment)));
 }
 
+// The amplitudes a kernel works on: two component arrays of 2^num_qubits
+// values, aligned as an owned state's are, owned elsewhere (by a
+// StateVector, or a block or half of a larger state).
 template <typename Real>
-struct StateVector {
+struct StateView {
     uint32_t num_qubits = 0;
     uint64_t dim = 0;
     Real* re = nullptr;
     Real* im = nullptr;
-    bool owns = false;
 
+    StateView() = default;
+    StateView(unsigned n, Real* re_data, Real* im_data)
+        : num_qubits(n), dim(uint64_t{1} << n), re(re_data), im(im_data) {}
+
+    size_t component_bytes() const { return static_cast<size_t>(dim) * sizeof(Real); }
+};
+
+// A state that owns its arrays: |0...0> when made, freed when it goes. It is
+// the view of its own arrays, so it goes wherever a view does.
+template <typename Real>
+struct StateVector : StateView<Real> {
     // |0...0> on `n` qubits. A negative count converted to unsigned is out of range too.
     explicit StateVector(unsigned n) {
         check_state_qubits(n);
@@ -75,40 +88,29 @@ struct StateVector {
         if (bytes >= kMappedBytes && !memory_available_for(2 * uint64_t{bytes}))
             throw std::runtime_error("Failed to allocate memory for StateVector");
         const int threads = thread_count_for(int(n));
-        re = static_cast<Real*>(allocate_component(bytes, threads));
-        im = static_cast<Real*>(allocate_component(bytes, threads));
+        Real* re = static_cast<Real*>(allocate_component(bytes, threads));
+        Real* im = static_cast<Real*>(allocate_component(bytes, threads));
         if (re == nullptr || im == nullptr) {
             free_component(re, bytes);
             free_component(im, bytes);
             throw std::runtime_error("Failed to allocate memory for StateVector");
         }
-        num_qubits = n;
-        dim = count;
-        owns = true;
+        static_cast<StateView<Real>&>(*this) = StateView<Real>(n, re, im);
         re[0] = Real(1);
     }
-
-    // A view of `n` qubits on arrays owned elsewhere (a block of a larger
-    // state, for instance); they must be aligned as an owned state's are.
-    StateVector(unsigned n, Real* re_data, Real* im_data)
-        : num_qubits(n), dim(uint64_t{1} << n), re(re_data), im(im_data), owns(false) {}
 
     StateVector(const StateVector&) = delete;
     StateVector& operator=(const StateVector&) = delete;
 
     ~StateVector() {
-        if (owns) {
-            free_component(re, component_bytes());
-            free_component(im, component_bytes());
-        }
+        free_component(this->re, this->component_bytes());
+        free_component(this->im, this->component_bytes());
     }
-
-    size_t component_bytes() const { return static_cast<size_t>(dim) * sizeof(Real); }
 };
 
-// Puts a state (owned or a view) back to |0...0> for its next use.
+// Puts a state back to |0...0> for its next use.
 template <typename Real>
-void set_zero_state(StateVector<Real>& state) {
+void set_zero_state(StateView<Real>& state) {
     std::memset(state.re, 0, state.component_bytes());
     std::memset(state.im, 0, state.component_bytes());
     state.re[0] = Real(1);

@@ -7,7 +7,7 @@
 namespace wavesim {
 
 template <typename Real>
-void apply_gate_single_batch(StateVector<Real>& state, const CircuitInstruction& instruction, GateMatrixCache& cache,
+void apply_gate_single_batch(StateView<Real>& state, const CircuitInstruction& instruction, GateMatrixCache& cache,
                              int batch_index) {
     if (operation_kind(instruction.name) != OperationKind::kGate) return;
     MatrixStore store{&cache, {}};
@@ -17,7 +17,7 @@ void apply_gate_single_batch(StateVector<Real>& state, const CircuitInstruction&
 }
 
 template <typename Real>
-void apply_one_instruction(StateVector<Real>& state, const CircuitInstruction& instruction, GateMatrixCache& cache,
+void apply_one_instruction(StateView<Real>& state, const CircuitInstruction& instruction, GateMatrixCache& cache,
                            int batch_index, RandomSource& source) {
     if (operation_kind(instruction.name) == OperationKind::kReset) {
         if (instruction.qubits.empty()) return;
@@ -30,16 +30,16 @@ void apply_one_instruction(StateVector<Real>& state, const CircuitInstruction& i
 }
 
 template <typename Real>
-void apply_one_by_one(StateVector<Real>& state, const std::vector<CircuitInstruction>& instructions, size_t begin,
+void apply_one_by_one(StateView<Real>& state, const std::vector<CircuitInstruction>& instructions, size_t begin,
                       size_t end, GateMatrixCache& cache, int batch_index, RandomSource& source) {
     for (size_t i = begin; i < end; ++i) apply_one_instruction(state, instructions[i], cache, batch_index, source);
 }
 
 #define WAVESIM_INSTANTIATE_REFERENCE_PATH(Real)                                                                       \
-    template void apply_gate_single_batch<Real>(StateVector<Real>&, const CircuitInstruction&, GateMatrixCache&, int); \
-    template void apply_one_instruction<Real>(StateVector<Real>&, const CircuitInstruction&, GateMatrixCache&, int,    \
+    template void apply_gate_single_batch<Real>(StateView<Real>&, const CircuitInstruction&, GateMatrixCache&, int); \
+    template void apply_one_instruction<Real>(StateView<Real>&, const CircuitInstruction&, GateMatrixCache&, int,    \
                                               RandomSource&);                                                          \
-    template void apply_one_by_one<Real>(StateVector<Real>&, const std::vector<CircuitInstruction>&, size_t, size_t,   \
+    template void apply_one_by_one<Real>(StateView<Real>&, const std::vector<CircuitInstruction>&, size_t, size_t,   \
                                          GateMatrixCache&, int, RandomSource&);
 
 WAVESIM_INSTANTIATE_REFERENCE_PATH(double)

@@ -21,18 +21,18 @@ namespace wavesim {
 // the thread rule's team. "MEASURE", "RESET",
 // "BARRIER", "QIF" and "QWHILE" have no unitary action and are skipped.
 template <typename Real>
-void apply_gate_single_batch(StateVector<Real>& state, const CircuitInstruction& instruction, GateMatrixCache& cache,
+void apply_gate_single_batch(StateView<Real>& state, const CircuitInstruction& instruction, GateMatrixCache& cache,
                              int batch_index);
 
 // RESET acts on its first qubit (none: no effect) with `source`; every other
 // name goes to apply_gate_single_batch.
 template <typename Real>
-void apply_one_instruction(StateVector<Real>& state, const CircuitInstruction& instruction, GateMatrixCache& cache,
+void apply_one_instruction(StateView<Real>& state, const CircuitInstruction& instruction, GateMatrixCache& cache,
                            int batch_index, RandomSource& source);
 
 // Instructions [begin, end) one by one.
 template <typename Real>
-void apply_one_by_one(StateVector<Real>& state, const std::vector<CircuitInstruction>& instructions, size_t begin,
+void apply_one_by_one(StateView<Real>& state, const std::vector<CircuitInstruction>& instructions, size_t begin,
                       size_t end, GateMatrixCache& cache, int batch_index, RandomSource& source);
 
 }  // namespace wavesim

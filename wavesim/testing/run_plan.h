@@ -13,7 +13,7 @@ namespace testing_support {
 // Every step of `plan` on `state` with the thread rule's team, RESET drawing
 // from `source`, in `shape` (block_qubits 0: this machine's); the sweeps taken.
 template <typename Real>
-size_t run_plan(StateVector<Real>& state, const RunPlan& plan, RandomSource& source, WindowShape shape = {0, 0}) {
+size_t run_plan(StateView<Real>& state, const RunPlan& plan, RandomSource& source, WindowShape shape = {0, 0}) {
     RunOptions options;
     options.team = team_for(int(state.num_qubits));
     options.source = &source;

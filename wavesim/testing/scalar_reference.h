@@ -130,7 +130,7 @@ inline Amplitudes random_state(int n, std::mt19937_64& rng) {
 }
 
 template <typename Real>
-Amplitudes read(const StateVector<Real>& s) {
+Amplitudes read(const StateView<Real>& s) {
     Amplitudes a(s.dim);
     for (uint64_t k = 0; k < s.dim; ++k) a[k] = {double(s.re[k]), double(s.im[k])};
     return a;
@@ -139,7 +139,7 @@ Amplitudes read(const StateVector<Real>& s) {
 // Loads `a` rounded to Real and replaces `a` by the rounded values, so a
 // reference starts from exactly what the state holds.
 template <typename Real>
-void load(StateVector<Real>& s, Amplitudes& a) {
+void load(StateView<Real>& s, Amplitudes& a) {
     for (uint64_t k = 0; k < s.dim; ++k) {
         s.re[k] = Real(a[k].real());
         s.im[k] = Real(a[k].imag());
@@ -149,7 +149,7 @@ void load(StateVector<Real>& s, Amplitudes& a) {
 
 // Normally distributed parts (not normalised), from `engine`.
 template <typename Real, typename Engine>
-void fill_random(StateVector<Real>& s, Engine& engine) {
+void fill_random(StateView<Real>& s, Engine& engine) {
     std::normal_distribution<double> normal;
     for (uint64_t i = 0; i < s.dim; ++i) {
         s.re[i] = Real(normal(engine));
@@ -158,7 +158,7 @@ void fill_random(StateVector<Real>& s, Engine& engine) {
 }
 
 template <typename Real>
-bool same_bits(const StateVector<Real>& a, const StateVector<Real>& b) {
+bool same_bits(const StateView<Real>& a, const StateView<Real>& b) {
     return a.dim == b.dim && std::memcmp(a.re, b.re, a.dim * sizeof(Real)) == 0 &&
            std::memcmp(a.im, b.im, a.dim * sizeof(Real)) == 0;
 }
@@ -166,7 +166,7 @@ bool same_bits(const StateVector<Real>& a, const StateVector<Real>& b) {
 // Equal values amplitude by amplitude (==: -0 equals +0, NaN equals nothing):
 // the contract between the plain per-gate path and every faster one.
 template <typename Real>
-bool same_values(const StateVector<Real>& a, const StateVector<Real>& b) {
+bool same_values(const StateView<Real>& a, const StateView<Real>& b) {
     if (a.dim != b.dim) return false;
     for (uint64_t k = 0; k < a.dim; ++k)
         if (!(a.re[k] == b.re[k] && a.im[k] == b.im[k])) return false;
