@@ -15,6 +15,7 @@
 #include "wavesim/state/measurement.h"
 #include "wavesim/plan/windows.h"
 #include "wavesim/testing/run_plan.h"
+#include "wavesim/testing/instructions.h"
 
 namespace wavesim {
 namespace {
@@ -23,12 +24,7 @@ template <typename Real>
 constexpr double kTolerance = std::is_same_v<Real, double> ? 1e-12 : 2e-5;
 constexpr double kAngle = 0.83;
 
-CircuitInstruction gate(const std::string& name, std::vector<int32_t> qubits, std::vector<int32_t> controls = {},
-                        const std::vector<double>& values = {}, bool dagger = false,
-                        const std::string& ctrl_state = "") {
-    return {name,   {},        std::move(qubits), std::move(controls), ParamBinding{"", values}, !values.empty(),
-            dagger, ctrl_state};
-}
+using testing_support::gate;
 
 // H on every qubit, then every name three ways: plain, daggered, and with one
 // more closed and one open control (parameters distinct throughout).
@@ -57,7 +53,7 @@ std::vector<CircuitInstruction> whole_vocabulary(int n) {
 
 template <typename Real>
 class AdjointTest : public ::testing::Test {};
-using Precisions = ::testing::Types<double, float>;
+using testing_support::Precisions;
 TYPED_TEST_SUITE(AdjointTest, Precisions);
 
 TYPED_TEST(AdjointTest, BackwardPlanUndoesTheForwardRun) {

@@ -13,6 +13,7 @@
 
 #include "wavesim/base/bits.h"
 #include "wavesim/testing/scalar_reference.h"
+#include "wavesim/testing/instructions.h"
 
 namespace wavesim {
 namespace {
@@ -75,7 +76,7 @@ double dot(const Amplitudes& a, const Amplitudes& b) {
 
 template <typename Real>
 class ExpectationTest : public ::testing::Test {};
-using Precisions = ::testing::Types<double, float>;
+using testing_support::Precisions;
 TYPED_TEST_SUITE(ExpectationTest, Precisions);
 
 TYPED_TEST(ExpectationTest, MatchPaulisAppliedOneByOne) {

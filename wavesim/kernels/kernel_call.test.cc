@@ -22,6 +22,7 @@
 #include "wavesim/kernels/unit_walk.h"
 #include "wavesim/testing/scalar_reference.h"
 #include "wavesim/base/threads.h"
+#include "wavesim/testing/instructions.h"
 
 namespace wavesim {
 namespace {
@@ -173,7 +174,7 @@ std::vector<int> qubit_positions(int n) {
 
 template <typename Real>
 class KernelTest : public ::testing::Test {};
-using Precisions = ::testing::Types<double, float>;
+using testing_support::Precisions;
 TYPED_TEST_SUITE(KernelTest, Precisions);
 
 constexpr int kSmallSizes[] = {1, 2, 3, 4, 5, 6};

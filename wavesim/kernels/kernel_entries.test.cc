@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "wavesim/testing/scalar_reference.h"
+#include "wavesim/testing/instructions.h"
 
 namespace wavesim {
 namespace {
@@ -55,7 +56,7 @@ void expect_entry_is_call(const std::string& name, const Entry<Real>& entry, con
 
 template <typename Real>
 class KernelEntries : public ::testing::Test {};
-using Precisions = ::testing::Types<double, float>;
+using testing_support::Precisions;
 TYPED_TEST_SUITE(KernelEntries, Precisions);
 
 TYPED_TEST(KernelEntries, EachNameIsItsKernelCall) {

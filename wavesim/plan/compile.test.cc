@@ -18,6 +18,7 @@
 #include "wavesim/gates/gate_catalogue.h"
 #include "wavesim/testing/reference_path.h"
 #include "wavesim/testing/scalar_reference.h"
+#include "wavesim/testing/instructions.h"
 
 namespace wavesim {
 namespace {
@@ -44,15 +45,8 @@ struct GateInput {
 };
 
 CircuitInstruction make_instruction(const GateInput& in) {
-    CircuitInstruction ins;
-    ins.name = in.name;
-    ins.qubits = in.qubits;
-    ins.controls = in.controls;
-    ins.param.value = in.params;
-    ins.has_param = !in.params.empty();
-    ins.dagger = in.dagger;
-    ins.ctrl_state = in.ctrl_state;
-    return ins;
+    return testing_support::gate(in.name, {in.qubits.begin(), in.qubits.end()}, {in.controls.begin(), in.controls.end()},
+                                 in.params, in.dagger, in.ctrl_state);
 }
 
 // What the instruction must do: matrix u on `targets` (first = least

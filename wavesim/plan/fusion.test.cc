@@ -19,6 +19,7 @@
 
 #include "wavesim/state/measurement.h"
 #include "wavesim/plan/windows.h"
+#include "wavesim/testing/instructions.h"
 #include "wavesim/testing/random_circuit.h"
 #include "wavesim/testing/reference_path.h"
 #include "wavesim/testing/scalar_reference.h"
@@ -240,11 +241,7 @@ std::vector<uint64_t> group_qubits(const std::vector<CircuitInstruction>& circui
     return out;
 }
 
-CircuitInstruction cx(int32_t control, int32_t target) {
-    CircuitInstruction ins = named("CX", {target});
-    ins.controls = {control};
-    return ins;
-}
+CircuitInstruction cx(int32_t control, int32_t target) { return testing_support::gate("CX", {target}, {control}); }
 
 // The rule on small circuits: untouched qubits fill the last group; a gate
 // joins the latest group on its qubits while it fits; a gate past the limit

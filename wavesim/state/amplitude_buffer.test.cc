@@ -3,6 +3,7 @@
 // mapped arrays are given back entirely when the chunks are whole pages. Fresh states read |0...0> whether
 // their memory is heap, mapped, huge pages or reused.
 #include "wavesim/state/amplitude_buffer.h"
+#include "wavesim/testing/instructions.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +18,7 @@ namespace {
 
 template <typename Real>
 class AmplitudeBufferTest : public ::testing::Test {};
-using Precisions = ::testing::Types<double, float>;
+using testing_support::Precisions;
 TYPED_TEST_SUITE(AmplitudeBufferTest, Precisions);
 
 // Qubit counts whose component arrays are mapped in both precisions, and one below;

@@ -1,6 +1,7 @@
 // Measurement, reset and sampling against plain scalar loops written here,
 // with draws pinned exactly (a source with low == high always returns low).
 #include "wavesim/state/measurement.h"
+#include "wavesim/testing/instructions.h"
 
 #include <gtest/gtest.h>
 #include <omp.h>
@@ -88,7 +89,7 @@ uint64_t linear_search(const StateVector<Real>& s, double r) {
 
 template <typename T>
 class Stochastic : public ::testing::Test {};
-using Precisions = ::testing::Types<double, float>;
+using testing_support::Precisions;
 TYPED_TEST_SUITE(Stochastic, Precisions);
 
 TYPED_TEST(Stochastic, MeasureCertainOutcomesLeaveTheStateUnchanged) {

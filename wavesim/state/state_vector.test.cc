@@ -1,6 +1,7 @@
 // States refuse sizes they cannot hold, with the messages callers see, and
 // the one qubit check names the operation, the qubit and the state's size.
 #include "wavesim/state/state_vector.h"
+#include "wavesim/testing/instructions.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,7 @@ namespace {
 
 template <typename Real>
 class StateVectorTest : public ::testing::Test {};
-using Precisions = ::testing::Types<double, float>;
+using testing_support::Precisions;
 TYPED_TEST_SUITE(StateVectorTest, Precisions);
 
 template <typename Real>

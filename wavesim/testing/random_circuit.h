@@ -12,6 +12,7 @@
 
 #include "common/circuit_records.h"
 #include "wavesim/gates/gate_catalogue.h"
+#include "wavesim/testing/instructions.h"
 
 namespace wavesim {
 namespace random_circuits {
@@ -63,10 +64,7 @@ inline CircuitInstruction random_gate(Draw& draw, int num_qubits) {
 }
 
 inline CircuitInstruction named(const std::string& name, std::vector<int32_t> qubits) {
-    CircuitInstruction ins;
-    ins.name = name;
-    ins.qubits = std::move(qubits);
-    return ins;
+    return testing_support::gate(name, std::move(qubits));
 }
 
 inline std::vector<CircuitInstruction> random_circuit(Draw& draw, int num_qubits, int gates = kCircuitGates) {
