@@ -125,14 +125,18 @@ def target_matrix(name, params):
     raise KeyError(name)
 
 
-def values_for_batch(value, name, batch):
-    """The parameter set batch `batch` uses: k values at k*batch, or the first set past the end."""
+def parameter_set(value, k, batch):
+    """Set `batch` of a list of k-value sets: k values at k*batch, or the first set past the end."""
     values = [value] if isinstance(value, float) else list(value)
-    k = param_count(name)
     if k >= 1 and len(values) > k:
         start = k * batch if k * batch + k <= len(values) else 0
         return values[start:start + k]
     return values
+
+
+def values_for_batch(value, name, batch):
+    """The parameter set batch `batch` uses of a gate."""
+    return parameter_set(value, param_count(name), batch)
 
 
 def apply_matrix(psi, targets, controls, control_values, u):
@@ -278,6 +282,15 @@ def measure(psi, q, r):
     psi[bit != outcome] = 0
     psi[bit == outcome] *= k
     return outcome
+
+
+def classical_bit(ins):
+    return ins.controls[0] if ins.controls else ins.qubits[0]
+
+
+def counted(ins, num_cbits):
+    """A MEASURE that records into the register; any other acts as no instruction at all."""
+    return ins.name == "MEASURE" and len(ins.qubits) > 0 and classical_bit(ins) < num_cbits
 
 
 def key(register):

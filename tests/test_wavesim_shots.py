@@ -7,6 +7,7 @@ import circuitcore as cc
 import wavesim
 
 import reference_model as ref
+from reference_model import classical_bit, counted
 from wavesim_circuits import instruction, random_circuit, random_instruction
 
 PASSIVE = {"MEASURE", "BARRIER", "QIF", "QWHILE"}
@@ -20,14 +21,6 @@ def circuit(n, instructions, **kwargs):
 
 def measure(q, c=None):
     return instruction("MEASURE", [q], [] if c is None else [c])
-
-
-def classical_bit(ins):
-    return ins.controls[0] if ins.controls else ins.qubits[0]
-
-
-def counted(ins, num_cbits):
-    return ins.name == "MEASURE" and len(ins.qubits) > 0 and classical_bit(ins) < num_cbits
 
 
 def per_shot_strategy(data):

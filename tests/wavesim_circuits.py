@@ -11,12 +11,13 @@ PLAIN_ONLY = ["Tdg"]
 TWO_TARGET_CONTROL = ["CX", "CNOT", "CZ"]
 
 
-def instruction(name, qubits, controls=(), values=None, dagger=False, ctrl_state=""):
+def instruction(name, qubits, controls=(), values=None, dagger=False, ctrl_state="", matrix=()):
     param = None
     if values is not None:
         param = cc.ParamBinding("", values)
     return cc.CircuitInstruction(name=name, qubits=list(qubits), controls=list(controls), param=param,
-                                 has_param=values is not None, dagger=dagger, ctrl_state=ctrl_state)
+                                 has_param=values is not None, dagger=dagger, ctrl_state=ctrl_state,
+                                 matrix=list(matrix))
 
 
 def _pick(rng, n, count):
