@@ -48,8 +48,8 @@ DifferentiableCircuit differentiable_circuit(int num_qubits, const std::vector<C
 unsigned adjoint_state_qubits(unsigned num_qubits);
 
 // Parameter set `batch_index`: psi in the lower half of `state` (|0...0> on
-// entry, of adjoint_state_qubits qubits) exactly as cal_states computes it
-// with the same `fusion` setting,
+// entry, of adjoint_state_qubits qubits), the circuit run on it by
+// run_program with `fusion` (the final state cal_states returns for the set),
 // then <O> (returned) and its derivatives, grads[j] for the j-th column,
 // every kernel on `team`. `slots` holds one ExactSum per column for each
 // hardware thread. The state is left as the pass leaves it.

@@ -1,7 +1,7 @@
 // The drivers behind expval_cpp and expval_grad_cpp: a circuit's parameter
-// sets run as cal_states runs them (the same states, one per worker thread,
-// two for a gradient), each final state read by the observables and never
-// returned. Plain C++: the binding copies its inputs out of Python first.
+// sets through the parameter-set driver and the one run path (the final
+// states cal_states returns, one per worker thread, two for a gradient), each
+// final state read by the observables and never returned. Plain C++: the binding copies its inputs out of Python first.
 #pragma once
 
 #include <vector>
@@ -12,7 +12,7 @@
 namespace wavesim {
 
 // <psi_b|O_k|psi_b> for each of max(batches, 1) parameter sets b, row by row
-// (sets x observables); psi_b as cal_states makes it with the same `fusion`.
+// (sets x observables); psi_b the final state of set b with `fusion`.
 template <typename Real>
 std::vector<double> expectation_rows(int num_qubits, const std::vector<CircuitInstruction>& instructions, int batches,
                                      const GroupedObservables& observables, int fusion);

@@ -125,7 +125,7 @@ GradientRows gradient_rows_unlocked(const CircuitCopy& copy, const GroupedObserv
     return gradient_rows<Real>(copy.num_qubits, copy.instructions, copy.batches, observable, copy.fusion);
 }
 
-// The fusion setting is checked first, as cal_states_cpp checks it.
+// The fusion setting is checked before anything else: a bad value is a ValueError whatever the circuit.
 py::array_t<double> expval_cpp(const CircuitData& circuit_data, py::handle observables, bool use_float32, int fusion) {
     check_fusion(fusion);
     check_state_qubits(circuit_data.num_qubits);

@@ -190,7 +190,8 @@ void list_steps(OutcomeTree<Real>& tree, int num_cbits) {
     }
 }
 
-// The odds of step t on `state`, summed as the literal operation sums them.
+// The odds of step t on `state` by measure_odds or reset_odds; a qubit measured
+// before in a compact state has all of its odds on the outcome it took.
 template <typename Real>
 QubitOdds step_odds(const OutcomeTree<Real>& tree, const StateView<Real>& state, uint32_t t, uint64_t dropped,
                     uint64_t values) {

@@ -23,13 +23,15 @@ struct OutcomeTreeLimits {
 };
 
 // Per-shot strategy: every shot takes one draw per step (a counted MEASURE or
-// a RESET of a qubit) in the literal order, so the draws of a block of shots
-// are taken ahead and the shots walk an outcome tree together. Each node keeps
-// the odds of its step, summed once as the literal operation sums them, and
-// sends its shots to the child their draws pick by that operation's own rule;
-// a state is made only where a node is reached for the first time. Counts
-// and draws taken equal the literal procedure's. Every stretch between steps is
-// fused as `fusion` says.
+// a RESET of a qubit) in circuit order, so the draws of a block of shots are
+// taken ahead and the shots walk an outcome tree together. Each node keeps
+// the odds of its step, summed once by measure_odds or reset_odds (on the
+// full state's thread team), and sends its shots to the child their draws
+// pick by measure_outcome or reset_outcome; a state is made only where a node
+// is reached for the first time. Counts and draws taken are those of every
+// shot run on its own. Every stretch between steps is compiled once, as the
+// walk first reaches it, fused as `fusion` says, so a refusal is raised where
+// the first shot meets it; the gates after the last step are compiled, not run.
 template <typename Real>
 ShotCounts outcome_tree_counts(const CircuitData& circuit, SetRun<Real>& run, int shots, int num_cbits,
                                RandomSource& source, const OutcomeTreeLimits& limits = {}, int fusion = kFusionOff);

@@ -34,9 +34,9 @@ inline int measure_outcome(double r, const QubitOdds& odds) { return r >= odds.p
 inline int reset_outcome(double r, const QubitOdds& odds) { return r > odds.p0 ? 1 : 0; }
 
 // measure_qubit in its parts, for callers that decide many draws against one
-// state. measure_odds sums exactly as measure_qubit does (each half in
-// ascending index order) and refuses a non-finite state as it does;
-// collapse_measured is its collapse onto the outcome taken.
+// state: measure_odds sums each half in ascending index order and refuses a
+// state whose odds are not finite; collapse_measured scales the kept half by
+// measured_scale and zeroes the other.
 template <typename Real>
 QubitOdds measure_odds(const StateView<Real>& s, int q);
 template <typename Real>
@@ -50,7 +50,7 @@ inline Real scaled_component(Real x, double k) {
 }
 
 // The same collapse written compactly: the kept half of `from` (bit q equal to
-// `outcome`), scaled as collapse_measured scales it, into `to` of one qubit
+// `outcome`), each component scaled by measured_scale, into `to` of one qubit
 // fewer (bit q removed from the index). Every other amplitude of a collapsed
 // state is zero and adds exactly nothing to a later sum, so sums over the
 // compact state equal the sums over the collapsed one.
@@ -67,7 +67,7 @@ double total_probability(const StateView<Real>& s);
 // its loops shared statically among the threads of `team`.
 // A state whose probabilities are not finite is left as it is (after the
 // draw), so its NaN amplitudes propagate. A qubit outside the state is refused
-// as measure_qubit refuses it.
+// (check_qubit's message, "reset_qubit addresses qubit ...") before any draw.
 template <typename Real>
 void reset_qubit(StateView<Real>& s, int q, RandomSource& source, ThreadTeam team);
 
