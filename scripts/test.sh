@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs every test: the C++ unit tests (GoogleTest through CTest, built by
+# Runs every test: the include rule of wavesim's stage folders, the C++ unit tests (GoogleTest through CTest, built by
 # scripts/setup.sh --test in build/wheel) and the Python tests against the
 # modules installed in .venv/, then the C++ unit tests and the whole Python suite
 # again against a build with AddressSanitizer and UndefinedBehaviorSanitizer
@@ -17,6 +17,7 @@ if [[ "${1:-}" == "--quick" ]]; then
     shift
 fi
 
+"$PY" scripts/check_includes.py
 scripts/run_cpp_tests.sh build/wheel
 
 "$PY" -m pytest -q "$@"
