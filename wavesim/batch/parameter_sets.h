@@ -12,7 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
-#include <memory>
+#include <optional>
 #include <vector>
 
 #include "wavesim/base/random_source.h"
@@ -34,7 +34,7 @@ struct ParameterSets {
 // What a worker keeps from set to set: its state (made at its first use) and its matrix caches.
 template <typename Real>
 struct SetWorker {
-    std::unique_ptr<StateVector<Real>> state;
+    std::optional<StateVector<Real>> state;
     bool used = false;  // the state may hold a set's amplitudes
     RunCaches caches;
 };
@@ -53,7 +53,7 @@ struct SetRun {
     // The set's state, |0...0> of state_qubits qubits: the worker's, made at
     // its first use, so a run that needs none makes none.
     StateVector<Real>& state() {
-        if (!worker->state) worker->state = std::make_unique<StateVector<Real>>(state_qubits);
+        if (!worker->state) worker->state.emplace(state_qubits);
         else if (worker->used) set_zero_state(*worker->state);
         worker->used = true;
         return *worker->state;
@@ -96,23 +96,25 @@ void for_each_parameter_set(const ParameterSets& sets, Body&& body) {
     const int team = single || sets.in_turn ? 1 : batch_thread_count(sets.num_qubits, sets.batches);
     if (!single && !sets.in_turn)
         check_batch_memory<Real>(int(sets.state_qubits), sets.result_rows, uint64_t(team));
-    std::vector<SetWorker<Real>> workers(static_cast<size_t>(team));
-    std::vector<Extra> extras(static_cast<size_t>(team));
-    const auto run_set = [&](int worker, int b) {
+    const auto run_set = [&](SetWorker<Real>& worker, Extra& extra, int b) {
         SetRun<Real> run;
         run.batch_index = b;
         run.team = team > 1 ? ThreadTeam{} : team_for(sets.num_qubits);
-        run.caches = single ? nullptr : &workers[size_t(worker)].caches;
+        run.caches = single ? nullptr : &worker.caches;
         run.reset_source = &thread_reset_source<Real>();
         run.state_qubits = sets.state_qubits;
-        run.worker = &workers[size_t(worker)];
-        body(run, extras[size_t(worker)]);
-        if (run.left_clear) run.worker->used = false;
+        run.worker = &worker;
+        body(run, extra);
+        if (run.left_clear) worker.used = false;
     };
     if (team == 1) {
-        for (int b = 0; b < count; ++b) run_set(0, b);
+        SetWorker<Real> worker;
+        Extra extra{};
+        for (int b = 0; b < count; ++b) run_set(worker, extra, b);
         return;
     }
+    std::vector<SetWorker<Real>> workers(static_cast<size_t>(team));
+    std::vector<Extra> extras(static_cast<size_t>(team));
     std::exception_ptr failure;
     std::atomic<bool> failed{false};
 #pragma omp parallel num_threads(team)
@@ -122,7 +124,7 @@ void for_each_parameter_set(const ParameterSets& sets, Body&& body) {
         for (int b = 0; b < count; ++b) {
             if (failed.load(std::memory_order_relaxed)) continue;
             try {
-                run_set(worker, b);
+                run_set(workers[size_t(worker)], extras[size_t(worker)], b);
             } catch (...) {
 #pragma omp critical(wavesim_batch_failure)
                 if (!failure) failure = std::current_exception();

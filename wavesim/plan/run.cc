@@ -22,7 +22,7 @@ Program make_program(const std::vector<CircuitInstruction>& instructions, uint32
     program.caches = caches;
     program.compiled.num_qubits = num_qubits;
     program.compiled.matrices.cache = caches != nullptr ? &caches->gates : nullptr;
-    program.step_of.assign(instructions.size(), 0);
+    if (fusion != kFusionOff) program.step_of.assign(instructions.size(), 0);
     return program;
 }
 
@@ -31,17 +31,18 @@ void compile_through(Program& program, size_t last) {
     const size_t end = std::min(last + 1, program.instructions->size());
     if (end <= done) return;
     compile_into(program.compiled, *program.instructions, done, end, program.batch_index);
+    if (program.fusion == kFusionOff) return;
     std::vector<PlanStep> fused = fused_steps(program.compiled, done, program.fusion,
                                               program.caches != nullptr ? &program.caches->fused : nullptr);
     // Fusion keeps every MEASURE and RESET step, in order: find where each went.
-    size_t at = program.steps.size();
+    size_t at = program.fused.size();
     for (size_t i = done; i < end; ++i) {
         const OperationKind kind = program.compiled.steps[i].kind;
         if (kind != OperationKind::kMeasure && kind != OperationKind::kReset) continue;
-        while (fused[at - program.steps.size()].kind != kind) ++at;
+        while (fused[at - program.fused.size()].kind != kind) ++at;
         program.step_of[i] = at++;
     }
-    program.steps.insert(program.steps.end(), fused.begin(), fused.end());
+    program.fused.insert(program.fused.end(), fused.begin(), fused.end());
 }
 
 template <typename Real>
@@ -76,9 +77,10 @@ template <typename Real>
 size_t run_program(StateView<Real>& state, Program& program, size_t begin, size_t end, const RunOptions& options) {
     const size_t size = program.instructions->size();
     compile_through(program, end < size ? end : size);
-    const size_t first = begin == 0 ? 0 : program.step_of[begin - 1] + 1;
-    const size_t last = end < size ? program.step_of[end] : program.steps.size();
-    return run_steps(state, program.steps, first, last, options);
+    const std::vector<PlanStep>& steps = run_steps_of(program);
+    const size_t first = begin == 0 ? 0 : step_of(program, begin - 1) + 1;
+    const size_t last = end < size ? step_of(program, end) : steps.size();
+    return run_steps(state, steps, first, last, options);
 }
 
 template <typename Real>

@@ -45,9 +45,10 @@ struct RunOptions {
 
 // One parameter set of a circuit, compiled as runs first reach its stretches.
 // `compiled` holds one step per instruction compiled so far (with the
-// matrices of every step); `steps` are those steps fused stretch by stretch
-// as `fusion` says (the same steps with fusion off); step_of[i] is the index
-// in `steps` of the step of instruction i when it ends a stretch.
+// matrices of every step). With fusion on, `fused` holds those steps fused
+// stretch by stretch and step_of[i] the index there of the step of
+// instruction i when it ends a stretch; with fusion off both stay empty and
+// the compiled steps run as they are.
 struct Program {
     const std::vector<CircuitInstruction>* instructions = nullptr;
     uint32_t num_qubits = 0;
@@ -55,9 +56,18 @@ struct Program {
     int fusion = kFusionOff;
     RunCaches* caches = nullptr;  // null: a single run, every matrix computed once without hashing its key
     RunPlan compiled;
-    std::vector<PlanStep> steps;
+    std::vector<PlanStep> fused;
     std::vector<size_t> step_of;
 };
+
+// The steps a run of the program takes, and where instruction i's step is
+// among them when i ends a stretch.
+inline const std::vector<PlanStep>& run_steps_of(const Program& program) {
+    return program.fusion == kFusionOff ? program.compiled.steps : program.fused;
+}
+inline size_t step_of(const Program& program, size_t instruction) {
+    return program.fusion == kFusionOff ? instruction : program.step_of[instruction];
+}
 
 // Whether an instruction ends a stretch: a MEASURE, or a RESET of a qubit (a
 // RESET without one has no effect).

@@ -34,7 +34,7 @@ ShotCounts literal_shot_counts(const CircuitData& circuit, SetRun<Real>& run, in
         for (size_t i = 0; i < instructions.size(); ++i) {
             if (!ends_stretch(instructions[i])) continue;
             run_program(state, program, begin, i, options);
-            run_steps(state, program.steps, program.step_of[i], program.step_of[i] + 1, options);
+            run_steps(state, run_steps_of(program), step_of(program, i), step_of(program, i) + 1, options);
             begin = i + 1;
         }
         run_program(state, program, begin, instructions.size(), options);
