@@ -247,6 +247,12 @@ class Sampler:
         self.table = np.cumsum(self.chunks.sum(axis=1) if self.chunked else p)
         self.table[-1] = 1.0
 
+    def margin(self, r):
+        """How far r lies from the nearest boundary between two basis states' shares."""
+        if not hasattr(self, "_running"):
+            self._running = np.cumsum(self.chunks.reshape(-1))
+        return float(np.min(np.abs(self._running[:-1] - r))) if self.size > 1 else math.inf
+
     def index(self, r):
         k = min(int(np.searchsorted(self.table, r, side="left")), self.table.size - 1)
         if not self.chunked:
@@ -254,6 +260,12 @@ class Sampler:
         rho = r - (self.table[k - 1] if k > 0 else 0.0)
         hits = np.nonzero(np.cumsum(self.chunks[k]) >= rho)[0]
         return k * CHUNK + (int(hits[0]) if hits.size else CHUNK - 1)
+
+
+def zero_odds(psi, q):
+    """P(qubit q reads 0): what a measurement's or reset's draw is compared with."""
+    bit = (np.arange(psi.size) >> q) & 1
+    return float(probabilities(psi)[bit == 0].sum())
 
 
 def reset(psi, q, r):

@@ -6,6 +6,7 @@ import pytest
 import circuitcore as cc
 import wavesim
 
+import noise_model
 import reference_model as ref
 from reference_model import classical_bit, counted
 from wavesim_circuits import instruction, random_circuit, random_instruction
@@ -32,14 +33,17 @@ def per_shot_strategy(data):
     return False
 
 
-def model_counts(data, shots, num_cbits, seed, use_float32=False):
+def model_counts(data, shots, num_cbits, seed, margin=0.0):
     """Counts of every pass, from MT19937 outputs, the two-output uniform formula
-    and a table search or a projective measurement computed here in NumPy."""
+    and a table search or a projective measurement on a state computed here in
+    NumPy (double precision). With a margin, also the number of shots with a
+    draw closer than that to the probability it is compared with: a state held
+    in single precision may take the other side there (every shot takes the
+    same draws whatever its outcomes, so the stream stays aligned)."""
     mt = ref.MT19937(seed)
-    states = wavesim.cal_states_cpp(data, use_float32)
-    passes = states.shape[0] if states.ndim == 2 else 1
-    has_reset = any(ins.name == "RESET" and ins.qubits for ins in data.instructions)
+    passes = max(wavesim.batch_count(data), 1)
     result = []
+    doubtful = 0
     for b in range(passes):
         counts = {}
         if per_shot_strategy(data):
@@ -47,44 +51,73 @@ def model_counts(data, shots, num_cbits, seed, use_float32=False):
                 psi = np.zeros(1 << data.num_qubits, dtype=complex)
                 psi[0] = 1
                 register = [0] * num_cbits
+                close = False
                 for ins in data.instructions:
-                    if counted(ins, num_cbits):
-                        register[classical_bit(ins)] = ref.measure(psi, ins.qubits[0], mt.uniform())
-                    elif ins.name == "RESET" and ins.qubits:
-                        ref.reset(psi, ins.qubits[0], mt.uniform())
+                    if counted(ins, num_cbits) or (ins.name == "RESET" and ins.qubits):
+                        r = mt.uniform()
+                        close = close or abs(r - ref.zero_odds(psi, ins.qubits[0])) < margin
+                        if ins.name == "RESET":
+                            ref.reset(psi, ins.qubits[0], r)
+                        else:
+                            register[classical_bit(ins)] = ref.measure(psi, ins.qubits[0], r)
                     else:
                         ref.apply_instruction(psi, ins, b)
+                doubtful += close
                 counts[ref.key(register)] = counts.get(ref.key(register), 0) + 1
         else:
-            if has_reset:
-                psi = np.zeros(1 << data.num_qubits, dtype=complex)
-                psi[0] = 1
-                for ins in data.instructions:
-                    if ins.name == "RESET" and ins.qubits:
-                        ref.reset(psi, ins.qubits[0], mt.uniform())
-                    else:
-                        ref.apply_instruction(psi, ins, b)
-            else:
-                psi = states[b] if states.ndim == 2 else states  # the engine's own final state
+            psi = np.zeros(1 << data.num_qubits, dtype=complex)
+            psi[0] = 1
+            close = False
+            for ins in data.instructions:
+                if ins.name == "RESET" and ins.qubits:
+                    r = mt.uniform()
+                    close = close or abs(r - ref.zero_odds(psi, ins.qubits[0])) < margin
+                    ref.reset(psi, ins.qubits[0], r)
+                else:
+                    ref.apply_instruction(psi, ins, b)
             sampler = ref.Sampler(psi)
             pairs = [(ins.qubits[0], classical_bit(ins)) for ins in data.instructions if counted(ins, num_cbits)]
             for _ in range(shots):
-                index = sampler.index(mt.uniform())
+                r = mt.uniform()
+                index = sampler.index(r)
+                doubtful += close or (margin > 0 and sampler.margin(r) < margin)
                 register = [0] * num_cbits
                 for q, c in pairs:
                     register[c] = (index >> q) & 1
                 counts[ref.key(register)] = counts.get(ref.key(register), 0) + 1
         result.append(dict(sorted(counts.items())))
-    return result[0] if passes < 2 else result
+    counts = result[0] if passes < 2 else result
+    return (counts, doubtful) if margin > 0 else counts
 
 
-def test_mt19937_model_matches_the_standard():
-    # The C++ standard fixes the 10000th output of a default-seeded mt19937 (seed 5489); the same
-    # model draws the expected circuits of test_cliffmix.py.
-    mt = ref.MT19937(5489)
-    for _ in range(9999):
-        mt.next32()
-    assert mt.next32() == 4123659995
+# Farther than this from every probability a draw is compared with, a float state decides as the
+# double-precision model does (its probabilities carry rounding of about 1e-7 per gate).
+FLOAT_MARGIN = 1e-5
+
+
+def expect_model_counts(got, data, shots, num_cbits, seed, use_float32):
+    """Equal to the model's counts; in single precision up to the shots the model marks doubtful."""
+    if not use_float32:
+        assert got == model_counts(data, shots, num_cbits, seed)
+        return
+    want, doubtful = model_counts(data, shots, num_cbits, seed, FLOAT_MARGIN)
+    rows = want if isinstance(want, list) else [want]
+    got_rows = got if isinstance(got, list) else [got]
+    moved = sum(abs(g.get(k, 0) - w.get(k, 0)) for g, w in zip(got_rows, rows) for k in set(g) | set(w))
+    assert len(got_rows) == len(rows) and moved <= 2 * doubtful, (got, want, doubtful)
+
+
+def key_distribution(data, num_cbits):
+    """{key: probability} of the counted MEASUREs of a sample-once circuit, from the model's final state."""
+    probabilities = np.abs(ref.simulate(data)) ** 2
+    pairs = [(ins.qubits[0], classical_bit(ins)) for ins in data.instructions if counted(ins, num_cbits)]
+    distribution = {}
+    for index, p in enumerate(probabilities):
+        register = [0] * num_cbits
+        for q, c in pairs:
+            register[c] = (index >> q) & 1
+        distribution[ref.key(register)] = distribution.get(ref.key(register), 0.0) + p
+    return distribution
 
 
 def with_measurements(data, rng, num_cbits):
@@ -107,8 +140,13 @@ def test_sample_once_counts_match_the_stream_model(n, use_float32):
     shots = 3000 if n < 16 else 1500
     for seed in (0, 12345):
         got = wavesim.run_cpp(data, shots, num_cbits, seed, use_float32)
-        assert got == model_counts(data, shots, num_cbits, seed, use_float32)
         assert list(got) == sorted(got) and sum(got.values()) == shots
+        if use_float32 and n >= 16:
+            # Hundreds of thousands of boundaries between basis states, each moved by about 1e-7 in a
+            # float table: the counts follow the model's distribution.
+            assert noise_model.fit_p_value(got, key_distribution(data, num_cbits)) > noise_model.REJECT_BELOW
+        else:
+            expect_model_counts(got, data, shots, num_cbits, seed, use_float32)
 
 
 def mid_circuit(seed, n, length, batches=1):
@@ -134,7 +172,7 @@ def test_per_shot_counts_match_the_stream_model(n, use_float32):
         data = mid_circuit(40 * n + seed, n, 14)
         assert per_shot_strategy(data)
         got = wavesim.run_cpp(data, 150, n, seed, use_float32)
-        assert got == model_counts(data, 150, n, seed, use_float32)
+        expect_model_counts(got, data, 150, n, seed, use_float32)
 
 
 @pytest.mark.parametrize("per_shot", [False, True])
