@@ -4,7 +4,7 @@ called one at a time (n = 2 ... 14), a batched parameter sweep, and dynamic
 circuits (a measurement and reset in the middle, sampled shot by shot).
 
     .venv/bin/python bench/bench_against_build.py --base build/<base>/python \\
-        [--new build/<dir>/python] [--rounds 5]
+        [--new build/<dir>/python] [--rounds 5] [--bits SEEDS]
 
 --base is the python directory of the build to compare with (for example a
 worktree of an earlier commit built into its own directory); --new defaults to
@@ -13,6 +13,9 @@ module named wavesim); the rounds alternate between them so that a change of
 load hits both alike. Reported per case: the median over rounds of the time of
 one call, and new / base (above 1: slower now). Both builds' results are
 compared (amplitudes to 1e-12, counts exactly) before anything is reported.
+--bits SEEDS first compares the two builds' results bit for bit on random
+circuits over the whole vocabulary (bench/result_digests.py, SEEDS seeds), and
+lists every result that differs.
 """
 
 import argparse
@@ -78,12 +81,32 @@ def time_once(python_dir, kind, n, calls):
     return json.loads(out)
 
 
+def digests_of(python_dir, seeds):
+    env = dict(os.environ, PYTHONPATH=python_dir) if python_dir else dict(os.environ)
+    out = subprocess.run([sys.executable, str(Path(BENCH) / "result_digests.py"), str(seeds)], env=env, check=True,
+                         capture_output=True, text=True).stdout
+    return json.loads(out)
+
+
+def compare_bits(base, new, seeds):
+    want, got = digests_of(base, seeds), digests_of(new, seeds)
+    differ = sorted(key for key in want if got.get(key) != want[key])
+    print(f"bit for bit: {len(want) - len(differ)} of {len(want)} results equal")
+    for key in differ:
+        print(f"  differs: {key}")
+    return not differ
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--base", required=True, help="python directory of the build to compare with")
     parser.add_argument("--new", default="", help="python directory of this tree's build (default: installed)")
     parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--bits", type=int, default=0, metavar="SEEDS",
+                        help="first compare results bit for bit on this many seeds of random circuits")
     args = parser.parse_args()
+    if args.bits and not compare_bits(args.base, args.new, args.bits):
+        sys.exit(1)
 
     print(f"load average before: {os.getloadavg()[0]:.2f}")
     print("| case | n | base (s) | new (s) | new / base | same result |")
