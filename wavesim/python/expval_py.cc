@@ -8,14 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "wavesim/expval/adjoint_gradient.h"
-#include "wavesim/batch/batch_count.h"
 #include "common/circuit_records.h"
+#include "wavesim/batch/batch_count.h"
+#include "wavesim/expval/adjoint_gradient.h"
 #include "wavesim/expval/expval.h"
 #include "wavesim/expval/observable.h"
+#include "wavesim/noise/channels.h"
+#include "wavesim/noise/density_matrix.h"
 #include "wavesim/plan/fusion.h"
-#include "wavesim/state/state_vector.h"
 #include "wavesim/python/tensor_shape_py.h"
+#include "wavesim/state/state_vector.h"
 
 namespace wavesim {
 namespace {
@@ -120,6 +122,12 @@ std::vector<double> expectation_rows_unlocked(const CircuitCopy& copy, const Gro
 }
 
 template <typename Real>
+std::vector<double> density_rows_unlocked(const CircuitCopy& copy, const std::vector<std::vector<PauliTerm>>& terms) {
+    const py::gil_scoped_release unlocked;
+    return density_expectation_rows<Real>(copy.num_qubits, copy.instructions, copy.batches, terms, copy.fusion);
+}
+
+template <typename Real>
 GradientRows gradient_rows_unlocked(const CircuitCopy& copy, const GroupedObservables& observable) {
     const py::gil_scoped_release unlocked;
     return gradient_rows<Real>(copy.num_qubits, copy.instructions, copy.batches, observable, copy.fusion);
@@ -136,8 +144,13 @@ py::array_t<double> expval_cpp(const CircuitData& circuit_data, py::handle obser
         checked.push_back(observable_from(all[k], "observable " + std::to_string(k) + ", ", circuit_data.num_qubits));
     const GroupedObservables grouped = group_observables(checked);
     const CircuitCopy copy = copy_circuit(circuit_data, fusion);
-    const std::vector<double> rows = use_float32 ? expectation_rows_unlocked<float>(copy, grouped)
-                                                 : expectation_rows_unlocked<double>(copy, grouped);
+    // A circuit with noise channels: exact Tr(rho O) through its density matrix.
+    const bool noisy = first_channel(copy.instructions) < copy.instructions.size();
+    if (noisy) check_channels(copy.instructions, copy.num_qubits, copy.batches);
+    const std::vector<double> rows = noisy ? (use_float32 ? density_rows_unlocked<float>(copy, checked)
+                                                          : density_rows_unlocked<double>(copy, checked))
+                                           : (use_float32 ? expectation_rows_unlocked<float>(copy, grouped)
+                                                          : expectation_rows_unlocked<double>(copy, grouped));
     const auto count = py::ssize_t(all.size());
     if (copy.batches <= 1) return to_array(rows, {count});
     return to_array(rows, {py::ssize_t(copy.batches), count});
@@ -147,6 +160,7 @@ py::tuple expval_grad_cpp(const CircuitData& circuit_data, py::handle observable
     check_fusion(fusion);
     check_state_qubits(circuit_data.num_qubits);
     const GroupedObservables grouped = group_observables({observable_from(observable, "", circuit_data.num_qubits)});
+    refuse_channels(circuit_data.instructions, "expval_grad_cpp", "gradients are computed for noiseless circuits only");
     differentiable_circuit(circuit_data.num_qubits, circuit_data.instructions);
     const CircuitCopy copy = copy_circuit(circuit_data, fusion);
     const GradientRows rows =

@@ -6,14 +6,16 @@
 
 #include <memory>
 
-#include "wavesim/batch/batch_count.h"
-#include "wavesim/batch/cal_states.h"
 #include "common/circuit_records.h"
 #include "common/cpu_features.h"
-#include "wavesim/python/expval_py.h"
+#include "wavesim/batch/batch_count.h"
+#include "wavesim/batch/cal_states.h"
 #include "wavesim/gates/gate_catalogue.h"
-#include "wavesim/shots/driver.h"
+#include "wavesim/noise/channels.h"
+#include "wavesim/noise/density_matrix.h"
+#include "wavesim/python/expval_py.h"
 #include "wavesim/python/tensor_shape_py.h"
+#include "wavesim/shots/driver.h"
 
 namespace py = pybind11;
 
@@ -62,7 +64,22 @@ int batch_count(const CircuitData& circuit_data) {
 // The fusion setting is checked before anything else: a bad value is a ValueError whatever the circuit.
 py::object cal_states_cpp(CircuitData& circuit_data, bool use_float32, int fusion) {
     wavesim::check_fusion(fusion);
+    wavesim::refuse_channels(circuit_data.instructions, "cal_states_cpp",
+                             "a pure state cannot hold a mixture; density_matrix_cpp, expval_cpp, "
+                             "expval_trajectories_cpp and run_cpp take noisy circuits");
     return use_float32 ? cal_states<float>(circuit_data, fusion) : cal_states<double>(circuit_data, fusion);
+}
+
+template <typename Real>
+py::object density_matrices(const CircuitData& circuit, int fusion) {
+    const int batches = wavesim::batch_count(circuit, wavesim::read_bound_shape);
+    wavesim::check_channels(circuit.instructions, circuit.num_qubits, batches);
+    return to_numpy(wavesim::density_matrices<Real>(circuit, batches, fusion));
+}
+
+py::object density_matrix_cpp(CircuitData& circuit_data, bool use_float32, int fusion) {
+    wavesim::check_fusion(fusion);
+    return use_float32 ? density_matrices<float>(circuit_data, fusion) : density_matrices<double>(circuit_data, fusion);
 }
 
 py::object run_cpp(CircuitData& circuit_data, int shots, int num_cbits, int seed, bool use_float32, int fusion) {
@@ -80,12 +97,17 @@ PYBIND11_MODULE(wavesim, m) {
     m.def("run_cpp", &run_cpp, "Perform shots measurements with projective sampling", py::arg("circuit_data"),
           py::arg("shots"), py::arg("num_cbits"), py::arg("seed") = -1, py::arg("use_float32") = false, py::kw_only(),
           py::arg("fusion") = 0);
+    m.def("density_matrix_cpp", &density_matrix_cpp,
+          "Density matrix rho of the circuit's final mixed state: shape (2^n, 2^n), or (B, 2^n, 2^n) for B parameter "
+          "sets; MEASURE acts as the non-selective measurement, RESET as the reset channel; fusion as for "
+          "cal_states_cpp",
+          py::arg("circuit_data"), py::arg("use_float32") = false, py::kw_only(), py::arg("fusion") = 0);
     m.def("batch_count", &batch_count,
           "Number of parameter sets cal_states_cpp and run_cpp run the circuit for; 0 or 1 means a single run",
           py::arg("circuit_data"));
     m.def("gate_param_count", &wavesim::gate_param_count,
-          "Number of parameters one set of the named gate takes (0 to 4); 0 for a name outside the simulator's "
-          "vocabulary",
+          "Number of parameters one set of the named gate (0 to 4) or noise channel (up to 15) takes; 0 for a name "
+          "outside the simulator's vocabulary",
           py::arg("name"));
     wavesim::bind_expval(m);
 }

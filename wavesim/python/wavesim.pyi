@@ -1,5 +1,6 @@
 """Full state-vector simulation of circuit records: final amplitudes, measurement counts,
-expectation values of Pauli sums and their gradients."""
+expectation values of Pauli sums and their gradients; noise channels through density
+matrices and trajectories."""
 
 from collections.abc import Sequence
 from typing import SupportsComplex, SupportsFloat, SupportsIndex, SupportsInt
@@ -33,11 +34,16 @@ def run_cpp(
 ) -> dict[str, int] | list[dict[str, int]]:
     """Perform shots measurements with projective sampling"""
 
+def density_matrix_cpp(
+    circuit_data: CircuitData, use_float32: bool = False, *, fusion: _Int = 0
+) -> npt.NDArray[np.complex128] | npt.NDArray[np.complex64]:
+    """Density matrix rho of the circuit's final mixed state: shape (2^n, 2^n), or (B, 2^n, 2^n) for B parameter sets; MEASURE acts as the non-selective measurement, RESET as the reset channel; fusion as for cal_states_cpp"""
+
 def batch_count(circuit_data: CircuitData) -> int:
     """Number of parameter sets cal_states_cpp and run_cpp run the circuit for; 0 or 1 means a single run"""
 
 def gate_param_count(name: str) -> int:
-    """Number of parameters one set of the named gate takes (0 to 4); 0 for a name outside the simulator's vocabulary"""
+    """Number of parameters one set of the named gate (0 to 4) or noise channel (up to 15) takes; 0 for a name outside the simulator's vocabulary"""
 
 def expval_cpp(
     circuit_data: CircuitData,
