@@ -14,13 +14,6 @@
 namespace wavesim {
 namespace {
 
-// A number as printf's %g shows it.
-std::string shown(double x) {
-    std::ostringstream out;
-    out << x;
-    return out.str();
-}
-
 std::string named(const CircuitInstruction& ins, size_t index) {
     return "instruction " + std::to_string(index) + " (" + ins.name + ")";
 }
@@ -37,18 +30,10 @@ std::vector<Matrix> matrix_blocks(const CircuitInstruction& ins, int width) {
     return out;
 }
 
-// K^dagger K.
-Matrix weight_of(const Matrix& k, uint64_t d) {
-    Matrix w(d * d);
-    for (uint64_t r = 0; r < d; ++r)
-        for (uint64_t c = 0; c < d; ++c)
-            for (uint64_t i = 0; i < d; ++i) w[r * d + c] += std::conj(k[i * d + r]) * k[i * d + c];
-    return w;
-}
-
 // A lower bound on the smallest eigenvalue of K^dagger K (Gershgorin's discs), at least 0.
-double lower_bound(const Matrix& k, uint64_t d) {
-    const Matrix w = weight_of(k, d);
+double lower_bound(const Matrix& k, int width) {
+    const uint64_t d = dim_of(width);
+    const Matrix w = weight_of(k, width);
     double low = INFINITY;
     for (uint64_t r = 0; r < d; ++r) {
         double radius = 0.0;
@@ -70,7 +55,7 @@ void check_kraus(const CircuitInstruction& ins, size_t index, int width) {
             throw std::invalid_argument(named(ins, index) + ": an entry of its matrix is not finite");
     Matrix total(d * d);
     for (const Matrix& k : matrix_blocks(ins, width)) {
-        const Matrix w = weight_of(k, d);
+        const Matrix w = weight_of(k, width);
         for (size_t e = 0; e < total.size(); ++e) total[e] += w[e];
     }
     double error = 0.0;
@@ -80,7 +65,7 @@ void check_kraus(const CircuitInstruction& ins, size_t index, int width) {
         throw std::invalid_argument(named(ins, index) +
                                     ": its Kraus operators are not complete (sum K^dagger K "
                                     "differs from the identity by " +
-                                    shown(error) + ", more than " + shown(kCompletenessTolerance) + ")");
+                                    shown_number(error) + ", more than " + shown_number(kCompletenessTolerance) + ")");
 }
 
 // The probabilities of a mixture for one set of values: product 0 takes the rest.
@@ -104,9 +89,10 @@ void check_values(const CircuitInstruction& ins, size_t index, const ChannelEntr
             throw std::invalid_argument(where + " has " + std::to_string(slice.end - slice.begin) +
                                         " values, fewer than the " + std::to_string(k) + " a set of it takes");
         for (const double* v = slice.begin; v != slice.begin + k; ++v) {
-            if (!std::isfinite(*v)) throw std::invalid_argument(where + ": the value " + shown(*v) + " is not finite");
+            if (!std::isfinite(*v))
+                throw std::invalid_argument(where + ": the value " + shown_number(*v) + " is not finite");
             if (*v < 0.0 || *v > 1.0)
-                throw std::invalid_argument(where + ": the probability " + shown(*v) + " is outside [0, 1]");
+                throw std::invalid_argument(where + ": the probability " + shown_number(*v) + " is outside [0, 1]");
         }
         if (channel.pauli == nullptr) continue;
         std::vector<double> p(size_t(1) << (2 * width), 0.0);
@@ -114,7 +100,7 @@ void check_values(const CircuitInstruction& ins, size_t index, const ChannelEntr
         double sum = 0.0;
         for (size_t j = 1; j < p.size(); ++j) sum += p[j];
         if (sum > 1.0 + kProbabilitySlack)
-            throw std::invalid_argument(where + ": its probabilities sum to " + shown(sum) + ", above 1");
+            throw std::invalid_argument(where + ": its probabilities sum to " + shown_number(sum) + ", above 1");
     }
 }
 
@@ -142,6 +128,21 @@ void check_channel(const CircuitInstruction& ins, size_t index, const ChannelEnt
 
 }  // namespace
 
+std::string shown_number(double x) {
+    std::ostringstream out;
+    out << x;
+    return out.str();
+}
+
+Matrix weight_of(const Matrix& kraus, int width) {
+    const uint64_t d = dim_of(width);
+    Matrix w(d * d);
+    for (uint64_t r = 0; r < d; ++r)
+        for (uint64_t c = 0; c < d; ++c)
+            for (uint64_t i = 0; i < d; ++i) w[r * d + c] += std::conj(kraus[i * d + r]) * kraus[i * d + c];
+    return w;
+}
+
 size_t first_channel(const std::vector<CircuitInstruction>& instructions) {
     size_t i = 0;
     while (i < instructions.size() && find_channel(instructions[i].name) == nullptr) ++i;
@@ -166,7 +167,6 @@ ChannelAction channel_action(const CircuitInstruction& instruction, int batch_in
     ChannelAction action;
     action.width = int(instruction.qubits.size());
     for (int j = 0; j < action.width; ++j) action.qubits[j] = instruction.qubits[size_t(j)];
-    const uint64_t d = dim_of(action.width);
     if (channel.pauli != nullptr) {
         const ValueSlice values = batch_slice(instruction, size_t(channel.num_params), batch_index);
         const std::vector<double> p = mixture(channel, values.begin, action.width);
@@ -185,7 +185,7 @@ ChannelAction channel_action(const CircuitInstruction& instruction, int batch_in
     double total = 0.0;
     for (const Matrix& k : operators) {
         if (std::all_of(k.begin(), k.end(), [](const Complex& e) { return e == 0.0; })) continue;
-        action.branches.push_back({k, lower_bound(k, d), -1});
+        action.branches.push_back({k, lower_bound(k, action.width), -1});
         total += action.branches.back().lower;
     }
     // Bounds of operators that add up to the identity within rounding may sum a little above 1.

@@ -20,6 +20,9 @@ namespace wavesim {
 constexpr double kCompletenessTolerance = 1e-9;
 constexpr double kProbabilitySlack = 1e-12;
 
+// A number as the refusals show it (printf's %g: six significant digits).
+std::string shown_number(double x);
+
 // Index of the first channel instruction, or instructions.size() when there is none.
 size_t first_channel(const std::vector<CircuitInstruction>& instructions);
 
@@ -58,6 +61,9 @@ ChannelAction channel_action(const CircuitInstruction& instruction, int batch_in
 // The non-selective measurement of a qubit (projectors), and its reset to |0>.
 ChannelAction measure_action(int qubit);
 ChannelAction reset_action(int qubit);
+
+// K^dagger K of an operator on `width` qubits: ||K psi||^2 = <psi| K^dagger K |psi>.
+Matrix weight_of(const Matrix& kraus, int width);
 
 // Whether the action leaves every state as it is (a channel of strength 0).
 bool is_identity(const ChannelAction& action);

@@ -13,6 +13,7 @@
 #include "wavesim/gates/gate_catalogue.h"
 #include "wavesim/noise/channels.h"
 #include "wavesim/noise/density_matrix.h"
+#include "wavesim/noise/noisy_shots.h"
 #include "wavesim/python/expval_py.h"
 #include "wavesim/python/tensor_shape_py.h"
 #include "wavesim/shots/driver.h"
@@ -46,11 +47,17 @@ py::object cal_states(const CircuitData& circuit, int fusion) {
     return to_numpy(wavesim::final_amplitudes<Real>(circuit, batches, fusion));
 }
 
-// One dict (key -> count, keys ascending) for a single parameter set, else a list of one per set.
+// One dict (key -> count, keys ascending) for a single parameter set, else a list of one per set. A circuit
+// without channels and without readout error takes the noiseless driver.
 template <typename Real>
-py::object counts(const CircuitData& circuit, int shots, int num_cbits, int seed, int fusion) {
+py::object counts(const CircuitData& circuit, int shots, int num_cbits, int seed, int fusion,
+                  const wavesim::ReadoutError& readout) {
+    const bool noiseless = wavesim::first_channel(circuit.instructions) == circuit.instructions.size();
     const std::vector<wavesim::ShotCounts> batches =
-        wavesim::run_shots<Real>(circuit, shots, num_cbits, seed, wavesim::read_bound_shape, fusion);
+        noiseless && readout.empty()
+            ? wavesim::run_shots<Real>(circuit, shots, num_cbits, seed, wavesim::read_bound_shape, fusion)
+            : wavesim::run_noisy_shots<Real>(circuit, shots, num_cbits, seed, wavesim::read_bound_shape, fusion,
+                                             readout);
     if (batches.size() == 1) return to_dict(batches[0]);
     py::list results;
     for (const auto& batch : batches) results.append(to_dict(batch));
@@ -82,10 +89,40 @@ py::object density_matrix_cpp(CircuitData& circuit_data, bool use_float32, int f
     return use_float32 ? density_matrices<float>(circuit_data, fusion) : density_matrices<double>(circuit_data, fusion);
 }
 
-py::object run_cpp(CircuitData& circuit_data, int shots, int num_cbits, int seed, bool use_float32, int fusion) {
+bool is_number(py::handle item) {
+    return !py::isinstance<py::str>(item) && !py::isinstance<py::bytes>(item) && PyNumber_Check(item.ptr()) != 0 &&
+           !PySequence_Check(item.ptr());
+}
+
+std::pair<double, double> readout_pair(py::handle item) {
+    const std::string refusal = "readout_error must be None, a pair (p(1|0), p(0|1)) or a sequence of such pairs";
+    if (!PySequence_Check(item.ptr()) || py::isinstance<py::str>(item) || py::isinstance<py::bytes>(item) ||
+        PySequence_Size(item.ptr()) != 2)
+        throw py::value_error(refusal);
+    const py::sequence pair = py::reinterpret_borrow<py::sequence>(item);
+    if (!is_number(pair[0]) || !is_number(pair[1])) throw py::value_error(refusal);
+    return {pair[0].cast<double>(), pair[1].cast<double>()};
+}
+
+// None, one pair for every classical bit, or one pair per bit.
+wavesim::ReadoutError readout_from(py::handle object) {
+    if (object.is_none()) return {};
+    const std::string refusal = "readout_error must be None, a pair (p(1|0), p(0|1)) or a sequence of such pairs";
+    if (!PySequence_Check(object.ptr()) || py::isinstance<py::str>(object) || py::isinstance<py::bytes>(object))
+        throw py::value_error(refusal);
+    const py::sequence items = py::reinterpret_borrow<py::sequence>(object);
+    if (items.size() == 2 && is_number(items[0]) && is_number(items[1])) return {readout_pair(object)};
+    wavesim::ReadoutError pairs;
+    for (py::handle item : items) pairs.push_back(readout_pair(item));
+    return pairs;
+}
+
+py::object run_cpp(CircuitData& circuit_data, int shots, int num_cbits, int seed, bool use_float32, int fusion,
+                   py::handle readout_error) {
     wavesim::check_fusion(fusion);
-    return use_float32 ? counts<float>(circuit_data, shots, num_cbits, seed, fusion)
-                       : counts<double>(circuit_data, shots, num_cbits, seed, fusion);
+    const wavesim::ReadoutError readout = readout_from(readout_error);
+    return use_float32 ? counts<float>(circuit_data, shots, num_cbits, seed, fusion, readout)
+                       : counts<double>(circuit_data, shots, num_cbits, seed, fusion, readout);
 }
 
 }  // namespace
@@ -94,9 +131,11 @@ PYBIND11_MODULE(wavesim, m) {
     require_avx2_fma("wavesim");
     m.def("cal_states_cpp", &cal_states_cpp, "C++ implementation of full amplitude simulation", py::arg("circuit_data"),
           py::arg("use_float32") = false, py::kw_only(), py::arg("fusion") = 0);
-    m.def("run_cpp", &run_cpp, "Perform shots measurements with projective sampling", py::arg("circuit_data"),
-          py::arg("shots"), py::arg("num_cbits"), py::arg("seed") = -1, py::arg("use_float32") = false, py::kw_only(),
-          py::arg("fusion") = 0);
+    m.def("run_cpp", &run_cpp,
+          "Perform shots measurements with projective sampling; noise channels draw their branches shot by shot, "
+          "readout_error flips the recorded bits",
+          py::arg("circuit_data"), py::arg("shots"), py::arg("num_cbits"), py::arg("seed") = -1,
+          py::arg("use_float32") = false, py::kw_only(), py::arg("fusion") = 0, py::arg("readout_error") = py::none());
     m.def("density_matrix_cpp", &density_matrix_cpp,
           "Density matrix rho of the circuit's final mixed state: shape (2^n, 2^n), or (B, 2^n, 2^n) for B parameter "
           "sets; MEASURE acts as the non-selective measurement, RESET as the reset channel; fusion as for "
