@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "wavesim/base/bits.h"
+#include "wavesim/base/matrix.h"
 #include "wavesim/gates/matrix_form.h"
 #include "wavesim/state/state_vector.h"
 
@@ -52,8 +53,9 @@ struct Compiler {
     int fusion;
     FusedMatrixCache* shared;
     NoisyProgram& program;
-    size_t pending = 0;  // first instruction not yet compiled
-    size_t stretch = 0;  // first plan step of the stretch being gathered
+    size_t pending = 0;        // first instruction not yet compiled
+    size_t stretch = 0;        // first plan step of the stretch being gathered
+    size_t foldable_from = 0;  // steps before it belong to sites, or to stretches before the last site
 
     // Compiles the gates before instruction `end` into the stretch.
     void compile_to(size_t end) {
@@ -68,18 +70,42 @@ struct Compiler {
         stretch = program.plan.steps.size();
     }
 
-    void add_site(size_t instruction, const ChannelAction& action, int32_t cbit) {
+    // The branch with the largest positive lower bound, or -1.
+    static int dominant_of(const ChannelAction& action) {
+        int dominant = -1;
+        for (size_t k = 0; k < action.branches.size(); ++k)
+            if (action.branches[k].lower > 0.0 &&
+                (dominant < 0 || action.branches[k].lower > action.branches[size_t(dominant)].lower))
+                dominant = int(k);
+        return dominant;
+    }
+
+    // A site whose dominant operator is a one-qubit Kraus operator (it shrinks the norm, so it is a step of its
+    // own) right after a gate on that qubit alone takes the gate into every branch: branch k applies K_k U, and
+    // the dominant branch is one step instead of two. A site's own steps are never taken.
+    bool takes_gate(const ChannelAction& action, int dominant) const {
+        if (dominant < 0 || action.width != 1 || action.branches[size_t(dominant)].pauli >= 0) return false;
+        if (program.steps.size() <= foldable_from) return false;
+        const PlanStep& last = program.steps.back();
+        return last.qubits == bit(action.qubits[0]) && last.call.num_targets == 1 && last.call.ones == 0 &&
+               last.call.zeros == 0;
+    }
+
+    void add_site(size_t instruction, ChannelAction action, int32_t cbit) {
         Site site;
         site.instruction = instruction;
+        site.dominant = dominant_of(action);
+        if (takes_gate(action, site.dominant)) {
+            const KernelCall& gate = program.steps.back().call;
+            const Matrix u = gate.gate == KernelGate::kMatrix ? *gate.matrix : fixed_kernel_matrix(gate.gate);
+            for (ChannelBranch& branch : action.branches) branch.kraus = multiply(branch.kraus, u);
+            program.steps.pop_back();
+        }
         site.width = action.width;
         std::copy(action.qubits, action.qubits + 2, site.qubits);
         site.cbit = cbit;
         for (const ChannelBranch& branch : action.branches)
             site.branches.push_back(site_branch(branch, action, program.plan.matrices));
-        for (size_t k = 0; k < site.branches.size(); ++k)
-            if (site.branches[k].lower > 0.0 &&
-                (site.dominant < 0 || site.branches[k].lower > site.branches[size_t(site.dominant)].lower))
-                site.dominant = int(k);
         site.at = program.steps.size();
         if (site.dominant >= 0) {
             const SiteBranch& dominant = site.branches[size_t(site.dominant)];
@@ -93,6 +119,7 @@ struct Compiler {
             }
         }
         site.after = program.steps.size();
+        foldable_from = site.after;
         program.sites.push_back(std::move(site));
     }
 };

@@ -137,47 +137,64 @@ void apply_branch(StateView<Real>& state, const SiteBranch& branch, double scale
     }
 }
 
-// ||K_k psi||^2 of every branch: sum over the groups of amplitudes that differ in the site's qubits of v^dagger W_k v.
+// The reduced density matrix of the site's qubits, rho[r][c] = sum over the groups of amplitudes that differ in
+// them of v_r conj(v_c) (row-major, d x d); only its diagonal when `diagonal`. Partial sums of fixed chunks are
+// added in chunk order, so the bits do not depend on the team.
 template <typename Real>
-std::vector<double> branch_weights(const StateView<Real>& state, const Site& site, ThreadTeam team) {
+std::vector<Complex> reduced_density(const StateView<Real>& state, const Site& site, bool diagonal, ThreadTeam team) {
     const int width = site.width;
     const uint64_t d = uint64_t{1} << width;
+    const uint64_t groups = state.dim >> width;
+    const uint64_t chunks = (groups + kReadChunk - 1) / kReadChunk;
+    std::vector<Complex> partial(chunks * d * d);
     const int low = width == 2 ? std::min(site.qubits[0], site.qubits[1]) : site.qubits[0];
     const int high = width == 2 ? std::max(site.qubits[0], site.qubits[1]) : -1;
     uint64_t offsets[4] = {};
     for (uint64_t l = 0; l < d; ++l)
         for (int j = 0; j < width; ++j)
             if ((l >> j) & 1) offsets[l] |= bit(site.qubits[j]);
-    const size_t count = site.branches.size();
-    const uint64_t groups = state.dim >> width;
-    const uint64_t chunks = (groups + kReadChunk - 1) / kReadChunk;
-    std::vector<double> partial(chunks * count, 0.0);
     const int64_t chunk_count = int64_t(chunks);
 #pragma omp parallel for schedule(static) num_threads(team.threads) if (team.threads > 1)
     for (int64_t chunk = 0; chunk < chunk_count; ++chunk) {
-        double* sums = partial.data() + size_t(chunk) * count;
+        Complex* rho = partial.data() + size_t(chunk) * d * d;
         const uint64_t end = std::min(groups, uint64_t(chunk + 1) * kReadChunk);
         for (uint64_t g = uint64_t(chunk) * kReadChunk; g < end; ++g) {
             uint64_t base = insert_zero_bit(g, low);
             if (high >= 0) base = insert_zero_bit(base, high);
             Complex v[4];
             for (uint64_t l = 0; l < d; ++l) v[l] = Complex(state.re[base + offsets[l]], state.im[base + offsets[l]]);
-            for (size_t k = 0; k < count; ++k) {
-                const Matrix& w = site.branches[k].weight;
-                double q = 0.0;
-                for (uint64_t r = 0; r < d; ++r) {
-                    Complex row = 0.0;
-                    for (uint64_t c = 0; c < d; ++c) row += w[r * d + c] * v[c];
-                    q += (std::conj(v[r]) * row).real();
-                }
-                sums[k] += q;
+            for (uint64_t r = 0; r < d; ++r) {
+                rho[r * d + r] += std::norm(v[r]);
+                if (diagonal) continue;
+                for (uint64_t c = r + 1; c < d; ++c) rho[r * d + c] += v[r] * std::conj(v[c]);
             }
         }
     }
-    std::vector<double> total(count, 0.0);
+    std::vector<Complex> rho(d * d);
     for (uint64_t chunk = 0; chunk < chunks; ++chunk)
-        for (size_t k = 0; k < count; ++k) total[k] += partial[chunk * count + k];
-    return total;
+        for (uint64_t e = 0; e < d * d; ++e) rho[e] += partial[chunk * d * d + e];
+    for (uint64_t r = 0; r < d; ++r)
+        for (uint64_t c = r + 1; c < d; ++c) rho[c * d + r] = std::conj(rho[r * d + c]);
+    return rho;
+}
+
+// ||K_k psi||^2 of every branch: Tr(K_k^dagger K_k rho) with rho the site's reduced density matrix.
+template <typename Real>
+std::vector<double> branch_weights(const StateView<Real>& state, const Site& site, ThreadTeam team) {
+    const uint64_t d = uint64_t{1} << site.width;
+    bool diagonal = true;
+    for (const SiteBranch& branch : site.branches)
+        for (uint64_t r = 0; r < d; ++r)
+            for (uint64_t c = 0; c < d; ++c) diagonal = diagonal && (r == c || branch.weight[r * d + c] == 0.0);
+    const std::vector<Complex> rho = reduced_density(state, site, diagonal, team);
+    std::vector<double> q;
+    for (const SiteBranch& branch : site.branches) {
+        double sum = 0.0;
+        for (uint64_t r = 0; r < d; ++r)
+            for (uint64_t c = 0; c < d; ++c) sum += (branch.weight[r * d + c] * rho[c * d + r]).real();
+        q.push_back(sum);
+    }
+    return q;
 }
 
 // The position after branch `k` of `site` (index s); `normalises`: its scale made the norm 1.
