@@ -49,16 +49,6 @@ if "asan" in os.environ.get("LD_PRELOAD", "") and "torch" not in sys.modules and
     sys.modules["torch"] = None
 
 
-def pytest_runtest_logfinish(nodeid, location):
-    """With FUZZ_PROGRESS set, the running count of fuzz inputs after every test, appended to that file
-    (a long run that is stopped still leaves its count)."""
-    fuzz = sys.modules.get("test_fuzz")
-    path = os.environ.get("FUZZ_PROGRESS")
-    if path and fuzz is not None:
-        with open(path, "a") as out:
-            out.write(f"{nodeid} {sum(fuzz.EXAMPLES.values())}\n")
-
-
 def pytest_terminal_summary(terminalreporter):
     fuzz = sys.modules.get("test_fuzz")
     if fuzz is not None and fuzz.EXAMPLES:

@@ -14,8 +14,10 @@ call fails before it allocates a state.
 import collections
 import functools
 import math
+import os
 import re
 import string
+import time
 import types
 
 import numpy as np
@@ -43,6 +45,8 @@ NOT_INT32 = [2**31, -(2**31) - 1, 2**63, 10**30]
 
 # Examples tried per entry and kind, printed in the terminal summary (see conftest.py).
 EXAMPLES = collections.Counter()
+PROGRESS = os.environ.get("FUZZ_PROGRESS")
+PROGRESS_EVERY = 1000
 
 CAST_ERROR = re.compile(r"Unable to cast Python instance of type .+ to C\+\+ type '\?' "
                         r"\(#define PYBIND11_DETAILED_ERROR_MESSAGES or compile in debug mode for details\)")
@@ -53,15 +57,25 @@ def incompatible(function):
                                 "The following argument types are supported:") + ".*", re.S)
 
 
+def counted(key):
+    """One more input tried; with FUZZ_PROGRESS set, the running total is appended to that file every
+    PROGRESS_EVERY inputs, so that a long run that is stopped still leaves its count."""
+    EXAMPLES[key] += 1
+    total = sum(EXAMPLES.values())
+    if PROGRESS and total % PROGRESS_EVERY == 0:
+        with open(PROGRESS, "a") as out:
+            out.write(f"{total} {time.time():.0f}\n")
+
+
 def succeeds(entry, fn, *args):
     """The result of a call that must not raise."""
-    EXAMPLES[f"{entry} valid"] += 1
+    counted(f"{entry} valid")
     return fn(*args)
 
 
 def refuses(entry, fault, error, message, fn, *args):
     """The call raises exactly `error` with `message` (a string, or a pattern the whole message matches)."""
-    EXAMPLES[f"{entry} {fault}"] += 1
+    counted(f"{entry} {fault}")
     if currently_in_test_context():
         event(f"{entry}: {fault}")
         note(f"expecting {error.__name__}: {message}")
