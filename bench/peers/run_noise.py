@@ -145,7 +145,9 @@ def ratio(row, mine, peers):
 
 def workload_shots(workers, tmp, args):
     rows = []
-    for n, shots in (QUICK_SHOT_POINTS if args.quick else SHOT_POINTS):
+    points = [tuple(int(x) for x in point.split(":")) for point in args.shot_points.split(",")] if args.shot_points \
+        else (QUICK_SHOT_POINTS if args.quick else SHOT_POINTS)
+    for n, shots in points:
         for channel in CHANNELS:
             for p in STRENGTHS:
                 ops = families.noisy_layered(n, LAYERS, np.random.default_rng(SEED + n), p, channel)
@@ -158,7 +160,9 @@ def workload_shots(workers, tmp, args):
 
 def workload_density(workers, tmp, args):
     rows = []
-    for n in (QUICK_DENSITY_SIZES if args.quick else DENSITY_SIZES):
+    sizes = [int(n) for n in args.density_sizes.split(",")] if args.density_sizes \
+        else (QUICK_DENSITY_SIZES if args.quick else DENSITY_SIZES)
+    for n in sizes:
         ops = families.noisy_layered(n, DENSITY_LAYERS, np.random.default_rng(SEED + n), 1e-2)
         job = {"kind": "density_energy", "n": n, "ops": ops, "observable": families.ising_ring(n)}
         row = measure_row(workers, DENSITY_COLUMNS, job, f"w2-{n}", tmp, args)
@@ -168,7 +172,7 @@ def workload_density(workers, tmp, args):
 
 
 def workload_trajectories(workers, tmp, args):
-    n = 16 if args.quick else TRAJECTORY_QUBITS
+    n = args.trajectory_qubits or (16 if args.quick else TRAJECTORY_QUBITS)
     ops = families.noisy_layered(n, LAYERS, np.random.default_rng(SEED + n), 1e-2)
     job = {"kind": "trajectory_energy", "n": n, "ops": ops, "observable": families.ising_ring(n),
            "trajectories": TRAJECTORIES}
@@ -193,7 +197,7 @@ print(before, resource.getrusage(resource.RUSAGE_SELF).ru_maxrss, time.perf_coun
 
 def workload_memory(args):
     n, shots, rows = (16 if args.quick else 20), 10_000, []
-    for p in STRENGTHS:
+    for p in STRENGTHS[:1] if args.quick else STRENGTHS:
         env = dict(os.environ)
         if args.build_dir:
             env["PYTHONPATH"] = str((harness.REPO / args.build_dir / "python").resolve())
@@ -268,6 +272,9 @@ def main():
     parser.add_argument("--quick", action="store_true", help="fewer and smaller points")
     parser.add_argument("--workloads", default="1,2,3,4")
     parser.add_argument("--results-name", default="noise")
+    parser.add_argument("--shot-points", default=None, help="workload 1's n:shots points, e.g. 12:10000,16:10000")
+    parser.add_argument("--density-sizes", default=None, help="workload 2's n, e.g. 6,8,10")
+    parser.add_argument("--trajectory-qubits", type=int, default=None, help="workload 3's n")
     harness.timing_arguments(parser)
     args = parser.parse_args()
     args.sizes = None

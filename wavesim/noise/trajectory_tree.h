@@ -14,14 +14,14 @@
 // place, every other group gets a copy with its branch applied, so a copy is
 // made only at a branch point and every copied group holds at most half the
 // trajectories: the states held at once are at most 1 + log2(trajectories),
-// and in practice the error-free path plus one or two. The memory rule: the
-// walk holds at most `max_states` states (the root's among them; 1 plus what
-// fits in TrajectoryLimits::state_bytes, at least 2 when the machine has the
-// memory for two); a group that would need one more is set aside and its
-// state made again, once the largest group is done, from the state of the
-// node's parent and the operators taken since (with their scales), which
-// gives the same bits. A state is never made again from the start of the
-// circuit unless the machine holds only one.
+// and in practice the error-free path plus one or two. The memory rule: a
+// walk holds its root's state and at most its share of
+// TrajectoryLimits::state_bytes of others (at least one other when the
+// machine has the memory for two states per walk); a group that would need
+// one more is set aside and its state made again, once the largest group is
+// done, from the state of the node's parent and the operators taken since
+// (with their scales), which gives the same bits. A state is never made
+// again from the start of the circuit unless the machine holds only one.
 //
 // States between events are not normalised: an operator of a sure branch is
 // applied as it is, and the probabilities read later are ratios of the
