@@ -150,6 +150,20 @@ def deferred(ops, n):
     return out
 
 
+def noisy_layered(n, layers, rng, p, channel="DEPOLARIZE"):
+    """The layered circuit with noise after every gate: DEPOLARIZE1(p) after each one-qubit gate and
+    DEPOLARIZE2(p) after each two-qubit gate, or (channel "AMPLITUDE_DAMPING") AMPLITUDE_DAMPING(p) on
+    each qubit of every gate. A channel op is [name, qubits, p]."""
+    ops = []
+    for name, qubits, angle in layered(n, layers, rng):
+        ops.append([name, qubits, angle])
+        if channel == "DEPOLARIZE":
+            ops.append([f"DEPOLARIZE{len(qubits)}", list(qubits), p])
+        else:
+            ops += [[channel, [q], p] for q in qubits]
+    return ops
+
+
 def ising_ring(n, field=ISING_FIELD):
     """The transverse-field Ising ring: Z_q Z_(q+1 mod n) and field X_q for
     every q, as (paulis, qubits, coefficient) terms."""

@@ -5,6 +5,7 @@
 #   scripts/bench.sh            native and Python benchmarks of the modules
 #   scripts/bench.sh peers      the peer simulator suite (bench/peers, installs the peers first)
 #   scripts/bench.sh expval     expectation values and gradients against the same peers
+#   scripts/bench.sh noise      noisy shots, density matrices and trajectory energies against the same peers
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PY=$PWD/.venv/bin/python
@@ -20,6 +21,11 @@ if [[ "${1:-}" == "expval" ]]; then
     shift
     bench/peers/setup.sh
     exec "$PY" bench/peers/run_expval.py "$@"
+fi
+if [[ "${1:-}" == "noise" ]]; then
+    shift
+    bench/peers/setup.sh
+    exec "$PY" bench/peers/run_noise.py "$@"
 fi
 
 "$BIN/cmake" -S . -B "$B" -G Ninja -DCMAKE_MAKE_PROGRAM="$BIN/ninja" -DNATIVE_BUILD_BENCH=ON \

@@ -2,7 +2,7 @@
 """Checks the include rule of wavesim's stage folders (wavesim/README.md).
 
 A file may include files of its own folder and of the folders before it in STAGES;
-shots/ and expval/ stand side by side and never include each other. testing/ (the
+shots/ and expval/ stand side by side and never include each other; noise/ builds on both. testing/ (the
 test-only pieces) may include every stage but python/, and no stage includes it;
 a *.test.cc file may include testing/ besides what its folder may. Includes of
 wavesim files are written from the repository root ("wavesim/<stage>/<file>").
@@ -15,7 +15,7 @@ import sys
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 WAVESIM = ROOT / "wavesim"
-STAGES = ["base", "state", "gates", "kernels", "plan", "batch", ("shots", "expval"), "python"]
+STAGES = ["base", "state", "gates", "kernels", "plan", "batch", ("shots", "expval"), "noise", "python"]
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
 
 

@@ -2,7 +2,8 @@
 where it cannot load.
 
 Profiles: "ci" (default) is derandomized with a bounded number of examples;
-"long" is selected with HYPOTHESIS_PROFILE=long for a deeper search.
+"long" is selected with HYPOTHESIS_PROFILE=long for a deeper search (HYPOTHESIS_LONG_EXAMPLES
+examples per test, 5000 by default).
 """
 
 import os
@@ -21,7 +22,7 @@ settings.register_profile(
 )
 settings.register_profile(
     "long",
-    max_examples=5000,
+    max_examples=int(os.environ.get("HYPOTHESIS_LONG_EXAMPLES", "5000")),
     deadline=None,
     print_blob=True,
     suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large],

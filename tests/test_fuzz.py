@@ -14,8 +14,10 @@ call fails before it allocates a state.
 import collections
 import functools
 import math
+import os
 import re
 import string
+import time
 import types
 
 import numpy as np
@@ -28,6 +30,7 @@ import brickgen
 import cliffmix
 import wavesim
 
+import noise_model as nm
 import pauli_reference
 import reference_model as ref
 import test_ansatzkit
@@ -42,6 +45,8 @@ NOT_INT32 = [2**31, -(2**31) - 1, 2**63, 10**30]
 
 # Examples tried per entry and kind, printed in the terminal summary (see conftest.py).
 EXAMPLES = collections.Counter()
+PROGRESS = os.environ.get("FUZZ_PROGRESS")
+PROGRESS_EVERY = 1000
 
 CAST_ERROR = re.compile(r"Unable to cast Python instance of type .+ to C\+\+ type '\?' "
                         r"\(#define PYBIND11_DETAILED_ERROR_MESSAGES or compile in debug mode for details\)")
@@ -52,15 +57,25 @@ def incompatible(function):
                                 "The following argument types are supported:") + ".*", re.S)
 
 
+def counted(key):
+    """One more input tried; with FUZZ_PROGRESS set, the running total is appended to that file every
+    PROGRESS_EVERY inputs, so that a long run that is stopped still leaves its count."""
+    EXAMPLES[key] += 1
+    total = sum(EXAMPLES.values())
+    if PROGRESS and total % PROGRESS_EVERY == 0:
+        with open(PROGRESS, "a") as out:
+            out.write(f"{total} {time.time():.0f}\n")
+
+
 def succeeds(entry, fn, *args):
     """The result of a call that must not raise."""
-    EXAMPLES[f"{entry} valid"] += 1
+    counted(f"{entry} valid")
     return fn(*args)
 
 
 def refuses(entry, fault, error, message, fn, *args):
     """The call raises exactly `error` with `message` (a string, or a pattern the whole message matches)."""
-    EXAMPLES[f"{entry} {fault}"] += 1
+    counted(f"{entry} {fault}")
     if currently_in_test_context():
         event(f"{entry}: {fault}")
         note(f"expecting {error.__name__}: {message}")
@@ -228,7 +243,7 @@ PREFIX = "apply_gate_single_batch: "
 
 @st.composite
 def unknown_name(draw, n):
-    known = set(CATALOGUE) | set(SKIPPED) | {"RESET", "Tdg"}
+    known = set(CATALOGUE) | set(SKIPPED) | set(nm.CHANNEL_PARAMS) | {"RESET", "Tdg"}
     name = draw(st.one_of(st.sampled_from(["h", "cx", "Rx", "RX ", " H", "CNOT\x00", "IsingZZ", "su4", "Sdg", "tdg",
                                            "U4", "CCCX", "", "é", "量子", "H" * 300, "measure", "Reset"]),
                           st.text(max_size=8)))
@@ -475,6 +490,242 @@ def test_run_cpp_refuses_unconvertible_integers(shots, num_cbits, seed):
     data = cc.CircuitData(1, [make("MEASURE", [0])])
     refuses("wavesim.run_cpp", "not an int32", TypeError, incompatible("run_cpp"), wavesim.run_cpp, data, shots,
             num_cbits, seed)
+
+
+# ---------------------------------------------------------------- wavesim noise
+
+CHANNELS = sorted(nm.CHANNEL_PARAMS)
+PROBABILITY = st.one_of(st.floats(0.0, 1.0), st.sampled_from([0.0, 1.0]))
+
+
+@st.composite
+def probabilities(draw, k):
+    """k probabilities that sum to at most 1 (one is any probability)."""
+    if k == 1:
+        return [draw(PROBABILITY)]
+    weights = draw(st.lists(st.floats(0.0, 1.0), min_size=k, max_size=k))
+    total = sum(weights)
+    scale = draw(PROBABILITY) / total if total > 0 else 0.0
+    return [min(w * scale, 1.0) for w in weights]
+
+
+@st.composite
+def channel(draw, n, batches):
+    """A channel that can be applied in every one of `batches` parameter sets, on n >= 1 qubits."""
+    name = draw(st.sampled_from([c for c in CHANNELS if n >= 2 or c not in nm.TWO_QUBIT_CHANNELS]))
+    width = 2 if name in nm.TWO_QUBIT_CHANNELS or (name == "KRAUS" and n >= 2 and draw(st.booleans())) else 1
+    qubits = draw(st.permutations(range(n)))[:width]
+    if name == "KRAUS":
+        rng = np.random.default_rng(draw(st.integers(0, 2**32 - 1)))
+        return nm.kraus_instruction(qubits, nm.random_isometry_kraus(rng, width, draw(st.integers(1, 4))))
+    k = nm.CHANNEL_PARAMS[name]
+    values = [v for _ in range(batches) for v in draw(probabilities(k))]
+    return make(name, qubits, values=values[0] if len(values) == 1 and draw(st.booleans()) else values)
+
+
+@st.composite
+def noisy_circuits(draw, max_qubits, num_cbits=3, max_ops=10):
+    """Gates, channels, MEASUREs (some outside the register) and RESETs, finite parameters."""
+    n = draw(st.integers(1, max_qubits))
+    batches = draw(st.integers(1, 3))
+    op = st.one_of(gate(n, batches, FINITE_ANGLE, kinds=("catalogue", "pair", "tdg", "skip")), channel(n, batches),
+                   channel(n, batches), st.builds(lambda q: make("RESET", [q]), st.integers(0, n - 1)),
+                   st.builds(lambda q, c: make("MEASURE", [q], [c]), st.integers(0, n - 1),
+                             st.integers(0, num_cbits + 1)))
+    return cc.CircuitData(n, draw(st.lists(op, max_size=max_ops)))
+
+
+def sets_of(result, data):
+    return result if wavesim.batch_count(data) >= 2 else result[None]
+
+
+@given(data=noisy_circuits(4), use_float32=st.booleans(), fusion=st.sampled_from(FUSIONS))
+def test_density_matrix_cpp_and_noisy_expval_cpp_valid(data, use_float32, fusion):
+    rho = succeeds("wavesim.density_matrix_cpp", functools.partial(wavesim.density_matrix_cpp, fusion=fusion), data,
+                   use_float32)
+    n = data.num_qubits
+    observables = [[("Z" * n, list(range(n)), 1.0), ("X", [0], -0.5), ("", [], 0.25)]]
+    values = succeeds("wavesim.expval_cpp", functools.partial(wavesim.expval_cpp, fusion=fusion), data, observables,
+                      use_float32)
+    tol = 1e-4 if use_float32 else 1e-11
+    for b, (got, value) in enumerate(zip(sets_of(rho, data), sets_of(values, data))):
+        want = nm.density_matrix(data, b)
+        np.testing.assert_allclose(got, want, rtol=0, atol=tol, err_msg=f"set {b}")
+        np.testing.assert_allclose(value, [nm.expectation(want, o) for o in observables], rtol=0, atol=10 * tol)
+
+
+@given(data=noisy_circuits(4), shots=st.integers(-2, MAX_SHOTS), seed=st.integers(0, INT32_MAX),
+       use_float32=st.booleans(), fusion=st.sampled_from(FUSIONS),
+       readout=st.one_of(st.none(), st.tuples(PROBABILITY, PROBABILITY), st.lists(
+           st.tuples(PROBABILITY, PROBABILITY), min_size=3, max_size=3)))
+def test_noisy_run_cpp_valid(data, shots, seed, use_float32, fusion, readout):
+    circuit = cc.CircuitData(data.num_qubits, data.instructions + [make("MEASURE", [0], [0])])
+    run = functools.partial(wavesim.run_cpp, fusion=fusion, readout_error=readout)
+    counts = succeeds("wavesim.run_cpp noisy", run, circuit, shots, 3, seed, use_float32)
+    assert counts == run(circuit, shots, 3, seed, use_float32)
+    for b, got in enumerate(counts if wavesim.batch_count(circuit) >= 2 else [counts]):
+        assert sum(got.values()) == max(shots, 0)
+        support = nm.key_distribution(circuit, 3, b, readout_error=readout)
+        assert set(got) <= set(support), (got, support)
+
+
+@given(data=noisy_circuits(4), trajectories=st.integers(1, 60), seed=st.integers(-1, INT32_MAX),
+       use_float32=st.booleans(), fusion=st.sampled_from(FUSIONS))
+def test_expval_trajectories_cpp_valid(data, trajectories, seed, use_float32, fusion):
+    n = data.num_qubits
+    observables = [[("Z", [n - 1], 2.0), ("X", [0], -0.5)], []]
+    run = functools.partial(wavesim.expval_trajectories_cpp, fusion=fusion)
+    means, errors = succeeds("wavesim.expval_trajectories_cpp", run, data, observables, trajectories, seed,
+                             use_float32)
+    batches = wavesim.batch_count(data)
+    assert means.shape == errors.shape == ((batches, 2) if batches >= 2 else (2,))
+    assert np.all(np.abs(means) <= 2.5 + 1e-5) and np.all(means[..., 1] == 0)
+    assert np.isnan(errors).all() if trajectories == 1 else np.all(errors >= 0)
+    if seed >= 0:
+        again = run(data, observables, trajectories, seed, use_float32)
+        assert np.array_equal(means, again[0]) and np.array_equal(errors, again[1], equal_nan=True)
+    noiseless = [ins for ins in data.instructions if ins.name not in nm.NON_UNITARY]
+    if len(noiseless) == len(data.instructions):
+        np.testing.assert_array_equal(means, wavesim.expval_cpp(data, observables, use_float32, fusion=fusion))
+
+
+@st.composite
+def faulty_channel(draw, n):
+    """(fault, instruction, message after "instruction I (NAME)") on n >= 2 qubits."""
+    kind = draw(st.sampled_from(["outside [0, 1]", "not finite", "sum above 1", "too few values", "controls",
+                                 "dagger", "qubit count", "repeated qubit", "qubit outside", "KRAUS blocks",
+                                 "KRAUS incomplete", "KRAUS not finite"]))
+    if kind.startswith("KRAUS"):
+        width = draw(st.integers(1, 2))
+        qubits = draw(st.permutations(range(n)))[:width]
+        kraus = nm.random_isometry_kraus(np.random.default_rng(draw(st.integers(0, 1000))), width, 2)
+        flat = list(np.concatenate([k.flatten(order="F") for k in kraus]))
+        d = 1 << width
+        if kind == "KRAUS blocks":
+            flat = flat[:len(flat) - draw(st.integers(1, d * d - 1))]
+            message = (f": {len(flat)} matrix entries are not whole {d}x{d} blocks (its Kraus operators one after "
+                       "another)")
+        elif kind == "KRAUS not finite":
+            flat[draw(st.integers(0, len(flat) - 1))] = draw(st.sampled_from([math.nan, math.inf]))
+            message = ": an entry of its matrix is not finite"
+        else:
+            flat = [v * 1.01 for v in flat]
+            message = None  # the size of the difference is the model's
+        ins = cc.CircuitInstruction(name="KRAUS", qubits=list(qubits), matrix=flat)
+        if message is None:
+            total = sum(k.conj().T @ k for k in nm.matrix_blocks(flat, width))
+            error = float(np.abs(total - np.eye(d)).max())
+            message = (f": its Kraus operators are not complete (sum K^dagger K differs from the identity by "
+                       f"{error:g}, more than 1e-09)")
+        return kind, ins, message
+    pool = {"sum above 1": ["PAULI_CHANNEL_1", "PAULI_CHANNEL_2"], "repeated qubit": sorted(nm.TWO_QUBIT_CHANNELS)}
+    name = draw(st.sampled_from(pool.get(kind, [c for c in CHANNELS if c != "KRAUS"])))
+    k = nm.CHANNEL_PARAMS[name]
+    width = 2 if name in nm.TWO_QUBIT_CHANNELS else 1
+    qubits = draw(st.permutations(range(n)))[:width]
+    values = draw(probabilities(k))
+    controls, dagger = [], False
+    if kind == "outside [0, 1]":
+        bad = draw(st.one_of(st.floats(1.0, 1e300, exclude_min=True), st.floats(-1e300, 0.0, exclude_max=True)))
+        values[draw(st.integers(0, k - 1))] = bad
+        message = f": the probability {bad:g} is outside [0, 1]"
+    elif kind == "not finite":
+        bad = draw(st.sampled_from([math.nan, math.inf, -math.inf]))
+        values[draw(st.integers(0, k - 1))] = bad
+        message = f": the value {bad:g} is not finite"
+    elif kind == "sum above 1":
+        values = [draw(st.floats(0.5, 1.0)) for _ in range(k)]
+        message = f": its probabilities sum to {sum(values):g}, above 1"
+    elif kind == "too few values":
+        values = values[:draw(st.integers(0, k - 1))]
+        message = f" has {len(values)} values, fewer than the {k} a set of it takes"
+    elif kind == "controls":
+        free = [q for q in range(n) if q not in qubits]
+        assume(free)
+        controls = [free[0]]
+        message = ": a noise channel takes no controls"
+    elif kind == "dagger":
+        dagger = True
+        message = ": a noise channel takes no dagger"
+    elif kind == "qubit count":
+        qubits = draw(st.permutations(range(n)))[:3 - width] if n >= 3 - width else qubits[:1]
+        assume(len(qubits) != width)
+        message = f" acts on {width} qubits, not {len(qubits)}"
+    elif kind == "repeated qubit":
+        qubits = [qubits[0], qubits[0]]
+        message = f" names qubit {qubits[0]} twice"
+    else:
+        bad = draw(st.one_of(st.integers(n, n + 5), st.integers(-5, -1)))
+        qubits = [bad] + qubits[1:]
+        message = f" addresses qubit {bad}, outside a state of {n} qubits"
+    return kind, make(name, qubits, controls, values, dagger), message
+
+
+NOISY_ENTRIES = {
+    "wavesim.density_matrix_cpp": lambda data: wavesim.density_matrix_cpp(data),
+    "wavesim.expval_cpp noisy": lambda data: wavesim.expval_cpp(data, [[("Z", [0], 1.0)]]),
+    "wavesim.run_cpp noisy": lambda data: wavesim.run_cpp(data, 10, 2, 1),
+    "wavesim.expval_trajectories_cpp": lambda data: wavesim.expval_trajectories_cpp(data, [[("Z", [0], 1.0)]], 5),
+}
+
+
+@given(case=st.data(), n=st.integers(2, 4), entry=st.sampled_from(sorted(NOISY_ENTRIES)))
+def test_noisy_entries_faulty_channel(case, n, entry):
+    kind, bad, message = case.draw(faulty_channel(n))
+    body = case.draw(noisy_circuits(n, max_ops=4).map(lambda d: list(d.instructions)))
+    body = [ins for ins in body if not ins.has_param or wavesim.batch_count(cc.CircuitData(n, [ins])) < 2]
+    at = case.draw(st.integers(0, len(body)))
+    data = cc.CircuitData(n, body[:at] + [bad] + body[at:] + [make("MEASURE", [0])])
+    refuses(entry, kind, ValueError, f"instruction {at} ({bad.name})" + message, NOISY_ENTRIES[entry], data)
+
+
+@given(data=noisy_circuits(3), channel_at=st.data())
+def test_pure_state_entries_refuse_channels(data, channel_at):
+    n = data.num_qubits
+    ins = channel_at.draw(channel(n, 1))
+    body = list(data.instructions)
+    at = channel_at.draw(st.integers(0, len(body)))
+    body.insert(at, ins)
+    first = next(i for i, x in enumerate(body) if x.name in nm.CHANNEL_PARAMS)
+    data = cc.CircuitData(n, body)
+    where = f"instruction {first} ({body[first].name}) is a noise channel: "
+    refuses("wavesim.cal_states_cpp", "channel", ValueError,
+            "cal_states_cpp: " + where + "a pure state cannot hold a mixture; density_matrix_cpp, expval_cpp, "
+            "expval_trajectories_cpp and run_cpp take noisy circuits", wavesim.cal_states_cpp, data)
+    refuses("wavesim.expval_grad_cpp", "channel", ValueError,
+            "expval_grad_cpp: " + where + "gradients are computed for noiseless circuits only",
+            wavesim.expval_grad_cpp, data, [("Z", [0], 1.0)])
+
+
+READOUT_MESSAGE = "readout_error must be None, a pair (p(1|0), p(0|1)) or a sequence of such pairs"
+
+
+@given(num_cbits=st.integers(2, 4), bad=st.one_of(
+    st.tuples(st.just("probability"), st.floats().filter(lambda p: not 0 <= p <= 1)),
+    st.tuples(st.just("count"), st.integers(2, 7)),
+    st.tuples(st.just("shape"), st.sampled_from(["0.1", 0.1, [0.1, 0.2, 0.3], [[0.1]], [(0.1, "x")], {0.1: 1}]))))
+def test_run_cpp_faulty_readout(num_cbits, bad):
+    kind, value = bad
+    data = cc.CircuitData(2, [make("H", [0]), make("MEASURE", [0], [0])])
+    if kind == "probability":
+        readout, message = [(0.1, 0.2)] * (num_cbits - 1) + [(value, 0.0)], \
+            f"readout_error: pair {num_cbits - 1} holds {value:g}, not a probability in [0, 1]"
+    elif kind == "count":
+        assume(value != num_cbits)
+        readout, message = [(0.0, 0.0)] * value, (f"readout_error: {value} pairs for {num_cbits} classical bits (give "
+                                                  "one pair for every bit, or one pair per bit)")
+    else:
+        readout, message = value, READOUT_MESSAGE
+    refuses("wavesim.run_cpp noisy", f"readout {kind}", ValueError, message,
+            functools.partial(wavesim.run_cpp, readout_error=readout), data, 5, num_cbits, 1)
+
+
+@given(trajectories=st.integers(INT32_MIN, 0))
+def test_expval_trajectories_cpp_faulty_count(trajectories):
+    data = cc.CircuitData(1, [make("X_ERROR", [0], values=[0.1])])
+    refuses("wavesim.expval_trajectories_cpp", "trajectories", ValueError,
+            f"trajectories must be at least 1, not {trajectories}", wavesim.expval_trajectories_cpp, data,
+            [[("Z", [0], 1.0)]], trajectories)
 
 
 # ---------------------------------------------------------------- brickgen

@@ -290,6 +290,51 @@ def test_cluster_shots_of_several_sets(client, use_float32):
     assert wavesim_dask.run(client, data, shots, n, seed=3, use_float32=use_float32, parts=1) == single
 
 
+def noisy(sets, seed):
+    """A 3-qubit circuit with every kind of channel and `sets` parameter sets, its qubits measured."""
+    import noise_model as nm
+    return measured(nm.random_noisy_circuit(seed, 3, 25, sets), 3)
+
+
+def test_pooled_parts_give_the_whole_spread():
+    rng = np.random.default_rng(0)
+    values = rng.normal(1.5, 2.0, (90, 2))
+    cuts = [0, 1, 31, 90]  # one part of a single value
+    counts = [b - a for a, b in zip(cuts, cuts[1:])]
+    parts = [values[a:b] for a, b in zip(cuts, cuts[1:])]
+    errors = [p.std(axis=0, ddof=1) / np.sqrt(len(p)) if len(p) > 1 else np.full(2, np.nan) for p in parts]
+    mean, error = wavesim_dask.pooled(counts, np.array([p.mean(axis=0) for p in parts]), np.array(errors))
+    np.testing.assert_allclose(mean, values.mean(axis=0), rtol=1e-13)
+    np.testing.assert_allclose(error, values.std(axis=0, ddof=1) / np.sqrt(90), rtol=1e-12)
+
+
+def test_cluster_noise_entries_are_the_single_call(client):
+    several, single = noisy(4, 3), noisy(1, 8)
+    observables = [ising(3), [("Y", [1], 1.0)]]
+    for data in (several, single):
+        for parts in (None, 1, 2):
+            if wavesim.batch_count(data) < 2 and parts == 2:
+                continue
+            assert same_bits(wavesim_dask.density_matrix(client, data, False, parts), wavesim.density_matrix_cpp(data))
+            assert same_bits(wavesim_dask.expval(client, data, observables, False, parts),
+                             wavesim.expval_cpp(data, observables))
+    want = wavesim.expval_trajectories_cpp(several, observables, 300, 5)
+    for parts in (None, 2, 4):  # every set draws from the seed alone: the parts give one call's rows
+        got = wavesim_dask.expval_trajectories(client, several, observables, 300, 5, parts=parts)
+        assert same_bits(got[0], want[0]) and same_bits(got[1], want[1])
+    want = wavesim.expval_trajectories_cpp(single, observables, 300, 5)
+    got = wavesim_dask.expval_trajectories(client, single, observables, 300, 5, parts=1)
+    assert same_bits(got[0], want[0]) and same_bits(got[1], want[1])
+    split = wavesim_dask.expval_trajectories(client, single, observables, 300, 5, parts=3)
+    again = wavesim_dask.expval_trajectories(client, single, observables, 300, 5, parts=3)
+    assert same_bits(split[0], again[0]) and np.all(np.abs(split[0] - want[0]) < 5 * (split[1] + want[1]) + 1e-12)
+    readout = (0.05, 0.1)
+    assert wavesim_dask.run(client, single, 2000, 3, seed=4, parts=1, readout_error=readout) == \
+        wavesim.run_cpp(single, 2000, 3, seed=4, readout_error=readout)
+    assert wavesim_dask.run(client, several, 2000, 3, seed=4, parts=1) == wavesim.run_cpp(several, 2000, 3, seed=4)
+    assert sum(wavesim_dask.run(client, single, 2001, 3, seed=4, parts=2, readout_error=readout).values()) == 2001
+
+
 def test_cluster_passes_fusion_through(client):
     data = bound_ansatz(4, ["RX", "U3"], "CRZ", "full", 6, seed=8)
     plain = wavesim.cal_states_cpp(data)

@@ -36,6 +36,10 @@ NAMES_WITHOUT_STATE_CHANGE_FROM_VALUES = frozenset({"MEASURE", "BARRIER", "RESET
 # The qubit counts the simulator can hold; outside them a run fails however it is cut.
 LARGEST_STATE_QUBITS = 62
 
+# The simulator's noise channels (its gate_param_count knows them as it knows the gates).
+CHANNELS = frozenset({"X_ERROR", "Y_ERROR", "Z_ERROR", "DEPOLARIZE1", "DEPOLARIZE2", "PAULI_CHANNEL_1",
+                      "PAULI_CHANNEL_2", "AMPLITUDE_DAMPING", "PHASE_DAMPING", "KRAUS"})
+
 
 class Unsplittable(Exception):
     """The circuit cannot be cut faithfully: the simulator refuses something in it (its
@@ -58,12 +62,18 @@ class BatchLayout:
 _accepted_forms: set[tuple[object, ...]] = set()
 
 
+def is_channel(instruction: CircuitInstruction) -> bool:
+    """A noise channel: what the simulator refuses of it depends on its values (its probabilities)."""
+    return instruction.name in CHANNELS
+
+
 def check_accepted(instruction: CircuitInstruction) -> None:
     """Raises Unsplittable when the simulator refuses the instruction.
 
-    The instruction runs alone without values (what the simulator refuses does not
-    depend on them), its qubits renumbered onto a state of just those qubits, once per
-    distinct form (name, renumbered qubits, dagger, control state)."""
+    The instruction runs alone, its qubits renumbered onto a state of just those qubits:
+    a gate without values (what the simulator refuses of it does not depend on them),
+    once per distinct form (name, renumbered qubits, dagger, control state); a noise
+    channel with its values and matrix, every time, through the density matrix."""
     rank = {q: i for i, q in enumerate(sorted(set(instruction.qubits) | set(instruction.controls)))}
     qubits = [rank[q] for q in instruction.qubits]
     controls = [rank[q] for q in instruction.controls]
@@ -75,11 +85,17 @@ def check_accepted(instruction: CircuitInstruction) -> None:
                            f"{CHECK_QUBITS} on which it can be checked cheaply")
     alone = CircuitInstruction(name=instruction.name, qubits=qubits, controls=controls, dagger=instruction.dagger,
                                ctrl_state=instruction.ctrl_state)
+    if is_channel(instruction):
+        alone.param, alone.has_param, alone.matrix = instruction.param, instruction.has_param, instruction.matrix
     try:
-        wavesim.cal_states_cpp(CircuitData(len(rank), [alone]))
+        if is_channel(instruction):
+            wavesim.density_matrix_cpp(CircuitData(len(rank), [alone]))
+        else:
+            wavesim.cal_states_cpp(CircuitData(len(rank), [alone]))
     except Exception as error:
         raise Unsplittable(f"the simulator refuses instruction {instruction!r}: {error}") from error
-    _accepted_forms.add(form)
+    if not is_channel(instruction):
+        _accepted_forms.add(form)
 
 
 def _values_are_cut(instruction: CircuitInstruction) -> bool:
@@ -100,7 +116,7 @@ def batch_layout(circuit_data: CircuitData) -> BatchLayout:
         raise Unsplittable(f"a state of {circuit_data.num_qubits} qubits is outside the simulator's range")
     instructions = circuit_data.instructions
     for instruction in instructions:
-        if instruction.has_param or _values_are_cut(instruction):
+        if instruction.has_param or _values_are_cut(instruction) or is_channel(instruction):
             check_accepted(instruction)
     try:
         sets = wavesim.batch_count(circuit_data)

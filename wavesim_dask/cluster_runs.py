@@ -68,17 +68,24 @@ def _results_as_completed(client: Client, futures: list[Future], progress: bool)
         raise
 
 
-def _state_rows(part: CircuitData, use_float32: bool, fusion: int) -> npt.NDArray[np.complexfloating[Any, Any]]:
-    """A part's amplitudes as rows: a part of one set gives one row."""
-    amplitudes = wavesim.cal_states_cpp(part, use_float32, fusion=fusion)
-    return amplitudes.reshape(-1, amplitudes.shape[-1])
+def _state_rows(part: CircuitData, use_float32: bool, fusion: int, entry: str = "cal_states_cpp") -> npt.NDArray[Any]:
+    """A part's amplitudes (or density matrices) as rows: a part of one set gives one row."""
+    result = getattr(wavesim, entry)(part, use_float32, fusion=fusion)
+    row = (1 << part.num_qubits) ** (2 if entry == "density_matrix_cpp" else 1)
+    return result.reshape(-1, row)
 
 
 def _part_counts(part: CircuitData, shots: int, num_cbits: int, seed: int, use_float32: bool,
-                 fusion: int) -> list[dict[str, int]]:
+                 fusion: int, readout_error: Any = None) -> list[dict[str, int]]:
     """A part's counts, one dict per set."""
-    counts = wavesim.run_cpp(part, shots, num_cbits, seed, use_float32, fusion=fusion)
+    counts = wavesim.run_cpp(part, shots, num_cbits, seed, use_float32, fusion=fusion,
+                             **_readout_as_given(readout_error))
     return counts if isinstance(counts, list) else [counts]
+
+
+def _readout_as_given(readout_error: Any) -> dict[str, Any]:
+    """The readout_error keyword as the caller gave it: left out when None."""
+    return {} if readout_error is None else {"readout_error": readout_error}
 
 
 def _layout_or_none(circuit_data: CircuitData) -> BatchLayout | None:
@@ -96,8 +103,46 @@ def _as_given(fusion: Any) -> dict[str, Any]:
     return {} if type(fusion) is int and fusion == 0 else {"fusion": fusion}
 
 
-def _whole_result(client: Client, function: Callable[..., Any], *args: Any, fusion: int) -> Any:
-    return client.submit(function, *args, key=f"wavesim-{uuid.uuid4().hex}", fusion=fusion).result()
+def _whole_result(client: Client, function: Callable[..., Any], *args: Any, fusion: int, **keywords: Any) -> Any:
+    return client.submit(function, *args, key=f"wavesim-{uuid.uuid4().hex}", fusion=fusion, **keywords).result()
+
+
+def _stacked_sets(client: Client, circuit_data: CircuitData, use_float32: Any, parts: int | None, progress: bool,
+                  fusion: Any, entry: str) -> npt.NDArray[Any]:
+    """``wavesim.<entry>(circuit_data, use_float32, fusion=fusion)`` with its sets cut into parts: the rows
+    (amplitudes, or density matrices of 2^n x 2^n) of each part put in place as the parts finish."""
+    function = getattr(wavesim, entry)
+    flag = _c_bool(use_float32)
+    number = _c_int(fusion)
+    if not isinstance(circuit_data, circuitcore.CircuitData) or flag is None or number is None:
+        # Fails converting: the simulator's own TypeError.
+        return function(circuit_data, use_float32, **_as_given(fusion))
+    use_float32, fusion = flag, number
+    layout = _layout_or_none(circuit_data)
+    if layout is None:
+        return _whole_result(client, function, circuit_data, use_float32, fusion=fusion)
+    dtype = np.dtype(np.complex64 if use_float32 else np.complex128)
+    dim = 1 << circuit_data.num_qubits
+    row_shape = (dim, dim) if entry == "density_matrix_cpp" else (dim,)
+    row = int(np.prod(row_shape))
+    if parts is None:
+        rows_per_part = max(1, PART_BYTES // (row * dtype.itemsize))
+        parts = min(max(layout.sets, 1), max(_worker_threads(client), -(-layout.sets // rows_per_part)))
+    pieces = split_layout(circuit_data, layout, parts)
+    if layout.sets <= 1:
+        return _whole_result(client, function, pieces[0], use_float32, fusion=fusion)
+    # Allocated before any work is sent: a result the caller cannot hold fails before the cluster works.
+    states = np.empty((layout.sets, row), dtype=dtype)
+    bounds = part_bounds(layout.sets, len(pieces))
+    task = "wavesim_states" if entry == "cal_states_cpp" else "wavesim_density"
+    futures = _submit_all(client, task, _state_rows, [(p, use_float32, fusion, entry) for p in pieces])
+    for i, rows in _results_as_completed(client, futures, progress):
+        begin, end = bounds[i]
+        if rows.shape != (end - begin, row) or rows.dtype != dtype:  # never broadcast a wrong part into place
+            client.cancel(futures)
+            raise RuntimeError(f"part {i} came back as {rows.dtype} {rows.shape}, not {dtype} {(end - begin, row)}")
+        states[begin:end] = rows
+    return states.reshape((layout.sets,) + row_shape)
 
 
 def cal_states(client: Client, circuit_data: CircuitData, use_float32: bool = False, parts: int | None = None,
@@ -120,34 +165,20 @@ def cal_states(client: Client, circuit_data: CircuitData, use_float32: bool = Fa
     KilledWorker), never returning a partial array. ``fusion`` is passed to every part:
     with it on, the parts still give the rows of one ``cal_states_cpp`` call with it.
     """
-    flag = _c_bool(use_float32)
-    number = _c_int(fusion)
-    if not isinstance(circuit_data, circuitcore.CircuitData) or flag is None or number is None:
-        # Fails converting: the simulator's own TypeError.
-        return wavesim.cal_states_cpp(circuit_data, use_float32, **_as_given(fusion))
-    use_float32, fusion = flag, number
-    layout = _layout_or_none(circuit_data)
-    if layout is None:
-        return _whole_result(client, wavesim.cal_states_cpp, circuit_data, use_float32, fusion=fusion)
-    dtype = np.dtype(np.complex64 if use_float32 else np.complex128)
-    dim = 1 << circuit_data.num_qubits
-    if parts is None:
-        rows_per_part = max(1, PART_BYTES // (dim * dtype.itemsize))
-        parts = min(max(layout.sets, 1), max(_worker_threads(client), -(-layout.sets // rows_per_part)))
-    pieces = split_layout(circuit_data, layout, parts)
-    if layout.sets <= 1:
-        return _whole_result(client, wavesim.cal_states_cpp, pieces[0], use_float32, fusion=fusion)
-    # Allocated before any work is sent: a result the caller cannot hold fails before the cluster works.
-    states = np.empty((layout.sets, dim), dtype=dtype)
-    bounds = part_bounds(layout.sets, len(pieces))
-    futures = _submit_all(client, "wavesim_states", _state_rows, [(p, use_float32, fusion) for p in pieces])
-    for i, rows in _results_as_completed(client, futures, progress):
-        begin, end = bounds[i]
-        if rows.shape != (end - begin, dim) or rows.dtype != dtype:  # never broadcast a wrong part into place
-            client.cancel(futures)
-            raise RuntimeError(f"part {i} came back as {rows.dtype} {rows.shape}, not {dtype} {(end - begin, dim)}")
-        states[begin:end] = rows
-    return states
+    return _stacked_sets(client, circuit_data, use_float32, parts, progress, fusion, "cal_states_cpp")
+
+
+def density_matrix(client: Client, circuit_data: CircuitData, use_float32: bool = False, parts: int | None = None,
+                   *, progress: bool = False,
+                   fusion: int = 0) -> npt.NDArray[np.complex128] | npt.NDArray[np.complex64]:
+    """``wavesim.density_matrix_cpp(circuit_data, use_float32, fusion=fusion)`` computed on the cluster.
+
+    The parameter sets are cut into parts as for cal_states (``wavesim_density`` in the
+    dashboard, a part of at most PART_BYTES of matrices by default), each part's density
+    matrices put in place in order: the array of one call, bit for bit. Errors as for
+    cal_states.
+    """
+    return _stacked_sets(client, circuit_data, use_float32, parts, progress, fusion, "density_matrix_cpp")
 
 
 def _c_bool(value: Any) -> bool | None:
@@ -189,9 +220,10 @@ def _merged(counts: list[list[dict[str, int]]]) -> dict[str, int]:
 
 
 def run(client: Client, circuit_data: CircuitData, shots: int, num_cbits: int, seed: int = -1,
-        use_float32: bool = False, parts: int | None = None, *,
-        progress: bool = False, fusion: int = 0) -> dict[str, int] | list[dict[str, int]]:
-    """``wavesim.run_cpp(circuit_data, shots, num_cbits, seed, use_float32, fusion=fusion)`` on the cluster.
+        use_float32: bool = False, parts: int | None = None, *, progress: bool = False, fusion: int = 0,
+        readout_error: Any = None) -> dict[str, int] | list[dict[str, int]]:
+    """``wavesim.run_cpp(circuit_data, shots, num_cbits, seed, use_float32, fusion=fusion,
+    readout_error=readout_error)`` on the cluster (noisy circuits too).
 
     A circuit with several parameter sets is cut into ``parts`` ranges of sets (see
     split_batches), each run with all the shots; the result is the list of one dict per
@@ -209,25 +241,26 @@ def run(client: Client, circuit_data: CircuitData, shots: int, num_cbits: int, s
 
     ``parts`` defaults to the cluster's worker threads, at most one per set; for one
     set, one part per SHOTS_PER_PART shots, at most one per worker thread. Errors are
-    the simulator's, raised here; see cal_states for dying workers. ``fusion`` is passed
-    to every part.
+    the simulator's, raised here; see cal_states for dying workers. ``fusion`` and
+    ``readout_error`` are passed to every part.
     """
+    readout = _readout_as_given(readout_error)
     numbers = [_c_int(v) for v in (shots, num_cbits, seed, fusion)]
     flag = _c_bool(use_float32)
     if not isinstance(circuit_data, circuitcore.CircuitData) or None in numbers or flag is None:
         # Fails converting the arguments, before any work: the simulator's own TypeError.
-        return wavesim.run_cpp(circuit_data, shots, num_cbits, seed, use_float32, **_as_given(fusion))
+        return wavesim.run_cpp(circuit_data, shots, num_cbits, seed, use_float32, **_as_given(fusion), **readout)
     shots, num_cbits, seed, fusion = numbers
     use_float32 = flag
     layout = _layout_or_none(circuit_data)
     if layout is None:
         return _whole_result(client, wavesim.run_cpp, circuit_data, shots, num_cbits, seed, use_float32,
-                             fusion=fusion)
+                             fusion=fusion, **readout)
     threads = _worker_threads(client)
     if layout.sets >= 2:
         pieces = split_layout(circuit_data, layout, min(layout.sets, threads) if parts is None else parts)
         seeds = part_seeds(seed, len(pieces))
-        arguments = [(p, shots, num_cbits, s, use_float32, fusion) for p, s in zip(pieces, seeds)]
+        arguments = [(p, shots, num_cbits, s, use_float32, fusion, readout_error) for p, s in zip(pieces, seeds)]
         sets_per_part = [end - begin for begin, end in part_bounds(layout.sets, len(pieces))]
     else:
         if parts is None:
@@ -236,10 +269,10 @@ def run(client: Client, circuit_data: CircuitData, shots: int, num_cbits: int, s
             raise ValueError(f"parts must be a positive int, not {parts!r}")
         if parts == 1:
             return _whole_result(client, wavesim.run_cpp, circuit_data, shots, num_cbits, seed, use_float32,
-                                 fusion=fusion)
+                                 fusion=fusion, **readout)
         shared = client.scatter(circuit_data, broadcast=True, hash=False)
         share, extra = divmod(shots, parts)
-        arguments = [(shared, share + (1 if i < extra else 0), num_cbits, s, use_float32, fusion)
+        arguments = [(shared, share + (1 if i < extra else 0), num_cbits, s, use_float32, fusion, readout_error)
                      for i, s in enumerate(part_seeds(seed, parts))]
         sets_per_part = [1] * parts
     futures = _submit_all(client, "wavesim_shots", _part_counts, arguments)

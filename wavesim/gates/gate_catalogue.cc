@@ -6,6 +6,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "wavesim/gates/channel_catalogue.h"
 #include "wavesim/gates/gate_derivatives.h"
 #include "wavesim/gates/gate_matrices.h"
 #include "wavesim/gates/matrix_form.h"
@@ -142,8 +143,9 @@ std::vector<Matrix> target_matrix_derivatives(std::string_view name, const std::
 }
 
 int gate_param_count(const std::string& name) {
-    const GateEntry* gate = find_gate(name);
-    return gate == nullptr ? 0 : gate->num_params;
+    if (const GateEntry* gate = find_gate(name)) return gate->num_params;
+    const ChannelEntry* channel = find_channel(name);
+    return channel == nullptr ? 0 : channel->num_params;
 }
 
 OperationKind operation_kind(std::string_view name) {

@@ -75,7 +75,8 @@ Matrix target_matrix(const std::string& name, const std::vector<double>& params)
 // d target_matrix(name, params) / d params[p] for p = 0 ... gate_param_count(name) - 1;
 // empty for a name without parameters or outside the vocabulary.
 std::vector<Matrix> target_matrix_derivatives(std::string_view name, const std::vector<double>& params);
-// Number of parameters the name takes (0 to 4); 0 for every unlisted name.
+// Number of parameters the name takes: a gate's (0 to 4) or a noise
+// channel's (gates/channel_catalogue.h, up to 15); 0 for every unlisted name.
 int gate_param_count(const std::string& name);
 
 }  // namespace wavesim

@@ -57,12 +57,15 @@ void check_qubits(const CircuitInstruction& ins, uint32_t num_qubits, KernelGate
 }  // namespace
 
 ValueSlice batch_slice(const CircuitInstruction& ins, const GateEntry* gate, int batch_index) {
+    return batch_slice(ins, gate == nullptr ? 0 : static_cast<size_t>(gate->num_params), batch_index);
+}
+
+ValueSlice batch_slice(const CircuitInstruction& ins, size_t k, int batch_index) {
     if (std::holds_alternative<double>(ins.param.value)) {
         const double* value = &std::get<double>(ins.param.value);
         return {value, value + 1, false};
     }
     const std::vector<double>& list = std::get<std::vector<double>>(ins.param.value);
-    const size_t k = gate == nullptr ? 0 : static_cast<size_t>(gate->num_params);
     if (k == 0 || list.size() <= k) return {list.data(), list.data() + list.size(), false};
     size_t start = 0;
     if (batch_index >= 0 && k * static_cast<size_t>(batch_index) + k <= list.size())

@@ -55,6 +55,8 @@ struct ValueSlice {
 };
 
 ValueSlice batch_slice(const CircuitInstruction& ins, const GateEntry* gate, int batch_index);
+// The same for an instruction that takes `k` values per set (a noise channel's).
+ValueSlice batch_slice(const CircuitInstruction& ins, size_t k, int batch_index);
 
 // The kernel call of a gate (not a name without unitary action) on a state
 // of `num_qubits` qubits, for parameter set `batch_index`. Refuses

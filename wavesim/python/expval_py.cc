@@ -8,14 +8,17 @@
 #include <string>
 #include <vector>
 
-#include "wavesim/expval/adjoint_gradient.h"
-#include "wavesim/batch/batch_count.h"
 #include "common/circuit_records.h"
+#include "wavesim/batch/batch_count.h"
+#include "wavesim/expval/adjoint_gradient.h"
 #include "wavesim/expval/expval.h"
 #include "wavesim/expval/observable.h"
+#include "wavesim/noise/channels.h"
+#include "wavesim/noise/density_matrix.h"
+#include "wavesim/noise/trajectory_expval.h"
 #include "wavesim/plan/fusion.h"
-#include "wavesim/state/state_vector.h"
 #include "wavesim/python/tensor_shape_py.h"
+#include "wavesim/state/state_vector.h"
 
 namespace wavesim {
 namespace {
@@ -120,33 +123,76 @@ std::vector<double> expectation_rows_unlocked(const CircuitCopy& copy, const Gro
 }
 
 template <typename Real>
+std::vector<double> density_rows_unlocked(const CircuitCopy& copy, const std::vector<std::vector<PauliTerm>>& terms) {
+    const py::gil_scoped_release unlocked;
+    return density_expectation_rows<Real>(copy.num_qubits, copy.instructions, copy.batches, terms, copy.fusion);
+}
+
+template <typename Real>
 GradientRows gradient_rows_unlocked(const CircuitCopy& copy, const GroupedObservables& observable) {
     const py::gil_scoped_release unlocked;
     return gradient_rows<Real>(copy.num_qubits, copy.instructions, copy.batches, observable, copy.fusion);
+}
+
+// The observables checked as expval_cpp checks them.
+std::vector<std::vector<PauliTerm>> observables_from(py::handle observables, int num_qubits) {
+    const py::list all =
+        as_list(observables, "observables must be a sequence of observables, not " + type_name(observables));
+    std::vector<std::vector<PauliTerm>> checked;
+    for (size_t k = 0; k < all.size(); ++k)
+        checked.push_back(observable_from(all[k], "observable " + std::to_string(k) + ", ", num_qubits));
+    return checked;
 }
 
 // The fusion setting is checked before anything else: a bad value is a ValueError whatever the circuit.
 py::array_t<double> expval_cpp(const CircuitData& circuit_data, py::handle observables, bool use_float32, int fusion) {
     check_fusion(fusion);
     check_state_qubits(circuit_data.num_qubits);
-    const py::list all =
-        as_list(observables, "observables must be a sequence of observables, not " + type_name(observables));
-    std::vector<std::vector<PauliTerm>> checked;
-    for (size_t k = 0; k < all.size(); ++k)
-        checked.push_back(observable_from(all[k], "observable " + std::to_string(k) + ", ", circuit_data.num_qubits));
+    const std::vector<std::vector<PauliTerm>> checked = observables_from(observables, circuit_data.num_qubits);
     const GroupedObservables grouped = group_observables(checked);
     const CircuitCopy copy = copy_circuit(circuit_data, fusion);
-    const std::vector<double> rows = use_float32 ? expectation_rows_unlocked<float>(copy, grouped)
-                                                 : expectation_rows_unlocked<double>(copy, grouped);
-    const auto count = py::ssize_t(all.size());
+    // A circuit with noise channels: exact Tr(rho O) through its density matrix.
+    const bool noisy = first_channel(copy.instructions) < copy.instructions.size();
+    if (noisy) check_channels(copy.instructions, copy.num_qubits, copy.batches);
+    const std::vector<double> rows = noisy ? (use_float32 ? density_rows_unlocked<float>(copy, checked)
+                                                          : density_rows_unlocked<double>(copy, checked))
+                                           : (use_float32 ? expectation_rows_unlocked<float>(copy, grouped)
+                                                          : expectation_rows_unlocked<double>(copy, grouped));
+    const auto count = py::ssize_t(checked.size());
     if (copy.batches <= 1) return to_array(rows, {count});
     return to_array(rows, {py::ssize_t(copy.batches), count});
+}
+
+template <typename Real>
+TrajectoryRows trajectory_rows_unlocked(const CircuitCopy& copy, const std::vector<std::vector<PauliTerm>>& terms,
+                                        int trajectories, int seed) {
+    const py::gil_scoped_release unlocked;
+    return trajectory_expectation_rows<Real>(copy.num_qubits, copy.instructions, copy.batches, terms, trajectories,
+                                             seed, copy.fusion);
+}
+
+py::tuple expval_trajectories_cpp(const CircuitData& circuit_data, py::handle observables, int trajectories, int seed,
+                                  bool use_float32, int fusion) {
+    check_fusion(fusion);
+    check_state_qubits(circuit_data.num_qubits);
+    const std::vector<std::vector<PauliTerm>> checked = observables_from(observables, circuit_data.num_qubits);
+    if (trajectories < 1)
+        throw py::value_error("trajectories must be at least 1, not " + std::to_string(trajectories));
+    const CircuitCopy copy = copy_circuit(circuit_data, fusion);
+    check_channels(copy.instructions, copy.num_qubits, copy.batches);
+    const TrajectoryRows rows = use_float32 ? trajectory_rows_unlocked<float>(copy, checked, trajectories, seed)
+                                            : trajectory_rows_unlocked<double>(copy, checked, trajectories, seed);
+    const auto count = py::ssize_t(checked.size());
+    std::vector<py::ssize_t> shape = {count};
+    if (copy.batches > 1) shape.insert(shape.begin(), py::ssize_t(copy.batches));
+    return py::make_tuple(to_array(rows.mean, shape), to_array(rows.error, shape));
 }
 
 py::tuple expval_grad_cpp(const CircuitData& circuit_data, py::handle observable, bool use_float32, int fusion) {
     check_fusion(fusion);
     check_state_qubits(circuit_data.num_qubits);
     const GroupedObservables grouped = group_observables({observable_from(observable, "", circuit_data.num_qubits)});
+    refuse_channels(circuit_data.instructions, "expval_grad_cpp", "gradients are computed for noiseless circuits only");
     differentiable_circuit(circuit_data.num_qubits, circuit_data.instructions);
     const CircuitCopy copy = copy_circuit(circuit_data, fusion);
     const GradientRows rows =
@@ -172,6 +218,12 @@ void bind_expval(py::module_& m) {
           "shape (B, K), or (K,) for a single run; fusion as for cal_states_cpp",
           py::arg("circuit_data"), py::arg("observables"), py::arg("use_float32") = false, py::kw_only(),
           py::arg("fusion") = 0);
+    m.def("expval_trajectories_cpp", &expval_trajectories_cpp,
+          "Mean of <O_k> over `trajectories` noise trajectories of each parameter set and its standard error, "
+          "measured from the trajectories: (mean, stderr), each of shape (B, K), or (K,) for a single run; the same "
+          "seed draws the same trajectories in every set; fusion as for cal_states_cpp",
+          py::arg("circuit_data"), py::arg("observables"), py::arg("trajectories"), py::arg("seed") = -1,
+          py::arg("use_float32") = false, py::kw_only(), py::arg("fusion") = 0);
     m.def("expval_grad_cpp", &expval_grad_cpp,
           "<O> and its gradient by the adjoint method for each parameter set: (values, grads) of shapes (B,) and "
           "(B, P), or () and (P,) for a single run, the columns as param_columns lists them; fusion as for "

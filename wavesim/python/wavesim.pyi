@@ -1,5 +1,6 @@
 """Full state-vector simulation of circuit records: final amplitudes, measurement counts,
-expectation values of Pauli sums and their gradients."""
+expectation values of Pauli sums and their gradients; noise channels through density
+matrices and trajectories."""
 
 from collections.abc import Sequence
 from typing import SupportsComplex, SupportsFloat, SupportsIndex, SupportsInt
@@ -22,6 +23,9 @@ def cal_states_cpp(
 ) -> npt.NDArray[np.complex128] | npt.NDArray[np.complex64]:
     """C++ implementation of full amplitude simulation"""
 
+# readout_error: one (p(1|0), p(0|1)) pair for every classical bit, or one pair per bit.
+_ReadoutError = tuple[SupportsFloat, SupportsFloat] | Sequence[tuple[SupportsFloat, SupportsFloat]]
+
 def run_cpp(
     circuit_data: CircuitData,
     shots: _Int,
@@ -30,14 +34,20 @@ def run_cpp(
     use_float32: bool = False,
     *,
     fusion: _Int = 0,
+    readout_error: _ReadoutError | None = None,
 ) -> dict[str, int] | list[dict[str, int]]:
-    """Perform shots measurements with projective sampling"""
+    """Perform shots measurements with projective sampling; noise channels draw their branches shot by shot, readout_error flips the recorded bits"""
+
+def density_matrix_cpp(
+    circuit_data: CircuitData, use_float32: bool = False, *, fusion: _Int = 0
+) -> npt.NDArray[np.complex128] | npt.NDArray[np.complex64]:
+    """Density matrix rho of the circuit's final mixed state: shape (2^n, 2^n), or (B, 2^n, 2^n) for B parameter sets; MEASURE acts as the non-selective measurement, RESET as the reset channel; fusion as for cal_states_cpp"""
 
 def batch_count(circuit_data: CircuitData) -> int:
     """Number of parameter sets cal_states_cpp and run_cpp run the circuit for; 0 or 1 means a single run"""
 
 def gate_param_count(name: str) -> int:
-    """Number of parameters one set of the named gate takes (0 to 4); 0 for a name outside the simulator's vocabulary"""
+    """Number of parameters one set of the named gate (0 to 4) or noise channel (up to 15) takes; 0 for a name outside the simulator's vocabulary"""
 
 def expval_cpp(
     circuit_data: CircuitData,
@@ -47,6 +57,17 @@ def expval_cpp(
     fusion: _Int = 0,
 ) -> npt.NDArray[np.float64]:
     """Expectation values <psi_b|O_k|psi_b> of Pauli-sum observables on the final state of each parameter set: shape (B, K), or (K,) for a single run; fusion as for cal_states_cpp"""
+
+def expval_trajectories_cpp(
+    circuit_data: CircuitData,
+    observables: Sequence[_Observable],
+    trajectories: _Int,
+    seed: _Int = -1,
+    use_float32: bool = False,
+    *,
+    fusion: _Int = 0,
+) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.float64]]:
+    """Mean of <O_k> over `trajectories` noise trajectories of each parameter set and its standard error, measured from the trajectories: (mean, stderr), each of shape (B, K), or (K,) for a single run; the same seed draws the same trajectories in every set; fusion as for cal_states_cpp"""
 
 def expval_grad_cpp(
     circuit_data: CircuitData,
