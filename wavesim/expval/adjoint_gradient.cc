@@ -30,9 +30,11 @@ PlanStep inverse_step(const PlanStep& step, MatrixStore& store) {
 }
 
 // The kernel form for U^dagger and its reads (stored after it, `entries`
-// each): U^dagger's own when the reads fit read_form_of it, else dense.
+// each): U^dagger's own (sharing no sums: the adjoint step has no such
+// kernels) when the reads fit read_form_of it, else dense.
 unsigned adjoint_form(const Matrix& matrices, size_t entries) {
-    const unsigned form = kernel_form_of(Matrix(matrices.begin(), matrices.begin() + ptrdiff_t(entries)));
+    const unsigned form =
+        without_shared_sums(kernel_form_of(Matrix(matrices.begin(), matrices.begin() + ptrdiff_t(entries))));
     Matrix reads(entries);
     for (size_t e = entries; e < matrices.size(); ++e) {
         const std::complex<double> entry = matrices[e];
