@@ -39,8 +39,8 @@ const std::vector<GateEntry>& gate_catalogue() {
         {"SDG", 0, 0, 1, sdg_gate, nullptr, "S", K::kSdg, kDiagonalForm},
         {"T", 0, 0, 1, t_gate, nullptr, "TDG", K::kT, kDiagonalForm},
         {"TDG", 0, 0, 1, tdg_gate, nullptr, "T", K::kTdg, kDiagonalForm},
-        {"SX", 0, 0, 1, sx_gate, nullptr, nullptr, K::kMatrix, kDense},
-        {"SY", 0, 0, 1, sy_gate, nullptr, nullptr, K::kMatrix, kDense},
+        {"SX", 0, 0, 1, sx_gate, nullptr, nullptr, K::kMatrix, with_shared_sums(kDense, kRowRepeatsReal)},
+        {"SY", 0, 0, 1, sy_gate, nullptr, nullptr, K::kMatrix, with_shared_sums(kDense, kImagRepeatsReal)},
         {"SWAP", 0, 0, 2, swap_gate, nullptr, "SWAP", K::kSwap, kRealForm},
         {"ISWAP", 0, 0, 2, iswap_gate, nullptr, nullptr, K::kMatrix, kRotationForm},
         {"CX", 0, 1, 1, x_gate, nullptr, "CX", K::kX, kRealAntiForm},
@@ -102,7 +102,8 @@ const std::array<const GateEntry*, kKernelGates>& kernel_rows() {
     static const std::array<const GateEntry*, kKernelGates> kRows = [] {
         std::array<const GateEntry*, kKernelGates> rows{};
         for (const GateEntry& gate : gate_catalogue())
-            if (gate.kernel != KernelGate::kMatrix && rows[size_t(gate.kernel)] == nullptr) rows[size_t(gate.kernel)] = &gate;
+            if (gate.kernel != KernelGate::kMatrix && rows[size_t(gate.kernel)] == nullptr)
+                rows[size_t(gate.kernel)] = &gate;
         return rows;
     }();
     return kRows;

@@ -20,6 +20,26 @@ constexpr auto kCoveringForm = [] {
     return table;
 }();
 
+// The sums a dense Size x Size matrix repeats.
+template <size_t Size>
+unsigned shared_sums_of(const Complex* m) {
+    bool repeats = true, negates = true, row_real = Size == 2, row_imag = Size == 2;
+    for (size_t e = 0; e < Size * Size; ++e) {
+        repeats = repeats && m[e].imag() == m[e].real();
+        negates = negates && m[e].imag() == -m[e].real();
+    }
+    for (size_t c = 0; c < 2 && Size == 2; ++c) {
+        const Complex top = m[c], bottom = m[Size + c];
+        row_real = row_real && bottom.real() == top.real() && bottom.imag() == -top.imag();
+        row_imag = row_imag && bottom.real() == -top.real() && bottom.imag() == top.imag();
+    }
+    return repeats    ? kImagRepeatsReal
+           : negates  ? kImagNegatesReal
+           : row_real ? kRowRepeatsReal
+           : row_imag ? kRowRepeatsImag
+                      : kNoSharedSums;
+}
+
 // The form of a Size x Size matrix, its loops unrolled.
 template <size_t Size>
 unsigned form_of(const Complex* m) {
@@ -37,7 +57,9 @@ unsigned form_of(const Complex* m) {
             real |= x != 0 ? kind : 0;
             imag |= y != 0 ? kind : 0;
         }
-    return finite ? kCoveringForm[matrix_form(real, imag)] : kDenseForm;
+    if (!finite) return kDenseForm;
+    const unsigned form = kCoveringForm[matrix_form(real, imag)];
+    return form == kDenseForm ? with_shared_sums(form, shared_sums_of<Size>(m)) : form;
 }
 
 }  // namespace

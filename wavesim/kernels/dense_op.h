@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <utility>
 
-#include "wavesim/kernels/kernel_call.h"
 #include "wavesim/base/simd.h"
+#include "wavesim/kernels/kernel_call.h"
 
 namespace wavesim {
 
@@ -35,6 +35,11 @@ struct DenseOp {
     static constexpr int kTerms =
         kRegisters * kPatterns;  // per output register: term t is (v, x) = (t / kPatterns, t % kPatterns)
     using Terms = V[kRegisters][kPatterns];
+    // The sums the form repeats; rows are paired only for one target above the register width (inside the
+    // register both rows are lanes of the same chains).
+    static constexpr unsigned kSums = shared_sums(Form);
+    static constexpr bool kPairedRows =
+        (kSums == kRowRepeatsReal || kSums == kRowRepeatsImag) && Outer == 1 && kInnerBits == 0;
 
     uint64_t offset[kRegisters];
     V coef_re[kRegisters][kRegisters][kPatterns];
@@ -68,7 +73,8 @@ struct DenseOp {
     }
 
     // New register H before the lane mask: re = sum(Mre ar) - sum(Mim ai), im = sum(Mre ai) + sum(Mim ar), as
-    // four independent chains that keep the FMA latencies apart; an empty chain is an exact zero.
+    // four independent chains that keep the FMA latencies apart; an empty chain is an exact zero. A form whose
+    // imaginary parts repeat its real parts (up to sign) computes two of the chains (gates/matrix_form.h).
     template <int H>
     void row(const Terms& pr, const Terms& pi, V& acc_re, V& acc_im) const {
         constexpr unsigned kRe = real_kinds(Form);
@@ -76,7 +82,12 @@ struct DenseOp {
         constexpr bool kHasRe = first_kept(kRe, H) >= 0;
         constexpr bool kHasIm = first_kept(kIm, H) >= 0;
         constexpr auto kAll = std::make_index_sequence<kTerms>{};
-        if constexpr (kHasRe && kHasIm) {
+        if constexpr (kSums == kImagRepeatsReal || kSums == kImagNegatesReal) {
+            const V sr = chain<kRe, H>(coef_re[H], pr, kAll);  // = +-sum(Mim ar)
+            const V tr = chain<kRe, H>(coef_re[H], pi, kAll);  // = +-sum(Mim ai)
+            acc_re = kSums == kImagRepeatsReal ? S::sub(sr, tr) : S::add(sr, tr);
+            acc_im = kSums == kImagRepeatsReal ? S::add(tr, sr) : S::sub(tr, sr);
+        } else if constexpr (kHasRe && kHasIm) {
             acc_re = S::sub(chain<kRe, H>(coef_re[H], pr, kAll), chain<kIm, H>(coef_im[H], pi, kAll));
             acc_im = S::add(chain<kRe, H>(coef_re[H], pi, kAll), chain<kIm, H>(coef_im[H], pr, kAll));
         } else if constexpr (kHasRe) {
@@ -94,13 +105,34 @@ struct DenseOp {
     void output(Real* re, Real* im, uint64_t i, const Terms& pr, const Terms& pi) const {
         V acc_re, acc_im;
         row<H>(pr, pi, acc_re, acc_im);
+        store<H>(re, im, i, pr, pi, acc_re, acc_im);
+    }
+
+    template <int H>
+    void store(Real* re, Real* im, uint64_t i, const Terms& pr, const Terms& pi, V acc_re, V acc_im) const {
         S::store(re + i + offset[H], mask.apply(pr[H][0], acc_re));
         S::store(im + i + offset[H], mask.apply(pi[H][0], acc_im));
     }
 
+    // Both rows of a one-target matrix above the register width whose row 1 repeats row 0 up to the signs of
+    // its real and imaginary parts: row 0's four chains, row 1's results from them.
+    void paired_rows(Real* re, Real* im, uint64_t i, const Terms& pr, const Terms& pi) const {
+        constexpr unsigned kKinds = real_kinds(Form);
+        constexpr auto kAll = std::make_index_sequence<kTerms>{};
+        const V sr = chain<kKinds, 0>(coef_re[0], pr, kAll), si = chain<kKinds, 0>(coef_im[0], pi, kAll);
+        const V tr = chain<kKinds, 0>(coef_re[0], pi, kAll), ti = chain<kKinds, 0>(coef_im[0], pr, kAll);
+        store<0>(re, im, i, pr, pi, S::sub(sr, si), S::add(tr, ti));
+        if constexpr (kSums == kRowRepeatsReal) {  // row 1: sr - (-si), tr + (-ti)
+            store<1>(re, im, i, pr, pi, S::add(sr, si), S::sub(tr, ti));
+        } else {  // row 1: -sr - si, -tr + ti
+            store<1>(re, im, i, pr, pi, S::bit_xor(S::add(sr, si), S::set1(Real(-0.0))), S::sub(ti, tr));
+        }
+    }
+
     template <size_t... H>
     void outputs(Real* re, Real* im, uint64_t i, const Terms& pr, const Terms& pi, std::index_sequence<H...>) const {
-        (output<int(H)>(re, im, i, pr, pi), ...);
+        if constexpr (kPairedRows) paired_rows(re, im, i, pr, pi);
+        else (output<int(H)>(re, im, i, pr, pi), ...);
     }
 
     // The unit's registers at `i`, each in every lane pattern.

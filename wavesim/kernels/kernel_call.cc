@@ -3,6 +3,7 @@
 // kernel_fixed.h, matrices and adjoint steps from kernel_dense.h).
 #include "wavesim/kernels/kernel_call.h"
 
+#include <array>
 #include <iterator>
 #include <type_traits>
 #include <utility>
@@ -44,26 +45,35 @@ void run_phase_gate(StateView<Real>& state, uint64_t ones, uint64_t zeros, const
     run_kernel(state, zeros, ones, PhaseOp<Real, Phase>{phase, low_control_mask<Real>(ones, zeros)}, team);
 }
 
-// Calls f(std::integral_constant<unsigned, form>) for the kernel form `form`.
-template <typename F, size_t... I>
+// Calls f(std::integral_constant<unsigned, form>) for the kernel form `form`, one of `Forms`.
+template <const auto& Forms, typename F, size_t... I>
 void with_form_impl(unsigned form, F& f, std::index_sequence<I...>) {
-    ((form == kKernelForms[I] ? (f(std::integral_constant<unsigned, kKernelForms[I]>{}), 0) : 0), ...);
+    ((form == Forms[I] ? (f(std::integral_constant<unsigned, Forms[I]>{}), 0) : 0), ...);
 }
 
-template <typename F>
+template <const auto& Forms, typename F>
 void with_form(unsigned form, F&& f) {
-    with_form_impl(form, f, std::make_index_sequence<std::size(kKernelForms)>{});
+    with_form_impl<Forms>(form, f, std::make_index_sequence<std::size(Forms)>{});
 }
+
+// Every form a matrix kernel takes; the adjoint step's forms share no sums.
+constexpr auto kMatrixForms = [] {
+    std::array<unsigned, std::size(kKernelForms) + std::size(kSharedSumForms)> forms{};
+    size_t k = 0;
+    for (unsigned form : kKernelForms) forms[k++] = form;
+    for (unsigned form : kSharedSumForms) forms[k++] = form;
+    return forms;
+}();
 
 // Calls f(outer, inner, form) with the compile-time layout of a matrix
 // kernel on K targets (`target_bits`): the targets above the register width,
-// the lane bits of those inside it, and the kernel form (dense beyond
-// kStructuredTargets targets).
-template <typename Real, int K, typename F>
+// the lane bits of those inside it, and the kernel form among `Forms` (dense
+// beyond kStructuredTargets targets).
+template <typename Real, int K, const auto& Forms, typename F>
 void with_matrix_layout(uint64_t target_bits, unsigned form, F&& f) {
     const unsigned inner = unsigned(target_bits & kLaneBits<Real>);
     const int outer = K - popcount(inner);
-    with_form(K <= kStructuredTargets ? form : kDenseForm, [&](auto form_constant) {
+    with_form<Forms>(K <= kStructuredTargets ? form : kDenseForm, [&](auto form_constant) {
         constexpr unsigned kForm = decltype(form_constant)::value;
         with_constant<Simd<Real>::kWidth>(int(inner), [&](auto inner_mask) {
             constexpr unsigned kInner = unsigned(decltype(inner_mask)::value);
@@ -83,7 +93,7 @@ void run_matrix(StateView<Real>& state, const int* targets, uint64_t ones, uint6
     for (int j = 0; j < K; ++j) target_bits |= bit(targets[j]);
     if ((ones | zeros) & target_bits) return;  // controls that include a target never hold: no effect
     const LaneMask<Real> mask = low_control_mask<Real>(ones, zeros);
-    with_matrix_layout<Real, K>(target_bits, form, [&](auto outer, auto inner, auto form_constant) {
+    with_matrix_layout<Real, K, kMatrixForms>(target_bits, form, [&](auto outer, auto inner, auto form_constant) {
         const auto op = make_dense_op<Real, outer(), inner(), form_constant()>(targets, K, m.data(), mask);
         run_kernel(state, target_bits | zeros, ones, op, team);
     });
@@ -100,7 +110,7 @@ void run_cross_form_then_matrix(StateView<Real>& state, const KernelCall& call, 
     const LaneMask<Real> mask = low_control_mask<Real>(call.ones, call.zeros);
     const size_t entries = size_t{1} << (2 * K);
     const std::complex<double>* matrices = call.matrix->data();
-    with_matrix_layout<Real, K>(target_bits, call.form, [&](auto outer, auto inner, auto form_constant) {
+    with_matrix_layout<Real, K, kKernelForms>(target_bits, call.form, [&](auto outer, auto inner, auto form_constant) {
         CrossFormThenMatrixOp<Real, outer(), inner(), form_constant()> op;
         op.matrix = make_dense_op<Real, outer(), inner(), form_constant()>(call.targets, K, matrices, mask);
         op.count = int(call.matrix->size() / entries) - 1;

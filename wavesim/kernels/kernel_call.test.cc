@@ -19,10 +19,10 @@
 #include <string>
 #include <vector>
 
-#include "wavesim/kernels/unit_walk.h"
-#include "wavesim/testing/scalar_reference.h"
 #include "wavesim/base/threads.h"
+#include "wavesim/kernels/unit_walk.h"
 #include "wavesim/testing/instructions.h"
+#include "wavesim/testing/scalar_reference.h"
 
 namespace wavesim {
 namespace {
@@ -447,41 +447,66 @@ bool equal_values(const Amps& a, const Amps& b) {
     return true;
 }
 
-// Whatever form kernel_form_of picks for a matrix with known zero entries, its
-// kernel gives values equal to the dense kernel's, on one and two targets at
-// every position, alone and under closed and open controls, on random states
-// and on states with exact zeros.
+// A random dense matrix on `targets` targets whose sums repeat as `sums` says
+// (gates/matrix_form.h); row relations are for one target only.
+Matrix shared_sums_matrix(int targets, unsigned sums, std::mt19937_64& rng) {
+    Matrix m = random_matrix(targets, rng);
+    for (C& x : m) {
+        if (sums == kImagRepeatsReal) x = {x.real(), x.real()};
+        if (sums == kImagNegatesReal) x = {x.real(), -x.real()};
+    }
+    for (size_t c = 0; c < 2 && targets == 1; ++c) {
+        if (sums == kRowRepeatsReal) m[2 + c] = std::conj(m[c]);
+        if (sums == kRowRepeatsImag) m[2 + c] = -std::conj(m[c]);
+    }
+    return m;
+}
+
+// Whatever form kernel_form_of picks for a matrix with known zero entries or
+// repeated sums, its kernel gives values equal to the dense kernel's, on one
+// and two targets at every position, alone and under closed and open
+// controls, on random states and on states with exact zeros.
 TYPED_TEST(KernelTest, StructuredFormsEqualTheDenseKernel) {
     using Real = TypeParam;
     std::mt19937_64 rng(kSeed);
     constexpr int kQubits = 7;
     std::uniform_int_distribution<unsigned> kinds(0, kAllEntries);
+    std::vector<Matrix> matrices;
     int structured = 0;
-    for (int targets = 1; targets <= 2; ++targets)
+    for (int targets = 1; targets <= 2; ++targets) {
         for (int trial = 0; trial < 40; ++trial) {
-            const Matrix m = structured_matrix(targets, kinds(rng), kinds(rng), rng);
-            const unsigned form = kernel_form_of(m);
-            structured += form != kDenseForm;
-            for (int t : qubit_positions(kQubits)) {
-                std::vector<int> on = {t};
-                if (targets == 2) on.push_back((t + 3) % kQubits);
-                const int c = (t + 1) % kQubits, o = (t + 5) % kQubits;
-                for (const KernelCall& dense : {matrix_call(m, on), matrix_call(m, on, {c}, {o})}) {
-                    SCOPED_TRACE("form " + std::to_string(form) + " t=" + std::to_string(t));
-                    KernelCall shaped = dense;
-                    shaped.form = form;
-                    for (Amps a : {random_state(kQubits, rng), state_with_zeros(kQubits, rng)}) {
-                        StateVector<Real> x(kQubits), y(kQubits);
-                        load(x, a);
-                        load(y, a);
-                        run(x, shaped);
-                        run(y, dense);
-                        EXPECT_TRUE(equal_values(read(x), read(y)));
-                    }
+            matrices.push_back(structured_matrix(targets, kinds(rng), kinds(rng), rng));
+            structured += kernel_form_of(matrices.back()) != kDenseForm;
+        }
+        for (unsigned sums : {kImagRepeatsReal, kImagNegatesReal, kRowRepeatsReal, kRowRepeatsImag})
+            if (targets == 1 || sums == kImagRepeatsReal || sums == kImagNegatesReal) {
+                matrices.push_back(shared_sums_matrix(targets, sums, rng));
+                EXPECT_EQ(kernel_form_of(matrices.back()), with_shared_sums(kDenseForm, sums));
+            }
+    }
+    EXPECT_GT(structured, 12);  // a good share of random structures have a kernel of their own
+    for (const Matrix& m : matrices) {
+        const int targets = m.size() == 4 ? 1 : 2;
+        const unsigned form = kernel_form_of(m);
+        for (int t : qubit_positions(kQubits)) {
+            std::vector<int> on = {t};
+            if (targets == 2) on.push_back((t + 3) % kQubits);
+            const int c = (t + 1) % kQubits, o = (t + 5) % kQubits;
+            for (const KernelCall& dense : {matrix_call(m, on), matrix_call(m, on, {c}, {o})}) {
+                SCOPED_TRACE("form " + std::to_string(form) + " t=" + std::to_string(t));
+                KernelCall shaped = dense;
+                shaped.form = form;
+                for (Amps a : {random_state(kQubits, rng), state_with_zeros(kQubits, rng)}) {
+                    StateVector<Real> x(kQubits), y(kQubits);
+                    load(x, a);
+                    load(y, a);
+                    run(x, shaped);
+                    run(y, dense);
+                    EXPECT_TRUE(equal_values(read(x), read(y)));
                 }
             }
         }
-    EXPECT_GT(structured, 20);  // a good share of random structures have a kernel of their own
+    }
 }
 
 // --- the adjoint step --------------------------------------------------------
@@ -614,7 +639,13 @@ TEST(KernelForm, CoversTheEntriesWithTheFewestProducts) {
     EXPECT_EQ(kernel_form_of({1, 0, 0, 0, 0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 0, 1}),
               matrix_form(kDiagonalEntry | kAntiDiagonalEntry, 0));                                         // SWAP
     EXPECT_EQ(kernel_form_of({0.5, 0.5, 0.5, -0.5}), matrix_form(kDiagonalEntry | kAntiDiagonalEntry, 0));  // H
-    EXPECT_EQ(kernel_form_of({C(0.5, 0.5), C(0.5, -0.5), C(0.5, -0.5), C(0.5, 0.5)}), kDenseForm);          // SX
+    EXPECT_EQ(kernel_form_of({C(0.5, 0.5), C(0.5, -0.5), C(0.5, -0.5), C(0.5, 0.5)}),
+              with_shared_sums(kDenseForm, kRowRepeatsReal));  // SX
+    EXPECT_EQ(kernel_form_of({C(0.5, 0.5), C(-0.5, -0.5), C(0.5, 0.5), C(0.5, 0.5)}),
+              with_shared_sums(kDenseForm, kImagRepeatsReal));  // SY
+    EXPECT_EQ(kernel_form_of({C(0.5, -0.5), C(0.5, -0.5), C(-0.5, 0.5), C(0.5, -0.5)}),
+              with_shared_sums(kDenseForm, kImagNegatesReal));  // SY dagger
+    EXPECT_EQ(kernel_form_of({C(0.6, 0.8), C(0.0, 0.0), C(0.3, 0.1), C(0.2, 0.7)}), kDenseForm);
     EXPECT_EQ(kernel_form_of({C(c, std::nan("")), 0, 0, 1}), kDenseForm);
     EXPECT_EQ(kernel_form_of({std::numeric_limits<double>::infinity(), 0, 0, 1}), kDenseForm);
     EXPECT_EQ(kernel_form_of(Matrix(64, 0.0)), kDenseForm);  // three targets: always dense

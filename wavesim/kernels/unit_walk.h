@@ -6,7 +6,8 @@
 // operation's business (lane permutes and masks).
 //
 // Units are numbered 0 ... units-1; the base index of a unit is its number
-// with the fixed bits inserted, so any split of the numbers is valid and
+// with the fixed bits inserted (the bits fixed to 1 are added through the
+// arrays' base pointers), so any split of the numbers is valid and
 // every unit is updated by exactly one thread with the same arithmetic.
 // walk_units() runs any sub-range of units: a thread's share in a region, or
 // all of them on the calling thread.
@@ -19,10 +20,10 @@
 #include <cstring>
 
 #include "wavesim/base/bits.h"
-#include "wavesim/kernels/kernel_call.h"
 #include "wavesim/base/simd.h"
-#include "wavesim/state/state_vector.h"
 #include "wavesim/base/threads.h"
+#include "wavesim/kernels/kernel_call.h"
+#include "wavesim/state/state_vector.h"
 
 namespace wavesim {
 
@@ -31,15 +32,17 @@ constexpr int kMaxQubitBits = 64;
 struct UnitLayout {
     int fixed_count = 0;
     int fixed_positions[kMaxQubitBits] = {};  // ascending, all at or above the register width
-    uint64_t ones = 0;                        // fixed bits that are set in every base index
+    uint64_t fixed = 0;                       // their mask
+    uint64_t ones = 0;                        // fixed bits that are set in every amplitude the kernel visits
     int log_width = 0;
     uint64_t units = 0;
     uint64_t run = 0;  // consecutive units whose base indices are consecutive registers
 
+    // Without `ones`.
     uint64_t base_index(uint64_t unit) const {
         uint64_t index = unit << log_width;
         for (int k = 0; k < fixed_count; ++k) index = insert_zero_bit(index, fixed_positions[k]);
-        return index | ones;
+        return index;
     }
 };
 
@@ -53,6 +56,7 @@ UnitLayout make_layout(unsigned num_qubits, uint64_t zero_bits, uint64_t one_bit
     const uint64_t outer = (zero_bits | one_bits) & ~((uint64_t{1} << kLogWidth) - 1);
     for (uint64_t rest = outer; rest != 0; rest &= rest - 1)
         layout.fixed_positions[layout.fixed_count++] = __builtin_ctzll(rest);
+    layout.fixed = outer;
     layout.ones = one_bits & outer;
     const int free_bits = int(num_qubits) - kLogWidth - layout.fixed_count;
     layout.units = uint64_t{1} << std::max(free_bits, 0);
@@ -60,25 +64,33 @@ UnitLayout make_layout(unsigned num_qubits, uint64_t zero_bits, uint64_t one_bit
     return layout;
 }
 
-// visit(base index) for units [begin, end) in order. Always inlined, so
+// visit(base index) for units [begin, end) in order: runs of units whose
+// base indices are consecutive registers, each run's first index found from
+// the last one's by carrying past the fixed bits (a gate whose target sits
+// just above the register width has runs of one unit). Always inlined, so
 // that a kernel's private copy of its operation stays private (its
 // coefficients can live in registers across the stores).
 template <typename Real, typename Visit>
 __attribute__((always_inline)) inline void for_each_unit(const UnitLayout& layout, uint64_t begin, uint64_t end,
                                                          Visit&& visit) {
     constexpr uint64_t kWidth = Simd<Real>::kWidth;
+    if (begin >= end) return;
     uint64_t unit = begin;
-    while (unit < end) {
+    uint64_t index = layout.base_index(begin);
+    for (;;) {
         const uint64_t run_end = std::min(end, (unit | (layout.run - 1)) + 1);
-        uint64_t index = layout.base_index(unit);
         for (; unit < run_end; ++unit, index += kWidth) visit(index);
+        if (unit >= end) return;
+        index = (((index - kWidth) | layout.fixed) + kWidth) & ~layout.fixed;
     }
 }
 
 template <typename Real, typename Op>
 void walk_units(const UnitLayout& layout, const Op& op, Real* re, Real* im, uint64_t begin, uint64_t end) {
     const Op local = op;  // private copy: stores through vector types may alias anything reachable
-    for_each_unit<Real>(layout, begin, end, [&](uint64_t index) { local(re, im, index); });
+    Real* const re_ones = re + layout.ones;
+    Real* const im_ones = im + layout.ones;
+    for_each_unit<Real>(layout, begin, end, [&](uint64_t index) { local(re_ones, im_ones, index); });
 }
 
 // Runs `op` over every unit, each thread of `team` taking its static share. A state smaller
@@ -134,8 +146,8 @@ void sum_units(StateView<Real>& state, uint64_t zero_bits, uint64_t one_bits, co
     constexpr int kQuads = Simd<Real>::kQuads;
     const UnitLayout layout = make_layout<Real>(state.num_qubits, zero_bits, one_bits);
     const uint64_t ranges = (layout.units + kSumUnits - 1) / kSumUnits;
-    Real* const re = state.re;
-    Real* const im = state.im;
+    Real* const re = state.re + layout.ones;
+    Real* const im = state.im + layout.ones;
     auto sum_ranges = [&](uint64_t begin, uint64_t end) {
         const Op local = op;  // private copy on this thread's frame, as in walk_units
         ExactSum* mine = slots.sums + size_t(omp_get_thread_num()) * slots.stride;

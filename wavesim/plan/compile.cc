@@ -220,6 +220,7 @@ void compile_into(RunPlan& plan, const std::vector<CircuitInstruction>& instruct
             step.call = resolve_gate(instruction, plan.num_qubits, plan.matrices, batch_index);
             step.qubits = step.call.ones | step.call.zeros;
             for (int j = 0; j < step.call.num_targets; ++j) step.qubits |= bit(step.call.targets[j]);
+            step.commutes_exactly = step.call.gate == KernelGate::kX || step.call.gate == KernelGate::kSwap;
         }
         plan.steps.push_back(step);
     }

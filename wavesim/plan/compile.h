@@ -71,10 +71,15 @@ KernelCall resolve_gate(const CircuitInstruction& instruction, uint32_t num_qubi
 
 struct PlanStep {
     OperationKind kind = OperationKind::kNoEffect;
-    KernelCall call;     // kGate
-    int32_t qubit = -1;  // kReset: the qubit reset; kMeasure: the qubit measured (-1: none, no effect)
-    int32_t cbit = -1;   // kMeasure with a qubit: its classical bit
+    KernelCall call;      // kGate
+    int32_t qubit = -1;   // kReset: the qubit reset; kMeasure: the qubit measured (-1: none, no effect)
+    int32_t cbit = -1;    // kMeasure with a qubit: its classical bit
     uint64_t qubits = 0;  // every qubit the step reads or writes (targets and controls)
+    // The step's kernel only moves values (X and SWAP, under any controls):
+    // it may trade places with a gate on other qubits without changing a bit,
+    // the sign of a zero included (that gate does the same arithmetic on the
+    // same values where they went). Sign flips (Z) may turn a zero's sign.
+    bool commutes_exactly = false;
 };
 
 // Classical bit of a MEASURE with at least one qubit: the first control, or the qubit itself.

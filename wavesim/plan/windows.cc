@@ -31,28 +31,66 @@ int block_qubits_for(unsigned num_qubits, int threads, int shape_qubits) {
     return std::max(0, std::min(shape_qubits, int(num_qubits) - spread));
 }
 
-struct Window {
-    size_t end = 0;       // first step after the window
-    uint64_t qubits = 0;  // W
-    size_t gates = 0;
+// Gates not yet applied, in the order they may be applied: the ones a
+// window passed over, then the gate steps from `next` to `end`.
+struct Pending {
+    std::vector<size_t> passed;
+    size_t next = 0;
+    size_t end = 0;
+
+    bool empty() const { return passed.empty() && next >= end; }
 };
 
-// The longest run of gates in [begin, end) whose qubits fit in `block_qubits`
-// together with the lowest `low_qubits`; steps without effect stay inside.
-Window find_window(const std::vector<PlanStep>& steps, size_t begin, size_t end, int block_qubits, int low_qubits) {
+Pending pending_gates(const std::vector<PlanStep>& steps, size_t begin, size_t end) {
+    Pending pending{{}, begin, end};
+    while (pending.next < end && steps[pending.next].kind != OperationKind::kGate) ++pending.next;
+    return pending;
+}
+
+// The gates of one window, in the order they are applied, and their qubits.
+struct Window {
+    uint64_t qubits = 0;
+    std::vector<size_t> steps;
+};
+
+// Gates a window may pass over before it closes.
+constexpr size_t kLookahead = 64;
+
+// Takes one window's gates from `pending`: in order, each gate whose qubits
+// fit in `block_qubits` together with the window's (the lowest `low_qubits`
+// from the start) and which may move before every gate passed over, which
+// it may when it shares no qubit with them and either it or each of them
+// commutes exactly (PlanStep::commutes_exactly): the values stay those of
+// the gates in their order. The first pending gate is always taken (alone
+// when it does not fit in a block). Names without effect are passed by.
+Window take_window(const std::vector<PlanStep>& steps, Pending& pending, int block_qubits, int low_qubits) {
     Window w;
     w.qubits = bit(std::min(low_qubits, block_qubits)) - 1;
-    size_t i = begin;
-    for (; i < end; ++i) {
+    std::vector<size_t> passed;
+    uint64_t blocked = 0;         // qubits of the gates passed over
+    bool inexact_passed = false;  // one of them does not commute exactly
+    auto consider = [&](size_t i) {
         const PlanStep& step = steps[i];
-        if (step.kind == OperationKind::kNoEffect) continue;
-        if (step.kind != OperationKind::kGate) break;
         const uint64_t next = w.qubits | step.qubits;
-        if (popcount(next) > block_qubits) break;
-        w.qubits = next;
-        ++w.gates;
+        const bool first = w.steps.empty() && passed.empty();
+        const bool may_move = (step.qubits & blocked) == 0 && (step.commutes_exactly || !inexact_passed);
+        if (first || (popcount(next) <= block_qubits && may_move)) {
+            w.qubits = next;
+            w.steps.push_back(i);
+            return;
+        }
+        passed.push_back(i);
+        blocked |= step.qubits;
+        inexact_passed = inexact_passed || !step.commutes_exactly;
+    };
+    for (size_t i : pending.passed) consider(i);
+    while (pending.next < pending.end && passed.size() < kLookahead) {
+        const size_t i = pending.next++;
+        if (steps[i].kind == OperationKind::kGate) consider(i);
+        if (popcount(w.qubits) > block_qubits) break;  // the first gate is wider than a block: alone
     }
-    w.end = i;
+    while (pending.next < pending.end && steps[pending.next].kind != OperationKind::kGate) ++pending.next;
+    pending.passed = std::move(passed);
     return w;
 }
 
@@ -66,14 +104,29 @@ uint64_t fill_window(uint64_t qubits, int block_qubits) {
 }
 
 // Moves the 2^popcount(high) chunks of `chunk` values that make up one block
-// (or region) between the state and a scratch, in ascending order.
+// (or region) between the state and a scratch (`block` re, `block + dim`
+// im), in ascending order. Both parts move in one loop of register copies
+// (a chunk is at least a register): with chunks of a few cache lines spread
+// over the whole state, calling memcpy twice per chunk cost a third more.
 template <typename Real>
-void copy_chunks(Real* block, Real* state, uint64_t base, uint64_t high, uint64_t chunk, bool gather) {
+void move_chunks(Real* block, uint64_t dim, StateView<Real>& state, uint64_t base, uint64_t high, uint64_t chunk,
+                 bool gather) {
+    using S = Simd<Real>;
     uint64_t offset = 0;
     Real* slot = block;
     do {
-        if (gather) std::memcpy(slot, state + base + offset, chunk * sizeof(Real));
-        else std::memcpy(state + base + offset, slot, chunk * sizeof(Real));
+        Real* re = state.re + base + offset;
+        Real* im = state.im + base + offset;
+        Real* slot_im = slot + dim;
+        for (uint64_t k = 0; k < chunk; k += S::kWidth) {
+            if (gather) {
+                S::store(slot + k, S::load(re + k));
+                S::store(slot_im + k, S::load(im + k));
+            } else {
+                S::store(re + k, S::load(slot + k));
+                S::store(im + k, S::load(slot_im + k));
+            }
+        }
         slot += chunk;
         offset = ((offset | ~high) + 1) & high;  // next subset of `high`, ascending
     } while (offset != 0);
@@ -86,32 +139,30 @@ struct WindowRun {
     std::vector<KernelCall> calls;
 };
 
+// The run of a window on a state of n qubits for blocks of `block_qubits`:
+// the block is W filled up with the lowest qubits; one gate alone is one
+// sweep either way and runs on the whole state (as does a gate wider than a
+// block).
+WindowRun window_run(const std::vector<PlanStep>& steps, const Window& w, unsigned n, int block_qubits) {
+    WindowRun run;
+    if (block_qubits < int(n) && w.steps.size() <= 1) {
+        run.calls.push_back(steps[w.steps[0]].call);
+        return run;
+    }
+    run.window = fill_window(w.qubits, block_qubits);
+    for (size_t i : w.steps) run.calls.push_back(remap_call(run.window, steps[i].call));
+    return run;
+}
+
 // The windows of the gates among steps [begin, end) (no RESET or MEASURE
 // among them) on a state of n qubits, for blocks of `block_qubits` qubits
 // that always hold the lowest `low_qubits`.
 std::vector<WindowRun> plan_windows(const std::vector<PlanStep>& steps, size_t begin, size_t end, unsigned n,
                                     int block_qubits, int low_qubits) {
     std::vector<WindowRun> runs;
-    size_t i = begin;
-    while (i < end) {
-        if (steps[i].kind != OperationKind::kGate) {
-            ++i;
-            continue;
-        }
-        const Window w = find_window(steps, i, end, block_qubits, low_qubits);
-        WindowRun run;
-        if (block_qubits < int(n) && w.gates <= 1) {
-            // One gate is one sweep either way (and a gate wider than a block has no window).
-            run.calls.push_back(steps[i].call);
-            ++i;
-        } else {
-            run.window = fill_window(w.qubits, block_qubits);
-            for (size_t k = i; k < w.end; ++k)
-                if (steps[k].kind == OperationKind::kGate) run.calls.push_back(remap_call(run.window, steps[k].call));
-            i = w.end;
-        }
-        runs.push_back(std::move(run));
-    }
+    Pending pending = pending_gates(steps, begin, end);
+    while (!pending.empty())
+        runs.push_back(window_run(steps, take_window(steps, pending, block_qubits, low_qubits), n, block_qubits));
     return runs;
 }
 
@@ -140,14 +191,12 @@ void run_window(StateView<Real>& state, const WindowRun& run, ThreadTeam team, c
         if (gathered) {
             re = scratch.buffers[size_t(thread)].get();
             im = re + scratch.dim;
-            copy_chunks(re, state.re, base, high, chunk, true);
-            copy_chunks(im, state.im, base, high, chunk, true);
+            move_chunks(re, scratch.dim, state, base, high, chunk, true);
         }
         StateView<Real> view(unsigned(block_qubits), re, im);
         for (const KernelCall& call : run.calls) run_kernel_call(view, call, ThreadTeam{});
         if (gathered) {
-            copy_chunks(re, state.re, base, high, chunk, false);
-            copy_chunks(im, state.im, base, high, chunk, false);
+            move_chunks(re, scratch.dim, state, base, high, chunk, false);
         }
     };
     if (blocks == 1 || team.threads == 1) {
@@ -166,19 +215,12 @@ int low_qubits_of(WindowShape shape) {
     return std::max(shape.low_qubits, Simd<Real>::kLogWidth);
 }
 
-// One level of windows over the gates among steps [begin, end) (no RESET or
-// MEASURE among them), with a team of `threads`. Returns the sweeps over the state.
+// Runs one window (reserving the scratch a gathered one needs).
 template <typename Real>
-size_t apply_windows(StateView<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
-                     WindowShape shape, ThreadTeam team, ThreadScratch<Real>& scratch) {
-    const unsigned n = state.num_qubits;
-    const int block_qubits = block_qubits_for(n, team.threads, shape.block_qubits);
-    const std::vector<WindowRun> runs = plan_windows(steps, begin, end, n, block_qubits, low_qubits_of<Real>(shape));
-    for (const WindowRun& run : runs) {
-        if (is_gathered(run.window) && !scratch.reserve(team.threads, block_qubits)) throw std::bad_alloc();
-        run_window(state, run, team, scratch);
-    }
-    return runs.size();
+void apply_window(StateView<Real>& state, const WindowRun& run, int block_qubits, ThreadTeam team,
+                  ThreadScratch<Real>& scratch) {
+    if (is_gathered(run.window) && !scratch.reserve(team.threads, block_qubits)) throw std::bad_alloc();
+    run_window(state, run, team, scratch);
 }
 
 // False when the memory for regions is not there: the caller then goes without.
@@ -191,23 +233,22 @@ bool reserve_regions(WindowScratch<Real>& scratch, int threads, int region_qubit
     return true;
 }
 
-// Gates among steps [begin, end), whose qubits lie in `region` (the lowest
-// qubits among them), applied region by region: the threads split the
-// regions; each gathers its region into its scratch, takes it through every
-// gate with one level of windows in place as a state of its own (its qubits
-// renumbered in order), and scatters it back. The windows are the same for
-// every region and are found once. No barrier between the regions of a run.
+// The steps `taken`, whose qubits lie in `region` (the lowest qubits among
+// them), applied region by region: the threads split the regions; each
+// gathers its region into its scratch, takes it through every gate with one
+// level of windows in place as a state of its own (its qubits renumbered in
+// order), and scatters it back. The windows are the same for every region
+// and are found once. No barrier between the regions of a run.
 template <typename Real>
-void apply_region_windows(StateView<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
+void apply_region_windows(StateView<Real>& state, const std::vector<PlanStep>& steps, const std::vector<size_t>& taken,
                           uint64_t region, WindowShape inner, ThreadTeam team, WindowScratch<Real>& scratch) {
     std::vector<PlanStep> local;
-    for (size_t i = begin; i < end; ++i)
-        if (steps[i].kind == OperationKind::kGate) {
-            PlanStep step = steps[i];
-            step.call = remap_call(region, step.call);
-            step.qubits = compress_mask(region, step.qubits);
-            local.push_back(step);
-        }
+    for (size_t i : taken) {
+        PlanStep step = steps[i];
+        step.call = remap_call(region, step.call);
+        step.qubits = compress_mask(region, step.qubits);
+        local.push_back(step);
+    }
     const int region_qubits = popcount(region);
     const int block_qubits = block_qubits_for(unsigned(region_qubits), 1, inner.block_qubits);
     const std::vector<WindowRun> runs =
@@ -223,12 +264,10 @@ void apply_region_windows(StateView<Real>& state, const std::vector<PlanStep>& s
         const uint64_t base = deposit(uint64_t(r), outside);
         Real* re = scratch.regions.buffers[t].get();
         Real* im = re + scratch.regions.dim;
-        copy_chunks(re, state.re, base, high, chunk, true);
-        copy_chunks(im, state.im, base, high, chunk, true);
+        move_chunks(re, scratch.regions.dim, state, base, high, chunk, true);
         StateView<Real> view(unsigned(region_qubits), re, im);
         for (const WindowRun& run : runs) run_window(view, run, ThreadTeam{}, scratch.region_blocks[t]);
-        copy_chunks(re, state.re, base, high, chunk, false);
-        copy_chunks(im, state.im, base, high, chunk, false);
+        move_chunks(re, scratch.regions.dim, state, base, high, chunk, false);
     }
 }
 
@@ -276,48 +315,50 @@ bool ThreadScratch<Real>::reserve(int threads, int qubits) {
     return true;
 }
 
-// The gates among steps [begin, end) (no RESET or MEASURE among them). With
-// regions in the shape, a run of gates that one window of blocks cannot hold
-// but a region can goes region by region, its blocks applied in place inside
-// the region; every other run is one level of windows. Returns the sweeps
-// over the state.
+// The gates among steps [begin, end) (no RESET or MEASURE among them), window
+// by window. With regions in the shape, the gates of a region window go
+// region by region, their blocks applied in place inside the region, when
+// they are more than one window of blocks takes. Returns the sweeps over the
+// state (one per window or region run).
 template <typename Real>
 size_t apply_gates(StateView<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
                    WindowShape shape, ThreadTeam team, WindowScratch<Real>& scratch) {
     const unsigned n = state.num_qubits;
-    if (shape.region_qubits <= 0 || shape.region_qubits >= int(n))
-        return apply_windows(state, steps, begin, end, shape, team, scratch.blocks);
+    const bool regions = shape.region_qubits > 0 && shape.region_qubits < int(n);
     const int block_qubits = block_qubits_for(n, team.threads, shape.block_qubits);
     const int low = low_qubits_of<Real>(shape);
     const int region_low = std::max(shape.region_low_qubits, low);
     // Inside a region the windows keep to its lowest qubits, in place.
     const WindowShape inner{shape.block_qubits, shape.block_qubits};
     size_t sweeps = 0;
-    size_t i = begin;
-    while (i < end) {
-        const Window first = find_window(steps, i, end, block_qubits, low);
-        const Window region = find_window(steps, i, end, shape.region_qubits, region_low);
-        if (first.end >= region.end || region.gates <= 1 ||
-            !reserve_regions(scratch, team.threads, shape.region_qubits, inner.block_qubits)) {
-            const size_t stop = std::max(first.end, i + 1);  // a gate wider than a block is a window of its own
-            sweeps += apply_windows(state, steps, i, stop, shape, team, scratch.blocks);
-            i = stop;
-            continue;
-        }
+    Pending pending = pending_gates(steps, begin, end);
+    while (!pending.empty()) {
         ++sweeps;
-        apply_region_windows(state, steps, i, region.end, fill_window(region.qubits, shape.region_qubits), inner,
-                             team, scratch);
-        i = region.end;
+        Pending after_blocks = pending;
+        const Window first = take_window(steps, after_blocks, block_qubits, low);
+        if (regions) {
+            Pending after_region = pending;
+            const Window region = take_window(steps, after_region, shape.region_qubits, region_low);
+            if (region.steps.size() > first.steps.size() &&
+                reserve_regions(scratch, team.threads, shape.region_qubits, inner.block_qubits)) {
+                apply_region_windows(state, steps, region.steps, fill_window(region.qubits, shape.region_qubits), inner,
+                                     team, scratch);
+                pending = std::move(after_region);
+                continue;
+            }
+        }
+        apply_window(state, window_run(steps, first, n, block_qubits), block_qubits, team, scratch.blocks);
+        pending = std::move(after_blocks);
     }
     return sweeps;
 }
 
-#define WAVESIM_INSTANTIATE_WINDOWS(Real)                                                                \
-    template struct ThreadScratch<Real>;                                                                 \
-    template WindowShape window_shape_for<Real>(unsigned, uint64_t);                                     \
-    template WindowShape window_shape_for<Real>(unsigned);                                               \
-    template size_t apply_gates<Real>(StateView<Real>&, const std::vector<PlanStep>&, size_t, size_t, \
-                                      WindowShape, ThreadTeam, WindowScratch<Real>&);
+#define WAVESIM_INSTANTIATE_WINDOWS(Real)                                                                          \
+    template struct ThreadScratch<Real>;                                                                           \
+    template WindowShape window_shape_for<Real>(unsigned, uint64_t);                                               \
+    template WindowShape window_shape_for<Real>(unsigned);                                                         \
+    template size_t apply_gates<Real>(StateView<Real>&, const std::vector<PlanStep>&, size_t, size_t, WindowShape, \
+                                      ThreadTeam, WindowScratch<Real>&);
 
 WAVESIM_INSTANTIATE_WINDOWS(double)
 WAVESIM_INSTANTIATE_WINDOWS(float)

@@ -16,8 +16,8 @@
 #include "wavesim/kernels/kernel_entries.h"
 #include "wavesim/testing/random_circuit.h"
 #include "wavesim/testing/reference_path.h"
-#include "wavesim/testing/scalar_reference.h"
 #include "wavesim/testing/run_plan.h"
+#include "wavesim/testing/scalar_reference.h"
 
 namespace wavesim {
 namespace {
@@ -134,6 +134,8 @@ std::vector<SweepCase> sweep_cases() {
     const WindowShape regions{6, 3, 12, 4};
     CircuitInstruction ccx = named("CCX", {19});
     ccx.controls = {17, 18};
+    CircuitInstruction cswap = named("CSWAP", {18, 19});
+    cswap.controls = {17};
     return {
         // Qubits 0-13 fill the first block (the lowest 4 always in it); 14-19 join the lowest 4 in a second.
         {"every_qubit_in_two_blocks", 20, blocks, h_on(range(0, 20)), 2},
@@ -141,8 +143,10 @@ std::vector<SweepCase> sweep_cases() {
         {"reset_ends_a_window", 20, blocks, joined({h_on({0, 1}), {named("RESET", {5})}, h_on({0, 1})}), 2},
         {"measure_ends_a_window", 20, blocks, joined({h_on({0, 1}), {named("MEASURE", {5})}, h_on({0, 1})}), 2},
         {"names_without_effect_stay_inside", 20, blocks, joined({h_on({0}), {named("BARRIER", {7})}, h_on({1})}), 1},
-        // Three targets with the lowest 4 do not fit a block of 5: the gate is a sweep of its own.
-        {"gate_wider_than_a_block", 20, {5, 4}, joined({h_on({0}), {ccx}, h_on({0})}), 3},
+        // Three qubits with the lowest 4 do not fit a block of 5: the gate is a sweep of its own, and the H
+        // after it waits; past a gate that only moves values (X under controls) it moves up to the first H.
+        {"gate_wider_than_a_block", 20, {5, 4}, joined({h_on({0}), {cswap}, h_on({0})}), 3},
+        {"gates_pass_a_wide_exchange", 20, {5, 4}, joined({h_on({0}), {ccx}, h_on({0})}), 2},
         // Qubits 0-11 need two blocks of 6 but fit one region of 12; 12-15 join the region's lowest 4.
         {"regions_hold_what_blocks_cannot", 16, regions, h_on(range(0, 16)), 2},
         {"no_gates_no_sweeps", 20, blocks, {named("MEASURE", {1}), named("BARRIER", {2})}, 0},
