@@ -72,18 +72,14 @@ PlanStep adjoint_step(const PlanStep& step, const CircuitInstruction& ins, int b
     return adjoint;
 }
 
-// The windows of the backward pass: this machine's shape for the circuit's
-// state with one qubit more in every block (and region), which the bra qubit
-// takes in each of them (backward_plan puts it among every step's qubits):
-// the blocks of phi and lambda are gathered together, the pair in the cache
-// the forward run's blocks use, and a window holds as many of the circuit's
-// qubits as a forward window does.
+// The windows of the backward pass: this machine's shape for the stacked
+// state, but never wholly in place, so that the bra qubit (the highest) can
+// join the lowest qubits in a window and a run of parametrised gates takes
+// one sweep.
 template <typename Real>
-WindowShape backward_shape(unsigned circuit_qubits) {
-    WindowShape shape = window_shape_for<Real>(circuit_qubits);
-    shape.low_qubits = std::min(shape.low_qubits, shape.block_qubits);
-    ++shape.block_qubits;
-    if (shape.region_qubits > 0) ++shape.region_qubits;
+WindowShape backward_shape(unsigned num_qubits) {
+    WindowShape shape = window_shape_for<Real>(num_qubits);
+    shape.low_qubits = std::min(shape.low_qubits, shape.block_qubits - 1);
     return shape;
 }
 
@@ -137,11 +133,10 @@ RunPlan backward_plan(const RunPlan& forward, const std::vector<CircuitInstructi
         if (step.kind != OperationKind::kGate) continue;
         if (first_column[i] < 0) {
             back.steps.push_back(inverse_step(step, back.matrices));
-        } else {
-            const SumSlots columns{slots.sums + first_column[i], slots.stride};
-            back.steps.push_back(adjoint_step(step, instructions[i], batch_index, bra_qubit, columns, back.matrices));
+            continue;
         }
-        back.steps.back().qubits |= bit(bra_qubit);  // a window always holds both halves
+        const SumSlots columns{slots.sums + first_column[i], slots.stride};
+        back.steps.push_back(adjoint_step(step, instructions[i], batch_index, bra_qubit, columns, back.matrices));
     }
     return back;
 }
@@ -170,7 +165,7 @@ double adjoint_gradient(StateView<Real>& state, const DifferentiableCircuit& cir
     // The backward pass takes the gates one by one (one step per instruction); fusion speeds up only the forward run.
     const RunPlan backward =
         backward_plan(program.compiled, instructions, batch_index, circuit.first_column, int(half), sums);
-    options.shape = backward_shape<Real>(half);
+    options.shape = backward_shape<Real>(state.num_qubits);
     run_steps(state, backward.steps, 0, backward.steps.size(), options);
     for (size_t j = 0; j < circuit.columns; ++j) {
         ExactSum total(bound);

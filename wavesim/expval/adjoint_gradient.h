@@ -63,8 +63,6 @@ double adjoint_gradient(StateView<Real>& state, const DifferentiableCircuit& cir
 // kernels by their inverse kernel, matrices daggered), a parametrised one
 // (first_column[i] >= 0) as a kCrossFormThenMatrix call whose reads go to
 // slots[first_column[i] + slot]. MEASURE and names without effect are left out.
-// Every step lists the bra qubit among its qubits, so that every window holds
-// both halves.
 RunPlan backward_plan(const RunPlan& forward, const std::vector<CircuitInstruction>& instructions, int batch_index,
                       const std::vector<int>& first_column, int bra_qubit, SumSlots slots);
 
