@@ -133,10 +133,15 @@ RunPlan backward_plan(const RunPlan& forward, const std::vector<CircuitInstructi
         if (step.kind != OperationKind::kGate) continue;
         if (first_column[i] < 0) {
             back.steps.push_back(inverse_step(step, back.matrices));
-            continue;
+        } else {
+            const SumSlots columns{slots.sums + first_column[i], slots.stride};
+            back.steps.push_back(adjoint_step(step, instructions[i], batch_index, bra_qubit, columns, back.matrices));
         }
-        const SumSlots columns{slots.sums + first_column[i], slots.stride};
-        back.steps.push_back(adjoint_step(step, instructions[i], batch_index, bra_qubit, columns, back.matrices));
+        // The reads sum block by block, so the blocks a window gathers set the
+        // sums' last bits: the backward windows keep the steps in their order
+        // (no gate moves past another), so that the gradients do not change
+        // when the windows learn to move gates.
+        back.steps.back().commutes_exactly = false;
     }
     return back;
 }
