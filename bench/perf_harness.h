@@ -1,17 +1,19 @@
 // Shared pieces of the native benchmarks: what machine ran them, timing that
-// scales repetitions until a measurement is long enough to trust, and the
-// streaming bound that state-vector work is measured against.
+// scales repetitions until a measurement is long enough to trust, the
+// streaming bound that state-vector work is measured against, and the goals
+// the figures are checked against.
 #pragma once
 
 #include <omp.h>
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <string>
 
-#include "wavesim/state/state_vector.h"
 #include "wavesim/base/threads.h"
+#include "wavesim/state/state_vector.h"
 
 // The processor's model name from /proc/cpuinfo ("unknown" elsewhere).
 inline std::string cpu_model() {
@@ -54,3 +56,40 @@ void streaming_sweep(wavesim::StateVector<Real>& s) {
         im[i] = -im[i];
     }
 }
+
+// A figure's goal: met when the figure is at most (or at least) `bound`.
+// Timings on a shared machine are noisy, so a missed goal is reported, never
+// turned into a failing exit status.
+struct Goal {
+    bool at_most;
+    double bound;
+    const char* unit;  // printed after the bound ("%", "x", "s")
+};
+
+constexpr Goal goal_at_most(double bound, const char* unit = "") { return {true, bound, unit}; }
+constexpr Goal goal_at_least(double bound, const char* unit = "") { return {false, bound, unit}; }
+
+inline bool goal_met(const Goal& goal, double figure) {
+    return goal.at_most ? figure <= goal.bound : figure >= goal.bound;
+}
+
+// The text printed beside a figure: "goal <= 0.35 met", "goal >= 10x NOT met".
+inline std::string goal_verdict(const Goal& goal, double figure) {
+    char text[96];
+    std::snprintf(text, sizeof text, "goal %s %g%s %s", goal.at_most ? "<=" : ">=", goal.bound, goal.unit,
+                  goal_met(goal, figure) ? "met" : "NOT met");
+    return text;
+}
+
+// The goals a binary checked, for its closing line.
+struct GoalTally {
+    int met = 0;
+    int missed = 0;
+
+    // Counts the verdict on `figure` and returns its text.
+    std::string check(const Goal& goal, double figure) {
+        ++(goal_met(goal, figure) ? met : missed);
+        return goal_verdict(goal, figure);
+    }
+    void print_summary() const { std::printf("goals: %d met, %d NOT met\n", met, missed); }
+};

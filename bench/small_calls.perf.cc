@@ -16,10 +16,11 @@
 #include <random>
 #include <vector>
 
+#include "perf_harness.h"
 #include "wavesim/batch/batch_count.h"
 #include "wavesim/batch/cal_states.h"
-#include "perf_harness.h"
 #include "wavesim/plan/windows.h"
+#include "wavesim/testing/run_plan.h"
 
 namespace wavesim {
 namespace {
@@ -75,8 +76,8 @@ int main(int argc, char** argv) {
         const RunPlan plan = compile_run(ops, 0, ops.size(), unsigned(n), nullptr, 0);
         StateVector<double> s{unsigned(n)};
         RandomSource source = make_seeded_source(1);
-        const double apply =
-            seconds_per_call([&] { apply_plan(s, plan, source, window_shape_for<double>(unsigned(n))); }, kSeconds);
+        const double apply = seconds_per_call(
+            [&] { testing_support::run_plan(s, plan, source, window_shape_for<double>(unsigned(n))); }, kSeconds);
         const double core = seconds_per_call([&] { (void)final_amplitudes<double>(circuit, 1); }, kSeconds);
         std::printf("| %d | %zu | %.3f | %.3f | %.3f | %.3f | %.3f | %.3f | %.4f |\n", n, ops.size(), count * kMicro,
                     state * kMicro, compile * kMicro, apply * kMicro, core * kMicro,
