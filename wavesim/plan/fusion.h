@@ -29,6 +29,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -38,12 +39,19 @@
 namespace wavesim {
 
 constexpr int kFusionOff = 0;
+// The fast setting ("auto" in Python): gates reordered for the windows
+// (locality_order.h) and fused where the measured kernel costs say it pays
+// (kernel_costs.h).
+constexpr int kFusionAuto = -1;
 constexpr int kMinFusion = 2;
 constexpr int kMaxFusion = kMaxMatrixTargets;
 
-// Refuses (std::invalid_argument) a setting other than kFusionOff or
-// kMinFusion ... kMaxFusion.
+// Refuses (std::invalid_argument) a number other than kFusionOff or
+// kMinFusion ... kMaxFusion (kFusionAuto is given by name, not number).
 void check_fusion(int fusion);
+
+// What the refusals say the settings are.
+std::string fusion_settings_text();
 
 // Gate steps fused into one: `members` (indices into the plan's steps, in
 // circuit order) act on `qubits`. A sealed group holds one gate wider than the
