@@ -48,12 +48,11 @@ def distance(a, b):
 
 
 @pytest.mark.parametrize("fusion", FUSIONS)
-@pytest.mark.parametrize("n, batches", [(1, 1), (3, 2), (6, 1), (9, 3), (15, 1), (18, 1)])
+@pytest.mark.parametrize("n, batches", [(1, 1), (3, 2), (6, 1), (9, 3), (15, 1), (21, 1)])
 def test_fused_states_within_the_bounds_of_the_per_gate_path(n, batches, fusion):
-    # Above 14 qubits "auto" moves gates between windows as well.
+    # From 21 qubits on "auto" also moves gates between windows.
     for seed in range(3):
-        data = with_measures(random_circuit(100 * n + seed, n, 80 if n < 15 else 30 if n < 18 else 60,
-                                            batches=batches), seed)
+        data = with_measures(random_circuit(100 * n + seed, n, 80 if n < 15 else 30, batches=batches), seed)
         exact = wavesim.cal_states_cpp(data)
         got = wavesim.cal_states_cpp(data, fusion=fusion)
         assert got.shape == exact.shape and got.dtype == exact.dtype

@@ -74,19 +74,29 @@ bool finite_matrices(const RunPlan& plan) {
     return true;
 }
 
+// The gate steps among steps [begin, end) in the order the fast setting
+// takes them: locality order from kLocalityMinQubits qubits on, else as they are.
+std::vector<size_t> fast_order(const RunPlan& plan, size_t begin, size_t end) {
+    if (plan.num_qubits >= kLocalityMinQubits) return locality_order(plan.steps, begin, end);
+    std::vector<size_t> order;
+    for (size_t i = begin; i < end; ++i)
+        if (plan.steps[i].kind == OperationKind::kGate) order.push_back(i);
+    return order;
+}
+
 // The fast setting on the gate steps among steps [begin, end) (a stretch):
-// the gates in locality order, grouped as fusion 2 groups them, a group of
+// the gates in fast_order, grouped as fusion 2 groups them, a group of
 // several gates fused where its product's kernel (structured where its zeros
 // allow, as `structured` says) costs less than theirs, or where it touches a
 // qubit beyond the locality windows' (a state the last-level cache holds is
 // taken in place over its lowest qubits, so a gate up there may cost a sweep
 // of its own: the product saves sweeps the in-cache costs do not count).
-void append_fast_stretch(const std::vector<PlanStep>& steps, size_t begin, size_t end, bool structured,
-                         ProductStore& store, std::vector<PlanStep>& out) {
+void append_fast_stretch(const RunPlan& plan, size_t begin, size_t end, bool structured, ProductStore& store,
+                         std::vector<PlanStep>& out) {
     std::vector<PlanStep> ordered;
-    std::vector<size_t> index;  // of each ordered step among `steps`
-    for (size_t i : locality_order(steps, begin, end)) {
-        ordered.push_back(steps[i]);
+    std::vector<size_t> index;  // of each ordered step among the plan's
+    for (size_t i : fast_order(plan, begin, end)) {
+        ordered.push_back(plan.steps[i]);
         index.push_back(i);
     }
     for (const FusionGroup& group : group_stretch(ordered, 0, ordered.size(), kMinFusion)) {
@@ -213,7 +223,7 @@ std::vector<PlanStep> fused_steps(RunPlan& plan, size_t begin, int fusion, Fused
         }
         const size_t end = stretch_end(steps, i);
         if (fusion == kFusionAuto) {
-            append_fast_stretch(steps, i, end, structured, store, fused);
+            append_fast_stretch(plan, i, end, structured, store, fused);
             i = end;
             continue;
         }

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "wavesim/plan/locality_order.h"
 #include "wavesim/plan/windows.h"
 #include "wavesim/state/measurement.h"
 #include "wavesim/testing/instructions.h"
@@ -144,7 +145,8 @@ INSTANTIATE_TEST_SUITE_P(Fusion, FusedAccuracy,
                                            AccuracyCase{8, 2}, AccuracyCase{8, 3}, AccuracyCase{8, 4},
                                            AccuracyCase{12, 4}, AccuracyCase{16, 3}, AccuracyCase{3, kFusionAuto},
                                            AccuracyCase{6, kFusionAuto}, AccuracyCase{9, kFusionAuto},
-                                           AccuracyCase{14, kFusionAuto}, AccuracyCase{20, kFusionAuto}));
+                                           AccuracyCase{14, kFusionAuto},
+                                           AccuracyCase{kLocalityMinQubits, kFusionAuto}));
 
 // The fused plan's windows give the bits of its steps applied one by one,
 // whatever the shape: blocks barely wider than a fused gate, gathered or in
