@@ -100,13 +100,18 @@ CostTable measure_costs() {
     }
     for (int targets = 1; targets <= kMaxMatrixTargets; ++targets)
         for (size_t f = 0; f < std::size(table.matrix[targets]); ++f) {
+            // Wider matrices are always dense: one measurement stands for every form.
+            if (targets > kStructuredTargets && f > 0) {
+                table.matrix[targets][f] = table.matrix[targets][0];
+                continue;
+            }
             const unsigned form = targets <= kStructuredTargets ? form_at(f) : kDenseForm;
             const Matrix m = matrix_of_form(targets, form);
             KernelCall call;
             call.gate = KernelGate::kMatrix;
             call.num_targets = targets;
             call.matrix = &m;
-            call.form = kernel_form_of(m);
+            call.form = form;  // the kernel of this entry, whatever else the matrix would allow
             table.matrix[targets][f] = measured_at_both(block, call);
         }
     return table;
