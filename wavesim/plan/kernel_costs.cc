@@ -46,10 +46,7 @@ Matrix matrix_of_form(int targets, unsigned form) {
     Matrix m(size * size);
     for (size_t r = 0; r < size; ++r)
         for (size_t c = 0; c < size; ++c) {
-            const size_t flipped = r ^ c;
-            const unsigned kind = flipped == 0          ? kDiagonalEntry
-                                  : flipped == size - 1 ? kAntiDiagonalEntry
-                                                        : kOtherEntry;
+            const unsigned kind = entry_kind(r, c, size);
             const double x = 0.3 + 0.01 * double(r * size + c), y = 0.2 - 0.01 * double(r + c);
             m[r * size + c] = {real_kinds(form) & kind ? x : 0.0, imag_kinds(form) & kind ? y : 0.0};
         }
