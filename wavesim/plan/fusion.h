@@ -3,7 +3,8 @@
 // qubits. It runs after compile_run and before the windows (which cut the
 // fused steps as any others), so the grouping depends only on the circuit
 // and the setting, never on threads, cache sizes or window shapes, and no
-// fused step straddles a window.
+// fused step straddles a window. (kFusionAuto also depends on the kernel
+// costs its process measured, which are fixed once measured.)
 //
 // Rounding differs from the per-gate path (a product is rounded once per
 // entry where the gates round once per gate), so fusion is never a default:
@@ -39,9 +40,12 @@
 namespace wavesim {
 
 constexpr int kFusionOff = 0;
-// The fast setting ("auto" in Python): gates reordered for the windows
-// (locality_order.h) and fused where the measured kernel costs say it pays
-// (kernel_costs.h).
+// The fast setting ("auto" in Python): from kLocalityMinQubits qubits on
+// the gates reordered for the windows (locality_order.h), then grouped as
+// fusion 2 groups them and fused where the measured kernel costs say it
+// pays (kernel_costs.h) or where a group reaches above the lowest
+// kLocalityQubits qubits; its products take structured kernels where their
+// zeros allow (in a run of finite matrices).
 constexpr int kFusionAuto = -1;
 constexpr int kMinFusion = 2;
 constexpr int kMaxFusion = kMaxMatrixTargets;
@@ -90,7 +94,7 @@ struct FusedMatrixCache {
 
 // The plan's steps from `begin` on with their gate steps replaced by the
 // steps of their groups (at most `fusion` qubits each, a setting check_fusion
-// accepts; kFusionOff: the steps as they are), each stretch in place between
+// accepts, or kFusionAuto; kFusionOff: the steps as they are), each stretch in place between
 // its MEASURE and RESET steps; names without effect are dropped. Products go
 // to the plan's MatrixStore, or are taken from and added to `shared` where
 // the group allows it.
