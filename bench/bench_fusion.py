@@ -1,8 +1,8 @@
 """Gate fusion end to end: cal_states_cpp on fresh calls with fusion 0 (off, the
-default), 2, 3 and 4, on two circuit families, in double and single precision.
+default), 2, 3, 4 and "auto", on two circuit families, in double and single precision.
 
     PYTHONPATH=build/<dir>/python .venv/bin/python bench/bench_fusion.py \
-        [--sizes 16 18 20 22 24 26] [--fusions 0 2 3 4] [--families layered random] \
+        [--sizes 16 18 20 22 24 26] [--fusions 0 2 3 4 auto] [--families layered random] \
         [--precisions double single] [--layers 20] [--repeats 3] [--json out.json]
 
 Families (each call builds nothing: the records are made once per point):
@@ -15,7 +15,8 @@ Families (each call builds nothing: the records are made once per point):
 
 Per point: the best and the median wall time of `--repeats` calls (after one
 untimed call per setting for states below 64 MiB), and each setting's ratio to
-fusion 0 (best times). The settings
+fusion 0 (best times) and, with fusion 2 among the settings, its ratio to fusion 2
+(the column "vs 2"). The settings
 of a point run interleaved, one call each in turn, so that load from other work
 on the machine falls on all of them alike. Sizes whose state would not fit in
 the memory available are skipped. The last table names the fastest setting per
@@ -54,6 +55,11 @@ def available_bytes():
     return int(fields["MemAvailable"].split()[0]) * 1024
 
 
+def setting(text):
+    """A value of --fusions: "auto" or a number."""
+    return text if text == "auto" else int(text)
+
+
 def time_point(records, single, fusions, repeats, warm_up):
     """{fusion: [seconds, ...]} of fresh calls, the settings interleaved."""
     times = {f: [] for f in fusions}
@@ -70,16 +76,17 @@ def time_point(records, single, fusions, repeats, warm_up):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--sizes", type=int, nargs="+", default=[16, 18, 20, 22, 24, 26])
-    parser.add_argument("--fusions", type=int, nargs="+", default=[0, 2, 3, 4])
+    parser.add_argument("--fusions", type=setting, nargs="+", default=[0, 2, 3, 4, "auto"])
     parser.add_argument("--families", nargs="+", default=list(FAMILIES), choices=list(FAMILIES))
     parser.add_argument("--precisions", nargs="+", default=["double", "single"], choices=["double", "single"])
     parser.add_argument("--layers", type=int, default=20)
     parser.add_argument("--repeats", type=int, default=3)
     parser.add_argument("--json", help="also write every time to this file")
     args = parser.parse_args()
-    fusions = sorted(set(args.fusions) | {0})
+    fusions = [0] + [f for f in dict.fromkeys(args.fusions) if f != 0]
     print(f"load average before: {os.getloadavg()[0]:.2f}")
-    print(f"{'family':>8} {'prec':>6} {'n':>3} {'fusion':>6} {'best (s)':>10} {'median (s)':>11} {'ratio':>6}")
+    print(f"{'family':>8} {'prec':>6} {'n':>3} {'fusion':>6} {'best (s)':>10} {'median (s)':>11} {'ratio':>6} "
+          f"{'vs 2':>6}")
     rows = []
     for family in args.families:
         for precision in args.precisions:
@@ -97,8 +104,9 @@ def main():
                     best, median = min(times[f]), statistics.median(times[f])
                     rows.append({"family": family, "precision": precision, "n": n, "fusion": f, "times": times[f],
                                  "ratio": best / base})
-                    print(f"{family:>8} {precision:>6} {n:>3} {f:>6} {best:>10.4f} {median:>11.4f} "
-                          f"{best / base:>6.3f}", flush=True)
+                    versus_2 = f"{best / min(times[2]):>6.3f}" if 2 in times else ""
+                    print(f"{family:>8} {precision:>6} {n:>3} {f!s:>6} {best:>10.4f} {median:>11.4f} "
+                          f"{best / base:>6.3f} {versus_2}", flush=True)
     print(f"load average after: {os.getloadavg()[0]:.2f}")
     print("\nfastest setting (ratio to fusion 0: worst and mean over the sizes)")
     for family in args.families:

@@ -38,7 +38,7 @@ import test_brickgen
 import test_cliffmix
 import test_wavesim_shots
 
-FUSIONS = [0, 2, 3, 4]  # the settings of the keyword `fusion` (0: off)
+FUSIONS = [0, 2, 3, 4, "auto"]  # the settings of the keyword `fusion` (0: off)
 INT32_MIN = -(2**31)
 INT32_MAX = 2**31 - 1
 NOT_INT32 = [2**31, -(2**31) - 1, 2**63, 10**30]
@@ -460,16 +460,19 @@ def test_run_cpp_faulty(kind, data, seed, use_float32):
     refuses("wavesim.run_cpp", fault, error, message, wavesim.run_cpp, circuit, shots, num_cbits, seed, use_float32)
 
 
-FUSION_MESSAGE = "fusion must be 0 (off) or the most qubits a fused gate may act on, 2 to 4; got {}"
+FUSION_MESSAGE = "fusion must be 0 (off), the most qubits a fused gate may act on (2 to 4) or 'auto'; got {}"
 
 
-@given(fusion=st.integers(INT32_MIN, INT32_MAX).filter(lambda f: f not in FUSIONS), body=st.data())
+@given(fusion=st.integers(INT32_MIN, INT32_MAX).filter(lambda f: f not in FUSIONS)
+       | st.text(max_size=6).filter(lambda f: f != "auto").map(repr), body=st.data())
 def test_fusion_outside_the_settings_is_refused_first(fusion, body):
     # Checked before the circuit: a faulty instruction or size does not change the error.
     n = body.draw(st.integers(1, 62))
     gates = body.draw(st.lists(gate(n, 1, FINITE_ANGLE, kinds=("catalogue", "pair")), max_size=4))
     data = cc.CircuitData(n, gates + [make("NOT_A_GATE", [0]), make("MEASURE", [0])])
     message = FUSION_MESSAGE.format(fusion)
+    if isinstance(fusion, str):  # drawn as its repr, the way the message quotes it
+        fusion = eval(fusion)
     refuses("wavesim.cal_states_cpp", "fusion", ValueError, message,
             functools.partial(wavesim.cal_states_cpp, fusion=fusion), data)
     refuses("wavesim.run_cpp", "fusion", ValueError, message, functools.partial(wavesim.run_cpp, fusion=fusion), data,

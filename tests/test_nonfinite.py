@@ -16,7 +16,7 @@ import wavesim
 
 NOT_FINITE = "Cannot sample measurement outcomes: the state's probabilities are not finite"
 BAD = [math.nan, math.inf, -math.inf]
-FUSIONS = [0, 2, 4]
+FUSIONS = [0, 2, 4, "auto"]
 
 
 def gate(name, qubits, controls=(), values=None):

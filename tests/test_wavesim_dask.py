@@ -342,6 +342,11 @@ def test_cluster_passes_fusion_through(client):
         whole = wavesim.cal_states_cpp(data, use_float32, fusion=fusion)
         assert same_bits(wavesim_dask.cal_states(client, data, use_float32, 3, fusion=fusion), whole)
     assert not same_bits(wavesim.cal_states_cpp(data, fusion=2), plain)  # so the parts did fuse
+    # "auto" fuses by the kernel costs each worker process measures: the rows within its bounds.
+    for use_float32, bound in [(False, 1e-13 * len(data.instructions)), (True, 1e-5)]:
+        got = wavesim_dask.cal_states(client, data, use_float32, 3, fusion="auto")
+        assert got.dtype == (np.complex64 if use_float32 else np.complex128)
+        assert np.abs(got - wavesim.cal_states_cpp(data, use_float32, fusion="auto")).max() <= bound
     single = measured(bound_ansatz(4, ["RY"], "CX", "linear", 1, seed=9), 4)
     assert same_bits(wavesim_dask.cal_states(client, single, fusion=3), wavesim.cal_states_cpp(single, fusion=3))
     for parts in (1, 2):

@@ -68,7 +68,8 @@ def _results_as_completed(client: Client, futures: list[Future], progress: bool)
         raise
 
 
-def _state_rows(part: CircuitData, use_float32: bool, fusion: int, entry: str = "cal_states_cpp") -> npt.NDArray[Any]:
+def _state_rows(part: CircuitData, use_float32: bool, fusion: int | str,
+                entry: str = "cal_states_cpp") -> npt.NDArray[Any]:
     """A part's amplitudes (or density matrices) as rows: a part of one set gives one row."""
     result = getattr(wavesim, entry)(part, use_float32, fusion=fusion)
     row = (1 << part.num_qubits) ** (2 if entry == "density_matrix_cpp" else 1)
@@ -76,7 +77,7 @@ def _state_rows(part: CircuitData, use_float32: bool, fusion: int, entry: str = 
 
 
 def _part_counts(part: CircuitData, shots: int, num_cbits: int, seed: int, use_float32: bool,
-                 fusion: int, readout_error: Any = None) -> list[dict[str, int]]:
+                 fusion: int | str, readout_error: Any = None) -> list[dict[str, int]]:
     """A part's counts, one dict per set."""
     counts = wavesim.run_cpp(part, shots, num_cbits, seed, use_float32, fusion=fusion,
                              **_readout_as_given(readout_error))
@@ -103,7 +104,8 @@ def _as_given(fusion: Any) -> dict[str, Any]:
     return {} if type(fusion) is int and fusion == 0 else {"fusion": fusion}
 
 
-def _whole_result(client: Client, function: Callable[..., Any], *args: Any, fusion: int, **keywords: Any) -> Any:
+def _whole_result(client: Client, function: Callable[..., Any], *args: Any, fusion: int | str,
+                  **keywords: Any) -> Any:
     return client.submit(function, *args, key=f"wavesim-{uuid.uuid4().hex}", fusion=fusion, **keywords).result()
 
 
@@ -113,7 +115,7 @@ def _stacked_sets(client: Client, circuit_data: CircuitData, use_float32: Any, p
     (amplitudes, or density matrices of 2^n x 2^n) of each part put in place as the parts finish."""
     function = getattr(wavesim, entry)
     flag = _c_bool(use_float32)
-    number = _c_int(fusion)
+    number = _fusion_setting(fusion)
     if not isinstance(circuit_data, circuitcore.CircuitData) or flag is None or number is None:
         # Fails converting: the simulator's own TypeError.
         return function(circuit_data, use_float32, **_as_given(fusion))
@@ -146,7 +148,8 @@ def _stacked_sets(client: Client, circuit_data: CircuitData, use_float32: Any, p
 
 
 def cal_states(client: Client, circuit_data: CircuitData, use_float32: bool = False, parts: int | None = None,
-               *, progress: bool = False, fusion: int = 0) -> npt.NDArray[np.complex128] | npt.NDArray[np.complex64]:
+               *, progress: bool = False,
+               fusion: int | str = 0) -> npt.NDArray[np.complex128] | npt.NDArray[np.complex64]:
     """``wavesim.cal_states_cpp(circuit_data, use_float32, fusion=fusion)`` computed on the cluster.
 
     The parameter sets are cut into ``parts`` contiguous ranges (see split_batches), one
@@ -163,14 +166,16 @@ def cal_states(client: Client, circuit_data: CircuitData, use_float32: bool = Fa
     are raised here with their own type and message; a worker that dies is replaced by
     Dask and its part run again, and if Dask gives up the call raises (distributed's
     KilledWorker), never returning a partial array. ``fusion`` is passed to every part:
-    with it on, the parts still give the rows of one ``cal_states_cpp`` call with it.
+    with it on, the parts still give the rows of one ``cal_states_cpp`` call with it
+    ("auto" within its accuracy bounds: a worker process fuses by the kernel costs it
+    measured itself).
     """
     return _stacked_sets(client, circuit_data, use_float32, parts, progress, fusion, "cal_states_cpp")
 
 
 def density_matrix(client: Client, circuit_data: CircuitData, use_float32: bool = False, parts: int | None = None,
                    *, progress: bool = False,
-                   fusion: int = 0) -> npt.NDArray[np.complex128] | npt.NDArray[np.complex64]:
+                   fusion: int | str = 0) -> npt.NDArray[np.complex128] | npt.NDArray[np.complex64]:
     """``wavesim.density_matrix_cpp(circuit_data, use_float32, fusion=fusion)`` computed on the cluster.
 
     The parameter sets are cut into parts as for cal_states (``wavesim_density`` in the
@@ -190,6 +195,12 @@ def _c_bool(value: Any) -> bool | None:
         return bool(value)
     except Exception:  # a failing __bool__ is a refusal there too
         return None
+
+
+def _fusion_setting(value: Any) -> int | str | None:
+    """The fusion keyword as the simulator takes it ("auto" by name, else a number), or None where it
+    refuses it."""
+    return value if isinstance(value, str) and value == "auto" else _c_int(value)
 
 
 def _c_int(value: Any) -> int | None:
@@ -220,7 +231,7 @@ def _merged(counts: list[list[dict[str, int]]]) -> dict[str, int]:
 
 
 def run(client: Client, circuit_data: CircuitData, shots: int, num_cbits: int, seed: int = -1,
-        use_float32: bool = False, parts: int | None = None, *, progress: bool = False, fusion: int = 0,
+        use_float32: bool = False, parts: int | None = None, *, progress: bool = False, fusion: int | str = 0,
         readout_error: Any = None) -> dict[str, int] | list[dict[str, int]]:
     """``wavesim.run_cpp(circuit_data, shots, num_cbits, seed, use_float32, fusion=fusion,
     readout_error=readout_error)`` on the cluster (noisy circuits too).
@@ -245,7 +256,7 @@ def run(client: Client, circuit_data: CircuitData, shots: int, num_cbits: int, s
     ``readout_error`` are passed to every part.
     """
     readout = _readout_as_given(readout_error)
-    numbers = [_c_int(v) for v in (shots, num_cbits, seed, fusion)]
+    numbers = [_c_int(v) for v in (shots, num_cbits, seed)] + [_fusion_setting(fusion)]
     flag = _c_bool(use_float32)
     if not isinstance(circuit_data, circuitcore.CircuitData) or None in numbers or flag is None:
         # Fails converting the arguments, before any work: the simulator's own TypeError.

@@ -23,8 +23,8 @@ import wavesim
 from circuitcore import CircuitData
 
 from .batch_split import part_bounds, split_layout
-from .cluster_runs import _as_given, _c_bool, _c_int, _layout_or_none, _results_as_completed, _submit_all, \
-    _whole_result, _worker_threads, part_seeds
+from .cluster_runs import _as_given, _c_bool, _c_int, _fusion_setting, _layout_or_none, _results_as_completed, \
+    _submit_all, _whole_result, _worker_threads, part_seeds
 
 Observable = Sequence[tuple[str, Sequence[int], complex]]
 
@@ -32,13 +32,13 @@ Observable = Sequence[tuple[str, Sequence[int], complex]]
 TRAJECTORIES_PER_PART = 1000
 
 
-def _expval_rows(part: CircuitData, observables: Sequence[Observable], use_float32: bool, fusion: int,
+def _expval_rows(part: CircuitData, observables: Sequence[Observable], use_float32: bool, fusion: int | str,
                  sets: int) -> npt.NDArray:
     """A part's values as (sets, K) rows (a part of one set gives one row)."""
     return wavesim.expval_cpp(part, observables, use_float32, fusion=fusion).reshape(sets, len(observables))
 
 
-def _gradient_rows(part: CircuitData, observable: Observable, use_float32: bool, fusion: int, sets: int,
+def _gradient_rows(part: CircuitData, observable: Observable, use_float32: bool, fusion: int | str, sets: int,
                    columns: int) -> tuple[npt.NDArray, npt.NDArray]:
     """A part's values (sets,) and gradients (sets, P)."""
     values, grads = wavesim.expval_grad_cpp(part, observable, use_float32, fusion=fusion)
@@ -57,7 +57,7 @@ def _parts(client: Client, circuit_data: CircuitData, parts: int | None):
 
 
 def expval(client: Client, circuit_data: CircuitData, observables: Sequence[Observable], use_float32: bool = False,
-           parts: int | None = None, *, progress: bool = False, fusion: int = 0) -> npt.NDArray[np.float64]:
+           parts: int | None = None, *, progress: bool = False, fusion: int | str = 0) -> npt.NDArray[np.float64]:
     """``wavesim.expval_cpp(circuit_data, observables, use_float32, fusion=fusion)`` computed on the cluster.
 
     The parameter sets are cut into ``parts`` contiguous ranges (see split_batches), one
@@ -69,7 +69,7 @@ def expval(client: Client, circuit_data: CircuitData, observables: Sequence[Obse
     passed to every part.
     """
     flag = _c_bool(use_float32)
-    number = _c_int(fusion)
+    number = _fusion_setting(fusion)
     if not isinstance(circuit_data, circuitcore.CircuitData) or flag is None or number is None:
         # the simulator's own TypeError
         return wavesim.expval_cpp(circuit_data, observables, use_float32, **_as_given(fusion))
@@ -90,7 +90,7 @@ def expval(client: Client, circuit_data: CircuitData, observables: Sequence[Obse
 
 def expval_grad(client: Client, circuit_data: CircuitData, observable: Observable, use_float32: bool = False,
                 parts: int | None = None, *, progress: bool = False,
-                fusion: int = 0) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.float64]]:
+                fusion: int | str = 0) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.float64]]:
     """``wavesim.expval_grad_cpp(circuit_data, observable, use_float32, fusion=fusion)`` computed on the cluster.
 
     Parts as for expval (``wavesim_expval_grad`` in the dashboard); each returns its sets'
@@ -98,7 +98,7 @@ def expval_grad(client: Client, circuit_data: CircuitData, observable: Observabl
     bit, columns as ``wavesim.param_columns`` lists them. Errors as for expval.
     """
     flag = _c_bool(use_float32)
-    number = _c_int(fusion)
+    number = _fusion_setting(fusion)
     if not isinstance(circuit_data, circuitcore.CircuitData) or flag is None or number is None:
         return wavesim.expval_grad_cpp(circuit_data, observable, use_float32, **_as_given(fusion))
     cut = _parts(client, circuit_data, parts)
@@ -118,7 +118,7 @@ def expval_grad(client: Client, circuit_data: CircuitData, observable: Observabl
 
 
 def _trajectory_rows(part: CircuitData, observables: Sequence[Observable], trajectories: int, seed: int,
-                     use_float32: bool, fusion: int, sets: int) -> tuple[npt.NDArray, npt.NDArray]:
+                     use_float32: bool, fusion: int | str, sets: int) -> tuple[npt.NDArray, npt.NDArray]:
     """A part's means and standard errors as (sets, K) rows."""
     means, errors = wavesim.expval_trajectories_cpp(part, observables, trajectories, seed, use_float32, fusion=fusion)
     return means.reshape(sets, len(observables)), errors.reshape(sets, len(observables))
@@ -139,7 +139,7 @@ def pooled(trajectories: Sequence[int], means: npt.NDArray, errors: npt.NDArray)
 
 def expval_trajectories(client: Client, circuit_data: CircuitData, observables: Sequence[Observable],
                         trajectories: int, seed: int = -1, use_float32: bool = False, parts: int | None = None, *,
-                        progress: bool = False, fusion: int = 0) -> tuple[npt.NDArray, npt.NDArray]:
+                        progress: bool = False, fusion: int | str = 0) -> tuple[npt.NDArray, npt.NDArray]:
     """``wavesim.expval_trajectories_cpp(circuit_data, observables, trajectories, seed, use_float32,
     fusion=fusion)`` on the cluster: ``(mean, stderr)``.
 
@@ -152,7 +152,7 @@ def expval_trajectories(client: Client, circuit_data: CircuitData, observables: 
     several the same seed and parts give the same numbers on any cluster. Errors as for
     expval.
     """
-    numbers = [_c_int(v) for v in (trajectories, seed, fusion)]
+    numbers = [_c_int(v) for v in (trajectories, seed)] + [_fusion_setting(fusion)]
     flag = _c_bool(use_float32)
     if not isinstance(circuit_data, circuitcore.CircuitData) or None in numbers or flag is None:
         return wavesim.expval_trajectories_cpp(circuit_data, observables, trajectories, seed, use_float32,

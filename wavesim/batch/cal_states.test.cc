@@ -51,7 +51,7 @@ void expect_batch_rows_equal_single_runs(int num_qubits, int fusion, unsigned se
 }
 
 TEST(FinalAmplitudes, BatchRowsEqualSingleRuns) {
-    for (int fusion : {kFusionOff, 2, 3, kMaxFusion}) {
+    for (int fusion : {kFusionOff, 2, 3, kMaxFusion, kFusionAuto}) {
         expect_batch_rows_equal_single_runs<double>(6, fusion, kSeed + unsigned(fusion));
         expect_batch_rows_equal_single_runs<float>(15, fusion, kSeed + 3 * unsigned(fusion));
     }

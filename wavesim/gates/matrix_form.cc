@@ -50,10 +50,7 @@ unsigned form_of(const Complex* m) {
         for (size_t c = 0; c < Size; ++c) {
             const double x = m[r * Size + c].real(), y = m[r * Size + c].imag();
             finite = finite && x - x == 0 && y - y == 0;  // false for infinities and NaN
-            const size_t flipped = r ^ c;
-            const unsigned kind = flipped == 0          ? kDiagonalEntry
-                                  : flipped == Size - 1 ? kAntiDiagonalEntry
-                                                        : kOtherEntry;
+            const unsigned kind = entry_kind(r, c, Size);
             real |= x != 0 ? kind : 0;
             imag |= y != 0 ? kind : 0;
         }

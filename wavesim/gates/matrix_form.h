@@ -29,6 +29,11 @@ namespace wavesim {
 
 enum EntryKind : unsigned { kDiagonalEntry = 1, kAntiDiagonalEntry = 2, kOtherEntry = 4 };
 constexpr unsigned kAllEntries = kDiagonalEntry | kAntiDiagonalEntry | kOtherEntry;
+// The kind of entry (row, col) of a matrix of `size` rows (a power of two).
+constexpr unsigned entry_kind(size_t row, size_t col, size_t size) {
+    const size_t flipped = row ^ col;
+    return flipped == 0 ? kDiagonalEntry : flipped == size - 1 ? kAntiDiagonalEntry : kOtherEntry;
+}
 constexpr unsigned matrix_form(unsigned real_kinds, unsigned imag_kinds) { return real_kinds | (imag_kinds << 3); }
 constexpr unsigned real_kinds(unsigned form) { return form & kAllEntries; }
 constexpr unsigned imag_kinds(unsigned form) { return (form >> 3) & kAllEntries; }

@@ -419,10 +419,7 @@ Matrix structured_matrix(int targets, unsigned real_kinds, unsigned imag_kinds, 
     Matrix m(size * size);
     for (size_t r = 0; r < size; ++r)
         for (size_t c = 0; c < size; ++c) {
-            const size_t flipped = r ^ c;
-            const unsigned kind = flipped == 0          ? kDiagonalEntry
-                                  : flipped == size - 1 ? kAntiDiagonalEntry
-                                                        : kOtherEntry;
+            const unsigned kind = entry_kind(r, c, size);
             m[r * size + c] = {real_kinds & kind ? normal(rng) : 0.0, imag_kinds & kind ? normal(rng) : 0.0};
         }
     return m;

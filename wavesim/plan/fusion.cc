@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <complex>
 #include <functional>
 #include <stdexcept>
@@ -11,6 +12,9 @@
 
 #include "wavesim/base/bits.h"
 #include "wavesim/gates/gate_catalogue.h"
+#include "wavesim/gates/matrix_form.h"
+#include "wavesim/plan/kernel_costs.h"
+#include "wavesim/plan/locality_order.h"
 
 namespace wavesim {
 namespace {
@@ -47,7 +51,7 @@ struct ProductStore {
     }
 };
 
-PlanStep fused_step(const FusionGroup& group, const Matrix& product) {
+PlanStep fused_step(const FusionGroup& group, const Matrix& product, unsigned form) {
     PlanStep step;
     step.kind = OperationKind::kGate;
     step.qubits = group.qubits;
@@ -56,16 +60,72 @@ PlanStep fused_step(const FusionGroup& group, const Matrix& product) {
     int j = 0;
     for (uint64_t m = group.qubits; m != 0; m &= m - 1) step.call.targets[j++] = __builtin_ctzll(m);
     step.call.matrix = &product;
+    step.call.form = form;
     return step;
+}
+
+// Whether every matrix of the plan's gate steps is finite. Where one is not,
+// compile_run gives every step the dense kernel, and so do the fast setting's products.
+bool finite_matrices(const RunPlan& plan) {
+    for (const PlanStep& step : plan.steps)
+        if (step.kind == OperationKind::kGate && step.call.matrix != nullptr)
+            for (const std::complex<double>& e : *step.call.matrix)
+                if (!std::isfinite(e.real()) || !std::isfinite(e.imag())) return false;
+    return true;
+}
+
+// The gate steps among steps [begin, end) in the order the fast setting
+// takes them: locality order from kLocalityMinQubits qubits on, else as they are.
+std::vector<size_t> fast_order(const RunPlan& plan, size_t begin, size_t end) {
+    if (plan.num_qubits >= kLocalityMinQubits) return locality_order(plan.steps, begin, end);
+    std::vector<size_t> order;
+    for (size_t i = begin; i < end; ++i)
+        if (plan.steps[i].kind == OperationKind::kGate) order.push_back(i);
+    return order;
+}
+
+// The fast setting on the gate steps among steps [begin, end) (a stretch):
+// the gates in fast_order, grouped as fusion 2 groups them, a group of
+// several gates fused where its product's kernel (structured where its zeros
+// allow, as `structured` says) costs less than theirs, or where it touches a
+// qubit beyond the locality windows' (a state the last-level cache holds is
+// taken in place over its lowest qubits, so a gate up there may cost a sweep
+// of its own: the product saves sweeps the in-cache costs do not count).
+void append_fast_stretch(const RunPlan& plan, size_t begin, size_t end, bool structured, ProductStore& store,
+                         std::vector<PlanStep>& out) {
+    std::vector<PlanStep> ordered;
+    std::vector<size_t> index;  // of each ordered step among the plan's
+    for (size_t i : fast_order(plan, begin, end)) {
+        ordered.push_back(plan.steps[i]);
+        index.push_back(i);
+    }
+    for (const FusionGroup& group : group_stretch(ordered, 0, ordered.size(), kMinFusion)) {
+        double separate = 0;
+        for (size_t m : group.members) separate += kernel_cost(ordered[m].call);
+        if (group.members.size() > 1) {
+            FusionGroup in_steps = group;
+            for (size_t& m : in_steps.members) m = index[m];
+            const Matrix& product = store.product(in_steps);
+            const PlanStep fused = fused_step(in_steps, product, structured ? kernel_form_of(product) : kDenseForm);
+            if (kernel_cost(fused.call) < separate || (group.qubits >> kLocalityQubits) != 0) {
+                out.push_back(fused);
+                continue;
+            }
+        }
+        for (size_t m : group.members) out.push_back(ordered[m]);
+    }
 }
 
 }  // namespace
 
+std::string fusion_settings_text() {
+    return "fusion must be 0 (off), the most qubits a fused gate may act on (" + std::to_string(kMinFusion) + " to " +
+           std::to_string(kMaxFusion) + ") or 'auto'";
+}
+
 void check_fusion(int fusion) {
     if (fusion == kFusionOff || (fusion >= kMinFusion && fusion <= kMaxFusion)) return;
-    throw std::invalid_argument("fusion must be 0 (off) or the most qubits a fused gate may act on, " +
-                                std::to_string(kMinFusion) + " to " + std::to_string(kMaxFusion) + "; got " +
-                                std::to_string(fusion));
+    throw std::invalid_argument(fusion_settings_text() + "; got " + std::to_string(fusion));
 }
 
 std::vector<FusionGroup> group_stretch(const std::vector<PlanStep>& steps, size_t begin, size_t end, int max_qubits) {
@@ -154,6 +214,7 @@ std::vector<PlanStep> fused_steps(RunPlan& plan, size_t begin, int fusion, Fused
         store.shared = shared;
         for (const Matrix& m : plan.matrices.owned) store.per_run.insert(&m);
     }
+    const bool structured = fusion == kFusionAuto && finite_matrices(plan);
     std::vector<PlanStep> fused;
     for (size_t i = begin; i < steps.size();) {
         if (steps[i].kind == OperationKind::kMeasure || steps[i].kind == OperationKind::kReset) {
@@ -161,9 +222,14 @@ std::vector<PlanStep> fused_steps(RunPlan& plan, size_t begin, int fusion, Fused
             continue;
         }
         const size_t end = stretch_end(steps, i);
+        if (fusion == kFusionAuto) {
+            append_fast_stretch(plan, i, end, structured, store, fused);
+            i = end;
+            continue;
+        }
         for (const FusionGroup& group : group_stretch(steps, i, end, fusion)) {
             if (group.members.size() == 1) fused.push_back(steps[group.members[0]]);
-            else fused.push_back(fused_step(group, store.product(group)));
+            else fused.push_back(fused_step(group, store.product(group), kDenseForm));
         }
         i = end;
     }

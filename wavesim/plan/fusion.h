@@ -3,7 +3,8 @@
 // qubits. It runs after compile_run and before the windows (which cut the
 // fused steps as any others), so the grouping depends only on the circuit
 // and the setting, never on threads, cache sizes or window shapes, and no
-// fused step straddles a window.
+// fused step straddles a window. (kFusionAuto also depends on the kernel
+// costs its process measured, which are fixed once measured.)
 //
 // Rounding differs from the per-gate path (a product is rounded once per
 // entry where the gates round once per gate), so fusion is never a default:
@@ -29,6 +30,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -38,12 +40,22 @@
 namespace wavesim {
 
 constexpr int kFusionOff = 0;
+// The fast setting ("auto" in Python): from kLocalityMinQubits qubits on
+// the gates reordered for the windows (locality_order.h), then grouped as
+// fusion 2 groups them and fused where the measured kernel costs say it
+// pays (kernel_costs.h) or where a group reaches above the lowest
+// kLocalityQubits qubits; its products take structured kernels where their
+// zeros allow (in a run of finite matrices).
+constexpr int kFusionAuto = -1;
 constexpr int kMinFusion = 2;
 constexpr int kMaxFusion = kMaxMatrixTargets;
 
-// Refuses (std::invalid_argument) a setting other than kFusionOff or
-// kMinFusion ... kMaxFusion.
+// Refuses (std::invalid_argument) a number other than kFusionOff or
+// kMinFusion ... kMaxFusion (kFusionAuto is given by name, not number).
 void check_fusion(int fusion);
+
+// What the refusals say the settings are.
+std::string fusion_settings_text();
 
 // Gate steps fused into one: `members` (indices into the plan's steps, in
 // circuit order) act on `qubits`. A sealed group holds one gate wider than the
@@ -82,7 +94,7 @@ struct FusedMatrixCache {
 
 // The plan's steps from `begin` on with their gate steps replaced by the
 // steps of their groups (at most `fusion` qubits each, a setting check_fusion
-// accepts; kFusionOff: the steps as they are), each stretch in place between
+// accepts, or kFusionAuto; kFusionOff: the steps as they are), each stretch in place between
 // its MEASURE and RESET steps; names without effect are dropped. Products go
 // to the plan's MatrixStore, or are taken from and added to `shared` where
 // the group allows it.

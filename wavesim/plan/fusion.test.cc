@@ -17,13 +17,14 @@
 #include <string>
 #include <vector>
 
-#include "wavesim/state/measurement.h"
+#include "wavesim/plan/locality_order.h"
 #include "wavesim/plan/windows.h"
+#include "wavesim/state/measurement.h"
 #include "wavesim/testing/instructions.h"
 #include "wavesim/testing/random_circuit.h"
 #include "wavesim/testing/reference_path.h"
-#include "wavesim/testing/scalar_reference.h"
 #include "wavesim/testing/run_plan.h"
+#include "wavesim/testing/scalar_reference.h"
 
 namespace wavesim {
 namespace {
@@ -142,7 +143,10 @@ TEST_P(FusedAccuracy, WithinTheBoundsOfThePerGatePath) {
 INSTANTIATE_TEST_SUITE_P(Fusion, FusedAccuracy,
                          ::testing::Values(AccuracyCase{3, 2}, AccuracyCase{5, 3}, AccuracyCase{5, 4},
                                            AccuracyCase{8, 2}, AccuracyCase{8, 3}, AccuracyCase{8, 4},
-                                           AccuracyCase{12, 4}, AccuracyCase{16, 3}));
+                                           AccuracyCase{12, 4}, AccuracyCase{16, 3}, AccuracyCase{3, kFusionAuto},
+                                           AccuracyCase{6, kFusionAuto}, AccuracyCase{9, kFusionAuto},
+                                           AccuracyCase{14, kFusionAuto},
+                                           AccuracyCase{kLocalityMinQubits, kFusionAuto}));
 
 // The fused plan's windows give the bits of its steps applied one by one,
 // whatever the shape: blocks barely wider than a fused gate, gathered or in
@@ -176,7 +180,7 @@ void expect_same_bits_for_every_shape(int num_qubits, int fusion, unsigned seed)
 }
 
 TEST(Fusion, SameBitsForEveryWindowShape) {
-    for (int fusion = kMinFusion; fusion <= kMaxFusion; ++fusion) {
+    for (int fusion : {kMinFusion, 3, kMaxFusion, kFusionAuto}) {
         expect_same_bits_for_every_shape<double>(16, fusion, kSeed + unsigned(fusion));
         expect_same_bits_for_every_shape<float>(17, fusion, kSeed + 7 * unsigned(fusion));
     }
@@ -276,7 +280,8 @@ TEST(FusePlan, StretchesEndAtMeasureAndReset) {
 }
 
 TEST(FusePlan, RefusesSizesOutsideTheRange) {
-    for (int fusion : {-1, 1, kMaxFusion + 1, 64}) EXPECT_THROW(check_fusion(fusion), std::invalid_argument);
+    for (int fusion : {kFusionAuto, -2, 1, kMaxFusion + 1, 64})
+        EXPECT_THROW(check_fusion(fusion), std::invalid_argument);
     for (int fusion : {kFusionOff, kMinFusion, kMaxFusion}) EXPECT_NO_THROW(check_fusion(fusion));
 }
 

@@ -17,6 +17,7 @@
 #include "wavesim/noise/density_matrix.h"
 #include "wavesim/noise/trajectory_expval.h"
 #include "wavesim/plan/fusion.h"
+#include "wavesim/python/fusion_py.h"
 #include "wavesim/python/tensor_shape_py.h"
 #include "wavesim/state/state_vector.h"
 
@@ -145,8 +146,9 @@ std::vector<std::vector<PauliTerm>> observables_from(py::handle observables, int
 }
 
 // The fusion setting is checked before anything else: a bad value is a ValueError whatever the circuit.
-py::array_t<double> expval_cpp(const CircuitData& circuit_data, py::handle observables, bool use_float32, int fusion) {
-    check_fusion(fusion);
+py::array_t<double> expval_cpp(const CircuitData& circuit_data, py::handle observables, bool use_float32,
+                               py::handle fusion_value) {
+    const int fusion = fusion_setting(fusion_value);
     check_state_qubits(circuit_data.num_qubits);
     const std::vector<std::vector<PauliTerm>> checked = observables_from(observables, circuit_data.num_qubits);
     const GroupedObservables grouped = group_observables(checked);
@@ -172,12 +174,11 @@ TrajectoryRows trajectory_rows_unlocked(const CircuitCopy& copy, const std::vect
 }
 
 py::tuple expval_trajectories_cpp(const CircuitData& circuit_data, py::handle observables, int trajectories, int seed,
-                                  bool use_float32, int fusion) {
-    check_fusion(fusion);
+                                  bool use_float32, py::handle fusion_value) {
+    const int fusion = fusion_setting(fusion_value);
     check_state_qubits(circuit_data.num_qubits);
     const std::vector<std::vector<PauliTerm>> checked = observables_from(observables, circuit_data.num_qubits);
-    if (trajectories < 1)
-        throw py::value_error("trajectories must be at least 1, not " + std::to_string(trajectories));
+    if (trajectories < 1) throw py::value_error("trajectories must be at least 1, not " + std::to_string(trajectories));
     const CircuitCopy copy = copy_circuit(circuit_data, fusion);
     check_channels(copy.instructions, copy.num_qubits, copy.batches);
     const TrajectoryRows rows = use_float32 ? trajectory_rows_unlocked<float>(copy, checked, trajectories, seed)
@@ -188,8 +189,9 @@ py::tuple expval_trajectories_cpp(const CircuitData& circuit_data, py::handle ob
     return py::make_tuple(to_array(rows.mean, shape), to_array(rows.error, shape));
 }
 
-py::tuple expval_grad_cpp(const CircuitData& circuit_data, py::handle observable, bool use_float32, int fusion) {
-    check_fusion(fusion);
+py::tuple expval_grad_cpp(const CircuitData& circuit_data, py::handle observable, bool use_float32,
+                          py::handle fusion_value) {
+    const int fusion = fusion_setting(fusion_value);
     check_state_qubits(circuit_data.num_qubits);
     const GroupedObservables grouped = group_observables({observable_from(observable, "", circuit_data.num_qubits)});
     refuse_channels(circuit_data.instructions, "expval_grad_cpp", "gradients are computed for noiseless circuits only");

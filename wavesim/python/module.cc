@@ -15,6 +15,7 @@
 #include "wavesim/noise/density_matrix.h"
 #include "wavesim/noise/noisy_shots.h"
 #include "wavesim/python/expval_py.h"
+#include "wavesim/python/fusion_py.h"
 #include "wavesim/python/tensor_shape_py.h"
 #include "wavesim/shots/driver.h"
 
@@ -69,8 +70,8 @@ int batch_count(const CircuitData& circuit_data) {
 }
 
 // The fusion setting is checked before anything else: a bad value is a ValueError whatever the circuit.
-py::object cal_states_cpp(CircuitData& circuit_data, bool use_float32, int fusion) {
-    wavesim::check_fusion(fusion);
+py::object cal_states_cpp(CircuitData& circuit_data, bool use_float32, py::handle fusion_value) {
+    const int fusion = wavesim::fusion_setting(fusion_value);
     wavesim::refuse_channels(circuit_data.instructions, "cal_states_cpp",
                              "a pure state cannot hold a mixture; density_matrix_cpp, expval_cpp, "
                              "expval_trajectories_cpp and run_cpp take noisy circuits");
@@ -84,8 +85,8 @@ py::object density_matrices(const CircuitData& circuit, int fusion) {
     return to_numpy(wavesim::density_matrices<Real>(circuit, batches, fusion));
 }
 
-py::object density_matrix_cpp(CircuitData& circuit_data, bool use_float32, int fusion) {
-    wavesim::check_fusion(fusion);
+py::object density_matrix_cpp(CircuitData& circuit_data, bool use_float32, py::handle fusion_value) {
+    const int fusion = wavesim::fusion_setting(fusion_value);
     return use_float32 ? density_matrices<float>(circuit_data, fusion) : density_matrices<double>(circuit_data, fusion);
 }
 
@@ -117,9 +118,9 @@ wavesim::ReadoutError readout_from(py::handle object) {
     return pairs;
 }
 
-py::object run_cpp(CircuitData& circuit_data, int shots, int num_cbits, int seed, bool use_float32, int fusion,
-                   py::handle readout_error) {
-    wavesim::check_fusion(fusion);
+py::object run_cpp(CircuitData& circuit_data, int shots, int num_cbits, int seed, bool use_float32,
+                   py::handle fusion_value, py::handle readout_error) {
+    const int fusion = wavesim::fusion_setting(fusion_value);
     const wavesim::ReadoutError readout = readout_from(readout_error);
     return use_float32 ? counts<float>(circuit_data, shots, num_cbits, seed, fusion, readout)
                        : counts<double>(circuit_data, shots, num_cbits, seed, fusion, readout);
