@@ -107,7 +107,7 @@ def measure_row(workers, columns, job, label, tmp, args):
     row = {"times": {}, "settings": {}, "results": {}}
     reference = None
     for name, system, precision, variants in columns:
-        if system not in workers:
+        if system not in workers or name in args.skip_columns:
             continue
         best, failure = None, None
         for variant in variants:
@@ -275,8 +275,11 @@ def main():
     parser.add_argument("--shot-points", default=None, help="workload 1's n:shots points, e.g. 12:10000,16:10000")
     parser.add_argument("--density-sizes", default=None, help="workload 2's n, e.g. 6,8,10")
     parser.add_argument("--trajectory-qubits", type=int, default=None, help="workload 3's n")
+    parser.add_argument("--skip-columns", default="",
+                        help="columns left out, e.g. aer (Aer without shot branching, far the slowest at large n)")
     harness.timing_arguments(parser)
     args = parser.parse_args()
+    args.skip_columns = {c for c in args.skip_columns.split(",") if c}
     args.sizes = None
     chosen = {int(w) for w in args.workloads.split(",")}
     if args.render_only:
