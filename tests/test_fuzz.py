@@ -22,7 +22,7 @@ import types
 
 import numpy as np
 import pytest
-from hypothesis import assume, currently_in_test_context, event, given, note, strategies as st
+from hypothesis import assume, currently_in_test_context, event, example, given, note, strategies as st
 
 import circuitcore as cc
 import ansatzkit
@@ -707,6 +707,7 @@ READOUT_MESSAGE = "readout_error must be None, a pair (p(1|0), p(0|1)) or a sequ
     st.tuples(st.just("probability"), st.floats().filter(lambda p: not 0 <= p <= 1)),
     st.tuples(st.just("count"), st.integers(2, 7)),
     st.tuples(st.just("shape"), st.sampled_from(["0.1", 0.1, [0.1, 0.2, 0.3], [[0.1]], [(0.1, "x")], {0.1: 1}]))))
+@example(num_cbits=2, bad=("probability", -math.nan))  # a NaN with its sign bit set is still shown "nan"
 def test_run_cpp_faulty_readout(num_cbits, bad):
     kind, value = bad
     data = cc.CircuitData(2, [make("H", [0]), make("MEASURE", [0], [0])])

@@ -129,6 +129,7 @@ void check_channel(const CircuitInstruction& ins, size_t index, const ChannelEnt
 }  // namespace
 
 std::string shown_number(double x) {
+    if (std::isnan(x)) return "nan";
     std::ostringstream out;
     out << x;
     return out.str();

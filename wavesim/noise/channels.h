@@ -20,7 +20,8 @@ namespace wavesim {
 constexpr double kCompletenessTolerance = 1e-9;
 constexpr double kProbabilitySlack = 1e-12;
 
-// A number as the refusals show it (printf's %g: six significant digits).
+// A number as the refusals show it (printf's %g: six significant digits; a NaN
+// is "nan" whatever its sign bit, as Python shows it).
 std::string shown_number(double x);
 
 // Index of the first channel instruction, or instructions.size() when there is none.
