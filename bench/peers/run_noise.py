@@ -23,7 +23,9 @@ Writes noise.md and noise.json under bench/results/.
 """
 
 import argparse
+import json
 import os
+import select
 import subprocess
 import sys
 import tempfile
@@ -80,6 +82,7 @@ def start_workers(args, log):
     if args.build_dir:
         wavesim_env["PYTHONPATH"] = str((harness.REPO / args.build_dir / "python").resolve())
     workers = {"wavesim": harness.Worker("wavesim_noise", sys.executable, wavesim_env, log)}
+    workers["wavesim"].start = ("wavesim_noise", sys.executable, wavesim_env, log)
     for system in PEERS:
         python = harness.ENVS / system / "bin" / "python"
         if not python.exists():
@@ -87,9 +90,40 @@ def start_workers(args, log):
             continue
         try:
             workers[system] = harness.Worker(f"{system}_noise", str(python), base, log)
+            workers[system].start = (f"{system}_noise", str(python), base, log)
         except WorkerError as error:
             print(f"skipping {system}: {error}")
     return workers
+
+
+class TimedOut(WorkerError):
+    pass
+
+
+def run_checked_within(workers, system, point, job, tmp, limit):
+    """harness.run_checked, except that a checked call still running after `limit` seconds is stopped:
+    its worker is killed and started again, and TimedOut is raised."""
+    if limit is None:
+        return harness.run_checked(workers[system], point, job, tmp)
+    worker = workers[system]
+    out = os.path.join(tmp, f"{point}.npy")
+    worker.call(op="prepare", id=point, job=job)
+    worker.process.stdin.write(json.dumps({"op": "check", "id": point, "out": out}) + "\n")
+    worker.process.stdin.flush()
+    ready, _, _ = select.select([worker.process.stdout], [], [], limit)
+    if not ready:
+        worker.process.kill()
+        worker.process.wait()
+        workers[system] = harness.Worker(*worker.start)
+        workers[system].start = worker.start
+        raise TimedOut(f"> {limit:g} s")
+    line = worker.process.stdout.readline()
+    reply = json.loads(line) if line else {"error": "worker exited (see the log)"}
+    if "error" in reply:
+        raise WorkerError(f"{system}: {reply['error']}")
+    result = np.load(out)
+    os.unlink(out)
+    return result, reply["seconds"]
 
 
 def agrees(job, result, reference):
@@ -113,8 +147,9 @@ def measure_row(workers, columns, job, label, tmp, args):
         for variant in variants:
             point = f"{label}-{name}-{harness.variant_name(variant)}"
             try:
-                result, check_seconds = harness.run_checked(workers[system], point,
-                                                            dict(job, precision=precision, variant=variant), tmp)
+                result, check_seconds = run_checked_within(workers, system, point,
+                                                           dict(job, precision=precision, variant=variant), tmp,
+                                                           args.peer_timeout if system != "wavesim" else None)
                 if reference is None:
                     reference = result
                 if not agrees(job, result, reference):
@@ -127,6 +162,8 @@ def measure_row(workers, columns, job, label, tmp, args):
                     best = seconds
                     row["settings"][name] = harness.variant_name(variant)
                     row["results"][name] = [float(x) for x in np.atleast_1d(result)[:2]]
+            except TimedOut as error:
+                failure = str(error)
             except WorkerError as error:
                 failure = f"error: {str(error)[:120]}"
             finally:
@@ -136,13 +173,29 @@ def measure_row(workers, columns, job, label, tmp, args):
     return row
 
 
+def stopped_after(value):
+    """The seconds of a peer stopped by --peer-timeout ("> 600 s"), else None."""
+    return float(value.split()[1]) if isinstance(value, str) and value.startswith("> ") else None
+
+
 def ratio(row, mine, peers):
-    """wavesim's time over the fastest peer's, and which peer that was."""
+    """wavesim's time over the fastest peer's and which peer that was; a peer stopped after T seconds
+    took more than T, so where T is below every finished peer's time the ratio is at most mine / T and
+    is shown "<= x"."""
     timed = {p: row["times"][p] for p in peers if isinstance(row["times"].get(p), float)}
-    if not isinstance(row["times"].get(mine), float) or not timed:
+    stopped = {p: stopped_after(row["times"].get(p)) for p in peers if stopped_after(row["times"].get(p)) is not None}
+    if not isinstance(row["times"].get(mine), float) or not (timed or stopped):
         return None, None
-    fastest = min(timed, key=timed.get)
-    return row["times"][mine] / timed[fastest], fastest
+    fastest = min({**stopped, **timed}.items(), key=lambda item: item[1])[0]
+    value = row["times"][mine] / {**stopped, **timed}[fastest]
+    return (value, fastest) if fastest in timed else (RatioBound(value), fastest)
+
+
+class RatioBound(float):
+    """An upper bound on a ratio (a peer was stopped before it finished)."""
+
+    def __format__(self, spec):
+        return "<= " + format(float(self), spec)
 
 
 def workload_shots(workers, tmp, args):
@@ -281,6 +334,9 @@ def main():
                         help="columns left out, e.g. aer (Aer without shot branching, far the slowest at large n)")
     parser.add_argument("--single-run-above", type=float, default=None,
                         help="seconds: a checked call slower than this is its own timing (no repeats)")
+    parser.add_argument("--peer-timeout", type=float, default=None,
+                        help="seconds: a peer's checked call still running after this is stopped and shown as "
+                             "'> seconds'")
     harness.timing_arguments(parser)
     args = parser.parse_args()
     args.skip_columns = {c for c in args.skip_columns.split(",") if c}
