@@ -507,9 +507,9 @@ def probabilities(draw, k):
     if k == 1:
         return [draw(PROBABILITY)]
     weights = draw(st.lists(st.floats(0.0, 1.0), min_size=k, max_size=k))
-    total = sum(weights)
-    scale = draw(PROBABILITY) / total if total > 0 else 0.0
-    return [min(w * scale, 1.0) for w in weights]
+    total, p = sum(weights), draw(PROBABILITY)
+    # w / total first: p / total overflows for a subnormal total, and 0 * inf is a NaN
+    return [min(w / total * p, 1.0) if total > 0 else 0.0 for w in weights]
 
 
 @st.composite
