@@ -13,6 +13,7 @@ import datetime
 import json
 import os
 import platform
+import select
 import statistics
 import subprocess
 import sys
@@ -50,19 +51,34 @@ class WorkerError(RuntimeError):
     pass
 
 
+class TimedOut(WorkerError):
+    """A call still running after its timeout; its worker was started again."""
+
+
 class Worker:
     """One system's long-lived worker process."""
 
     def __init__(self, system, python, env, log):
         self.system = system
-        self.process = subprocess.Popen(
-            [python, str(HERE / f"worker_{system}.py")], cwd=HERE, env=env, text=True,
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=log)
+        self.start = (python, env, log)
+        self.process = self.spawn()
         self.info = self.call(op="info")
 
-    def call(self, **request):
+    def spawn(self):
+        python, env, log = self.start
+        return subprocess.Popen([python, str(HERE / f"worker_{self.system}.py")], cwd=HERE, env=env, text=True,
+                                stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=log)
+
+    def call(self, timeout=None, **request):
+        """The reply to `request`; with `timeout` (seconds), a call still running then is stopped: the
+        worker is killed and started again (what it had prepared is gone) and TimedOut is raised."""
         self.process.stdin.write(json.dumps(request) + "\n")
         self.process.stdin.flush()
+        if timeout is not None and not select.select([self.process.stdout], [], [], timeout)[0]:
+            self.process.kill()
+            self.process.wait()
+            self.process = self.spawn()
+            raise TimedOut(f"> {timeout:g} s")
         line = self.process.stdout.readline()
         if not line:
             raise WorkerError(f"{self.system} worker exited (see the log)")
@@ -112,12 +128,12 @@ def running_workers(args, log_path, peers):
                 worker.close()
 
 
-def run_checked(worker, point_id, job, tmp):
+def run_checked(worker, point_id, job, tmp, timeout=None):
     """(result array, seconds) of one untimed run of `job`, prepared as
-    point_id; the caller drops it."""
+    point_id; the caller drops it. With `timeout`, Worker.call's."""
     out = Path(tmp) / f"{point_id}.npy"
     worker.call(op="prepare", id=point_id, job=job)
-    seconds = worker.call(op="check", id=point_id, out=str(out))["seconds"]
+    seconds = worker.call(op="check", id=point_id, out=str(out), timeout=timeout)["seconds"]
     result = np.load(out)
     out.unlink()
     return result, seconds

@@ -23,9 +23,7 @@ Writes noise.md and noise.json under bench/results/.
 """
 
 import argparse
-import json
 import os
-import select
 import subprocess
 import sys
 import tempfile
@@ -82,7 +80,6 @@ def start_workers(args, log):
     if args.build_dir:
         wavesim_env["PYTHONPATH"] = str((harness.REPO / args.build_dir / "python").resolve())
     workers = {"wavesim": harness.Worker("wavesim_noise", sys.executable, wavesim_env, log)}
-    workers["wavesim"].start = ("wavesim_noise", sys.executable, wavesim_env, log)
     for system in PEERS:
         python = harness.ENVS / system / "bin" / "python"
         if not python.exists():
@@ -90,40 +87,9 @@ def start_workers(args, log):
             continue
         try:
             workers[system] = harness.Worker(f"{system}_noise", str(python), base, log)
-            workers[system].start = (f"{system}_noise", str(python), base, log)
         except WorkerError as error:
             print(f"skipping {system}: {error}")
     return workers
-
-
-class TimedOut(WorkerError):
-    pass
-
-
-def run_checked_within(workers, system, point, job, tmp, limit):
-    """harness.run_checked, except that a checked call still running after `limit` seconds is stopped:
-    its worker is killed and started again, and TimedOut is raised."""
-    if limit is None:
-        return harness.run_checked(workers[system], point, job, tmp)
-    worker = workers[system]
-    out = os.path.join(tmp, f"{point}.npy")
-    worker.call(op="prepare", id=point, job=job)
-    worker.process.stdin.write(json.dumps({"op": "check", "id": point, "out": out}) + "\n")
-    worker.process.stdin.flush()
-    ready, _, _ = select.select([worker.process.stdout], [], [], limit)
-    if not ready:
-        worker.process.kill()
-        worker.process.wait()
-        workers[system] = harness.Worker(*worker.start)
-        workers[system].start = worker.start
-        raise TimedOut(f"> {limit:g} s")
-    line = worker.process.stdout.readline()
-    reply = json.loads(line) if line else {"error": "worker exited (see the log)"}
-    if "error" in reply:
-        raise WorkerError(f"{system}: {reply['error']}")
-    result = np.load(out)
-    os.unlink(out)
-    return result, reply["seconds"]
 
 
 def agrees(job, result, reference):
@@ -147,9 +113,9 @@ def measure_row(workers, columns, job, label, tmp, args):
         for variant in variants:
             point = f"{label}-{name}-{harness.variant_name(variant)}"
             try:
-                result, check_seconds = run_checked_within(workers, system, point,
-                                                           dict(job, precision=precision, variant=variant), tmp,
-                                                           args.peer_timeout if system != "wavesim" else None)
+                result, check_seconds = harness.run_checked(workers[system], point,
+                                                            dict(job, precision=precision, variant=variant), tmp,
+                                                            args.peer_timeout if system != "wavesim" else None)
                 if reference is None:
                     reference = result
                 if not agrees(job, result, reference):
@@ -162,7 +128,7 @@ def measure_row(workers, columns, job, label, tmp, args):
                     best = seconds
                     row["settings"][name] = harness.variant_name(variant)
                     row["results"][name] = [float(x) for x in np.atleast_1d(result)[:2]]
-            except TimedOut as error:
+            except harness.TimedOut as error:
                 failure = str(error)
             except WorkerError as error:
                 failure = f"error: {str(error)[:120]}"
@@ -183,7 +149,7 @@ def ratio(row, mine, peers):
     took more than T, so where T is below every finished peer's time the ratio is at most mine / T and
     is shown "<= x"."""
     timed = {p: row["times"][p] for p in peers if isinstance(row["times"].get(p), float)}
-    stopped = {p: stopped_after(row["times"].get(p)) for p in peers if stopped_after(row["times"].get(p)) is not None}
+    stopped = {p: t for p in peers if (t := stopped_after(row["times"].get(p))) is not None}
     if not isinstance(row["times"].get(mine), float) or not (timed or stopped):
         return None, None
     fastest = min({**stopped, **timed}.items(), key=lambda item: item[1])[0]
@@ -194,8 +160,8 @@ def ratio(row, mine, peers):
 class RatioBound(float):
     """An upper bound on a ratio (a peer was stopped before it finished)."""
 
-    def __format__(self, spec):
-        return "<= " + format(float(self), spec)
+    def __format__(self, fmt):
+        return "<= " + format(float(self), fmt)
 
 
 def workload_shots(workers, tmp, args):
