@@ -72,20 +72,31 @@ class Worker:
     def call(self, timeout=None, **request):
         """The reply to `request`; with `timeout` (seconds), a call still running then is stopped: the
         worker is killed and started again (what it had prepared is gone) and TimedOut is raised."""
-        self.process.stdin.write(json.dumps(request) + "\n")
-        self.process.stdin.flush()
+        try:
+            self.process.stdin.write(json.dumps(request) + "\n")
+            self.process.stdin.flush()
+        except BrokenPipeError:
+            raise WorkerError(f"{self.system} worker {self.restart()}") from None
         if timeout is not None and not select.select([self.process.stdout], [], [], timeout)[0]:
-            self.process.kill()
-            self.process.wait()
-            self.process = self.spawn()
+            self.restart()
             raise TimedOut(f"> {timeout:g} s")
         line = self.process.stdout.readline()
         if not line:
-            raise WorkerError(f"{self.system} worker exited (see the log)")
+            raise WorkerError(f"{self.system} worker {self.restart()} (see the log)")
         reply = json.loads(line)
         if "error" in reply:
             raise WorkerError(f"{self.system}: {reply['error']}")
         return reply
+
+    def restart(self):
+        """Stops the worker (if it still runs) and starts it again (what it had prepared is gone); how the
+        old one ended, e.g. "was killed by signal 9" (the out-of-memory killer sends that)."""
+        self.process.kill()
+        code = self.process.wait()
+        with contextlib.suppress(BrokenPipeError):  # a request may still sit in the dead pipe's buffer
+            self.process.stdin.close()
+        self.process = self.spawn()
+        return f"was killed by signal {-code}" if code < 0 else f"exited with status {code}"
 
     def close(self):
         self.process.stdin.close()

@@ -110,6 +110,10 @@ def measure_row(workers, columns, job, label, tmp, args):
         if system not in workers or name in args.skip_columns:
             continue
         best, failure = None, None
+        if name in args.only_setting:
+            variants = [v for v in variants if harness.variant_name(v) == args.only_setting[name]]
+            if not variants:
+                raise SystemExit(f"--only-setting {name}={args.only_setting[name]}: {name} has no such setting")
         for variant in variants:
             point = f"{label}-{name}-{harness.variant_name(variant)}"
             try:
@@ -170,7 +174,7 @@ def workload_shots(workers, tmp, args):
         else (QUICK_SHOT_POINTS if args.quick else SHOT_POINTS)
     for n, shots in points:
         for channel in CHANNELS:
-            for p in STRENGTHS:
+            for p in args.strengths or STRENGTHS:
                 ops = families.noisy_layered(n, LAYERS, np.random.default_rng(SEED + n), p, channel)
                 job = {"kind": "noisy_shots", "n": n, "ops": ops, "shots": shots}
                 row = measure_row(workers, SHOT_COLUMNS, job, f"w1-{n}-{shots}-{channel}-{p}", tmp, args)
@@ -303,9 +307,14 @@ def main():
     parser.add_argument("--peer-timeout", type=float, default=None,
                         help="seconds: a peer's checked call still running after this is stopped and shown as "
                              "'> seconds'")
+    parser.add_argument("--strengths", default=None, help="workload 1's p, e.g. 1e-3 (default 1e-3,1e-2)")
+    parser.add_argument("--only-setting", action="append", default=[], metavar="COLUMN=SETTING",
+                        help="time a column at this one setting, e.g. qsim=fusion=2 (repeatable)")
     harness.timing_arguments(parser)
     args = parser.parse_args()
     args.skip_columns = {c for c in args.skip_columns.split(",") if c}
+    args.strengths = [float(p) for p in args.strengths.split(",")] if args.strengths else None
+    args.only_setting = dict(item.split("=", 1) for item in args.only_setting)
     args.sizes = None
     chosen = {int(w) for w in args.workloads.split(",")}
     if args.render_only:
