@@ -173,7 +173,7 @@ def workload_shots(workers, tmp, args):
     points = [tuple(int(x) for x in point.split(":")) for point in args.shot_points.split(",")] if args.shot_points \
         else (QUICK_SHOT_POINTS if args.quick else SHOT_POINTS)
     for n, shots in points:
-        for channel in CHANNELS:
+        for channel in args.channels or CHANNELS:
             for p in args.strengths or STRENGTHS:
                 ops = families.noisy_layered(n, LAYERS, np.random.default_rng(SEED + n), p, channel)
                 job = {"kind": "noisy_shots", "n": n, "ops": ops, "shots": shots}
@@ -307,12 +307,16 @@ def main():
     parser.add_argument("--peer-timeout", type=float, default=None,
                         help="seconds: a peer's checked call still running after this is stopped and shown as "
                              "'> seconds'")
+    parser.add_argument("--channels", default=None, help="workload 1's channels, e.g. DEPOLARIZE (default both)")
     parser.add_argument("--strengths", default=None, help="workload 1's p, e.g. 1e-3 (default 1e-3,1e-2)")
     parser.add_argument("--only-setting", action="append", default=[], metavar="COLUMN=SETTING",
                         help="time a column at this one setting, e.g. qsim=fusion=2 (repeatable)")
     harness.timing_arguments(parser)
     args = parser.parse_args()
     args.skip_columns = {c for c in args.skip_columns.split(",") if c}
+    args.channels = args.channels.split(",") if args.channels else None
+    if args.channels and not set(args.channels) <= set(CHANNELS):
+        parser.error(f"--channels: choose from {','.join(CHANNELS)}")
     args.strengths = [float(p) for p in args.strengths.split(",")] if args.strengths else None
     args.only_setting = dict(item.split("=", 1) for item in args.only_setting)
     args.sizes = None
