@@ -9,11 +9,13 @@ them); wavesim runs under the python that runs the harness.
 """
 
 import contextlib
+import ctypes
 import datetime
 import json
 import os
 import platform
 import select
+import signal
 import statistics
 import subprocess
 import sys
@@ -55,6 +57,12 @@ class TimedOut(WorkerError):
     """A call still running after its timeout; its worker was started again."""
 
 
+def die_with_parent():
+    """In a worker before it starts (Linux): it is killed when the run that started it ends, however that
+    ends, so a stopped run leaves no worker computing beside the next one."""
+    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
+
+
 class Worker:
     """One system's long-lived worker process."""
 
@@ -67,7 +75,8 @@ class Worker:
     def spawn(self):
         python, env, log = self.start
         return subprocess.Popen([python, str(HERE / f"worker_{self.system}.py")], cwd=HERE, env=env, text=True,
-                                stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=log)
+                                stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=log,
+                                preexec_fn=die_with_parent)
 
     def call(self, timeout=None, **request):
         """The reply to `request`; with `timeout` (seconds), a call still running then is stopped: the
