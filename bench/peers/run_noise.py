@@ -257,7 +257,8 @@ def render(tables, facts):
                 met = r <= SHOT_TARGET[row["p"]]
                 targets.append(f"- W1 n={row['n']} shots={row['shots']} {row['channel']} p={row['p']:g}: "
                                f"wavesim / fastest peer {r:.3g} (target <= {SHOT_TARGET[row['p']]}): "
-                               + ("met" if met else "NOT met"))
+                               + ("met" if met else "undecided (a peer was stopped: the bound is above the target)"
+                                  if isinstance(r, RatioBound) else "NOT met"))
         lines += table(["n", "shots", "channel", "p"] + [f"{c} (s)" for c in names]
                        + ["wavesim / fastest peer", "wavesim-single / qsim"], body)
     if 2 in tables:
