@@ -120,8 +120,8 @@ def test_only_settings_agreeing_with_the_default_are_timed(fusion, tmp_path):
     close = reference + tolerance / 100 * _state(rng, n)
     wavesim = StandInWorker(
         {"fusion": fusion},
-        {"plain": reference, "fusion=2": close, "fusion=3": off, "fusion=4": close},
-        {"plain": 4.0, "fusion=2": 3.0, "fusion=3": 1.0, "fusion=4": 2.0})
+        {"plain": reference, "fusion=2": close, "fusion=3": off, "fusion=4": close, "fusion=auto": close},
+        {"plain": 4.0, "fusion=2": 3.0, "fusion=3": 1.0, "fusion=4": 2.0, "fusion=auto": 2.5})
     qulacs = StandInWorker(
         {}, {"plain": 1j * reference, "optimize=light": off, "optimize=2": reference},
         {"plain": 5.0, "optimize=light": 0.5, "optimize=2": 6.0})
@@ -135,8 +135,8 @@ def test_only_settings_agreeing_with_the_default_are_timed(fusion, tmp_path):
     assert outcome["qulacs-settings"]["optimize=light"].startswith("MISMATCH")
     assert "optimize=light" not in qulacs.timed
     if fusion == "present":
-        assert wavesim.prepared == ["plain", "fusion=2", "fusion=3", "fusion=4"]
-        assert wavesim.timed == ["plain", "fusion=2", "fusion=4"]
+        assert wavesim.prepared == ["plain", "fusion=2", "fusion=3", "fusion=4", "fusion=auto"]
+        assert wavesim.timed == ["plain", "fusion=2", "fusion=4", "fusion=auto"]
         assert outcome["wavesim-best"] == 2.0 and outcome["wavesim-best-variant"] == "fusion=4"
         assert outcome["wavesim-settings"]["fusion=3"].startswith("MISMATCH")
     else:

@@ -38,7 +38,7 @@ SHOT_FLOOR = 1e-3
 # Settings each system runs state jobs at; the fastest correct one is reported.
 # Other jobs keep each system's plain setting. wavesim's first (its default)
 # is the reference state and is reported as well.
-VARIANTS = {"wavesim": [{}, {"fusion": 2}, {"fusion": 3}, {"fusion": 4}],
+VARIANTS = {"wavesim": [{}, {"fusion": 2}, {"fusion": 3}, {"fusion": 4}, {"fusion": "auto"}],
             "qsim": [{"fusion": 2}, {"fusion": 3}, {"fusion": 4}],
             "qulacs": [{}, {"optimize": "light"}, {"optimize": 2}],
             "aer": [{"fusion": "off"}, {"fusion": 2}, {"fusion": 3}, {"fusion": 4}, {"fusion": 5}]}

@@ -5,8 +5,8 @@ The records are built once per job; the timed call is cal_states_cpp or run_cpp
 alone, which returns the NumPy amplitudes or the counts, as the peers' timed
 calls return theirs.
 
-A state job's "variant" may set {"fusion": k}, passed on as cal_states_cpp's
-fusion=k; without it the call has no such keyword, so builds that predate
+A state job's "variant" may set {"fusion": k} (2, 3, 4 or "auto"), passed on as
+cal_states_cpp's fusion=k; without it the call has no such keyword, so builds that predate
 the option run the default. describe() says whether this build has it.
 
 Expectation-value jobs take a "method": "native" times expval_cpp or
@@ -189,7 +189,7 @@ def build(job):
             return wavesim.run_cpp(records, job["shots"], width, SAMPLE_SEED, single)
         return run_dynamic, lambda counts: _dynamic_summary(counts, n, job["records"])
 
-    options = {"fusion": int(job["variant"]["fusion"])} if "fusion" in job.get("variant", {}) else {}
+    options = {"fusion": job["variant"]["fusion"]} if "fusion" in job.get("variant", {}) else {}
 
     def run():
         return wavesim.cal_states_cpp(records, single, **options)
