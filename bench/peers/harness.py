@@ -240,8 +240,30 @@ def measure_point(workers, systems, job, label, tmp, args, reference_state=None)
     reference_state gives the exact marginals. See summarise() for the keys
     of systems timed at several settings."""
     tried = {}
-    results = {}
+    prepared = {}
     failures = {}
+    agreed = []
+    if job["kind"] == "shots":
+        exact = exact_marginals(reference_state, job["n"])
+    elif job["kind"] == "dynamic":
+        exact = exact_dynamic(reference_state, job["n"], job["records"])
+    reference = None
+
+    def judge(key, result):
+        """The failure text of one result, or None when it agrees. A state is
+        judged as it arrives, so that only the reference is kept (at n = 26 a
+        double state is 1 GiB, and a point has over a dozen settings)."""
+        nonlocal reference
+        if job["kind"] in ("shots", "dynamic"):
+            return None if shots_agree(result, exact, job["shots"]) else "MISMATCH (shot frequencies)"
+        if key == REFERENCE:
+            reference = result
+            return None
+        if reference is None:
+            return "not checked: no wavesim default state"
+        worst = float(fidelities(reference, result).min())
+        return None if worst > 1 - FIDELITY_TOLERANCE[systems[key[0]]] else f"MISMATCH (fidelity {worst:.12f})"
+
     for system, precision in systems.items():
         if system not in workers:
             continue
@@ -251,38 +273,24 @@ def measure_point(workers, systems, job, label, tmp, args, reference_state=None)
             tried[system].append(key[1])
             point_id = f"{label}-{system}-{key[1]}"
             try:
-                results[key] = (point_id, run_checked(workers[system], point_id,
-                                                      dict(job, precision=precision, variant=variant), tmp)[0])
+                result = run_checked(workers[system], point_id, dict(job, precision=precision, variant=variant), tmp)[0]
             except WorkerError as error:
                 failures[key] = f"error: {error}"
                 workers[system].call(op="drop", id=point_id)
-
-    agreed = []
-    if job["kind"] in ("shots", "dynamic"):
-        exact = (exact_marginals(reference_state, job["n"]) if job["kind"] == "shots"
-                 else exact_dynamic(reference_state, job["n"], job["records"]))
-        for key, (_, frequencies) in results.items():
-            if shots_agree(frequencies, exact, job["shots"]):
+                continue
+            prepared[key] = point_id
+            failure = judge(key, result)
+            del result
+            if failure is None:
                 agreed.append(key)
             else:
-                failures[key] = "MISMATCH (shot frequencies)"
-    elif REFERENCE in results:
-        reference = results[REFERENCE][1]
-        for key, (_, state) in results.items():
-            tolerance = FIDELITY_TOLERANCE[systems[key[0]]]
-            worst = float(fidelities(reference, state).min())
-            if key == REFERENCE or worst > 1 - tolerance:
-                agreed.append(key)
-            else:
-                failures[key] = f"MISMATCH (fidelity {worst:.12f})"
-    else:
-        for key in results:
-            failures[key] = "not checked: no wavesim default state"
+                failures[key] = failure
+    reference = None
 
     seconds = {}
     for system, name in agreed:
-        seconds[(system, name)] = median_seconds(workers[system], results[(system, name)][0], args)
-    for (system, _), (point_id, _) in results.items():
+        seconds[(system, name)] = median_seconds(workers[system], prepared[(system, name)], args)
+    for (system, _), point_id in prepared.items():
         workers[system].call(op="drop", id=point_id)
     return summarise(tried, seconds, failures, several=job["kind"] == "state")
 

@@ -236,6 +236,7 @@ def workload_dynamic(workers, tmp, args):
 def parse_args():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--quick", action="store_true", help=f"sizes {QUICK_SIZES} only")
+    parser.add_argument("--n-min", type=int, default=min(FULL_SIZES), help="smallest size")
     parser.add_argument("--n-max", type=int, default=max(FULL_SIZES), help="largest size")
     parser.add_argument("--workloads", default="1,2,3,4,6,7",
                         help="comma-separated subset of 1-7 (5, the dynamic circuit, only when asked)")
@@ -246,7 +247,7 @@ def parse_args():
                              "larger points (a run of 10^4 shots takes many minutes at n = 20)")
     harness.timing_arguments(parser)
     args = parser.parse_args()
-    args.sizes = [n for n in (QUICK_SIZES if args.quick else FULL_SIZES) if n <= args.n_max]
+    args.sizes = [n for n in (QUICK_SIZES if args.quick else FULL_SIZES) if args.n_min <= n <= args.n_max]
     args.workloads = [int(w) for w in args.workloads.split(",")]
     if not set(args.workloads) <= set(TITLES):
         parser.error(f"--workloads: choose from {sorted(TITLES)}")
