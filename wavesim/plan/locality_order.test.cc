@@ -34,9 +34,11 @@ TEST(LocalityOrder, EveryGateOnceAndSharedQubitsInOrder) {
         }
         for (size_t i = 0; i < plan.steps.size(); ++i) {
             EXPECT_EQ(rank[i] < plan.steps.size(), plan.steps[i].kind == OperationKind::kGate) << "step " << i;
-            for (size_t j = i + 1; j < plan.steps.size(); ++j)
-                if (rank[i] < order.size() && rank[j] < order.size() && (plan.steps[i].qubits & plan.steps[j].qubits))
+            for (size_t j = i + 1; j < plan.steps.size(); ++j) {
+                if (rank[i] < order.size() && rank[j] < order.size() && (plan.steps[i].qubits & plan.steps[j].qubits)) {
                     EXPECT_LT(rank[i], rank[j]) << "steps " << i << " and " << j;
+                }
+            }
         }
     }
 }

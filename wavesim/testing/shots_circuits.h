@@ -144,9 +144,10 @@ void expect_same_as_literal(const CircuitData& circuit, int shots, int num_cbits
     const ShotSetup setup = setup_shots(circuit, num_cbits);
     RandomSource fast = make_seeded_source(seed);
     RandomSource literal = make_seeded_source(seed);
-    if (limits == nullptr)
+    if (limits == nullptr) {
         EXPECT_EQ(counting_procedure<Real>(setup, circuit.num_qubits),
                   setup.per_shot ? CountedBy::kOutcomeTree : CountedBy::kSampleOnce);
+    }
     for (int b = 0; b < setup.batches; ++b) {
         const ShotCounts want = literal_counts<Real>(circuit, setup, b, shots, num_cbits, literal);
         LoneSetRun<Real> lone(circuit.num_qubits, b);
