@@ -324,6 +324,17 @@ template <typename Real>
 size_t apply_gates(StateView<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
                    WindowShape shape, ThreadTeam team, WindowScratch<Real>& scratch) {
     const unsigned n = state.num_qubits;
+    // A state of one block on one thread has one window, the whole state in place, which takes every gate in
+    // its order: the gates go to the kernels one by one without planning it.
+    if (team.threads == 1 && int(n) <= shape.block_qubits) {
+        size_t gates = 0;
+        for (size_t i = begin; i < end; ++i) {
+            if (steps[i].kind != OperationKind::kGate) continue;
+            run_kernel_call(state, steps[i].call, team);
+            ++gates;
+        }
+        return gates > 0 ? 1 : 0;
+    }
     const bool regions = shape.region_qubits > 0 && shape.region_qubits < int(n);
     const int block_qubits = block_qubits_for(n, team.threads, shape.block_qubits);
     const int low = low_qubits_of<Real>(shape);
