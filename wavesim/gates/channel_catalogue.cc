@@ -2,6 +2,8 @@
 #include "wavesim/gates/channel_catalogue.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <unordered_map>
 
 namespace wavesim {
@@ -75,6 +77,14 @@ const ChannelEntry* find_channel(std::string_view name) {
         for (const ChannelEntry& channel : channel_catalogue()) by_name.emplace(channel.name, &channel);
         return by_name;
     }();
+    // Every instruction of every call is looked up here, nearly all of them gates: the lengths of the channels'
+    // names turn most gate names away before the name is hashed.
+    static const uint64_t kLengths = [] {
+        uint64_t lengths = 0;
+        for (const ChannelEntry& channel : channel_catalogue()) lengths |= uint64_t{1} << std::strlen(channel.name);
+        return lengths;
+    }();
+    if (name.size() >= 64 || ((kLengths >> name.size()) & 1) == 0) return nullptr;
     const auto found = kIndex.find(name);
     return found == kIndex.end() ? nullptr : found->second;
 }
