@@ -95,7 +95,7 @@ KernelGate dedicated_kernel(const GateEntry* gate, std::string_view name) {
 
 namespace {
 
-constexpr size_t kKernelGates = size_t(KernelGate::kCrossFormThenMatrix) + 1;
+constexpr size_t kKernelGates = size_t(KernelGate::kDiagonal) + 1;
 
 // The first row that takes each fixed kernel.
 const std::array<const GateEntry*, kKernelGates>& kernel_rows() {

@@ -19,7 +19,7 @@ namespace wavesim {
 // The kernels a step can take: the exact kernels of fixed gates, by the pair
 // or phase they apply; the matrix kernel (dense or structured); and the
 // matrix kernel that first reads cross forms (the adjoint gradient's step).
-enum class KernelGate : uint8_t { kX, kY, kH, kZ, kS, kSdg, kT, kTdg, kSwap, kMatrix, kCrossFormThenMatrix };
+enum class KernelGate : uint8_t { kX, kY, kH, kZ, kS, kSdg, kT, kTdg, kSwap, kMatrix, kCrossFormThenMatrix, kDiagonal };
 
 // Builds the matrix on a gate's target qubit(s) from its parameters; missing
 // parameters read as 0.0, extra ones are ignored.

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "wavesim/kernels/dense_op.h"
+#include "wavesim/kernels/diagonal_op.h"
 #include "wavesim/kernels/fixed_ops.h"
 #include "wavesim/kernels/unit_walk.h"
 
@@ -151,6 +152,22 @@ TPhase<Real> t_phase(Real sign) {
     return TPhase<Real>{c, Simd<Real>::set1(sign * GateConstants<Real>::kT)};
 }
 
+template <typename Real>
+void run_diagonal(StateView<Real>& s, const KernelCall& call, ThreadTeam team) {
+    DiagonalTables<Real> tables;
+    tables.build(call.targets, call.num_targets, *call.matrix, s.num_qubits);
+    // Four consecutive registers a unit where the state holds them, walked in order.
+    constexpr int kUnitBits = 2;
+    constexpr int kLogUnit = Simd<Real>::kLogWidth + kUnitBits;
+    if (int(s.num_qubits) < kLogUnit) return run_kernel(s, 0, 0, DiagonalOp<Real, 1>(tables), team);
+    const DiagonalOp<Real, 1 << kUnitBits> op(tables);
+    on_team(team, [&](int thread, int threads) {
+        const UnitRange share = static_share(s.dim >> kLogUnit, thread, threads);
+        const auto local = op;  // private copy, as in walk_units
+        for (uint64_t u = share.begin; u < share.end; ++u) local(s.re, s.im, u << kLogUnit);
+    });
+}
+
 }  // namespace
 
 template <typename Real>
@@ -179,6 +196,7 @@ void run_kernel_call(StateView<Real>& s, const KernelCall& call, ThreadTeam team
         case KernelGate::kCrossFormThenMatrix:
             if (call.num_targets == 2) return run_cross_form_then_matrix<Real, 1>(s, call, team);
             return run_cross_form_then_matrix<Real, 2>(s, call, team);
+        case KernelGate::kDiagonal: return run_diagonal(s, call, team);
     }
 }
 

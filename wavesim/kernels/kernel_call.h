@@ -18,6 +18,9 @@ namespace wavesim {
 
 // Matrices one kCrossFormThenMatrix call reads with (a gate's parameters at most).
 constexpr int kMaxCrossForms = 4;
+// Qubits one kDiagonal call takes, and so any call.
+constexpr int kMaxDiagonalTargets = 8;
+constexpr int kMaxCallTargets = kMaxDiagonalTargets > kMaxMatrixTargets ? kMaxDiagonalTargets : kMaxMatrixTargets;
 
 // Where a kernel that sums adds its sums: thread t (omp_get_thread_num() in
 // the innermost region, below the hardware threads) adds sum m to
@@ -39,10 +42,13 @@ struct SumSlots {
 // `matrix` holds matrices on them one after another, U and then the
 // matrices M_m of its reads; `form` covers U, and read_form_of(form) every M_m. It adds Re sum_{r,c} conj(bra_r)
 // M_m[r][c] ket_c over the groups where the controls hold to sums m, then applies U to both halves.
+// kDiagonal multiplies every amplitude by entry e of `matrix` (2^num_targets
+// entries, the diagonal alone), bit j of e being the amplitude's bit of
+// targets[j]; it takes no controls (they are part of the entries).
 struct KernelCall {
     KernelGate gate = KernelGate::kMatrix;
     int num_targets = 1;
-    int targets[kMaxMatrixTargets] = {};
+    int targets[kMaxCallTargets] = {};
     uint64_t ones = 0;
     uint64_t zeros = 0;
     const Matrix* matrix = nullptr;

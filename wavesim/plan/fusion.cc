@@ -13,6 +13,7 @@
 #include "wavesim/base/bits.h"
 #include "wavesim/gates/gate_catalogue.h"
 #include "wavesim/gates/matrix_form.h"
+#include "wavesim/plan/diagonal_batches.h"
 #include "wavesim/plan/kernel_costs.h"
 #include "wavesim/plan/locality_order.h"
 
@@ -28,26 +29,35 @@ size_t stretch_end(const std::vector<PlanStep>& steps, size_t begin) {
     return end;
 }
 
-// Where the products of one plan go: the run's own store, or the shared
+// Where the products of one plan go: the run's own store (each product
+// computed once, however many orders of the gates ask for it), or the shared
 // products for a group whose every matrix is the same in each run.
 struct ProductStore {
     RunPlan& plan;
     FusedMatrixCache* shared;
     std::unordered_set<const Matrix*> per_run;  // matrices of this run's parameter set alone
+    std::unordered_map<std::vector<KernelCall>, const Matrix*, FusionKeyHash, FusionKeyEqual> this_run;
 
-    const Matrix& product(const FusionGroup& group) {
+    // The product of the group of `steps` (the plan's or an order of them).
+    const Matrix& product(const std::vector<PlanStep>& steps, const FusionGroup& group) {
         std::vector<KernelCall> key;
         bool shareable = shared != nullptr;
-        for (size_t i = 0; shareable && i < group.members.size(); ++i) {
-            const KernelCall& call = plan.steps[group.members[i]].call;
-            shareable = call.matrix == nullptr || per_run.count(call.matrix) == 0;
+        for (size_t m : group.members) {
+            const KernelCall& call = steps[m].call;
+            shareable = shareable && (call.matrix == nullptr || per_run.count(call.matrix) == 0);
             key.push_back(call);
         }
-        if (!shareable) return plan.matrices.owned.emplace_back(fused_matrix(plan.steps, group));
-        const auto found = shared->products.find(key);
-        if (found != shared->products.end()) return found->second;
-        Matrix m = fused_matrix(plan.steps, group);
-        return shared->products.emplace(std::move(key), std::move(m)).first->second;
+        if (shareable) {
+            const auto found = shared->products.find(key);
+            if (found != shared->products.end()) return found->second;
+            Matrix m = fused_matrix(steps, group);
+            return shared->products.emplace(std::move(key), std::move(m)).first->second;
+        }
+        const auto found = this_run.find(key);
+        if (found != this_run.end()) return *found->second;
+        const Matrix& m = plan.matrices.owned.emplace_back(fused_matrix(steps, group));
+        this_run.emplace(std::move(key), &m);
+        return m;
     }
 };
 
@@ -84,36 +94,61 @@ std::vector<size_t> fast_order(const RunPlan& plan, size_t begin, size_t end) {
     return order;
 }
 
-// The fast setting on the gate steps among steps [begin, end) (a stretch):
-// the gates in fast_order, grouped as fusion 2 groups them, a group of
-// several gates fused where its product's kernel (structured where its zeros
-// allow, as `structured` says) costs less than theirs, or where it touches a
-// qubit beyond the locality windows' (a state the last-level cache holds is
-// taken in place over its lowest qubits, so a gate up there may cost a sweep
-// of its own: the product saves sweeps the in-cache costs do not count).
-void append_fast_stretch(const RunPlan& plan, size_t begin, size_t end, bool structured, ProductStore& store,
-                         std::vector<PlanStep>& out) {
-    std::vector<PlanStep> ordered;
-    std::vector<size_t> index;  // of each ordered step among the plan's
-    for (size_t i : fast_order(plan, begin, end)) {
-        ordered.push_back(plan.steps[i]);
-        index.push_back(i);
-    }
+// Steps of the fast setting and the sum of their kernels' costs.
+struct FastSteps {
+    std::vector<PlanStep> steps;
+    double cost = 0;
+};
+
+// The gate steps `ordered` (a stretch's, in the order they are applied)
+// grouped as fusion 2 groups them, a group of several gates fused where its
+// product's kernel (structured where its zeros allow, as `structured` says)
+// costs less than theirs, or where it touches a qubit beyond the locality
+// windows' (a state the last-level cache holds is taken in place over its
+// lowest qubits, so a gate up there may cost a sweep of its own: the product
+// saves sweeps the in-cache costs do not count).
+FastSteps grouped_steps(const std::vector<PlanStep>& ordered, bool structured, ProductStore& store) {
+    FastSteps out;
     for (const FusionGroup& group : group_stretch(ordered, 0, ordered.size(), kMinFusion)) {
         double separate = 0;
         for (size_t m : group.members) separate += kernel_cost(ordered[m].call);
         if (group.members.size() > 1) {
-            FusionGroup in_steps = group;
-            for (size_t& m : in_steps.members) m = index[m];
-            const Matrix& product = store.product(in_steps);
-            const PlanStep fused = fused_step(in_steps, product, structured ? kernel_form_of(product) : kDenseForm);
-            if (kernel_cost(fused.call) < separate || (group.qubits >> kLocalityQubits) != 0) {
-                out.push_back(fused);
+            const Matrix& product = store.product(ordered, group);
+            const PlanStep fused = fused_step(group, product, structured ? kernel_form_of(product) : kDenseForm);
+            const double cost = kernel_cost(fused.call);
+            if (cost < separate || (group.qubits >> kLocalityQubits) != 0) {
+                out.steps.push_back(fused);
+                out.cost += cost;
                 continue;
             }
         }
-        for (size_t m : group.members) out.push_back(ordered[m]);
+        for (size_t m : group.members) out.steps.push_back(ordered[m]);
+        out.cost += separate;
     }
+    return out;
+}
+
+// The fast setting on the gate steps among steps [begin, end) (a stretch):
+// the gates in fast_order, grouped (grouped_steps) as they are and with their
+// diagonal gates batched first (diagonal_batches.h, in a run of finite
+// matrices), whichever the kernel costs say is cheaper.
+void append_fast_stretch(const RunPlan& plan, size_t begin, size_t end, bool structured, ProductStore& store,
+                         std::vector<PlanStep>& out) {
+    std::vector<PlanStep> ordered;
+    for (size_t i : fast_order(plan, begin, end)) ordered.push_back(plan.steps[i]);
+    FastSteps chosen = grouped_steps(ordered, structured, store);
+    if (structured && batch_qubits_for(plan.num_qubits) >= kMinBatchQubits) {
+        const std::vector<PlanStep> batched =
+            batch_diagonals(ordered, batch_qubits_for(plan.num_qubits), store.plan.matrices.owned);
+        bool batches = false;
+        for (const PlanStep& step : batched)
+            if (step.call.gate == KernelGate::kDiagonal) batches = store.per_run.insert(step.call.matrix).second;
+        if (batches) {
+            FastSteps with_batches = grouped_steps(batched, structured, store);
+            if (with_batches.cost < chosen.cost) chosen = std::move(with_batches);
+        }
+    }
+    out.insert(out.end(), chosen.steps.begin(), chosen.steps.end());
 }
 
 }  // namespace
@@ -207,7 +242,7 @@ bool FusionKeyEqual::operator()(const std::vector<KernelCall>& a, const std::vec
 std::vector<PlanStep> fused_steps(RunPlan& plan, size_t begin, int fusion, FusedMatrixCache* shared) {
     const std::vector<PlanStep>& steps = plan.steps;
     if (fusion == kFusionOff) return std::vector<PlanStep>(steps.begin() + ptrdiff_t(begin), steps.end());
-    ProductStore store{plan, nullptr, {}};
+    ProductStore store{plan, nullptr, {}, {}};
     const GateMatrixCache* gates = plan.matrices.cache;
     if (shared != nullptr && gates != nullptr && (shared->gates == nullptr || shared->gates == gates)) {
         shared->gates = gates;
@@ -229,7 +264,7 @@ std::vector<PlanStep> fused_steps(RunPlan& plan, size_t begin, int fusion, Fused
         }
         for (const FusionGroup& group : group_stretch(steps, i, end, fusion)) {
             if (group.members.size() == 1) fused.push_back(steps[group.members[0]]);
-            else fused.push_back(fused_step(group, store.product(group), kDenseForm));
+            else fused.push_back(fused_step(group, store.product(steps, group), kDenseForm));
         }
         i = end;
     }

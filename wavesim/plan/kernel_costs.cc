@@ -25,6 +25,7 @@ constexpr size_t kFixedKernels = size_t(KernelGate::kMatrix);
 struct CostTable {
     double fixed[kFixedKernels] = {};
     double matrix[kMaxMatrixTargets + 1][std::size(kKernelForms) + std::size(kSharedSumForms)] = {};
+    double diagonal[kMaxDiagonalTargets + 1] = {};
 };
 
 // Index of `form` among the kernel forms and the dense forms that share sums.
@@ -73,12 +74,13 @@ double measured(StateView<Real>& block, const KernelCall& call) {
     return best * 1e9 / kCalls / double(block.dim);
 }
 
-// The mean over a target inside the register and one above it (targets from there up).
+// The mean over a target inside the register and one above it (targets from
+// there up, every `spacing` qubits).
 template <typename Real>
-double measured_at_both(StateView<Real>& block, KernelCall call) {
+double measured_at_both(StateView<Real>& block, KernelCall call, int spacing = 2) {
     double total = 0;
     for (int first : {0, Simd<Real>::kLogWidth + 2}) {
-        for (int j = 0; j < call.num_targets; ++j) call.targets[j] = first + 2 * j;
+        for (int j = 0; j < call.num_targets; ++j) call.targets[j] = first + spacing * j;
         total += measured(block, call);
     }
     return total / 2;
@@ -111,6 +113,14 @@ CostTable measure_costs() {
             call.form = form;  // the kernel of this entry, whatever else the matrix would allow
             table.matrix[targets][f] = measured_at_both(block, call);
         }
+    for (int targets = 1; targets <= kMaxDiagonalTargets; ++targets) {
+        const Matrix entries(size_t{1} << targets, Complex(0.6, 0.8));
+        KernelCall call;
+        call.gate = KernelGate::kDiagonal;
+        call.num_targets = targets;
+        call.matrix = &entries;
+        table.diagonal[targets] = measured_at_both(block, call, 1);
+    }
     return table;
 }
 
@@ -118,6 +128,7 @@ CostTable measure_costs() {
 
 double kernel_cost(const KernelCall& call) {
     static const CostTable table = measure_costs<double>();
+    if (call.gate == KernelGate::kDiagonal) return table.diagonal[call.num_targets];
     const bool fixed = call.gate != KernelGate::kMatrix && call.gate != KernelGate::kCrossFormThenMatrix;
     double cost = fixed ? table.fixed[size_t(call.gate)] : table.matrix[call.num_targets][form_index(call.form)];
     // A control above the register width halves the units a kernel visits.
