@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "wavesim/base/bits.h"
 #include "wavesim/base/matrix.h"
 #include "wavesim/base/simd.h"
 #include "wavesim/kernels/kernel_call.h"

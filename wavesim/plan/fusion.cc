@@ -137,12 +137,15 @@ void append_fast_stretch(const RunPlan& plan, size_t begin, size_t end, bool str
     std::vector<PlanStep> ordered;
     for (size_t i : fast_order(plan, begin, end)) ordered.push_back(plan.steps[i]);
     FastSteps chosen = grouped_steps(ordered, structured, store);
-    if (structured && batch_qubits_for(plan.num_qubits) >= kMinBatchQubits) {
-        const std::vector<PlanStep> batched =
-            batch_diagonals(ordered, batch_qubits_for(plan.num_qubits), store.plan.matrices.owned);
+    const int batch_qubits = batch_qubits_for(plan.num_qubits);
+    if (structured && batch_qubits >= kMinBatchQubits) {
+        const std::vector<PlanStep> batched = batch_diagonals(ordered, batch_qubits, store.plan.matrices.owned);
         bool batches = false;
         for (const PlanStep& step : batched)
-            if (step.call.gate == KernelGate::kDiagonal) batches = store.per_run.insert(step.call.matrix).second;
+            if (step.call.gate == KernelGate::kDiagonal) {
+                store.per_run.insert(step.call.matrix);
+                batches = true;
+            }
         if (batches) {
             FastSteps with_batches = grouped_steps(batched, structured, store);
             if (with_batches.cost < chosen.cost) chosen = std::move(with_batches);
