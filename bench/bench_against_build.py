@@ -1,10 +1,12 @@
 """This tree's wavesim against another build of it, on the calls where a change
 could make things slower without any other benchmark noticing: small circuits
 called one at a time (n = 2 ... 14), a batched parameter sweep, and dynamic
-circuits (a measurement and reset in the middle, sampled shot by shot).
+circuits (a measurement and reset in the middle, sampled shot by shot); and, with
+--kinds random, random SX/SY/T + CZ circuits (20 layers) at n = 18 ... 24 in both
+precisions, where the windows gather from memory.
 
     .venv/bin/python bench/bench_against_build.py --base build/<base>/python \\
-        [--new build/<dir>/python] [--rounds 5] [--bits SEEDS]
+        [--new build/<dir>/python] [--rounds 5] [--bits SEEDS] [--kinds small sweep dynamic random]
 
 --base is the python directory of the build to compare with (for example a
 worktree of an earlier commit built into its own directory); --new defaults to
@@ -46,6 +48,9 @@ def layers(count, sets=1):
 if kind == "small":
     circuit = families.circuit_data(n, layers(5))
     run = lambda: wavesim.cal_states_cpp(circuit)
+elif kind.startswith("random"):
+    circuit = families.circuit_data(n, families.random_layers(n, 20, rng))
+    run = lambda: wavesim.cal_states_cpp(circuit, kind == "random-single")
 elif kind == "sweep":
     circuit = families.circuit_data(n, layers(2, sets=256))
     run = lambda: wavesim.cal_states_cpp(circuit)
@@ -71,7 +76,9 @@ print(json.dumps({"seconds": float(np.median(times)), "digest": hashlib.sha256(d
 # (kind, qubits, calls per round)
 CASES = [("small", n, 400) for n in (2, 4, 8, 12, 14)] + \
         [("sweep", n, 5) for n in (8, 12, 16)] + \
-        [("dynamic", n, 5) for n in (8, 12, 16)]
+        [("dynamic", n, 5) for n in (8, 12, 16)] + \
+        [(f"random-{p}", n, 3) for p in ("double", "single") for n in (18, 20, 22, 24)]
+DEFAULT_KINDS = ["small", "sweep", "dynamic"]
 
 
 def time_once(python_dir, kind, n, calls):
@@ -104,6 +111,7 @@ def main():
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--bits", type=int, default=0, metavar="SEEDS",
                         help="first compare results bit for bit on this many seeds of random circuits")
+    parser.add_argument("--kinds", nargs="+", default=DEFAULT_KINDS, choices=DEFAULT_KINDS + ["random"])
     args = parser.parse_args()
     if args.bits and not compare_bits(args.base, args.new, args.bits):
         sys.exit(1)
@@ -112,6 +120,8 @@ def main():
     print("| case | n | base (s) | new (s) | new / base | same result |")
     print("|---|---|---|---|---|---|")
     for kind, n, calls in CASES:
+        if kind.split("-")[0] not in args.kinds:
+            continue
         times = {"base": [], "new": []}
         digests = set()
         for _ in range(args.rounds):

@@ -141,7 +141,7 @@ RunPlan backward_plan(const RunPlan& forward, const std::vector<CircuitInstructi
         // sums' last bits: the backward windows keep the steps in their order
         // (no gate moves past another), so that the gradients do not change
         // when the windows learn to move gates.
-        back.steps.back().commutes_exactly = false;
+        back.steps.back().commutes = Commutes::kNo;
     }
     return back;
 }

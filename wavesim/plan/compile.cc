@@ -220,7 +220,10 @@ void compile_into(RunPlan& plan, const std::vector<CircuitInstruction>& instruct
             step.call = resolve_gate(instruction, plan.num_qubits, plan.matrices, batch_index);
             step.qubits = step.call.ones | step.call.zeros;
             for (int j = 0; j < step.call.num_targets; ++j) step.qubits |= bit(step.call.targets[j]);
-            step.commutes_exactly = step.call.gate == KernelGate::kX || step.call.gate == KernelGate::kSwap;
+            if (step.call.gate == KernelGate::kX || step.call.gate == KernelGate::kSwap)
+                step.commutes = Commutes::kExactly;
+            else if (step.call.gate == KernelGate::kZ)
+                step.commutes = Commutes::kUpToZeroSigns;
         }
         plan.steps.push_back(step);
     }

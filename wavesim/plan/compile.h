@@ -69,17 +69,23 @@ ValueSlice batch_slice(const CircuitInstruction& ins, size_t k, int batch_index)
 KernelCall resolve_gate(const CircuitInstruction& instruction, uint32_t num_qubits, MatrixStore& store,
                         int batch_index);
 
+// Whether a gate step may trade places with a gate on other qubits, which then does the same arithmetic on the
+// same values where they went (a gate on other qubits is no product of the two: swapping two rotations rounds
+// otherwise).
+enum class Commutes : uint8_t {
+    kNo,
+    kExactly,          // the kernel only moves values (X and SWAP, under any controls): not a bit changes
+    kUpToZeroSigns,    // the kernel only flips signs (Z, CZ): every gate's arithmetic is odd, so every
+                       // value is the same but for the sign of a zero that a sum cancelled (x + -x is +0 either way)
+};
+
 struct PlanStep {
     OperationKind kind = OperationKind::kNoEffect;
     KernelCall call;      // kGate
     int32_t qubit = -1;   // kReset: the qubit reset; kMeasure: the qubit measured (-1: none, no effect)
     int32_t cbit = -1;    // kMeasure with a qubit: its classical bit
     uint64_t qubits = 0;  // every qubit the step reads or writes (targets and controls)
-    // The step's kernel only moves values (X and SWAP, under any controls):
-    // it may trade places with a gate on other qubits without changing a bit,
-    // the sign of a zero included (that gate does the same arithmetic on the
-    // same values where they went). Sign flips (Z) may turn a zero's sign.
-    bool commutes_exactly = false;
+    Commutes commutes = Commutes::kNo;
 };
 
 // Classical bit of a MEASURE with at least one qubit: the first control, or the qubit itself.

@@ -271,6 +271,9 @@ std::vector<PlanStep> fused_steps(RunPlan& plan, size_t begin, int fusion, Fused
         }
         i = end;
     }
+    // A fused plan gives the same bits whatever the windows: its sign flips keep their places.
+    for (PlanStep& step : fused)
+        if (step.commutes == Commutes::kUpToZeroSigns) step.commutes = Commutes::kNo;
     return fused;
 }
 

@@ -56,24 +56,37 @@ struct Window {
 // Gates a window may pass over before it closes.
 constexpr size_t kLookahead = 64;
 
+// How a window may move gates: values only (X, SWAP), or sign flips (Z) too.
+// Moving a sign flip may turn the sign of a zero, so sign flips move only
+// where the windows are the same whatever the thread count (see apply_gates):
+// a call gives the same bits on one thread as on two.
+struct Moves {
+    bool signs = false;
+
+    bool free(const PlanStep& step) const {
+        return step.commutes == Commutes::kExactly || (signs && step.commutes == Commutes::kUpToZeroSigns);
+    }
+};
+
 // Takes one window's gates from `pending`: in order, each gate whose qubits
 // fit in `block_qubits` together with the window's (the lowest `low_qubits`
 // from the start) and which may move before every gate passed over, which
 // it may when it shares no qubit with them and either it or each of them
-// commutes exactly (PlanStep::commutes_exactly): the values stay those of
-// the gates in their order. The first pending gate is always taken (alone
-// when it does not fit in a block). Names without effect are passed by.
-Window take_window(const std::vector<PlanStep>& steps, Pending& pending, int block_qubits, int low_qubits) {
+// moves freely (`moves`): the values stay those of the gates in their order.
+// The first pending gate is always taken (alone when it does not fit in a
+// block). Names without effect are passed by.
+Window take_window(const std::vector<PlanStep>& steps, Pending& pending, int block_qubits, int low_qubits,
+                   Moves moves) {
     Window w;
     w.qubits = bit(std::min(low_qubits, block_qubits)) - 1;
     std::vector<size_t> passed;
     uint64_t blocked = 0;         // qubits of the gates passed over
-    bool inexact_passed = false;  // one of them does not commute exactly
+    bool inexact_passed = false;  // one of them does not move freely
     auto consider = [&](size_t i) {
         const PlanStep& step = steps[i];
         const uint64_t next = w.qubits | step.qubits;
         const bool first = w.steps.empty() && passed.empty();
-        const bool may_move = (step.qubits & blocked) == 0 && (step.commutes_exactly || !inexact_passed);
+        const bool may_move = (step.qubits & blocked) == 0 && (moves.free(step) || !inexact_passed);
         if (first || (popcount(next) <= block_qubits && may_move)) {
             w.qubits = next;
             w.steps.push_back(i);
@@ -81,7 +94,7 @@ Window take_window(const std::vector<PlanStep>& steps, Pending& pending, int blo
         }
         passed.push_back(i);
         blocked |= step.qubits;
-        inexact_passed = inexact_passed || !step.commutes_exactly;
+        inexact_passed = inexact_passed || !moves.free(step);
     };
     for (size_t i : pending.passed) consider(i);
     while (pending.next < pending.end && passed.size() < kLookahead) {
@@ -158,11 +171,12 @@ WindowRun window_run(const std::vector<PlanStep>& steps, const Window& w, unsign
 // among them) on a state of n qubits, for blocks of `block_qubits` qubits
 // that always hold the lowest `low_qubits`.
 std::vector<WindowRun> plan_windows(const std::vector<PlanStep>& steps, size_t begin, size_t end, unsigned n,
-                                    int block_qubits, int low_qubits) {
+                                    int block_qubits, int low_qubits, Moves moves) {
     std::vector<WindowRun> runs;
     Pending pending = pending_gates(steps, begin, end);
     while (!pending.empty())
-        runs.push_back(window_run(steps, take_window(steps, pending, block_qubits, low_qubits), n, block_qubits));
+        runs.push_back(
+            window_run(steps, take_window(steps, pending, block_qubits, low_qubits, moves), n, block_qubits));
     return runs;
 }
 
@@ -241,7 +255,8 @@ bool reserve_regions(WindowScratch<Real>& scratch, int threads, int region_qubit
 // and are found once. No barrier between the regions of a run.
 template <typename Real>
 void apply_region_windows(StateView<Real>& state, const std::vector<PlanStep>& steps, const std::vector<size_t>& taken,
-                          uint64_t region, WindowShape inner, ThreadTeam team, WindowScratch<Real>& scratch) {
+                          uint64_t region, WindowShape inner, Moves moves, ThreadTeam team,
+                          WindowScratch<Real>& scratch) {
     std::vector<PlanStep> local;
     for (size_t i : taken) {
         PlanStep step = steps[i];
@@ -252,7 +267,7 @@ void apply_region_windows(StateView<Real>& state, const std::vector<PlanStep>& s
     const int region_qubits = popcount(region);
     const int block_qubits = block_qubits_for(unsigned(region_qubits), 1, inner.block_qubits);
     const std::vector<WindowRun> runs =
-        plan_windows(local, 0, local.size(), unsigned(region_qubits), block_qubits, low_qubits_of<Real>(inner));
+        plan_windows(local, 0, local.size(), unsigned(region_qubits), block_qubits, low_qubits_of<Real>(inner), moves);
     const int low = trailing_ones(region);
     const uint64_t high = region & ~(bit(low) - 1);
     const uint64_t outside = (state.dim - 1) & ~region;
@@ -337,6 +352,9 @@ size_t apply_gates(StateView<Real>& state, const std::vector<PlanStep>& steps, s
     }
     const bool regions = shape.region_qubits > 0 && shape.region_qubits < int(n);
     const int block_qubits = block_qubits_for(n, team.threads, shape.block_qubits);
+    // Blocks narrowed so that every thread gets one depend on the thread count, and so would the windows: there
+    // sign flips keep their places.
+    const Moves moves{block_qubits == shape.block_qubits};
     const int low = low_qubits_of<Real>(shape);
     const int region_low = std::max(shape.region_low_qubits, low);
     // Inside a region the windows keep to its lowest qubits, in place.
@@ -346,14 +364,14 @@ size_t apply_gates(StateView<Real>& state, const std::vector<PlanStep>& steps, s
     while (!pending.empty()) {
         ++sweeps;
         Pending after_blocks = pending;
-        const Window first = take_window(steps, after_blocks, block_qubits, low);
+        const Window first = take_window(steps, after_blocks, block_qubits, low, moves);
         if (regions) {
             Pending after_region = pending;
-            const Window region = take_window(steps, after_region, shape.region_qubits, region_low);
+            const Window region = take_window(steps, after_region, shape.region_qubits, region_low, moves);
             if (region.steps.size() > first.steps.size() &&
                 reserve_regions(scratch, team.threads, shape.region_qubits, inner.block_qubits)) {
                 apply_region_windows(state, steps, region.steps, fill_window(region.qubits, shape.region_qubits), inner,
-                                     team, scratch);
+                                     moves, team, scratch);
                 pending = std::move(after_region);
                 continue;
             }

@@ -6,11 +6,13 @@
 // a per-thread scratch that stays in cache (or used in place when W is the
 // lowest qubits), every gate of the window is applied to it with its qubits
 // renumbered inside the block, and it is scattered back. Blocks are
-// independent, so threads split them. Gates are never reordered, W keeps the
-// order of its qubits and always holds the qubits inside a vector register
-// at their own positions, so every amplitude sees the arithmetic of the
-// per-gate path in the same order: results are bit-identical to applying
-// the instructions one by one. Regions add a level above the blocks: a
+// independent, so threads split them. A gate moves only past gates on other
+// qubits, and only where that changes no value (X and SWAP only move values,
+// Z only flips signs: PlanStep::commutes); W keeps the order of its qubits
+// and always holds the qubits inside a vector register at their own
+// positions, so every amplitude sees the arithmetic of the per-gate path in
+// the same order: results equal those of applying the instructions one by
+// one (a moved sign flip may turn the sign of a zero). Regions add a level above the blocks: a
 // region is gathered the same way, with its own W, into a scratch that stays
 // in the last-level cache, and is taken through its run of gates as a state
 // of its own.
