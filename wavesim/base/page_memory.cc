@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <string>
 
 namespace wavesim {
@@ -24,6 +26,20 @@ size_t page_size() {
 }
 
 size_t round_up(size_t bytes, size_t unit) { return (bytes + unit - 1) / unit * unit; }
+
+struct KeptBlocks {
+    std::mutex lock;
+    void* data[kKeptBlocks] = {};
+    size_t bytes[kKeptBlocks] = {};
+    uint64_t given[kKeptBlocks] = {};  // when each was kept: the oldest makes room
+    uint64_t clock = 0;
+};
+
+// Never destroyed: an array may be freed while the process exits.
+KeptBlocks& kept_blocks() {
+    static KeptBlocks* const kKept = new KeptBlocks;
+    return *kKept;
+}
 
 // MemAvailable plus SwapFree in bytes; `known` is false when /proc/meminfo has no MemAvailable.
 uint64_t available_bytes(bool& known) {
@@ -102,6 +118,48 @@ void release_pages(void* data, size_t bytes, size_t begin, size_t end) {
     const size_t first = round_up(begin, page_size());
     const size_t last = end >= bytes ? round_up(bytes, page_size()) : end / page_size() * page_size();
     if (first < last) madvise(static_cast<char*>(data) + first, last - first, MADV_DONTNEED);
+}
+
+void* take_block(size_t bytes) {
+    bytes = round_up(std::max(bytes, size_t{1}), kKeptAlignment);
+    KeptBlocks& kept = kept_blocks();
+    {
+        std::lock_guard<std::mutex> hold(kept.lock);
+        for (size_t k = 0; k < kKeptBlocks; ++k)
+            if (kept.data[k] != nullptr && kept.bytes[k] == bytes) {
+                void* block = kept.data[k];
+                kept.data[k] = nullptr;
+                return block;
+            }
+    }
+    return std::aligned_alloc(kKeptAlignment, bytes);
+}
+
+void give_block(void* data, size_t bytes) {
+    if (data == nullptr) return;
+    bytes = round_up(std::max(bytes, size_t{1}), kKeptAlignment);
+    if (bytes >= kMappedBytes) {
+        std::free(data);
+        return;
+    }
+    KeptBlocks& kept = kept_blocks();
+    void* oldest = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(kept.lock);
+        size_t slot = 0;
+        for (size_t k = 0; k < kKeptBlocks; ++k) {
+            if (kept.data[k] == nullptr) {
+                slot = k;
+                break;
+            }
+            if (kept.given[k] < kept.given[slot]) slot = k;
+        }
+        oldest = kept.data[slot];
+        kept.data[slot] = data;
+        kept.bytes[slot] = bytes;
+        kept.given[slot] = ++kept.clock;
+    }
+    std::free(oldest);
 }
 
 }  // namespace wavesim

@@ -38,4 +38,19 @@ void commit_pages(void* data, size_t bytes, int threads);
 // threads may release neighbouring ranges in any order.
 void release_pages(void* data, size_t bytes, size_t begin, size_t end);
 
+// Heap blocks of a call's arrays, kept for the next call. glibc gives a freed
+// block at the top of its heap back to the kernel, so depending on what else
+// lies on the heap a loop of calls could fault every page of its arrays in
+// again on each call (14 qubits: 100 faults a call, 1.5 times its time). The
+// kKeptBlocks blocks freed last (each below kMappedBytes) stay here instead.
+// Blocks are `kKeptAlignment`-aligned, their sizes rounded up to a multiple of it.
+constexpr size_t kKeptAlignment = 64;
+constexpr size_t kKeptBlocks = 8;
+
+// A block of at least `bytes` bytes (contents undefined): a kept one of that size, else
+// a fresh one from the heap; nullptr when the memory is not there.
+void* take_block(size_t bytes);
+// Keeps a block from take_block for a later request of its size, or frees it.
+void give_block(void* data, size_t bytes);
+
 }  // namespace wavesim

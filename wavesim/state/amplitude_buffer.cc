@@ -21,18 +21,21 @@ constexpr uint64_t max_row_length() {
 
 constexpr int kIndexBits = 64;
 
-// Results below this size come from the heap: glibc keeps a freed block of up
-// to 32 MiB for the next allocation of its size, so a loop of calls does not
-// pay the kernel's zeroing of fresh pages for every result. Results are only
-// written, so reused memory needs no clearing. Larger ones are mapped on 2 MiB
-// boundaries and committed by their first writes.
+// Results below this size come from the heap, so a loop of calls does not
+// pay the kernel's zeroing of fresh pages for every result: the small ones
+// (below kMappedBytes) are kept for the next call (take_block), and glibc keeps
+// a freed block of up to 32 MiB for the next malloc of its size (not for an
+// aligned one, which asks for more). Results are only written, so reused
+// memory needs no clearing. Larger ones are mapped on 2 MiB boundaries and
+// committed by their first writes.
 constexpr size_t kMappedResultBytes = size_t{32} << 20;
 
 }  // namespace
 
 void AmplitudeRelease::operator()(void* data) const {
     if (bytes >= kMappedResultBytes) unmap_pages(data, bytes);
-    else std::free(data);
+    else if (bytes >= kMappedBytes) std::free(data);
+    else give_block(data, bytes);
 }
 
 template <typename Real>
@@ -43,7 +46,9 @@ AmplitudeBuffer<Real> allocate_amplitudes(int num_qubits, uint64_t rows, bool ba
     if (dim > max_row_length<Real>()) throw std::length_error("vector too long");
     if (rows != 0 && dim > max_row_length<Real>() / rows) throw std::bad_alloc();
     const size_t bytes = static_cast<size_t>(rows * dim * sizeof(std::complex<Real>));
-    void* memory = bytes >= kMappedResultBytes ? map_pages(bytes) : std::malloc(bytes == 0 ? 1 : bytes);
+    void* memory = bytes >= kMappedResultBytes ? map_pages(bytes)
+                   : bytes >= kMappedBytes     ? std::malloc(bytes)
+                                               : take_block(bytes);
     if (memory == nullptr) throw std::bad_alloc();
     AmplitudeBuffer<Real> buffer;
     buffer.data = std::unique_ptr<std::complex<Real>, AmplitudeRelease>(static_cast<std::complex<Real>*>(memory),

@@ -22,8 +22,8 @@ void* allocate_component(size_t bytes, int threads) {
         if (data != nullptr) commit_pages(data, bytes, threads);
         return data;
     }
-    const size_t rounded = (bytes + kStateAlignment - 1) / kStateAlignment * kStateAlignment;
-    void* data = std::aligned_alloc(kStateAlignment, rounded);
+    static_assert(kKeptAlignment % kStateAlignment == 0);
+    void* data = take_block(bytes);
     if (data != nullptr) std::memset(data, 0, bytes);
     return data;
 }
@@ -33,7 +33,7 @@ void free_component(void* data, size_t bytes) {
     if (bytes >= kMappedBytes) {
         unmap_pages(data, bytes);
     } else {
-        std::free(data);
+        give_block(data, bytes);
     }
 }
 
