@@ -46,11 +46,11 @@ void compile_through(Program& program, size_t last) {
 }
 
 template <typename Real>
-size_t run_steps(StateView<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
-                 const RunOptions& options) {
+GatePasses run_steps(StateView<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
+                     const RunOptions& options) {
     const WindowShape shape = options.shape.block_qubits > 0 ? options.shape : window_shape_for<Real>(state.num_qubits);
     WindowScratch<Real> scratch;
-    size_t sweeps = 0;
+    GatePasses passes;
     for (size_t i = begin; i < end;) {
         const PlanStep& step = steps[i];
         if (step.kind == OperationKind::kGate) {
@@ -58,7 +58,9 @@ size_t run_steps(StateView<Real>& state, const std::vector<PlanStep>& steps, siz
             while (stretch < end && steps[stretch].kind != OperationKind::kReset &&
                    steps[stretch].kind != OperationKind::kMeasure)
                 ++stretch;
-            sweeps += apply_gates(state, steps, i, stretch, shape, options.team, scratch);
+            const GatePasses gates = apply_gates(state, steps, i, stretch, shape, options.team, scratch);
+            passes.sweeps += gates.sweeps;
+            passes.tiled += gates.tiled;
             i = stretch;
             continue;
         }
@@ -70,11 +72,11 @@ size_t run_steps(StateView<Real>& state, const std::vector<PlanStep>& steps, siz
         }
         ++i;
     }
-    return sweeps;
+    return passes;
 }
 
 template <typename Real>
-size_t run_program(StateView<Real>& state, Program& program, size_t begin, size_t end, const RunOptions& options) {
+GatePasses run_program(StateView<Real>& state, Program& program, size_t begin, size_t end, const RunOptions& options) {
     const size_t size = program.instructions->size();
     compile_through(program, end < size ? end : size);
     const std::vector<PlanStep>& steps = run_steps_of(program);
@@ -90,10 +92,10 @@ void run_circuit(StateView<Real>& state, const std::vector<CircuitInstruction>& 
     run_program(state, program, 0, instructions.size(), options);
 }
 
-#define WAVESIM_INSTANTIATE_RUN(Real)                                                                             \
-    template size_t run_steps<Real>(StateView<Real>&, const std::vector<PlanStep>&, size_t, size_t,            \
-                                    const RunOptions&);                                                          \
-    template size_t run_program<Real>(StateView<Real>&, Program&, size_t, size_t, const RunOptions&);         \
+#define WAVESIM_INSTANTIATE_RUN(Real)                                                                               \
+    template GatePasses run_steps<Real>(StateView<Real>&, const std::vector<PlanStep>&, size_t, size_t,             \
+                                        const RunOptions&);                                                         \
+    template GatePasses run_program<Real>(StateView<Real>&, Program&, size_t, size_t, const RunOptions&);           \
     template void run_circuit<Real>(StateView<Real>&, const std::vector<CircuitInstruction>&, int, int, RunCaches*, \
                                     const RunOptions&);
 

@@ -85,17 +85,17 @@ void compile_through(Program& program, size_t last);
 // Instructions [begin, end) of the program on `state` (of the program's
 // qubits), compiling what is not yet compiled. `begin` is 0 or one past an
 // instruction that ends a stretch; `end` ends a stretch or is the circuit's end.
-// Returns the sweeps over the state the gates took.
+// Returns what the gates took.
 template <typename Real>
-size_t run_program(StateView<Real>& state, Program& program, size_t begin, size_t end, const RunOptions& options);
+GatePasses run_program(StateView<Real>& state, Program& program, size_t begin, size_t end, const RunOptions& options);
 
 // Steps [begin, end) on `state`: gates window by window, RESET with the
 // options' source and team, MEASURE as the options say, the names without
 // effect passed over; the windows' scratch is kept from one stretch to the
-// next. Returns the sweeps over the state the gates took.
+// next. Returns what the gates took.
 template <typename Real>
-size_t run_steps(StateView<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
-                 const RunOptions& options);
+GatePasses run_steps(StateView<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
+                     const RunOptions& options);
 
 // Every instruction for parameter set `batch_index`, compiled in one piece,
 // fused as `fusion` says and run on `state`.

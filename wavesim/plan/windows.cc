@@ -150,20 +150,60 @@ void move_chunks(Real* block, uint64_t dim, StateView<Real>& state, uint64_t bas
 struct WindowRun {
     uint64_t window = 0;
     std::vector<KernelCall> calls;
+    // Stretches of consecutive calls, in order, that act only on the block's
+    // lowest qubits: each is applied tile by tile (`tiled`) or as it stands.
+    struct Stretch {
+        size_t end = 0;
+        bool tiled = false;
+    };
+    std::vector<Stretch> stretches;
+    int tile_qubits = 0;
+
+    size_t tiled() const {
+        return size_t(std::count_if(stretches.begin(), stretches.end(), [](const Stretch& s) { return s.tiled; }));
+    }
 };
+
+// The stretches of `run`'s calls on a block of `block_qubits`, `local[i]`
+// being call i's qubits in the block: maximal runs of at least two calls on
+// the lowest `tile` qubits go tile by tile (a call that sums stays whole),
+// each tile a state of its own on which the calls do what they do on the
+// block, amplitude by amplitude. 0: no tiles.
+void cut_stretches(WindowRun& run, const std::vector<uint64_t>& local, int block_qubits, int tile) {
+    const size_t count = run.calls.size();
+    run.tile_qubits = tile;
+    auto fits = [&](size_t i) {
+        return tile > 0 && block_qubits > tile && (local[i] >> tile) == 0 &&
+               run.calls[i].gate != KernelGate::kCrossFormThenMatrix;
+    };
+    for (size_t i = 0; i < count;) {
+        size_t end = i + 1;
+        if (fits(i))
+            while (end < count && fits(end)) ++end;
+        const bool tiled = end - i >= 2;
+        if (!tiled) end = i + 1;
+        run.stretches.push_back({end, tiled});
+        i = end;
+    }
+}
 
 // The run of a window on a state of n qubits for blocks of `block_qubits`:
 // the block is W filled up with the lowest qubits; one gate alone is one
 // sweep either way and runs on the whole state (as does a gate wider than a
 // block).
-WindowRun window_run(const std::vector<PlanStep>& steps, const Window& w, unsigned n, int block_qubits) {
+WindowRun window_run(const std::vector<PlanStep>& steps, const Window& w, unsigned n, int block_qubits, int tile) {
     WindowRun run;
     if (block_qubits < int(n) && w.steps.size() <= 1) {
         run.calls.push_back(steps[w.steps[0]].call);
         return run;
     }
     run.window = fill_window(w.qubits, block_qubits);
-    for (size_t i : w.steps) run.calls.push_back(remap_call(run.window, steps[i].call));
+    std::vector<uint64_t> local;
+    for (size_t i : w.steps) {
+        run.calls.push_back(remap_call(run.window, steps[i].call));
+        local.push_back(compress_mask(run.window, steps[i].qubits));
+    }
+    cut_stretches(run, local, popcount(run.window), tile);
     return run;
 }
 
@@ -171,12 +211,12 @@ WindowRun window_run(const std::vector<PlanStep>& steps, const Window& w, unsign
 // among them) on a state of n qubits, for blocks of `block_qubits` qubits
 // that always hold the lowest `low_qubits`.
 std::vector<WindowRun> plan_windows(const std::vector<PlanStep>& steps, size_t begin, size_t end, unsigned n,
-                                    int block_qubits, int low_qubits, Moves moves) {
+                                    int block_qubits, int low_qubits, int tile, Moves moves) {
     std::vector<WindowRun> runs;
     Pending pending = pending_gates(steps, begin, end);
     while (!pending.empty())
         runs.push_back(
-            window_run(steps, take_window(steps, pending, block_qubits, low_qubits, moves), n, block_qubits));
+            window_run(steps, take_window(steps, pending, block_qubits, low_qubits, moves), n, block_qubits, tile));
     return runs;
 }
 
@@ -208,7 +248,18 @@ void run_window(StateView<Real>& state, const WindowRun& run, ThreadTeam team, c
             move_chunks(re, scratch.dim, state, base, high, chunk, true);
         }
         StateView<Real> view(unsigned(block_qubits), re, im);
-        for (const KernelCall& call : run.calls) run_kernel_call(view, call, ThreadTeam{});
+        size_t first = 0;
+        for (const WindowRun::Stretch& stretch : run.stretches) {
+            if (!stretch.tiled) {
+                for (size_t c = first; c < stretch.end; ++c) run_kernel_call(view, run.calls[c], ThreadTeam{});
+            } else {
+                for (uint64_t t = 0; t < view.dim; t += bit(run.tile_qubits)) {
+                    StateView<Real> part(unsigned(run.tile_qubits), re + t, im + t);
+                    for (size_t c = first; c < stretch.end; ++c) run_kernel_call(part, run.calls[c], ThreadTeam{});
+                }
+            }
+            first = stretch.end;
+        }
         if (gathered) {
             move_chunks(re, scratch.dim, state, base, high, chunk, false);
         }
@@ -227,6 +278,12 @@ void run_window(StateView<Real>& state, const WindowRun& run, ThreadTeam team, c
 template <typename Real>
 int low_qubits_of(WindowShape shape) {
     return std::max(shape.low_qubits, Simd<Real>::kLogWidth);
+}
+
+// Tiles are never narrower than a register.
+template <typename Real>
+int tile_qubits_of(WindowShape shape) {
+    return shape.tile_qubits > 0 ? std::max(shape.tile_qubits, Simd<Real>::kLogWidth) : 0;
 }
 
 // Runs one window (reserving the scratch a gathered one needs).
@@ -254,9 +311,9 @@ bool reserve_regions(WindowScratch<Real>& scratch, int threads, int region_qubit
 // order), and scatters it back. The windows are the same for every region
 // and are found once. No barrier between the regions of a run.
 template <typename Real>
-void apply_region_windows(StateView<Real>& state, const std::vector<PlanStep>& steps, const std::vector<size_t>& taken,
-                          uint64_t region, WindowShape inner, Moves moves, ThreadTeam team,
-                          WindowScratch<Real>& scratch) {
+size_t apply_region_windows(StateView<Real>& state, const std::vector<PlanStep>& steps,
+                            const std::vector<size_t>& taken, uint64_t region, WindowShape inner, Moves moves,
+                            ThreadTeam team, WindowScratch<Real>& scratch) {
     std::vector<PlanStep> local;
     for (size_t i : taken) {
         PlanStep step = steps[i];
@@ -266,8 +323,8 @@ void apply_region_windows(StateView<Real>& state, const std::vector<PlanStep>& s
     }
     const int region_qubits = popcount(region);
     const int block_qubits = block_qubits_for(unsigned(region_qubits), 1, inner.block_qubits);
-    const std::vector<WindowRun> runs =
-        plan_windows(local, 0, local.size(), unsigned(region_qubits), block_qubits, low_qubits_of<Real>(inner), moves);
+    const std::vector<WindowRun> runs = plan_windows(local, 0, local.size(), unsigned(region_qubits), block_qubits,
+                                                     low_qubits_of<Real>(inner), tile_qubits_of<Real>(inner), moves);
     const int low = trailing_ones(region);
     const uint64_t high = region & ~(bit(low) - 1);
     const uint64_t outside = (state.dim - 1) & ~region;
@@ -284,14 +341,19 @@ void apply_region_windows(StateView<Real>& state, const std::vector<PlanStep>& s
         for (const WindowRun& run : runs) run_window(view, run, ThreadTeam{}, scratch.region_blocks[t]);
         move_chunks(re, scratch.regions.dim, state, base, high, chunk, false);
     }
+    size_t tiled = 0;
+    for (const WindowRun& run : runs) tiled += run.tiled();
+    return tiled;
 }
 
 // Measured with bench/windows.perf.cc --shapes on cores with 512 KiB of L2
 // and a shared 32 MiB L3: 256 KiB blocks in double, 512 KiB in float;
 // regions of 4 MiB in double and 8 MiB in float, moved in 32 KiB and 16 KiB chunks.
+// Tiles of 32 KiB in both precisions, measured end to end on cores with 48 KiB
+// of L1 (16 and 64 KiB were slower; 16 KiB slower than no tiles at all).
 template <typename Real>
-constexpr WindowShape kGatheredShape = sizeof(Real) == sizeof(double) ? WindowShape{14, 4, 18, 12}
-                                                                      : WindowShape{16, 6, 20, 12};
+constexpr WindowShape kGatheredShape =
+    sizeof(Real) == sizeof(double) ? WindowShape{14, 4, 18, 12, 11} : WindowShape{16, 6, 20, 12, 12};
 
 // Regions paid off only for states of more than this many last-level caches
 // (1.3 to 2.1 times faster at 512 MiB and 1 GiB; slower at 256 MiB and less,
@@ -305,8 +367,9 @@ WindowShape window_shape_for(unsigned num_qubits, uint64_t cache_bytes) {
     constexpr unsigned kLargestCounted = 40;  // keeps the byte count in range; far beyond any cache
     const WindowShape gathered = kGatheredShape<Real>;
     const uint64_t state_bytes = 2 * sizeof(Real) * (uint64_t{1} << std::min(num_qubits, kLargestCounted));
-    if (state_bytes < cache_bytes) return {gathered.block_qubits, gathered.block_qubits};
-    if (state_bytes <= kRegionMinCaches * cache_bytes) return {gathered.block_qubits, gathered.low_qubits};
+    if (state_bytes < cache_bytes) return {gathered.block_qubits, gathered.block_qubits, 0, 0, gathered.tile_qubits};
+    if (state_bytes <= kRegionMinCaches * cache_bytes)
+        return {gathered.block_qubits, gathered.low_qubits, 0, 0, gathered.tile_qubits};
     return gathered;
 }
 
@@ -336,8 +399,8 @@ bool ThreadScratch<Real>::reserve(int threads, int qubits) {
 // they are more than one window of blocks takes. Returns the sweeps over the
 // state (one per window or region run).
 template <typename Real>
-size_t apply_gates(StateView<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
-                   WindowShape shape, ThreadTeam team, WindowScratch<Real>& scratch) {
+GatePasses apply_gates(StateView<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
+                       WindowShape shape, ThreadTeam team, WindowScratch<Real>& scratch) {
     const unsigned n = state.num_qubits;
     // A state of one block on one thread has one window, the whole state in place, which takes every gate in
     // its order: the gates go to the kernels one by one without planning it.
@@ -348,7 +411,7 @@ size_t apply_gates(StateView<Real>& state, const std::vector<PlanStep>& steps, s
             run_kernel_call(state, steps[i].call, team);
             ++gates;
         }
-        return gates > 0 ? 1 : 0;
+        return {gates > 0 ? 1u : 0u, 0};
     }
     const bool regions = shape.region_qubits > 0 && shape.region_qubits < int(n);
     const int block_qubits = block_qubits_for(n, team.threads, shape.block_qubits);
@@ -358,11 +421,11 @@ size_t apply_gates(StateView<Real>& state, const std::vector<PlanStep>& steps, s
     const int low = low_qubits_of<Real>(shape);
     const int region_low = std::max(shape.region_low_qubits, low);
     // Inside a region the windows keep to its lowest qubits, in place.
-    const WindowShape inner{shape.block_qubits, shape.block_qubits};
-    size_t sweeps = 0;
+    const WindowShape inner{shape.block_qubits, shape.block_qubits, 0, 0, shape.tile_qubits};
+    GatePasses passes;
     Pending pending = pending_gates(steps, begin, end);
     while (!pending.empty()) {
-        ++sweeps;
+        ++passes.sweeps;
         Pending after_blocks = pending;
         const Window first = take_window(steps, after_blocks, block_qubits, low, moves);
         if (regions) {
@@ -370,24 +433,27 @@ size_t apply_gates(StateView<Real>& state, const std::vector<PlanStep>& steps, s
             const Window region = take_window(steps, after_region, shape.region_qubits, region_low, moves);
             if (region.steps.size() > first.steps.size() &&
                 reserve_regions(scratch, team.threads, shape.region_qubits, inner.block_qubits)) {
-                apply_region_windows(state, steps, region.steps, fill_window(region.qubits, shape.region_qubits), inner,
-                                     moves, team, scratch);
+                passes.tiled +=
+                    apply_region_windows(state, steps, region.steps, fill_window(region.qubits, shape.region_qubits),
+                                         inner, moves, team, scratch);
                 pending = std::move(after_region);
                 continue;
             }
         }
-        apply_window(state, window_run(steps, first, n, block_qubits), block_qubits, team, scratch.blocks);
+        const WindowRun run = window_run(steps, first, n, block_qubits, tile_qubits_of<Real>(shape));
+        apply_window(state, run, block_qubits, team, scratch.blocks);
+        passes.tiled += run.tiled();
         pending = std::move(after_blocks);
     }
-    return sweeps;
+    return passes;
 }
 
-#define WAVESIM_INSTANTIATE_WINDOWS(Real)                                                                          \
-    template struct ThreadScratch<Real>;                                                                           \
-    template WindowShape window_shape_for<Real>(unsigned, uint64_t);                                               \
-    template WindowShape window_shape_for<Real>(unsigned);                                                         \
-    template size_t apply_gates<Real>(StateView<Real>&, const std::vector<PlanStep>&, size_t, size_t, WindowShape, \
-                                      ThreadTeam, WindowScratch<Real>&);
+#define WAVESIM_INSTANTIATE_WINDOWS(Real)                                                                              \
+    template struct ThreadScratch<Real>;                                                                               \
+    template WindowShape window_shape_for<Real>(unsigned, uint64_t);                                                   \
+    template WindowShape window_shape_for<Real>(unsigned);                                                             \
+    template GatePasses apply_gates<Real>(StateView<Real>&, const std::vector<PlanStep>&, size_t, size_t, WindowShape, \
+                                          ThreadTeam, WindowScratch<Real>&);
 
 WAVESIM_INSTANTIATE_WINDOWS(double)
 WAVESIM_INSTANTIATE_WINDOWS(float)

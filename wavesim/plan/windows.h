@@ -15,7 +15,10 @@
 // one (a moved sign flip may turn the sign of a zero). Regions add a level above the blocks: a
 // region is gathered the same way, with its own W, into a scratch that stays
 // in the last-level cache, and is taken through its run of gates as a state
-// of its own.
+// of its own. Tiles add a level below: consecutive gates of a window on the
+// block's lowest qubits go tile by tile, each tile small enough for L1, so
+// the block passes through L2 once for all of them (a tile is a state of its
+// own to the kernels, and each amplitude sees the same arithmetic).
 #pragma once
 
 #include <cstddef>
@@ -38,6 +41,10 @@ struct WindowShape {
     // through the run with blocks in place. 0: no regions.
     int region_qubits = 0;
     int region_low_qubits = 0;
+    // Tiles: consecutive gates of a window on the lowest `tile_qubits` of
+    // its block go tile by tile, each tile of 2^tile_qubits amplitudes
+    // staying in a core's L1. 0: no tiles.
+    int tile_qubits = 0;
 };
 
 // The shape measured fastest for a state of `num_qubits` qubits in this
@@ -72,13 +79,20 @@ struct WindowScratch {
     std::vector<ThreadScratch<Real>> region_blocks;
 };
 
+// What a run of gates took: sweeps over the state (one per window or region
+// run), and stretches of gates applied tile by tile (one per window's stretch,
+// over all its blocks).
+struct GatePasses {
+    size_t sweeps = 0;
+    size_t tiled = 0;
+};
+
 // The gate steps among steps [begin, end) (no RESET or MEASURE among them;
 // names without effect are passed over) on `state`, window by window in this
 // shape, the blocks of a window (or the units of a gate alone) shared among
-// the threads of `team`. Returns the sweeps over the state they took (one per
-// window or region run).
+// the threads of `team`.
 template <typename Real>
-size_t apply_gates(StateView<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
-                   WindowShape shape, ThreadTeam team, WindowScratch<Real>& scratch);
+GatePasses apply_gates(StateView<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
+                       WindowShape shape, ThreadTeam team, WindowScratch<Real>& scratch);
 
 }  // namespace wavesim

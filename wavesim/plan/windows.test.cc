@@ -92,23 +92,27 @@ TEST_P(Windows, EqualValuesToPerGateInFloat) {
 // Blocks from barely wider than the widest gates (most gates alone in their
 // window) to the default size, gathered or in place, low prefixes from the
 // register width up; states of one block run in place on the calling thread;
-// regions barely wider than a block up to the whole state.
+// regions barely wider than a block up to the whole state; tiles from the
+// register width up, in blocks and in regions.
 INSTANTIATE_TEST_SUITE_P(GateWindows, Windows,
-                         ::testing::Values(WindowCase{15, {14, 5}}, WindowCase{16, {6, 3}}, WindowCase{17, {9, 4}},
-                                           WindowCase{18, {12, 8}}, WindowCase{20, {15, 5}}, WindowCase{19, {8, 3}},
-                                           WindowCase{12, {14, 5}}, WindowCase{3, {14, 5}},
-                                           WindowCase{18, {6, 3, 11, 5}}, WindowCase{20, {9, 4, 15, 9}},
-                                           WindowCase{16, {5, 4, 9, 3}}, WindowCase{17, {8, 3, 17, 8}}));
+                         ::testing::Values(WindowCase{15, {14, 5}}, WindowCase{16, {6, 3}},
+                                           WindowCase{17, {9, 4, 0, 0, 3}}, WindowCase{18, {12, 8, 0, 0, 5}},
+                                           WindowCase{20, {15, 5}}, WindowCase{19, {8, 3}}, WindowCase{12, {14, 5}},
+                                           WindowCase{3, {14, 5}}, WindowCase{18, {6, 3, 11, 5}},
+                                           WindowCase{20, {9, 4, 15, 9, 6}}, WindowCase{16, {5, 4, 9, 3}},
+                                           WindowCase{17, {8, 3, 17, 8}}));
 
-// Circuits whose windows are known: the sweeps apply_plan reports, and the
-// same bits as the per-gate path. Every shape here gives a block of
-// `block_qubits` whatever the machine's thread count.
+// Circuits whose windows are known: the sweeps apply_plan reports (and the
+// stretches it applies tile by tile), and the same bits as the per-gate path.
+// Every shape here gives a block of `block_qubits` whatever the machine's
+// thread count.
 struct SweepCase {
     std::string label;
     int num_qubits;
     WindowShape shape;
     std::vector<CircuitInstruction> circuit;
     size_t sweeps;
+    size_t tiled = 0;  // stretches applied tile by tile
 };
 
 std::vector<CircuitInstruction> h_on(std::vector<int32_t> qubits) {
@@ -152,6 +156,17 @@ std::vector<SweepCase> sweep_cases() {
         // Qubits 0-11 need two blocks of 6 but fit one region of 12; 12-15 join the region's lowest 4.
         {"regions_hold_what_blocks_cannot", 16, regions, h_on(range(0, 16)), 2},
         {"no_gates_no_sweeps", 20, blocks, {named("MEASURE", {1}), named("BARRIER", {2})}, 0},
+        // Tiles of the lowest 5 qubits of a block of 12: H on 0-4 is one stretch, H(10) stands alone, and H on
+        // 0-1 after it another stretch; a gate alone on the tile's qubits, or on a higher qubit, stays whole.
+        {"stretches_on_the_lowest_qubits_go_tile_by_tile",
+         16,
+         {12, 4, 0, 0, 5},
+         joined({h_on(range(0, 5)), h_on({10}), h_on({0, 1}), h_on({11}), h_on({2}), h_on({11, 10})}),
+         1,
+         2},
+        {"no_tiles_without_a_tile_shape", 16, {12, 4}, joined({h_on(range(0, 5)), h_on({10}), h_on({0, 1})}), 1, 0},
+        // A region's windows take their stretches from its shape's tiles.
+        {"regions_cut_stretches_too", 16, {6, 3, 12, 4, 4}, h_on(range(0, 16)), 2, 1},
     };
 }
 
@@ -165,7 +180,9 @@ void expect_sweeps(const SweepCase& c) {
     RandomSource windowed_source = make_seeded_source(3);
     apply_one_by_one(plain, c.circuit, 0, c.circuit.size(), cache, 0, plain_source);
     const RunPlan plan = compile_run(c.circuit, 0, c.circuit.size(), unsigned(c.num_qubits), &cache, 0);
-    EXPECT_EQ(testing_support::run_plan(windowed, plan, windowed_source, c.shape), c.sweeps);
+    const GatePasses passes = testing_support::run_plan(windowed, plan, windowed_source, c.shape);
+    EXPECT_EQ(passes.sweeps, c.sweeps);
+    EXPECT_EQ(passes.tiled, c.tiled);
     EXPECT_TRUE(same_values(plain, windowed));
 }
 
@@ -205,7 +222,7 @@ TEST(Windows, SignFlipsMoveOnlyWhereTheThreadCountChangesNoWindow) {
 
 bool operator==(const WindowShape& a, const WindowShape& b) {
     return a.block_qubits == b.block_qubits && a.low_qubits == b.low_qubits && a.region_qubits == b.region_qubits &&
-           a.region_low_qubits == b.region_low_qubits;
+           a.region_low_qubits == b.region_low_qubits && a.tile_qubits == b.tile_qubits;
 }
 
 // A state below the last-level cache keeps its windows to the lowest qubits in
@@ -214,17 +231,17 @@ bool operator==(const WindowShape& a, const WindowShape& b) {
 TEST(WindowShapeFor, FollowsTheCacheSizeBoundaries) {
     constexpr uint64_t kCache = uint64_t{32} << 20;
     // Double: 16 bytes an amplitude, so 2^21 amplitudes fill the cache and 2^24 fill eight.
-    EXPECT_TRUE((window_shape_for<double>(20, kCache) == WindowShape{14, 14}));
-    EXPECT_TRUE((window_shape_for<double>(21, kCache) == WindowShape{14, 4}));
-    EXPECT_TRUE((window_shape_for<double>(24, kCache) == WindowShape{14, 4}));
-    EXPECT_TRUE((window_shape_for<double>(25, kCache) == WindowShape{14, 4, 18, 12}));
+    EXPECT_TRUE((window_shape_for<double>(20, kCache) == WindowShape{14, 14, 0, 0, 11}));
+    EXPECT_TRUE((window_shape_for<double>(21, kCache) == WindowShape{14, 4, 0, 0, 11}));
+    EXPECT_TRUE((window_shape_for<double>(24, kCache) == WindowShape{14, 4, 0, 0, 11}));
+    EXPECT_TRUE((window_shape_for<double>(25, kCache) == WindowShape{14, 4, 18, 12, 11}));
     // Float: 8 bytes an amplitude, one qubit more at each boundary.
-    EXPECT_TRUE((window_shape_for<float>(21, kCache) == WindowShape{16, 16}));
-    EXPECT_TRUE((window_shape_for<float>(22, kCache) == WindowShape{16, 6}));
-    EXPECT_TRUE((window_shape_for<float>(25, kCache) == WindowShape{16, 6}));
-    EXPECT_TRUE((window_shape_for<float>(26, kCache) == WindowShape{16, 6, 20, 12}));
+    EXPECT_TRUE((window_shape_for<float>(21, kCache) == WindowShape{16, 16, 0, 0, 12}));
+    EXPECT_TRUE((window_shape_for<float>(22, kCache) == WindowShape{16, 6, 0, 0, 12}));
+    EXPECT_TRUE((window_shape_for<float>(25, kCache) == WindowShape{16, 6, 0, 0, 12}));
+    EXPECT_TRUE((window_shape_for<float>(26, kCache) == WindowShape{16, 6, 20, 12, 12}));
     // A state far larger than any cache still counts its bytes without overflow.
-    EXPECT_TRUE((window_shape_for<double>(62, kCache) == WindowShape{14, 4, 18, 12}));
+    EXPECT_TRUE((window_shape_for<double>(62, kCache) == WindowShape{14, 4, 18, 12, 11}));
 }
 
 template <typename Real>

@@ -11,9 +11,9 @@ namespace wavesim {
 namespace testing_support {
 
 // Every step of `plan` on `state` with the thread rule's team, RESET drawing
-// from `source`, in `shape` (block_qubits 0: this machine's); the sweeps taken.
+// from `source`, in `shape` (block_qubits 0: this machine's); what the gates took.
 template <typename Real>
-size_t run_plan(StateView<Real>& state, const RunPlan& plan, RandomSource& source, WindowShape shape = {0, 0}) {
+GatePasses run_plan(StateView<Real>& state, const RunPlan& plan, RandomSource& source, WindowShape shape = {0, 0}) {
     RunOptions options;
     options.team = team_for(int(state.num_qubits));
     options.source = &source;
