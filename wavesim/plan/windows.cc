@@ -403,15 +403,25 @@ GatePasses apply_gates(StateView<Real>& state, const std::vector<PlanStep>& step
                        WindowShape shape, ThreadTeam team, WindowScratch<Real>& scratch) {
     const unsigned n = state.num_qubits;
     // A state of one block on one thread has one window, the whole state in place, which takes every gate in
-    // its order: the gates go to the kernels one by one without planning it.
+    // its order: up to a tile, the gates go to the kernels one by one without planning it.
     if (team.threads == 1 && int(n) <= shape.block_qubits) {
-        size_t gates = 0;
-        for (size_t i = begin; i < end; ++i) {
-            if (steps[i].kind != OperationKind::kGate) continue;
-            run_kernel_call(state, steps[i].call, team);
-            ++gates;
+        const int tile = tile_qubits_of<Real>(shape);
+        if (tile == 0 || int(n) <= tile) {
+            size_t gates = 0;
+            for (size_t i = begin; i < end; ++i) {
+                if (steps[i].kind != OperationKind::kGate) continue;
+                run_kernel_call(state, steps[i].call, team);
+                ++gates;
+            }
+            return {gates > 0 ? 1u : 0u, 0};
         }
-        return {gates > 0 ? 1u : 0u, 0};
+        Window whole;
+        for (size_t i = begin; i < end; ++i)
+            if (steps[i].kind == OperationKind::kGate) whole.steps.push_back(i);
+        if (whole.steps.empty()) return {};
+        const WindowRun run = window_run(steps, whole, n, int(n), tile);
+        run_window(state, run, team, scratch.blocks);
+        return {1, run.tiled()};
     }
     const bool regions = shape.region_qubits > 0 && shape.region_qubits < int(n);
     const int block_qubits = block_qubits_for(n, team.threads, shape.block_qubits);

@@ -97,10 +97,10 @@ TEST_P(Windows, EqualValuesToPerGateInFloat) {
 INSTANTIATE_TEST_SUITE_P(GateWindows, Windows,
                          ::testing::Values(WindowCase{15, {14, 5}}, WindowCase{16, {6, 3}},
                                            WindowCase{17, {9, 4, 0, 0, 3}}, WindowCase{18, {12, 8, 0, 0, 5}},
-                                           WindowCase{20, {15, 5}}, WindowCase{19, {8, 3}}, WindowCase{12, {14, 5}},
-                                           WindowCase{3, {14, 5}}, WindowCase{18, {6, 3, 11, 5}},
-                                           WindowCase{20, {9, 4, 15, 9, 6}}, WindowCase{16, {5, 4, 9, 3}},
-                                           WindowCase{17, {8, 3, 17, 8}}));
+                                           WindowCase{20, {15, 5}}, WindowCase{19, {8, 3}},
+                                           WindowCase{12, {14, 5, 0, 0, 6}}, WindowCase{3, {14, 5}},
+                                           WindowCase{18, {6, 3, 11, 5}}, WindowCase{20, {9, 4, 15, 9, 6}},
+                                           WindowCase{16, {5, 4, 9, 3}}, WindowCase{17, {8, 3, 17, 8}}));
 
 // Circuits whose windows are known: the sweeps apply_plan reports (and the
 // stretches it applies tile by tile), and the same bits as the per-gate path.
@@ -162,6 +162,13 @@ std::vector<SweepCase> sweep_cases() {
          16,
          {12, 4, 0, 0, 5},
          joined({h_on(range(0, 5)), h_on({10}), h_on({0, 1}), h_on({11}), h_on({2}), h_on({11, 10})}),
+         1,
+         2},
+        // A state of one block (on one thread, applied without windows) cuts its stretches the same way.
+        {"one_block_goes_tile_by_tile",
+         10,
+         {14, 5, 0, 0, 4},
+         joined({h_on(range(0, 4)), h_on({8}), h_on({0, 1})}),
          1,
          2},
         {"no_tiles_without_a_tile_shape", 16, {12, 4}, joined({h_on(range(0, 5)), h_on({10}), h_on({0, 1})}), 1, 0},
