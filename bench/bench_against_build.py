@@ -2,11 +2,12 @@
 could make things slower without any other benchmark noticing: small circuits
 called one at a time (n = 2 ... 14), a batched parameter sweep, and dynamic
 circuits (a measurement and reset in the middle, sampled shot by shot); and, with
---kinds random, random SX/SY/T + CZ circuits (20 layers) at n = 18 ... 24 in both
-precisions, where the windows gather from memory.
+--kinds random or layered, random SX/SY/T + CZ circuits or layered RZ.RX + CX
+circuits (20 layers) at n = 18 ... 24 in both precisions, where the windows
+gather from memory.
 
     .venv/bin/python bench/bench_against_build.py --base build/<base>/python \\
-        [--new build/<dir>/python] [--rounds 5] [--bits SEEDS] [--kinds small sweep dynamic random]
+        [--new build/<dir>/python] [--rounds 5] [--bits SEEDS] [--kinds small sweep dynamic random layered]
 
 --base is the python directory of the build to compare with (for example a
 worktree of an earlier commit built into its own directory); --new defaults to
@@ -48,9 +49,10 @@ def layers(count, sets=1):
 if kind == "small":
     circuit = families.circuit_data(n, layers(5))
     run = lambda: wavesim.cal_states_cpp(circuit)
-elif kind.startswith("random"):
-    circuit = families.circuit_data(n, families.random_layers(n, 20, rng))
-    run = lambda: wavesim.cal_states_cpp(circuit, kind == "random-single")
+elif kind.startswith("random") or kind.startswith("layered"):
+    draw = families.random_layers if kind.startswith("random") else families.layered
+    circuit = families.circuit_data(n, draw(n, 20, rng))
+    run = lambda: wavesim.cal_states_cpp(circuit, kind.endswith("-single"))
 elif kind == "sweep":
     circuit = families.circuit_data(n, layers(2, sets=256))
     run = lambda: wavesim.cal_states_cpp(circuit)
@@ -77,7 +79,7 @@ print(json.dumps({"seconds": float(np.median(times)), "digest": hashlib.sha256(d
 CASES = [("small", n, 400) for n in (2, 4, 8, 12, 14)] + \
         [("sweep", n, 5) for n in (8, 12, 16)] + \
         [("dynamic", n, 5) for n in (8, 12, 16)] + \
-        [(f"random-{p}", n, 3) for p in ("double", "single") for n in (18, 20, 22, 24)]
+        [(f"{k}-{p}", n, 3) for k in ("random", "layered") for p in ("double", "single") for n in (18, 20, 22, 24)]
 DEFAULT_KINDS = ["small", "sweep", "dynamic"]
 
 
@@ -111,7 +113,7 @@ def main():
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--bits", type=int, default=0, metavar="SEEDS",
                         help="first compare results bit for bit on this many seeds of random circuits")
-    parser.add_argument("--kinds", nargs="+", default=DEFAULT_KINDS, choices=DEFAULT_KINDS + ["random"])
+    parser.add_argument("--kinds", nargs="+", default=DEFAULT_KINDS, choices=DEFAULT_KINDS + ["random", "layered"])
     args = parser.parse_args()
     if args.bits and not compare_bits(args.base, args.new, args.bits):
         sys.exit(1)
