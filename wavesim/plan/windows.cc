@@ -172,9 +172,9 @@ struct WindowRun {
 void cut_stretches(WindowRun& run, const std::vector<uint64_t>& local, int block_qubits, int tile) {
     const size_t count = run.calls.size();
     run.tile_qubits = tile;
+    const bool tiles = tile > 0 && block_qubits > tile;
     auto fits = [&](size_t i) {
-        return tile > 0 && block_qubits > tile && (local[i] >> tile) == 0 &&
-               run.calls[i].gate != KernelGate::kCrossFormThenMatrix;
+        return tiles && (local[i] >> tile) == 0 && run.calls[i].gate != KernelGate::kCrossFormThenMatrix;
     };
     for (size_t i = 0; i < count;) {
         size_t end = i + 1;
@@ -397,7 +397,7 @@ bool ThreadScratch<Real>::reserve(int threads, int qubits) {
 // by window. With regions in the shape, the gates of a region window go
 // region by region, their blocks applied in place inside the region, when
 // they are more than one window of blocks takes. Returns the sweeps over the
-// state (one per window or region run).
+// state (one per window or region run) and the stretches applied tile by tile.
 template <typename Real>
 GatePasses apply_gates(StateView<Real>& state, const std::vector<PlanStep>& steps, size_t begin, size_t end,
                        WindowShape shape, ThreadTeam team, WindowScratch<Real>& scratch) {
