@@ -75,10 +75,14 @@ PlanStep adjoint_step(const PlanStep& step, const CircuitInstruction& ins, int b
 // The windows of the backward pass: this machine's shape for the stacked
 // state, but never wholly in place, so that the bra qubit (the highest) can
 // join the lowest qubits in a window and a run of parametrised gates takes
-// one sweep.
+// one sweep. Blocks are never walked where they lie: the sums go by fixed
+// ranges of a block's units, and a state in the cache keeps them those of
+// the whole state (a block of the lowest qubits and the bra qubit).
 template <typename Real>
 WindowShape backward_shape(unsigned num_qubits) {
     WindowShape shape = window_shape_for<Real>(num_qubits);
+    if (shape.in_place) shape.low_qubits = shape.block_qubits;
+    shape.in_place = false;
     shape.low_qubits = std::min(shape.low_qubits, shape.block_qubits - 1);
     return shape;
 }

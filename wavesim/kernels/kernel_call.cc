@@ -123,24 +123,27 @@ void run_cross_form_then_matrix(StateView<Real>& state, const KernelCall& call, 
     });
 }
 
+// `fixed_ones` / `fixed_zeros`: qubits above the register width held at 1 / 0
+// (a block walked in place), never the swapped ones.
 template <typename Real>
-void run_swap(StateView<Real>& s, int q0, int q1, ThreadTeam team) {
+void run_swap(StateView<Real>& s, int q0, int q1, uint64_t fixed_ones, uint64_t fixed_zeros, ThreadTeam team) {
     if (q0 == q1) return;  // one qubit swapped with itself: no effect
     constexpr int kLogWidth = Simd<Real>::kLogWidth;
     const int lo = std::min(q0, q1);
     const int hi = std::max(q0, q1);
-    const uint64_t zeros = bit(lo) | bit(hi);
+    const uint64_t zeros = bit(lo) | bit(hi) | fixed_zeros;
     if (lo >= kLogWidth) {
-        run_kernel(s, zeros, 0, OuterSwapOp<Real>{bit(lo), bit(hi)}, team);
+        run_kernel(s, zeros, fixed_ones, OuterSwapOp<Real>{bit(lo), bit(hi)}, team);
     } else if (hi >= kLogWidth) {
-        with_constant<kLogWidth>(
-            lo, [&](auto low) { run_kernel(s, zeros, 0, MixedSwapOp<Real, decltype(low)::value>{bit(hi)}, team); });
+        with_constant<kLogWidth>(lo, [&](auto low) {
+            run_kernel(s, zeros, fixed_ones, MixedSwapOp<Real, decltype(low)::value>{bit(hi)}, team);
+        });
     } else {
         with_constant<kLogWidth>(lo, [&](auto low) {
             with_constant<kLogWidth>(hi, [&](auto high) {
                 constexpr int kLo = decltype(low)::value;
                 constexpr int kHi = decltype(high)::value;
-                if constexpr (kLo < kHi) run_kernel(s, zeros, 0, InnerSwapOp<Real, kLo, kHi>{}, team);
+                if constexpr (kLo < kHi) run_kernel(s, zeros, fixed_ones, InnerSwapOp<Real, kLo, kHi>{}, team);
             });
         });
     }
@@ -184,7 +187,7 @@ void run_kernel_call(StateView<Real>& s, const KernelCall& call, ThreadTeam team
         case KernelGate::kSdg: return run_phase_gate(s, ones | bit(t), zeros, QuarterPhase<Real, true>{}, team);
         case KernelGate::kT: return run_phase_gate(s, ones | bit(t), zeros, t_phase<Real>(Real(1)), team);
         case KernelGate::kTdg: return run_phase_gate(s, ones | bit(t), zeros, t_phase<Real>(Real(-1)), team);
-        case KernelGate::kSwap: return run_swap(s, t, call.targets[1], team);
+        case KernelGate::kSwap: return run_swap(s, t, call.targets[1], ones, zeros, team);
         case KernelGate::kMatrix:
             if (call.num_targets == 1)
                 return run_matrix<Real, 1>(s, call.targets, ones, zeros, *call.matrix, call.form, team);

@@ -34,7 +34,8 @@ struct SumSlots {
 // One kernel invocation: target(s), controls that must be 1 (`ones`) and
 // controls that must be 0 (`zeros`, open controls). kX, kY, kH act on
 // targets[0]; the phase gates multiply the amplitudes whose targets[0] bit is
-// 1; kSwap exchanges targets[0] and targets[1] (equal: no effect); kMatrix
+// 1; kSwap exchanges targets[0] and targets[1] (equal: no effect; only controls
+// at or above the register width hold it back); kMatrix
 // applies the row-major `matrix` on num_targets targets, bit j of its index
 // being the bit of targets[j]. kCrossFormThenMatrix splits the state in two
 // halves by its last target (at or above the register width), the ket (that

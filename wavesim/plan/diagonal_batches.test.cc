@@ -110,7 +110,8 @@ TEST(DiagonalBatches, WithinTheBoundsOfThePerGatePathAndTheSameBitsInEveryWindow
             EXPECT_LE(distance(one_by_one<float>(b.steps, start), exact), kFloatFactor * plain_float);
 
             const Amplitudes stepped = one_by_one<double>(b.steps, start);
-            for (const WindowShape shape : {WindowShape{6, 3}, WindowShape{9, 4}, WindowShape{5, 4, 9, 3}}) {
+            for (const WindowShape shape :
+                 {WindowShape{6, 3}, WindowShape{9, 4}, WindowShape{5, 4, 9, 3}, WindowShape{6, 3, 0, 0, 3, true}}) {
                 StateVector<double> windowed{unsigned(n)};
                 Amplitudes a = start;
                 scalar_reference::load(windowed, a);

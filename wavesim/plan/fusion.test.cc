@@ -168,8 +168,9 @@ void expect_same_bits_for_every_shape(int num_qubits, int fusion, unsigned seed)
         if (step.kind == OperationKind::kGate) run_kernel_call(one_by_one, step.call, team);
         if (step.kind == OperationKind::kReset) reset_qubit(one_by_one, step.qubit, step_source, team);
     }
-    for (const WindowShape shape : {WindowShape{14, 5}, WindowShape{6, 3}, WindowShape{9, 4}, WindowShape{12, 8},
-                                    WindowShape{6, 3, 11, 5}, WindowShape{5, 4, 9, 3}, WindowShape{8, 3, 17, 8}}) {
+    for (const WindowShape shape :
+         {WindowShape{14, 5}, WindowShape{6, 3}, WindowShape{9, 4}, WindowShape{12, 8}, WindowShape{6, 3, 11, 5},
+          WindowShape{5, 4, 9, 3}, WindowShape{8, 3, 17, 8}, WindowShape{9, 4, 0, 0, 4, true}}) {
         SCOPED_TRACE("block " + std::to_string(shape.block_qubits) + " region " + std::to_string(shape.region_qubits));
         StateVector<Real> windowed{unsigned(num_qubits)};
         write(windowed, start);

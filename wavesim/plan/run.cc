@@ -61,6 +61,7 @@ GatePasses run_steps(StateView<Real>& state, const std::vector<PlanStep>& steps,
             const GatePasses gates = apply_gates(state, steps, i, stretch, shape, options.team, scratch);
             passes.sweeps += gates.sweeps;
             passes.tiled += gates.tiled;
+            passes.in_place += gates.in_place;
             i = stretch;
             continue;
         }

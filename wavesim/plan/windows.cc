@@ -158,6 +158,10 @@ struct WindowRun {
     };
     std::vector<Stretch> stretches;
     int tile_qubits = 0;
+    // Blocks walked where they lie: the calls with their own qubits (the
+    // tiles take `calls`, the same on a tile). Empty: blocks in a scratch,
+    // or W the lowest qubits.
+    std::vector<KernelCall> placed;
 
     size_t tiled() const {
         return size_t(std::count_if(stretches.begin(), stretches.end(), [](const Stretch& s) { return s.tiled; }));
@@ -187,11 +191,20 @@ void cut_stretches(WindowRun& run, const std::vector<uint64_t>& local, int block
     }
 }
 
+// Whether a call can run on a block where it lies, the qubits outside W held
+// as controls: the diagonal kernel takes no controls, and a call that sums
+// must see its fixed ranges of units.
+bool runs_in_place(const KernelCall& call) {
+    return call.gate != KernelGate::kDiagonal && call.gate != KernelGate::kCrossFormThenMatrix;
+}
+
 // The run of a window on a state of n qubits for blocks of `block_qubits`:
 // the block is W filled up with the lowest qubits; one gate alone is one
 // sweep either way and runs on the whole state (as does a gate wider than a
-// block).
-WindowRun window_run(const std::vector<PlanStep>& steps, const Window& w, unsigned n, int block_qubits, int tile) {
+// block). With `in_place`, a W that is not just the lowest qubits is walked
+// where it lies when every call can be and its tiles are whole chunks.
+WindowRun window_run(const std::vector<PlanStep>& steps, const Window& w, unsigned n, int block_qubits, int tile,
+                     bool in_place) {
     WindowRun run;
     if (block_qubits < int(n) && w.steps.size() <= 1) {
         run.calls.push_back(steps[w.steps[0]].call);
@@ -204,6 +217,10 @@ WindowRun window_run(const std::vector<PlanStep>& steps, const Window& w, unsign
         local.push_back(compress_mask(run.window, steps[i].qubits));
     }
     cut_stretches(run, local, popcount(run.window), tile);
+    const bool placeable =
+        std::all_of(w.steps.begin(), w.steps.end(), [&](size_t i) { return runs_in_place(steps[i].call); });
+    if (in_place && is_gathered(run.window) && trailing_ones(run.window) >= tile && placeable)
+        for (size_t i : w.steps) run.placed.push_back(steps[i].call);
     return run;
 }
 
@@ -215,15 +232,47 @@ std::vector<WindowRun> plan_windows(const std::vector<PlanStep>& steps, size_t b
     std::vector<WindowRun> runs;
     Pending pending = pending_gates(steps, begin, end);
     while (!pending.empty())
-        runs.push_back(
-            window_run(steps, take_window(steps, pending, block_qubits, low_qubits, moves), n, block_qubits, tile));
+        runs.push_back(window_run(steps, take_window(steps, pending, block_qubits, low_qubits, moves), n, block_qubits,
+                                  tile, false));
     return runs;
+}
+
+// The stretches of `run` on the block of `base` walked where it lies: a
+// call with the block's qubits outside W as controls, a tile as a state of
+// its own inside one of the block's chunks (whole tiles: see window_run).
+template <typename Real>
+void run_placed_block(StateView<Real>& state, const WindowRun& run, uint64_t base, uint64_t outside) {
+    const int low = trailing_ones(run.window);
+    const uint64_t high = run.window & ~(bit(low) - 1);
+    size_t first = 0;
+    for (const WindowRun::Stretch& stretch : run.stretches) {
+        if (!stretch.tiled) {
+            for (size_t c = first; c < stretch.end; ++c) {
+                KernelCall call = run.placed[c];
+                call.ones |= base;
+                call.zeros |= outside & ~base;
+                run_kernel_call(state, call, ThreadTeam{});
+            }
+        } else {
+            uint64_t offset = 0;
+            do {
+                for (uint64_t t = 0; t < bit(low); t += bit(run.tile_qubits)) {
+                    StateView<Real> part(unsigned(run.tile_qubits), state.re + base + offset + t,
+                                         state.im + base + offset + t);
+                    for (size_t c = first; c < stretch.end; ++c) run_kernel_call(part, run.calls[c], ThreadTeam{});
+                }
+                offset = ((offset | ~high) + 1) & high;  // next subset of `high`, ascending
+            } while (offset != 0);
+        }
+        first = stretch.end;
+    }
 }
 
 // Applies one run to `state` with a team of `threads`: a window block by
 // block, each block gathered into the scratch of its thread (or used in
-// place when W is the lowest qubits), the threads splitting the blocks.
-// Every scratch a gathered window needs must be reserved beforehand.
+// place when W is the lowest qubits, or walked where it lies), the threads
+// splitting the blocks. Every scratch a gathered window needs must be
+// reserved beforehand.
 template <typename Real>
 void run_window(StateView<Real>& state, const WindowRun& run, ThreadTeam team, const ThreadScratch<Real>& scratch) {
     if (run.window == 0) {
@@ -235,11 +284,12 @@ void run_window(StateView<Real>& state, const WindowRun& run, ThreadTeam team, c
     const uint64_t high = run.window & ~(bit(low) - 1);
     const uint64_t outside = (state.dim - 1) & ~run.window;
     const int64_t blocks = int64_t{1} << (int(state.num_qubits) - block_qubits);
-    const bool gathered = is_gathered(run.window);
+    const bool gathered = is_gathered(run.window) && run.placed.empty();
     const uint64_t chunk = bit(low);
 
     auto run_block = [&](int64_t b, int thread) {
         const uint64_t base = deposit(uint64_t(b), outside);
+        if (!run.placed.empty()) return run_placed_block(state, run, base, outside);
         Real* re = state.re + base;
         Real* im = state.im + base;
         if (gathered) {
@@ -290,7 +340,8 @@ int tile_qubits_of(WindowShape shape) {
 template <typename Real>
 void apply_window(StateView<Real>& state, const WindowRun& run, int block_qubits, ThreadTeam team,
                   ThreadScratch<Real>& scratch) {
-    if (is_gathered(run.window) && !scratch.reserve(team.threads, block_qubits)) throw std::bad_alloc();
+    if (is_gathered(run.window) && run.placed.empty() && !scratch.reserve(team.threads, block_qubits))
+        throw std::bad_alloc();
     run_window(state, run, team, scratch);
 }
 
@@ -367,7 +418,8 @@ WindowShape window_shape_for(unsigned num_qubits, uint64_t cache_bytes) {
     constexpr unsigned kLargestCounted = 40;  // keeps the byte count in range; far beyond any cache
     const WindowShape gathered = kGatheredShape<Real>;
     const uint64_t state_bytes = 2 * sizeof(Real) * (uint64_t{1} << std::min(num_qubits, kLargestCounted));
-    if (state_bytes < cache_bytes) return {gathered.block_qubits, gathered.block_qubits, 0, 0, gathered.tile_qubits};
+    if (state_bytes < cache_bytes)
+        return {gathered.block_qubits, gathered.tile_qubits, 0, 0, gathered.tile_qubits, true};
     if (state_bytes <= kRegionMinCaches * cache_bytes)
         return {gathered.block_qubits, gathered.low_qubits, 0, 0, gathered.tile_qubits};
     return gathered;
@@ -419,7 +471,7 @@ GatePasses apply_gates(StateView<Real>& state, const std::vector<PlanStep>& step
         for (size_t i = begin; i < end; ++i)
             if (steps[i].kind == OperationKind::kGate) whole.steps.push_back(i);
         if (whole.steps.empty()) return {};
-        const WindowRun run = window_run(steps, whole, n, int(n), tile);
+        const WindowRun run = window_run(steps, whole, n, int(n), tile, false);
         run_window(state, run, team, scratch.blocks);
         return {1, run.tiled()};
     }
@@ -450,9 +502,10 @@ GatePasses apply_gates(StateView<Real>& state, const std::vector<PlanStep>& step
                 continue;
             }
         }
-        const WindowRun run = window_run(steps, first, n, block_qubits, tile_qubits_of<Real>(shape));
+        const WindowRun run = window_run(steps, first, n, block_qubits, tile_qubits_of<Real>(shape), shape.in_place);
         apply_window(state, run, block_qubits, team, scratch.blocks);
         passes.tiled += run.tiled();
+        passes.in_place += run.placed.empty() ? 0 : 1;
         pending = std::move(after_blocks);
     }
     return passes;

@@ -5,7 +5,9 @@
 // amplitudes that differ only in W's qubits form a block: it is gathered into
 // a per-thread scratch that stays in cache (or used in place when W is the
 // lowest qubits), every gate of the window is applied to it with its qubits
-// renumbered inside the block, and it is scattered back. Blocks are
+// renumbered inside the block, and it is scattered back; or it is walked
+// where it lies, the gates keeping their qubits and the qubits outside W
+// held as controls (WindowShape::in_place). Blocks are
 // independent, so threads split them. A gate moves only past gates on other
 // qubits, and only where that changes no value (X and SWAP only move values,
 // Z only flips signs: PlanStep::commutes); W keeps the order of its qubits
@@ -45,13 +47,19 @@ struct WindowShape {
     // its block go tile by tile, each tile of 2^tile_qubits amplitudes
     // staying in a core's L1. 0: no tiles.
     int tile_qubits = 0;
+    // Blocks of a W that is not just the lowest qubits are walked where they
+    // lie, their qubits outside W held fixed as controls are, instead of
+    // gathered: for a state in the last-level cache, where a gather's copy
+    // costs more than the cache misses it saves.
+    bool in_place = false;
 };
 
 // The shape measured fastest for a state of `num_qubits` qubits in this
 // precision, on a machine whose last-level cache holds `cache_bytes`. A state
 // smaller than that cache gains nothing from gathering blocks (every sweep is
-// served from the cache): its windows keep to the lowest qubits and are
-// applied in place. Only states many times that cache go region by region.
+// served from the cache): its blocks are walked where they lie, always with
+// a tile's worth of the lowest qubits. Only states many times that cache go
+// region by region.
 template <typename Real>
 WindowShape window_shape_for(unsigned num_qubits, uint64_t cache_bytes);
 
@@ -80,11 +88,12 @@ struct WindowScratch {
 };
 
 // What a run of gates took: sweeps over the state (one per window or region
-// run), and stretches of gates applied tile by tile (one per window's stretch,
-// over all its blocks).
+// run), stretches of gates applied tile by tile (one per window's stretch,
+// over all its blocks), and windows whose blocks were walked where they lie.
 struct GatePasses {
     size_t sweeps = 0;
     size_t tiled = 0;
+    size_t in_place = 0;
 };
 
 // The gate steps among steps [begin, end) (no RESET or MEASURE among them;

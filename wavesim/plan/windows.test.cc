@@ -90,17 +90,18 @@ TEST_P(Windows, EqualValuesToPerGateInFloat) {
 }
 
 // Blocks from barely wider than the widest gates (most gates alone in their
-// window) to the default size, gathered or in place, low prefixes from the
-// register width up; states of one block run in place on the calling thread;
-// regions barely wider than a block up to the whole state; tiles from the
-// register width up, in blocks and in regions.
-INSTANTIATE_TEST_SUITE_P(GateWindows, Windows,
-                         ::testing::Values(WindowCase{15, {14, 5}}, WindowCase{16, {6, 3}},
-                                           WindowCase{17, {9, 4, 0, 0, 3}}, WindowCase{18, {12, 8, 0, 0, 5}},
-                                           WindowCase{20, {15, 5}}, WindowCase{19, {8, 3}},
-                                           WindowCase{12, {14, 5, 0, 0, 6}}, WindowCase{3, {14, 5}},
-                                           WindowCase{18, {6, 3, 11, 5}}, WindowCase{20, {9, 4, 15, 9, 6}},
-                                           WindowCase{16, {5, 4, 9, 3}}, WindowCase{17, {8, 3, 17, 8}}));
+// window) to the default size, gathered, in place or walked where they lie,
+// low prefixes from the register width up; states of one block run in place
+// on the calling thread; regions barely wider than a block up to the whole
+// state; tiles from the register width up, in blocks and in regions.
+INSTANTIATE_TEST_SUITE_P(
+    GateWindows, Windows,
+    ::testing::Values(WindowCase{15, {14, 5}}, WindowCase{16, {6, 3}}, WindowCase{17, {9, 4, 0, 0, 3}},
+                      WindowCase{18, {12, 8, 0, 0, 5}}, WindowCase{20, {15, 5}}, WindowCase{19, {8, 3}},
+                      WindowCase{12, {14, 5, 0, 0, 6}}, WindowCase{3, {14, 5}}, WindowCase{18, {6, 3, 11, 5}},
+                      WindowCase{20, {9, 4, 15, 9, 6}}, WindowCase{16, {5, 4, 9, 3}}, WindowCase{17, {8, 3, 17, 8}},
+                      WindowCase{16, {6, 3, 0, 0, 0, true}}, WindowCase{17, {9, 4, 0, 0, 4, true}},
+                      WindowCase{19, {14, 11, 0, 0, 11, true}}, WindowCase{20, {16, 12, 0, 0, 12, true}}));
 
 // Circuits whose windows are known: the sweeps apply_plan reports (and the
 // stretches it applies tile by tile), and the same bits as the per-gate path.
@@ -112,7 +113,8 @@ struct SweepCase {
     WindowShape shape;
     std::vector<CircuitInstruction> circuit;
     size_t sweeps;
-    size_t tiled = 0;  // stretches applied tile by tile
+    size_t tiled = 0;     // stretches applied tile by tile
+    size_t in_place = 0;  // windows walked where they lie
 };
 
 std::vector<CircuitInstruction> h_on(std::vector<int32_t> qubits) {
@@ -174,6 +176,16 @@ std::vector<SweepCase> sweep_cases() {
         {"no_tiles_without_a_tile_shape", 16, {12, 4}, joined({h_on(range(0, 5)), h_on({10}), h_on({0, 1})}), 1, 0},
         // A region's windows take their stretches from its shape's tiles.
         {"regions_cut_stretches_too", 16, {6, 3, 12, 4, 4}, h_on(range(0, 16)), 2, 1},
+        // Blocks walked where they lie: the second window (14-19 with the lowest 4) is, the first (the lowest 14)
+        // is in place anyway. Each has a stretch on the tile's qubits: H on 0-3 in the first; H(19) again and H on
+        // 0-3 join the second, whose stretch goes tile by tile through the block's 64 chunks of one tile each.
+        {"blocks_walked_where_they_lie",
+         20,
+         {14, 4, 0, 0, 4, true},
+         joined({h_on(range(0, 20)), h_on({19}), h_on(range(0, 4))}),
+         2,
+         2,
+         1},
     };
 }
 
@@ -190,6 +202,7 @@ void expect_sweeps(const SweepCase& c) {
     const GatePasses passes = testing_support::run_plan(windowed, plan, windowed_source, c.shape);
     EXPECT_EQ(passes.sweeps, c.sweeps);
     EXPECT_EQ(passes.tiled, c.tiled);
+    EXPECT_EQ(passes.in_place, c.in_place);
     EXPECT_TRUE(same_values(plain, windowed));
 }
 
@@ -229,21 +242,21 @@ TEST(Windows, SignFlipsMoveOnlyWhereTheThreadCountChangesNoWindow) {
 
 bool operator==(const WindowShape& a, const WindowShape& b) {
     return a.block_qubits == b.block_qubits && a.low_qubits == b.low_qubits && a.region_qubits == b.region_qubits &&
-           a.region_low_qubits == b.region_low_qubits && a.tile_qubits == b.tile_qubits;
+           a.region_low_qubits == b.region_low_qubits && a.tile_qubits == b.tile_qubits && a.in_place == b.in_place;
 }
 
-// A state below the last-level cache keeps its windows to the lowest qubits in
-// place; from the cache's size on, blocks are gathered; beyond eight caches,
-// regions come in. Checked at both sides of each boundary for a 32 MiB cache.
+// A state below the last-level cache walks its blocks where they lie, with a
+// tile of the lowest qubits; from the cache's size on, blocks are gathered;
+// beyond eight caches, regions come in. Checked at both sides of each boundary for a 32 MiB cache.
 TEST(WindowShapeFor, FollowsTheCacheSizeBoundaries) {
     constexpr uint64_t kCache = uint64_t{32} << 20;
     // Double: 16 bytes an amplitude, so 2^21 amplitudes fill the cache and 2^24 fill eight.
-    EXPECT_TRUE((window_shape_for<double>(20, kCache) == WindowShape{14, 14, 0, 0, 11}));
+    EXPECT_TRUE((window_shape_for<double>(20, kCache) == WindowShape{14, 11, 0, 0, 11, true}));
     EXPECT_TRUE((window_shape_for<double>(21, kCache) == WindowShape{14, 4, 0, 0, 11}));
     EXPECT_TRUE((window_shape_for<double>(24, kCache) == WindowShape{14, 4, 0, 0, 11}));
     EXPECT_TRUE((window_shape_for<double>(25, kCache) == WindowShape{14, 4, 18, 12, 11}));
     // Float: 8 bytes an amplitude, one qubit more at each boundary.
-    EXPECT_TRUE((window_shape_for<float>(21, kCache) == WindowShape{16, 16, 0, 0, 12}));
+    EXPECT_TRUE((window_shape_for<float>(21, kCache) == WindowShape{16, 12, 0, 0, 12, true}));
     EXPECT_TRUE((window_shape_for<float>(22, kCache) == WindowShape{16, 6, 0, 0, 12}));
     EXPECT_TRUE((window_shape_for<float>(25, kCache) == WindowShape{16, 6, 0, 0, 12}));
     EXPECT_TRUE((window_shape_for<float>(26, kCache) == WindowShape{16, 6, 20, 12, 12}));
