@@ -166,6 +166,8 @@ struct WindowRun {
     size_t tiled() const {
         return size_t(std::count_if(stretches.begin(), stretches.end(), [](const Stretch& s) { return s.tiled; }));
     }
+    // Whether its blocks go through a scratch.
+    bool gathers() const { return is_gathered(window) && placed.empty(); }
 };
 
 // The stretches of `run`'s calls on a block of `block_qubits`, `local[i]`
@@ -217,9 +219,8 @@ WindowRun window_run(const std::vector<PlanStep>& steps, const Window& w, unsign
         local.push_back(compress_mask(run.window, steps[i].qubits));
     }
     cut_stretches(run, local, popcount(run.window), tile);
-    const bool placeable =
-        std::all_of(w.steps.begin(), w.steps.end(), [&](size_t i) { return runs_in_place(steps[i].call); });
-    if (in_place && is_gathered(run.window) && trailing_ones(run.window) >= tile && placeable)
+    if (in_place && is_gathered(run.window) && trailing_ones(run.window) >= tile &&
+        std::all_of(w.steps.begin(), w.steps.end(), [&](size_t i) { return runs_in_place(steps[i].call); }))
         for (size_t i : w.steps) run.placed.push_back(steps[i].call);
     return run;
 }
@@ -235,6 +236,16 @@ std::vector<WindowRun> plan_windows(const std::vector<PlanStep>& steps, size_t b
         runs.push_back(window_run(steps, take_window(steps, pending, block_qubits, low_qubits, moves), n, block_qubits,
                                   tile, false));
     return runs;
+}
+
+// Calls [first, end) of `run`, tile by tile, on the `span` amplitudes from
+// re / im (a whole number of tiles), each tile a state of its own.
+template <typename Real>
+void run_tiles(const WindowRun& run, size_t first, size_t end, Real* re, Real* im, uint64_t span) {
+    for (uint64_t t = 0; t < span; t += bit(run.tile_qubits)) {
+        StateView<Real> part(unsigned(run.tile_qubits), re + t, im + t);
+        for (size_t c = first; c < end; ++c) run_kernel_call(part, run.calls[c], ThreadTeam{});
+    }
 }
 
 // The stretches of `run` on the block of `base` walked where it lies: a
@@ -256,11 +267,7 @@ void run_placed_block(StateView<Real>& state, const WindowRun& run, uint64_t bas
         } else {
             uint64_t offset = 0;
             do {
-                for (uint64_t t = 0; t < bit(low); t += bit(run.tile_qubits)) {
-                    StateView<Real> part(unsigned(run.tile_qubits), state.re + base + offset + t,
-                                         state.im + base + offset + t);
-                    for (size_t c = first; c < stretch.end; ++c) run_kernel_call(part, run.calls[c], ThreadTeam{});
-                }
+                run_tiles(run, first, stretch.end, state.re + base + offset, state.im + base + offset, bit(low));
                 offset = ((offset | ~high) + 1) & high;  // next subset of `high`, ascending
             } while (offset != 0);
         }
@@ -284,7 +291,7 @@ void run_window(StateView<Real>& state, const WindowRun& run, ThreadTeam team, c
     const uint64_t high = run.window & ~(bit(low) - 1);
     const uint64_t outside = (state.dim - 1) & ~run.window;
     const int64_t blocks = int64_t{1} << (int(state.num_qubits) - block_qubits);
-    const bool gathered = is_gathered(run.window) && run.placed.empty();
+    const bool gathered = run.gathers();
     const uint64_t chunk = bit(low);
 
     auto run_block = [&](int64_t b, int thread) {
@@ -303,10 +310,7 @@ void run_window(StateView<Real>& state, const WindowRun& run, ThreadTeam team, c
             if (!stretch.tiled) {
                 for (size_t c = first; c < stretch.end; ++c) run_kernel_call(view, run.calls[c], ThreadTeam{});
             } else {
-                for (uint64_t t = 0; t < view.dim; t += bit(run.tile_qubits)) {
-                    StateView<Real> part(unsigned(run.tile_qubits), re + t, im + t);
-                    for (size_t c = first; c < stretch.end; ++c) run_kernel_call(part, run.calls[c], ThreadTeam{});
-                }
+                run_tiles(run, first, stretch.end, re, im, view.dim);
             }
             first = stretch.end;
         }
@@ -340,8 +344,7 @@ int tile_qubits_of(WindowShape shape) {
 template <typename Real>
 void apply_window(StateView<Real>& state, const WindowRun& run, int block_qubits, ThreadTeam team,
                   ThreadScratch<Real>& scratch) {
-    if (is_gathered(run.window) && run.placed.empty() && !scratch.reserve(team.threads, block_qubits))
-        throw std::bad_alloc();
+    if (run.gathers() && !scratch.reserve(team.threads, block_qubits)) throw std::bad_alloc();
     run_window(state, run, team, scratch);
 }
 
